@@ -1,0 +1,55 @@
+// pennaro: a command-line host for the Pennaro effect.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+
+namespace pennaro_cli {
+
+std::vector<Command> &commandRegistry() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+}  // namespace pennaro_cli
+
+namespace {
+
+void printUsage(FILE *to) {
+    auto commands = pennaro_cli::commandRegistry();
+    std::sort(commands.begin(), commands.end(),
+              [](const auto &a, const auto &b) { return a.name < b.name; });
+    std::fprintf(to,
+                 "pennaro: render and inspect Pennaro drawings through the Pennaro effect\n\n"
+                 "Usage: pennaro COMMAND [options]\n       pennaro COMMAND --help\n\n"
+                 "Commands:\n");
+    for (const auto &c : commands) std::fprintf(to, "  %-10s %s\n", c.name.c_str(), c.summary.c_str());
+    std::fprintf(to, "\nEvery command takes --plugin PATH (default: the effect built next to this "
+                     "tool) and --version.\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printUsage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("pennaro tool %s, effect version 1.2\n", PENNARO_TOOL_VERSION);
+        return 0;
+    }
+    for (const auto &c : pennaro_cli::commandRegistry()) {
+        if (c.name == name) return c.run(argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "pennaro: unknown command '%s'\n\n", name.c_str());
+    printUsage(stderr);
+    return 2;
+}

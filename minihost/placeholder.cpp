@@ -1,0 +1,1 @@
+// Replaced by the stand-in host sources.
