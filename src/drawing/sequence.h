@@ -1,0 +1,29 @@
+// The drawing in memory: creation, disposal and the accessors the render,
+// the rasterizer and persistence use. All take the command's HostInData for
+// the sequence data handle and the host's handle operations.
+#pragma once
+
+#include "drawing/records.h"
+
+namespace pennaro {
+
+HostHandle createSequence(const HostInData *in);
+// Frees whatever the sequence data handle holds, in either form. Always null.
+HostHandle disposeSequence(const HostInData *in);
+bool sequenceIsValid(const HostInData *in);
+bool sequenceIsFlat(const HostInData *in, HostHandle sequence);
+int32_t getStrokeCount(const HostInData *in);
+HostHandle getStrokeTable(const HostInData *in);
+int32_t getSelectionActive(const HostInData *in);
+bool getStrokeBrush(const HostInData *in, int32_t index, BrushSettings *out);
+void setStrokeBrush(const HostInData *in, int32_t index, const BrushSettings &brush);
+void makeDefaultBrush(BrushSettings *out);
+void makeFullBrushMask(BrushAttributeMask *out);
+void freeDrawOrder(const HostInData *in, DrawOrderCache *cache);
+void invalidateDrawOrder(const HostInData *in);
+void pushUndoStroke(const HostInData *in, PaintStroke copy);
+void freeUndoRecord(const HostInData *in);
+HostHandle newEditStateBlock(const HostInData *in);
+void freeEditStateBlock(const HostInData *in);
+
+}  // namespace pennaro
