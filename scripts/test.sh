@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds and runs every test lane: the optimized build, the ASan+UBSan
+# build, and a bounded fuzz run of the drawing reader.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh clang-14 libclang-rt-14-dev
+
+echo "== optimized build and tests"
+cmake --preset default
+cmake --build --preset default
+ctest --preset default
+
+echo "== ASan + UBSan build and tests"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+if [ -x fuzz/run.sh ]; then
+  echo "== bounded fuzz run of the drawing reader"
+  fuzz/run.sh "${PENNARO_FUZZ_SECONDS:-60}"
+fi
