@@ -39,8 +39,8 @@ int compareMain(int argc, char **argv) {
                  "error or an unreadable file.",
                  "compare");
     CompareOptions options;
-    app.add_option("A", options.first, "First PNG file")->required()->check(CLI::ExistingFile);
-    app.add_option("B", options.second, "Second PNG file")->required()->check(CLI::ExistingFile);
+    app.add_option("A", options.first, "First PNG file")->required();
+    app.add_option("B", options.second, "Second PNG file")->required();
     app.add_option("--diff", options.diff,
                    "Write an 8-bit picture of the differences: equal pixels faint grey, differing "
                    "pixels red, brighter for larger differences");
