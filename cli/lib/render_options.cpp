@@ -303,19 +303,6 @@ ParamValue parseParamValue(const ParamInfo &param, const std::string &text) {
     return value;
 }
 
-int32_t ParamTrack::valueAt(const ParamInfo &param, double frame) const {
-    if (keys.empty()) return constant.stored;
-    if (frame <= keys.front().first) return keys.front().second.stored;
-    if (frame >= keys.back().first) return keys.back().second.stored;
-    size_t next = 1;
-    while (keys[next].first <= frame) ++next;
-    const auto &[f0, v0] = keys[next - 1];
-    const auto &[f1, v1] = keys[next];
-    if (param.kind != ParamKind::Slider) return v0.stored;
-    double t = (frame - f0) / (f1 - f0);
-    return sliderToFixed(v0.real + (v1.real - v0.real) * t);
-}
-
 ParamSettings defaultParamSettings() {
     ParamSettings settings;
     for (const ParamInfo &p : effectParams()) {

@@ -47,7 +47,7 @@ std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int
 
 // Substitutes the frame number for the first run of '#' in `pattern`,
 // zero-padded to the run's length. A pattern without '#' is used as it
-// stands, which `allowPlain` says is acceptable (one frame only).
+// stands (fit for one frame only).
 std::string frameFileName(const std::string &pattern, int32_t frame);
 bool hasFramePlaceholder(const std::string &pattern);
 
@@ -87,11 +87,9 @@ struct ParamTrack {
     std::vector<std::pair<double, ParamValue>> keys;  // sorted by frame; empty: constant
     ParamValue constant;
 
+    // The host interpolates sliders linearly in real units between keys and
+    // holds them outside; popups and checkboxes hold each key until the next.
     bool keyed() const { return !keys.empty(); }
-    // The stored value at a frame position (host time ÷ time step): sliders
-    // interpolate linearly in real units between keys and hold outside them;
-    // popups and checkboxes hold each key until the next.
-    int32_t valueAt(const ParamInfo &param, double framePosition) const;
 };
 
 // Every parameter of the effect, index → track, starting at the defaults.
