@@ -28,8 +28,8 @@ inline std::string shellQuote(const std::string &arg) {
 // `args` without the tool itself; the effect built with the tests is used.
 inline ToolRun runTool(const std::vector<std::string> &args) {
     std::string command = shellQuote(PENNARO_CLI_PATH);
-    for (const auto &a : args) command += " " + shellQuote(a);
-    command += " --plugin " + shellQuote(PENNARO_PLUGIN_PATH) + " 2>&1";
+    for (const auto &a : args) command.append(" ").append(shellQuote(a));
+    command.append(" --plugin ").append(shellQuote(PENNARO_PLUGIN_PATH)).append(" 2>&1");
     ToolRun run;
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
