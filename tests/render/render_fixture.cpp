@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "params/param_ids.h"
 
 namespace render_test {
@@ -22,6 +24,7 @@ Rig::Rig(int32_t width, int32_t height, bool deep)
     : plugin(std::make_unique<minihost::Plugin>(PENNARO_PLUGIN_PATH)),
       layer(width, height, deep, 12),
       output(width, height, deep, 4) {
+    misuseAtStart_ = minihost::handleStats().misuse;
     plugin->registerEffect();
     host.setLayer(&layer.world());
     setLayerPattern();
@@ -34,6 +37,8 @@ Rig::~Rig() {
     host.faults = minihost::Faults{};
     send(HOST_CMD_SEQUENCE_SETDOWN);
     send(HOST_CMD_GLOBAL_SETDOWN);
+    // Every handle operation of the instance's life was well formed.
+    EXPECT_EQ(minihost::handleStats().misuse, misuseAtStart_);
 }
 
 int32_t Rig::send(int32_t command) { return host.send(plugin->entry(), command, &output.world()); }

@@ -55,7 +55,7 @@ public:
     bool outputIsZero() const;
 
 private:
-    bool tornDown_ = false;
+    uint64_t misuseAtStart_ = 0;
 };
 
 }  // namespace render_test
