@@ -74,12 +74,16 @@ std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &block, const std
 
 // Block (either byte order) <-> JSON. The JSON form of an accepted
 // little-endian block converts back to the very same bytes.
-nlohmann::json blockToJson(const std::vector<uint8_t> &block, const std::string &name = "drawing");
-std::vector<uint8_t> jsonToBlock(const nlohmann::json &drawing, ByteOrder order = ByteOrder::Little);
+nlohmann::ordered_json blockToJson(const std::vector<uint8_t> &block, const std::string &name = "drawing");
+std::vector<uint8_t> jsonToBlock(const nlohmann::ordered_json &drawing, ByteOrder order = ByteOrder::Little);
+
+// Parses the text of a JSON drawing file; a syntax error becomes a
+// ToolError naming the file, line and column.
+nlohmann::ordered_json parseDrawingJson(const std::vector<uint8_t> &bytes, const std::string &name);
 
 // JSON text as the tools write it: two-space indentation, each sample on
 // one line.
-std::string formatDrawingJson(const nlohmann::json &drawing);
+std::string formatDrawingJson(const nlohmann::ordered_json &drawing);
 
 // ---- summary for `pennaro info` -----------------------------------------
 
