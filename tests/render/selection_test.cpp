@@ -2,9 +2,12 @@
 // playback speed, and each playback mode at its edges.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "host/entry.h"
 #include "host/globals.h"
 #include "params/param_ids.h"
+#include "render/draw_order.h"
 #include "render/selection.h"
 #include "render_fixture.h"
 
@@ -53,6 +56,24 @@ TEST(DrawOrder, RebuiltWhenTheStrokeCountChanges) {
     rig.setStrokes({dotStroke(2, 0.0f, 0.5f, 0.5f), dotStroke(3, 0.0f, 0.5f, 0.5f), dotStroke(1, 0.0f, 0.5f, 0.5f)});
     ASSERT_EQ(rig.render(), 0);
     EXPECT_EQ(rig.order(), (Counts{2, 0, 1}));
+}
+
+TEST(DrawOrder, LookupOutsideTheOrderOrWithoutOne) {
+    minihost::Host host;
+    DrawOrderCache cache{0, 3, nullptr, -1.0};
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 2);  // not valid: position itself
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 3), 0);  // outside
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, -1), 0);
+    cache.order = minihost::newHandle(3 * sizeof(int32_t));
+    const int32_t stored[] = {2, 0, 1};
+    std::memcpy(minihost::lockHandle(cache.order), stored, sizeof stored);
+    minihost::unlockHandle(cache.order);
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 0);  // still not valid
+    cache.orderValid = 1;
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 2);
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 1);
+    EXPECT_EQ(minihost::handleInfo(cache.order).lockCount, 0);
+    minihost::disposeHandle(cache.order);
 }
 
 TEST(Selection, CurrentFrameAtThirtyFramesPerSecond) {
