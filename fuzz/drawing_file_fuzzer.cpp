@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the tools' drawing-file reader (blocks in either
-// byte order and JSON). Whatever it accepts must convert to JSON and back to
-// the same block, and that JSON must convert back to itself.
+// byte order and JSON). Whatever it accepts must convert to JSON and back,
+// and that JSON must convert back to itself.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
