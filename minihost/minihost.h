@@ -361,8 +361,7 @@ public:
     // Every text lookup made, by message number.
     const std::vector<int32_t> &lookups() const { return lookups_; }
 
-    // Whatever the effect stored as the reference after global set-up
-    // is not the host's business; these are the implementation's hooks.
+    // The host's private state (open string tables, the store reference).
     struct Impl;
     Impl &impl() { return *impl_; }
 

@@ -143,12 +143,22 @@ TEST_F(LoadedEffect, ParameterSetUpDeclaresAllThirteenDefinitionsExactly) {
 
 TEST_F(LoadedEffect, AddParameterFailureEndsSetUpAtOnce) {
     setUpGlobals();
+    // The failure passes through the common frame, which still relocks
+    // the sequence data.
+    HostHandle sequence = minihost::newHandle(8);
+    minihost::lockHandle(sequence);
+    host.in.sequenceData = sequence;
     host.faults.addParam.arm(3, 1234);
     EXPECT_EQ(send(HOST_CMD_PARAMS_SETUP), 1234);
     EXPECT_EQ(host.definitions().size(), 2u);
     EXPECT_EQ(host.out.paramCount, 0);
     EXPECT_FALSE(host.customUIRegistered());
     EXPECT_STREQ(host.out.message, "");
+    EXPECT_EQ(host.out.sequenceData, sequence);
+    EXPECT_EQ(minihost::handleInfo(sequence).lockCount, 1);
+    minihost::unlockHandle(sequence);
+    minihost::disposeHandle(sequence);
+    host.in.sequenceData = nullptr;
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
