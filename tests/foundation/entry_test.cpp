@@ -12,6 +12,9 @@ namespace {
 using pennaro_test::LoadedEffect;
 
 TEST(Library, ExportsExactlyTheTwoEntryPoints) {
+#ifdef _WIN32
+    GTEST_SKIP() << "ELF symbols are checked on Linux; the DLL's export table is checked with objdump -p";
+#endif
     std::string command = std::string("nm -D --defined-only ") + PENNARO_PLUGIN_PATH + " 2>/dev/null";
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
