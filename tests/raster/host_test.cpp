@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "host/entry.h"
 #include "minihost/minihost.h"
 #include "params/param_ids.h"
 #include "raster/rasterize.h"
+#include "raster_support.h"
 #include "render/noise.h"
 #include "render/wiggle.h"
 
@@ -17,24 +17,7 @@ using namespace pennaro;
 
 namespace {
 
-struct HostRig {
-    minihost::Host host;
-    minihost::Image layer{120, 80, false};
-    uint64_t misuseAtStart = minihost::handleStats().misuse;
-
-    explicit HostRig(bool deep = false) : layer(120, 80, deep) {
-        host.setLayer(&layer.world());
-        EXPECT_EQ(host.send(filterMain, HOST_CMD_GLOBAL_SETUP), 0);
-        EXPECT_EQ(host.send(filterMain, HOST_CMD_PARAMS_SETUP), 0);
-        host.setParam(PARAM_WIGGLE_ENABLE, 1);
-    }
-    ~HostRig() {
-        host.faults = minihost::Faults{};
-        host.send(filterMain, HOST_CMD_GLOBAL_SETDOWN);
-        EXPECT_EQ(minihost::handleStats().misuse, misuseAtStart);
-        EXPECT_EQ(host.outstandingCheckouts(), 0);
-    }
-};
+using HostRig = raster_test::Host;
 
 // One stroke painted through the driver; returns the output's pixels.
 struct Painter {
@@ -60,7 +43,7 @@ struct Painter {
         minihost::unlockHandle(stroke.points);
         RasterBrush copy = tmpl;
         copy.strokeIndex = strokeIndex;
-        rasterizeStroke(&rig.host.in, &rig.host.out, &stroke, nullptr, &out.world(), &scratch.world(), &copy);
+        rasterizeStroke(&rig.mh.in, &rig.mh.out, &stroke, nullptr, &out.world(), &scratch.world(), &copy);
         EXPECT_EQ(minihost::handleInfo(stroke.points).lockCount, 0);
         minihost::disposeHandle(stroke.points);
         EXPECT_TRUE(scratch.paddingIntact());
@@ -71,9 +54,9 @@ struct Painter {
 
 TEST(RasterOnHost, StrictRelocatingHandlesChangeNothing) {
     for (bool deep : {false, true}) {
-        HostRig rig(deep);
+        HostRig rig(120, 80);
         Painter relaxed(rig, deep), strict(rig, deep);
-        setupWiggle(&rig.host.in, rig.host.params(), &relaxed.tmpl.wiggle);
+        setupWiggle(&rig.mh.in, rig.mh.params(), &relaxed.tmpl.wiggle);
         strict.tmpl.wiggle = relaxed.tmpl.wiggle;
         const minihost::HandleStats before = minihost::handleStats();
         for (uint32_t mode : {1u, 2u, 3u, 10u}) {
@@ -92,10 +75,10 @@ TEST(RasterOnHost, StrictRelocatingHandlesChangeNothing) {
 }
 
 TEST(RasterOnHost, NoMemoryForResamplingStillDraws) {
-    HostRig rig;
+    HostRig rig(120, 80);
     Painter p(rig, false);
     const uint64_t live = minihost::handleStats().live;
-    rig.host.faults.newHandle.arm(2);  // the stroke's own block first, then the resampled one
+    rig.mh.faults.newHandle.arm(2);  // the stroke's own block first, then the resampled one
     auto pixels = p.paint(BRUSH_KIND_SOFT, 0);
     bool painted = false;
     for (size_t i = 0; i < pixels.size(); i += 4) painted = painted || pixels[i] != 0;
@@ -104,24 +87,25 @@ TEST(RasterOnHost, NoMemoryForResamplingStillDraws) {
 }
 
 TEST(RasterOnHost, NoPixelAddressLeavesTheOutput) {
-    HostRig rig;
+    HostRig rig(120, 80);
     Painter p(rig, false);
     const auto before = p.out.packedPixels();
-    rig.host.faults.pixelAddress.arm(1, 0, true);
+    rig.mh.faults.pixelAddress.arm(1, 0, true);
     EXPECT_EQ(p.paint(BRUSH_KIND_SQUARE, 0), before);
 }
 
 TEST(WiggleOnHost, ChecksOutEveryFrameFromZero) {
-    HostRig rig;
-    rig.host.setTime(7 * 100 + 40, 100, 2400);  // 7 whole frames and a part
-    rig.host.setKeyframes(PARAM_WIGGLES_PER_SEC, {{0, 24.0}, {300, 24.0}, {301, 48.0}});
-    const size_t logged = rig.host.checkouts().size();
+    HostRig rig(120, 80);
+    rig.setWiggle(true, 30, 5, 100, 70, 50, true);
+    rig.mh.setTime(7 * 100 + 40, 100, 2400);  // 7 whole frames and a part
+    rig.mh.setKeyframes(PARAM_WIGGLES_PER_SEC, {{0, 24.0}, {300, 24.0}, {301, 48.0}});
+    const size_t logged = rig.mh.checkouts().size();
     WiggleSettings w{};
-    setupWiggle(&rig.host.in, rig.host.params(), &w);
+    setupWiggle(&rig.mh.in, rig.mh.params(), &w);
     EXPECT_EQ(w.wiggleEnabled, 1);
     std::vector<int32_t> times;
-    for (size_t i = logged; i < rig.host.checkouts().size(); ++i) {
-        const minihost::CheckoutRecord &c = rig.host.checkouts()[i];
+    for (size_t i = logged; i < rig.mh.checkouts().size(); ++i) {
+        const minihost::CheckoutRecord &c = rig.mh.checkouts()[i];
         if (c.index != PARAM_WIGGLES_PER_SEC) continue;
         EXPECT_EQ(c.timeStep, 0);
         EXPECT_EQ(c.timeScale, 2400u);
@@ -130,19 +114,19 @@ TEST(WiggleOnHost, ChecksOutEveryFrameFromZero) {
     EXPECT_EQ(times, (std::vector<int32_t>{0, 100, 200, 300, 400, 500, 600, 700}));
     // Frames 0..3 at 24, 4..6 at 48, and 0.4 of frame 7 at 48:
     // (4 x 24 + 3 x 48 + 0.4 x 48) x 100 / 2400 = 10.8 wiggles.
-    const WigglePhase phase = integrateWigglePhase(&rig.host.in, rig.host.params());
+    const WigglePhase phase = integrateWigglePhase(&rig.mh.in, rig.mh.params());
     EXPECT_EQ(phase.K, 10 * 2400);
     EXPECT_NEAR(phase.f, 0.8f, 1e-4f);
 }
 
 TEST(WiggleOnHost, FailedCheckoutUsesTheCurrentValue) {
-    HostRig rig;
-    rig.host.setTime(500, 100, 2400);
-    rig.host.setParam(PARAM_WIGGLES_PER_SEC, 12.0);
-    const WigglePhase good = integrateWigglePhase(&rig.host.in, rig.host.params());
-    rig.host.faults.checkoutIndex = PARAM_WIGGLES_PER_SEC;
-    rig.host.faults.checkout.arm(1, 1, true);
-    const WigglePhase failed = integrateWigglePhase(&rig.host.in, rig.host.params());
+    HostRig rig(120, 80);
+    rig.mh.setTime(500, 100, 2400);
+    rig.mh.setParam(PARAM_WIGGLES_PER_SEC, 12.0);
+    const WigglePhase good = integrateWigglePhase(&rig.mh.in, rig.mh.params());
+    rig.mh.faults.checkoutIndex = PARAM_WIGGLES_PER_SEC;
+    rig.mh.faults.checkout.arm(1, 1, true);
+    const WigglePhase failed = integrateWigglePhase(&rig.mh.in, rig.mh.params());
     EXPECT_EQ(good.K, failed.K);
     EXPECT_EQ(good.f, failed.f);
     EXPECT_EQ(good.K, 2400 * 2);  // 5 frames at 12/s and 24 fps: 2.5 wiggles
