@@ -190,3 +190,25 @@ TEST(Perturb, SeedsAndAmplitude) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WiggleSettings, HostileHostValuesStayDefined) {
+    Host host(0, -3);
+    host.setWiggle(true, -100, 3.0e4, 1000, -3.0e4, 1000, true);
+    host.in.pixelAspect = {0, 0};
+    host.mh.setTime(-50, 0, 0);
+    host.in.localTimeStep = 0;
+    WiggleSettings w{};
+    setupWiggle(&host.in, host.params(), &w);
+    EXPECT_EQ(w.wiggleEnabled, 1);
+    std::vector<PaintPoint> pts = {{0, 0.5f, 0.5f, 1.0f}, {0, 1.0e30f, -1.0e30f, 2.0f}};
+    setWiggleSeedOffsets(&w, INT32_MAX);
+    perturbPoints(w, pts.data(), 2);
+    for (const PaintPoint &p : pts) EXPECT_FALSE(p.pressure > 2.0f);  // never raised
+    // Lattice coordinates of absurd lookups saturate instead of overflowing.
+    (void)noise2(1.0e300, -1.0e300);
+    (void)noiseS(std::nan(""), -1.0e300);
+}
+
+}  // namespace
