@@ -72,7 +72,9 @@ ordered_json floatToJson(float f) {
 float jsonToFloat(const ordered_json &v, const std::string &where) {
     if (v.is_number()) {
         const double d = v.get<double>();
-        if (std::isfinite(d) && std::fabs(d) > 3.4028234663852886e38)
+        // Halfway between the largest float and the next power of two: from
+        // there on a double would round to infinity.
+        if (std::isfinite(d) && std::fabs(d) >= 3.4028235677973366e38)
             bad(where, "number too large for a 32-bit float (write its bit pattern as \"0x7f800000\")");
         return static_cast<float>(d);
     }
@@ -293,6 +295,11 @@ std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &bytes, const std
         swapWordBytes(block);
         if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) >> 24) == 0)
             throw ToolError(name + ": not a drawing in either byte order (unknown byte-order mark)");
+        // The effect opens such a block, but once saved little-endian the
+        // stray low byte would make it read as big-endian: nothing can keep
+        // this drawing, so say so now.
+        if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) & 0xFFu) != 0)
+            throw ToolError(name + ": damaged byte-order mark (stray bits in its low byte)");
     }
     const auto check = pennaro::checkFlatBlock(block.data(), block.size());
     if (check.problem != pennaro::FlatBlockProblem::None)
@@ -417,6 +424,10 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
                                : BrushAttributeMask{1, 1, 1, 1, 1, 1};
     if (h.flatHeaderSize == 0)
         bad("flatHeaderSize", "0 marks a drawing in memory form, which is never saved; leave the key out");
+    // Byte 4 of a block tells its byte order: the mark's low byte must be 0
+    // (little-endian) and its high byte non-zero (big-endian) to be read back.
+    if ((h.byteOrderMark & 0xFFu) != 0 || (order == ByteOrder::Big && (h.byteOrderMark >> 24) == 0))
+        bad("byteOrderMark", "a block with this mark would not read back in its own byte order; leave the key out");
 
     const ordered_json &strokes = j["strokes"];
     if (!strokes.is_null() && !strokes.is_array()) bad("strokes", "expected an array of strokes, or null");

@@ -2,7 +2,6 @@
 // strokes in draw order through one scratch image, composite with the layer.
 #include "render/render.h"
 
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,18 +63,6 @@ void compositeByDepth(HostInData *in, HostOutData *out, HostWorld *input, HostWo
         composite8(in, out, input, output, compositeMode);
 }
 
-// Whether the handle still holds a flattened block (saved with the project
-// and not yet rebuilt).
-bool holdsFlattenedBlock(const HostInData *in, HostHandle sequence) {
-    constexpr uint64_t needed = offsetof(PaintSequence, flatHeaderSize) + sizeof(uint32_t);
-    if (in->utils->getHandleSize(sequence) < needed) return false;
-    const auto *words = static_cast<const uint8_t *>(in->utils->lockHandle(sequence));
-    uint32_t flatHeaderSize = 0;
-    std::memcpy(&flatHeaderSize, words + offsetof(PaintSequence, flatHeaderSize), sizeof flatHeaderSize);
-    in->utils->unlockHandle(sequence);
-    return flatHeaderSize != 0;
-}
-
 void setLastSelectionTime(const HostInData *in, double time) {
     auto *sequence = static_cast<PaintSequence *>(in->utils->lockHandle(in->sequenceData));
     sequence->drawOrder.lastSelectionTime = time;
@@ -90,7 +77,9 @@ bool drawOrderValid(const HostInData *in) {
 }
 
 // Everything the stroke loop holds: the two locked handles, the scratch
-// image and the row span table. `release` undoes whatever exists.
+// image and the row span table. On the early exits `unlock` and `discard`
+// give back whatever exists; the normal end disposes the scratch image
+// itself, because its result becomes the render's.
 struct StrokePass {
     HostInData *in;
     HostHandle sequenceHandle;
@@ -99,11 +88,14 @@ struct StrokePass {
     bool scratchMade;
     RowSpan *spans;
 
-    void disposeScratch() {
-        if (scratchMade) in->utils->disposeWorld(in->effectRef, &scratch);
-        scratchMade = false;
+    void freeSpans() {
         std::free(spans);
         spans = nullptr;
+    }
+    void discard() {
+        if (scratchMade) in->utils->disposeWorld(in->effectRef, &scratch);
+        scratchMade = false;
+        freeSpans();
     }
     void unlock() {
         in->utils->unlockHandle(table);
@@ -132,8 +124,8 @@ int32_t makeScratch(HostInData *in, HostOutData *out, StrokePass &pass, const Ho
         *skipRender = true;
         return 0;
     }
-    const int32_t rows = pass.scratch.height > 0 ? pass.scratch.height : 0;
-    pass.spans = static_cast<RowSpan *>(std::malloc(sizeof(RowSpan) * (rows > 0 ? rows : 1)));
+    const size_t rows = pass.scratch.height > 0 ? static_cast<size_t>(pass.scratch.height) : 1;
+    pass.spans = static_cast<RowSpan *>(std::malloc(sizeof(RowSpan) * rows));
     if (!pass.spans) return ERR_OUT_OF_MEMORY;
     brush.rows.rowCount = pass.scratch.height;
     brush.rows.topRow = pass.scratch.height - 1;
@@ -160,7 +152,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
         setUpResult = sequenceSetUp(in, out);
         if (!in->sequenceData) return setUpResult;
     }
-    if (holdsFlattenedBlock(in, in->sequenceData)) {
+    if (sequenceIsFlat(in, in->sequenceData)) {
         in->sequenceData = unflattenSequence(in, out);
         if (!in->sequenceData) return 0;
     }
@@ -241,7 +233,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
             err = makeScratch(in, out, pass, *input, deep, brush, &skipRender);
             if (err != 0 || skipRender) {
                 pass.unlock();
-                pass.disposeScratch();
+                pass.discard();
                 return err;
             }
         }
@@ -256,7 +248,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
             in->progress ? in->progress(in->effectRef, static_cast<int32_t>(current), static_cast<int32_t>(total)) : 0;
         if (answer != 0) {
             pass.unlock();
-            pass.disposeScratch();
+            pass.discard();
             return answer;
         }
     }
@@ -265,7 +257,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
     if (pass.scratchMade) {
         result = in->utils->disposeWorld(in->effectRef, &pass.scratch);
         pass.scratchMade = false;
-        pass.disposeScratch();
+        pass.freeSpans();
     }
     pass.unlock();
 
