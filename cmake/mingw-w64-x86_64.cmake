@@ -49,3 +49,8 @@ endif()
 # Listing the tests of a GoogleTest program means running it, under Wine:
 # do that when the tests run (where the Wine server is up), not at build time.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# Header-only packages from the build machine, offered without its
+# /usr/include (see the config file there).
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/cross-packages/nlohmann_json CACHE PATH
+  "nlohmann-json package for cross builds")
