@@ -2,8 +2,9 @@
 # The Windows lane: cross-builds pennaro.dll and the tests with MinGW-w64,
 # checks what the DLL exports and imports, and runs the tests under Wine.
 #
-#   scripts/windows-lane.sh            install what is missing, build, check, test
-#   scripts/windows-lane.sh --no-install   same, without apt-get
+#   scripts/windows-lane.sh                   install what is missing, build, check, test
+#   scripts/windows-lane.sh --no-install      same, without apt-get
+#   scripts/windows-lane.sh --no-cross-check  skip comparing frames with the Linux build
 #
 # Runs as root on Debian 12 (installs with apt-get when something is missing).
 # Wine gets a prefix and a server of its own under a temporary folder, with
@@ -15,10 +16,12 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
 install=1
+cross_check=1
 for arg in "$@"; do
     case "$arg" in
         --no-install) install=0 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --no-cross-check) cross_check=0 ;;
+        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "windows-lane: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -109,5 +112,35 @@ say "Wine prefix ready after $((SECONDS - started)) s"
 # ---- tests
 status=0
 ctest --preset windows </dev/null || status=$?
+say "tests done after $((SECONDS - started)) s"
+
+# ---- the same frames from both libraries, compared directly
+# The reference frames above compare each library with the expected files;
+# here every frame rendered by the DLL under Wine is compared with the one
+# the Linux library renders, byte for byte, whatever the expected files say.
+# Needs the Linux build of the tests (build/default, made by the Linux lane).
+if ((cross_check)) && [[ -f build/default/CMakeCache.txt ]]; then
+    cmake --build build/default --target windows_reference_test pennaro >/dev/null
+    linux_test=build/default/tests/windows/windows_reference_test
+    windows_test=build/windows/tests/windows/windows_reference_test.exe
+    mkdir -p "$wine_tmp/frames-linux" "$wine_tmp/frames-windows"
+    filter='--gtest_filter=Conformance/ReferenceFrame.*'
+    PENNARO_FRAME_DUMP_DIR="$wine_tmp/frames-linux" "$linux_test" "$filter" </dev/null >/dev/null 2>&1 || true
+    PENNARO_FRAME_DUMP_DIR="$wine_tmp/frames-windows" "$wine64" "$windows_test" "$filter" </dev/null >/dev/null 2>&1 || true
+    linux_count=$(find "$wine_tmp/frames-linux" -name '*.frame' | wc -l)
+    windows_count=$(find "$wine_tmp/frames-windows" -name '*.frame' | wc -l)
+    if ((linux_count == 0 || linux_count != windows_count)); then
+        echo "windows-lane: frames rendered: $linux_count on Linux, $windows_count under Wine" >&2
+        status=1
+    elif ! diff -r -q "$wine_tmp/frames-linux" "$wine_tmp/frames-windows" >&2; then
+        echo "windows-lane: the DLL and the Linux library rendered different frames (listed above)" >&2
+        status=1
+    else
+        say "all $linux_count frames identical from the DLL under Wine and from the Linux library"
+    fi
+elif ((cross_check)); then
+    say "no Linux build in build/default: frames not compared with the Linux library"
+fi
+
 say "finished after $((SECONDS - started)) s"
 exit $status

@@ -66,10 +66,12 @@ struct Instance {
     // The drawing arrives as an opened project hands it over: the saved
     // block as sequence data, then re-set-up.
     void bringIn(const std::vector<uint8_t> &block) {
+        // Between commands the host keeps the sequence data locked; the
+        // command's common frame unlocks it on entry.
         HostHandle handle = minihost::newHandle(block.size());
         if (!handle) fail("the stand-in host has no memory for the block");
-        if (!block.empty()) std::memcpy(minihost::lockHandle(handle), block.data(), block.size());
-        if (!block.empty()) minihost::unlockHandle(handle);
+        void *bytes = minihost::lockHandle(handle);
+        if (!block.empty()) std::memcpy(bytes, block.data(), block.size());
         host.in.sequenceData = handle;
         host.out.sequenceData = handle;
         int32_t result = host.send(plugin.entry(), HOST_CMD_SEQUENCE_RESETUP);
@@ -295,6 +297,20 @@ std::vector<uint8_t> roundTripBlock(const std::vector<uint8_t> &block, const std
         minihost::unlockHandle(flat);
         return copy;
     });
+}
+
+void writeRawFrame(const std::string &path, const Frame &frame) {
+    std::vector<uint8_t> bytes{'P', 'N', 'R', 'F'};
+    auto put = [&](uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) bytes.push_back(uint8_t(value >> (8 * i)));
+    };
+    put(uint32_t(frame.width), 4);
+    put(uint32_t(frame.height), 4);
+    put(uint32_t(frame.depth), 4);
+    for (uint16_t sample : frame.samples) put(sample, 2);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out.flush()) fail("cannot write " + path);
 }
 
 std::vector<uint8_t> reverseWords(std::vector<uint8_t> block) {

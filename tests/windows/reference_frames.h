@@ -79,6 +79,10 @@ std::vector<uint8_t> roundTripBlock(const std::vector<uint8_t> &block, const std
 // other byte order writes it.
 std::vector<uint8_t> reverseWords(std::vector<uint8_t> block);
 
+// The frame as raw bytes: "PNRF", width, height and depth as 32-bit
+// little-endian words, then the samples as 16-bit little-endian words.
+void writeRawFrame(const std::string &path, const Frame &frame);
+
 struct Comparison {
     bool sameShape = true;
     int64_t differingPixels = 0;

@@ -1,10 +1,14 @@
 // The reference frames and the saved blocks through the effect library
 // itself: the shared library on Linux, the DLL under Wine. Both builds run
 // these same tests against the same files, so passing on both means the two
-// libraries give bit-identical frames and blocks.
+// libraries give bit-identical frames and blocks. With PENNARO_FRAME_DUMP_DIR
+// set, every rendered frame is also written there as raw samples, so the
+// Windows lane can compare the two libraries' frames directly, whether or
+// not they match the expected files.
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <set>
 #include <utility>
 
@@ -78,6 +82,13 @@ TEST_P(ReferenceFrame, MatchesTheExpectedFrame) {
         expected = readPng(kDataDir + "/" + c.expected);
     } catch (const std::exception &e) {
         FAIL() << e.what();
+    }
+    if (const char *dumpDir = std::getenv("PENNARO_FRAME_DUMP_DIR")) {
+        try {
+            writeRawFrame(std::string(dumpDir) + "/" + c.name + ".frame", rendered);
+        } catch (const std::exception &e) {
+            ADD_FAILURE() << e.what();
+        }
     }
     Comparison result = compareFrames(rendered, expected);
     EXPECT_TRUE(result.identical()) << c.name << ": " << result.describe();
