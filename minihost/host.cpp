@@ -45,6 +45,13 @@ void Host::protocolError(const std::string &what) { protocolErrors_.push_back(wh
 
 int32_t Host::call(FilterMainFn entry, int32_t command, HostWorld *output) {
     makeCurrent();
+    if (command == HOST_CMD_PARAMS_SETUP) {
+        // A new parameter set-up replaces the list the host knew.
+        defs_.clear();
+        addIndices_.clear();
+        uiRegistered_ = false;
+        customUI_ = HostCustomUIInfo{};
+    }
     const HostBasicSuite *suites = in.basicSuite;
     if (faults.noBasicSuite) in.basicSuite = nullptr;
     HostParam **array = params(in.currentTime);
@@ -59,6 +66,10 @@ int32_t Host::send(FilterMainFn entry, int32_t command, HostWorld *output) {
     int32_t result = call(entry, command, output);
     in.globalData = out.globalData;
     in.sequenceData = out.sequenceData;
+    if (out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR) {
+        out.message[HOST_MESSAGE_LEN - 1] = '\0';
+        shown_.push_back(displayText(out.message));
+    }
     return result;
 }
 

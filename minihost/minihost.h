@@ -292,8 +292,12 @@ public:
     // flags, calls `entry`, then carries the global and sequence data
     // handles from `out` over to `in`. Returns the effect's result.
     int32_t send(FilterMainFn entry, int32_t command, HostWorld *output = nullptr);
+    // Messages the effect asked the host to show (output flag 0x100 on
+    // return from send()), as the host would show them ("#{cr}" a line break).
+    const std::vector<std::string> &shownMessages() const { return shown_; }
     // Calls `entry` with the records exactly as they are (current host,
-    // parameter array filled, nothing cleared or carried over).
+    // parameter array filled, nothing cleared or carried over). Parameter
+    // set-up (command 4) starts a fresh list of definitions.
     int32_t call(FilterMainFn entry, int32_t command, HostWorld *output = nullptr);
 
     // -- time
@@ -357,8 +361,7 @@ public:
     // Every text lookup made, by message number.
     const std::vector<int32_t> &lookups() const { return lookups_; }
 
-    // Whatever the effect stored as the reference after global set-up
-    // is not the host's business; these are the implementation's hooks.
+    // The host's private state (open string tables, the store reference).
     struct Impl;
     Impl &impl() { return *impl_; }
 
@@ -387,6 +390,7 @@ private:
     std::vector<std::string> protocolErrors_;
     std::set<void *> tables_;
     std::vector<int32_t> lookups_;
+    std::vector<std::string> shown_;
 };
 
 // ------------------------------------------------------------------ plugin

@@ -72,7 +72,9 @@ ordered_json floatToJson(float f) {
 float jsonToFloat(const ordered_json &v, const std::string &where) {
     if (v.is_number()) {
         const double d = v.get<double>();
-        if (std::isfinite(d) && std::fabs(d) > 3.4028234663852886e38)
+        // Halfway between the largest float and the next power of two: from
+        // there on a double would round to infinity.
+        if (std::isfinite(d) && std::fabs(d) >= 3.4028235677973366e38)
             bad(where, "number too large for a 32-bit float (write its bit pattern as \"0x7f800000\")");
         return static_cast<float>(d);
     }

@@ -133,8 +133,6 @@ struct WalkFrame {
     float baseRadius;
     float softness;
     int32_t selector;
-    HostWorld *scratch;
-    PaintedRows *rows;
 
     float X(int32_t i) const { return points[i].x * sx; }
     float Y(int32_t i) const { return points[i].y * sy; }
@@ -147,46 +145,39 @@ struct WalkFrame {
         return static_cast<float>(std::max(floor, std::sqrt(static_cast<double>(sum))));
     }
 
-    void stamp(const RasterBrush &brush, float R, float cx, float cy, uint32_t dabAlpha) const {
-        switch (selector) {
-            case 1:
-            case 2:
-            case 3: {
-                uint8_t colour[4] = {static_cast<uint8_t>(dabAlpha), brush.color8[1], brush.color8[2],
-                                     brush.color8[3]};
-                if (selector == 1)
-                    stampRoundDab8(aspect, R, softness, cx, cy, colour, scratch, rows);
-                else if (selector == 2)
-                    stampSoftDab8(aspect, R, cx, cy, colour, scratch, rows);
-                else
-                    stampSquareDab8(aspect, R, softness, cx, cy, colour, scratch, rows);
-                break;
-            }
-            case 1001:
-            case 1002:
-            case 1003: {
-                uint16_t colour[4] = {static_cast<uint16_t>(dabAlpha), brush.color16[1],
-                                      brush.color16[2], brush.color16[3]};
-                if (selector == 1001)
-                    stampRoundDab16(aspect, R, softness, cx, cy, colour, scratch, rows);
-                else if (selector == 1002)
-                    stampSoftDab16(aspect, R, cx, cy, colour, scratch, rows);
-                else
-                    stampSquareDab16(aspect, R, softness, cx, cy, colour, scratch, rows);
-                break;
-            }
-            default:
-                break;  // unknown kinds walk but paint nothing
-        }
-    }
 };
+
+// Hands a dab to its kernel. The colour is the walk's, with the dab's alpha.
+struct KernelTarget {
+    const RasterBrush *brush;
+    HostWorld *scratch;
+    PaintedRows *rows;
+};
+
+void stampWithKernel(void *context, const Dab &dab) {
+    const auto *target = static_cast<const KernelTarget *>(context);
+    const RasterBrush &b = *target->brush;
+    const uint8_t c8[4] = {static_cast<uint8_t>(dab.alpha), b.color8[1], b.color8[2], b.color8[3]};
+    const uint16_t c16[4] = {static_cast<uint16_t>(dab.alpha), b.color16[1], b.color16[2], b.color16[3]};
+    HostWorld *s = target->scratch;
+    PaintedRows *r = target->rows;
+    switch (dab.selector) {
+        case 1: stampRoundDab8(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c8, s, r); break;
+        case 2: stampSoftDab8(dab.aspect, dab.radius, dab.cx, dab.cy, c8, s, r); break;
+        case 3: stampSquareDab8(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c8, s, r); break;
+        case 1001: stampRoundDab16(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c16, s, r); break;
+        case 1002: stampSoftDab16(dab.aspect, dab.radius, dab.cx, dab.cy, c16, s, r); break;
+        case 1003: stampSquareDab16(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c16, s, r); break;
+        default: break;  // other kinds walk but paint nothing
+    }
+}
 
 double rational(const HostRational &r) { return static_cast<double>(r.num) / static_cast<double>(r.den); }
 
 }  // namespace
 
-int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *points, int32_t last,
-                 RasterBrush *brush, PaintedRows *rows) {
+int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, RasterBrush *brush,
+                  const DabSink &sink) {
     const int32_t m = last;
     if (m < 0 || !points) return 0;
     const double hds = rational(in->downsampleX);
@@ -194,8 +185,6 @@ int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *poi
 
     WalkFrame w;
     w.points = points;
-    w.scratch = scratch;
-    w.rows = rows;
     w.sx = static_cast<float>(hds * static_cast<double>(in->width));
     w.sy = static_cast<float>(vds * static_cast<double>(in->height));
     w.ox = static_cast<float>(static_cast<double>(in->originX) - 0.5);
@@ -246,12 +235,16 @@ int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *poi
         }
     };
 
+    auto stamp = [&](float R, float cx, float cy, uint32_t alpha, float time) {
+        sink.take(sink.context, Dab{w.selector, w.aspect, R, w.softness, cx, cy, alpha, time});
+    };
+
     float cx = w.X(0) + w.ox;
     float cy = w.Y(0) + w.oy;
     if (m <= 0) {
         uint32_t alpha;
         pressured(0, 0.0f, &R, &alpha);
-        w.stamp(*brush, R, cx, cy, alpha);
+        stamp(R, cx, cy, alpha, points[0].time);
         return 1;
     }
 
@@ -264,7 +257,7 @@ int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *poi
     for (;;) {
         uint32_t alpha;
         pressured(i, t, &R, &alpha);
-        w.stamp(*brush, R, cx, cy, alpha);
+        stamp(R, cx, cy, alpha, s);
         if (++dabs >= MAX_DABS_PER_WALK) break;
 
         const float step = static_cast<float>(static_cast<double>(R * S) + 1.0);
@@ -311,19 +304,31 @@ int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *poi
     return std::min(i, m) + 1;
 }
 
-int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
-                        int32_t n, RasterBrush *brush, PaintedRows *rows) {
+int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *points, int32_t last,
+                 RasterBrush *brush, PaintedRows *rows) {
+    KernelTarget target{brush, scratch, rows};
+    return traceDabs(in, points, last, brush, DabSink{stampWithKernel, &target});
+}
+
+int32_t traceStrokePath(const HostInData *in, const PaintPoint *points, int32_t n,
+                        RasterBrush *brush, const DabSink &sink) {
     const bool wiggle = brush->wiggle.wiggleEnabled != 0;
     if (wiggle) setWiggleSeedOffsets(&brush->wiggle, brush->strokeIndex);
     ResampledPoints resampled;
     if (resampleStroke(in, points, n, wiggle, &resampled)) {
         if (wiggle) perturbPoints(brush->wiggle, resampled.points, resampled.count);
-        const int32_t reached = walkDabs(in, scratch, resampled.points, resampled.count - 1, brush, rows);
+        const int32_t reached = traceDabs(in, resampled.points, resampled.count - 1, brush, sink);
         in->utils->unlockHandle(resampled.handle);
         in->utils->disposeHandle(resampled.handle);
         return reached;
     }
-    return walkDabs(in, scratch, points, n, brush, rows);
+    return traceDabs(in, points, n, brush, sink);
+}
+
+int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
+                        int32_t n, RasterBrush *brush, PaintedRows *rows) {
+    KernelTarget target{brush, scratch, rows};
+    return traceStrokePath(in, points, n, brush, DabSink{stampWithKernel, &target});
 }
 
 }  // namespace pennaro

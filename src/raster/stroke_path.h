@@ -37,6 +37,30 @@ int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *poi
 int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
                         int32_t n, RasterBrush *brush, PaintedRows *rows);
 
+// One dab as the walk hands it to a kernel.
+struct Dab {
+    int32_t selector;  // brush kind, + 1000 in 16 bits
+    float aspect;      // A
+    float radius;      // R, vertical radius in scratch pixels
+    float softness;
+    float cx, cy;
+    uint32_t alpha;  // the dab's paint alpha
+    float time;      // stroke time at the dab
+};
+
+// Receives every dab of a walk instead of a kernel.
+struct DabSink {
+    void (*take)(void *context, const Dab &dab);
+    void *context;
+};
+
+// The same walk and path as above, with every dab handed to `sink` and
+// nothing painted. Used to check and measure dab placement.
+int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, RasterBrush *brush,
+                  const DabSink &sink);
+int32_t traceStrokePath(const HostInData *in, const PaintPoint *points, int32_t n,
+                        RasterBrush *brush, const DabSink &sink);
+
 // Most dabs one walk may stamp. Real strokes stay far below (dabs are at
 // least a pixel apart, so this is a path of 67 million pixels); only
 // corrupt or absurd data reaches it, and the walk then simply stops.

@@ -2,7 +2,6 @@
 // strokes in draw order through one scratch image, composite with the layer.
 #include "render/render.h"
 
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,18 +61,6 @@ void compositeByDepth(HostInData *in, HostOutData *out, HostWorld *input, HostWo
         composite16(in, out, input, output, compositeMode);
     else
         composite8(in, out, input, output, compositeMode);
-}
-
-// Whether the handle still holds a flattened block (saved with the project
-// and not yet rebuilt).
-bool holdsFlattenedBlock(const HostInData *in, HostHandle sequence) {
-    constexpr uint64_t needed = offsetof(PaintSequence, flatHeaderSize) + sizeof(uint32_t);
-    if (in->utils->getHandleSize(sequence) < needed) return false;
-    const auto *words = static_cast<const uint8_t *>(in->utils->lockHandle(sequence));
-    uint32_t flatHeaderSize = 0;
-    std::memcpy(&flatHeaderSize, words + offsetof(PaintSequence, flatHeaderSize), sizeof flatHeaderSize);
-    in->utils->unlockHandle(sequence);
-    return flatHeaderSize != 0;
 }
 
 void setLastSelectionTime(const HostInData *in, double time) {
@@ -160,7 +147,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
         setUpResult = sequenceSetUp(in, out);
         if (!in->sequenceData) return setUpResult;
     }
-    if (holdsFlattenedBlock(in, in->sequenceData)) {
+    if (sequenceIsFlat(in, in->sequenceData)) {
         in->sequenceData = unflattenSequence(in, out);
         if (!in->sequenceData) return 0;
     }

@@ -125,7 +125,10 @@ void perturbPoints(const WiggleSettings &s, PaintPoint *points, int32_t count) {
                                      static_cast<double>(p.y));
         }
         if (s.pressureOn) {
-            const float u = (xm * s.pressureScaleX + s.seedOffsetX) + 173.0f;
+            // The horizontal coordinate is rounded to float before the 173
+            // cells are added, and that sum stays in double; the vertical
+            // one is plain float arithmetic.
+            const double u = static_cast<double>(xm * s.pressureScaleX + s.seedOffsetX) + 173.0;
             const float v = ym * s.pressureScaleY + s.seedOffsetY;
             const float n = static_cast<float>(noiseS(u, v));
             const float g = static_cast<float>(1.0 - static_cast<double>(std::fabs(n) * s.pressureAmount));

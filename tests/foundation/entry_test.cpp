@@ -115,6 +115,7 @@ TEST_F(LoadedEffect, StringTableOpenFailureEndsSetUpWithTheHostsCode) {
     EXPECT_EQ(send(HOST_CMD_GLOBAL_SETUP), 42);
     EXPECT_STREQ(host.out.message, "Pennaro could not be initialized.");
     EXPECT_NE(host.out.outFlags & 0x100u, 0u);
+    EXPECT_EQ(host.shownMessages(), std::vector<std::string>{"Pennaro could not be initialized."});
     EXPECT_EQ(host.out.globalData, nullptr);
     EXPECT_EQ(host.openStringTables(), 0);
     EXPECT_EQ(minihost::handleStats().live, liveBefore);

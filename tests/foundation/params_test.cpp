@@ -132,17 +132,33 @@ TEST_F(LoadedEffect, ParameterSetUpDeclaresAllThirteenDefinitionsExactly) {
     EXPECT_EQ(host.paramValueAt(pennaro::PARAM_PLAYBACK_MODE, 0), pennaro::PLAYBACK_CURRENT_FRAME);
     EXPECT_EQ(host.paramValueAt(pennaro::PARAM_COMPOSITE, 0), pennaro::COMPOSITE_IN_ORIGINAL);
     EXPECT_EQ(host.paramValueAt(pennaro::PARAM_PLAYBACK_SPEED, 0), 0x10000);
+
+    // Asked again, the effect declares the same list.
+    std::vector<HostParam> first = defs;
+    ASSERT_EQ(send(HOST_CMD_PARAMS_SETUP), 0);
+    ASSERT_EQ(host.definitions().size(), 13u);
+    for (size_t i = 0; i < 13; ++i) EXPECT_EQ(std::memcmp(&first[i], &host.definitions()[i], sizeof(HostParam)), 0);
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
 TEST_F(LoadedEffect, AddParameterFailureEndsSetUpAtOnce) {
     setUpGlobals();
+    // The failure passes through the common frame, which still relocks
+    // the sequence data.
+    HostHandle sequence = minihost::newHandle(8);
+    minihost::lockHandle(sequence);
+    host.in.sequenceData = sequence;
     host.faults.addParam.arm(3, 1234);
     EXPECT_EQ(send(HOST_CMD_PARAMS_SETUP), 1234);
     EXPECT_EQ(host.definitions().size(), 2u);
     EXPECT_EQ(host.out.paramCount, 0);
     EXPECT_FALSE(host.customUIRegistered());
     EXPECT_STREQ(host.out.message, "");
+    EXPECT_EQ(host.out.sequenceData, sequence);
+    EXPECT_EQ(minihost::handleInfo(sequence).lockCount, 1);
+    minihost::unlockHandle(sequence);
+    minihost::disposeHandle(sequence);
+    host.in.sequenceData = nullptr;
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
