@@ -43,7 +43,8 @@ if(NOT PENNARO_WINE64)
   set(PENNARO_WINE64 "${_pennaro_wine64}" CACHE FILEPATH "The 64-bit Wine loader that runs the Windows test programs")
 endif()
 if(PENNARO_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PENNARO_WINE64})
+  # Through a wrapper that brings a Wine server up first (see the script).
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${PENNARO_WINE64})
 endif()
 
 # Listing the tests of a GoogleTest program means running it, under Wine:
