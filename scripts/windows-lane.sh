@@ -33,7 +33,8 @@ started=$SECONDS
 packages=(g++-mingw-w64-x86-64-posix wine64 wine libstb-dev googletest nlohmann-json3-dev cmake make)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    state="$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)"
+    [[ "$state" == "install ok installed" ]] || missing+=("$p")
 done
 if ((${#missing[@]})); then
     if ((install == 0)); then
