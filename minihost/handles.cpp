@@ -30,6 +30,7 @@ struct Store {
     std::unordered_map<HostHandle, Block *> blocks;
     HandleStats stats;
     bool strict = false;
+    uint64_t sizeLimit = uint64_t(1) << 30;
     std::deque<std::pair<void *, uint64_t>> quarantine;
     uint64_t quarantined = 0;
 };
@@ -125,12 +126,25 @@ bool strictHandles() {
     return s.strict;
 }
 
+void setHandleSizeLimit(uint64_t bytes) {
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.sizeLimit = bytes;
+}
+
+uint64_t handleSizeLimit() {
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.sizeLimit;
+}
+
 HostHandle newHandle(uint64_t size) {
     if (Host *host = Host::current()) {
         if (host->faults.newHandle.trigger()) return nullptr;
     }
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
+    if (size > s.sizeLimit) return nullptr;
     auto *b = new Block;
     b->data = allocate(size);
     if (!b->data) {
@@ -211,6 +225,7 @@ int32_t resizeHandle(uint64_t newSize, HostHandle *h) {
         misuse(s, "resize of an unknown handle");
         return HOST_ERR_INVALID_CALLBACK;
     }
+    if (newSize > s.sizeLimit) return HOST_ERR_OUT_OF_MEMORY;
     // Growing always moves the block; strict mode moves every unlocked one.
     if ((s.strict && b->locks == 0) || newSize > b->size) {
         if (!relocate(s, *b, newSize)) return HOST_ERR_OUT_OF_MEMORY;

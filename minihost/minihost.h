@@ -130,6 +130,13 @@ HandleInfo handleInfo(HostHandle h);
 void setStrictHandles(bool on);
 bool strictHandles();
 
+// Blocks larger than this are refused like an exhausted memory (new handle
+// gives null, resize gives HOST_ERR_OUT_OF_MEMORY). Default 1 GiB, so a
+// corrupt size read from a saved drawing fails cleanly instead of
+// exhausting the machine.
+void setHandleSizeLimit(uint64_t bytes);
+uint64_t handleSizeLimit();
+
 // The utilities as plain functions (the same ones the utility table holds).
 HostHandle newHandle(uint64_t size);
 void *lockHandle(HostHandle h);

@@ -315,7 +315,8 @@ int renderMain(int argc, char **argv) {
                    "Keyframed parameter values from JSON, keys at frame numbers: {\"playback-speed\": "
                    "[[0, 1.0], [48, 2.5]], \"wiggle\": [[0, \"off\"], [30, \"on\"]]}. Sliders interpolate "
                    "linearly between keys and hold outside them; popups and checkboxes hold until the "
-                   "next key. A plain value instead of a list is a constant")->group(paramGroup);
+                   "next key; the host reports the number of keys as the parameter's keyframe count. A plain "
+                   "value instead of a list is a constant")->group(paramGroup);
 
     auto *outGroup = "Output";
     app.add_option("-o,--output", o.output,
@@ -323,7 +324,8 @@ int renderMain(int argc, char **argv) {
                    "used as it stands when one frame is rendered")->capture_default_str()->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
                    "Also write every frame as a thumbnail on one PNG")->group(outGroup);
-    app.add_option("-j,--jobs", o.jobs, "Render in N worker processes")->capture_default_str()
+    app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each loading the effect on its own (the frames are the "
+                   "same as with one)")->capture_default_str()
         ->check(CLI::Range(1, 256))->group(outGroup);
     app.add_flag("--skip-existing", o.skipExisting,
                  "Leave frames whose output file exists (re-runs on a farm). Otherwise outputs are "

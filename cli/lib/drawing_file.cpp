@@ -295,6 +295,11 @@ std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &bytes, const std
         swapWordBytes(block);
         if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) >> 24) == 0)
             throw ToolError(name + ": not a drawing in either byte order (unknown byte-order mark)");
+        // The effect opens such a block, but once saved little-endian the
+        // stray low byte would make it read as big-endian: nothing can keep
+        // this drawing, so say so now.
+        if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) & 0xFFu) != 0)
+            throw ToolError(name + ": damaged byte-order mark (stray bits in its low byte)");
     }
     const auto check = pennaro::checkFlatBlock(block.data(), block.size());
     if (check.problem != pennaro::FlatBlockProblem::None)
@@ -419,6 +424,10 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
                                : BrushAttributeMask{1, 1, 1, 1, 1, 1};
     if (h.flatHeaderSize == 0)
         bad("flatHeaderSize", "0 marks a drawing in memory form, which is never saved; leave the key out");
+    // Byte 4 of a block tells its byte order: the mark's low byte must be 0
+    // (little-endian) and its high byte non-zero (big-endian) to be read back.
+    if ((h.byteOrderMark & 0xFFu) != 0 || (order == ByteOrder::Big && (h.byteOrderMark >> 24) == 0))
+        bad("byteOrderMark", "a block with this mark would not read back in its own byte order; leave the key out");
 
     const ordered_json &strokes = j["strokes"];
     if (!strokes.is_null() && !strokes.is_array()) bad("strokes", "expected an array of strokes, or null");

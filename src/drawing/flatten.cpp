@@ -259,6 +259,9 @@ HostHandle unflattenSequence(HostInData *in, HostOutData *out) {
     uint8_t *bytes = lockHandle(in, block);
     if (size < FORM_FIELD_END) return refuseBlock(in, out, block, MSG_UNKNOWN_FORMAT, false);
     if (readFlatRecord<uint32_t>(bytes, offsetof(FlatDrawingHeader, flatHeaderSize)) == 0) {
+        // The memory form is exactly one PaintSequence; anything else that
+        // claims to be one is neither form and cannot be trusted.
+        if (size != SEQUENCE_RECORD_SIZE) return refuseBlock(in, out, block, MSG_UNKNOWN_FORMAT, false);
         unlockHandle(in, block);
         return block;
     }

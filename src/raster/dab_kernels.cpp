@@ -86,8 +86,6 @@ void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, Painte
     }
 }
 
-bool anyRow(float) { return true; }
-
 // Soft union merges.
 void softMerge8(HostPixel8 &px, const uint8_t colour[4], uint32_t a) {
     const uint32_t ad = px.alpha;
@@ -127,7 +125,10 @@ void stampSoft(float A, float R, float cx, float cy, const Channel colour[4], Ho
         e = -(g * g);
     }
     const float norm = static_cast<float>(1.0 / static_cast<double>(rx2 - e));
-    stampFrame<Pixel>(A, Rx, cx, cy, scratch, rows, anyRow, [&](Pixel &px, float dx, float dy) {
+    // A row whose vertical term alone reaches the radius has no pixel inside
+    // (adding dx² can only grow the rounded sum), so it is skipped whole.
+    auto rowTest = [&](float dy) { return dy * dy < rx2; };
+    stampFrame<Pixel>(A, Rx, cx, cy, scratch, rows, rowTest, [&](Pixel &px, float dx, float dy) {
         const float d2 = dx * dx + dy * dy;
         if (!(d2 < rx2)) return;
         const float u = (rx2 - d2) * norm;
@@ -225,7 +226,7 @@ void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel8>(A, k.ro, cx, cy, scratch, rows, anyRow,
+    stampFrame<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
                            [&](HostPixel8 &px, float dx, float dy) {
                                const float d2 = dx * dx + dy * dy;
                                if (!(d2 < k.ro2)) return;
@@ -249,7 +250,7 @@ void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel16>(A, k.ro, cx, cy, scratch, rows, anyRow,
+    stampFrame<HostPixel16>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
                             [&](HostPixel16 &px, float dx, float dy) {
                                 const float d2 = dx * dx + dy * dy;
                                 if (!(d2 < k.ro2)) return;

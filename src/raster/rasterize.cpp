@@ -187,10 +187,14 @@ void applyStrokeOpacity(const HostInData *, HostWorld *scratch, HostWorld *,
 
 void compositeStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
                      const RasterBrush *brush, const PaintedRows *rows) {
+    // Lambdas rather than function pointers so the blend inlines into the
+    // row loop.
     if (brush->deep)
-        finishPass<HostPixel16>(in, scratch, output, rows, composite16);
+        finishPass<HostPixel16>(in, scratch, output, rows,
+                                [](const HostPixel16 &S, HostPixel16 &D) { composite16(S, D); });
     else
-        finishPass<HostPixel8>(in, scratch, output, rows, composite8);
+        finishPass<HostPixel8>(in, scratch, output, rows,
+                               [](const HostPixel8 &S, HostPixel8 &D) { composite8(S, D); });
 }
 
 void eraseStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,

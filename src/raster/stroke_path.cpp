@@ -129,7 +129,6 @@ struct WalkFrame {
     const PaintPoint *points;
     float sx, sy, ox, oy;
     float aspect;
-    float spacing;
     float baseRadius;
     float softness;
     int32_t selector;
@@ -144,7 +143,6 @@ struct WalkFrame {
         const float sum = dy * dy + dx * dx;
         return static_cast<float>(std::max(floor, std::sqrt(static_cast<double>(sum))));
     }
-
 };
 
 // Hands a dab to its kernel. The colour is the walk's, with the dab's alpha.
@@ -212,7 +210,6 @@ int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, 
         const double a = w.aspect;
         S = static_cast<float>(std::min(a, 1.0 / a) * static_cast<double>(S));
     }
-    w.spacing = S;
     w.baseRadius = R;
     w.selector = static_cast<int32_t>(kind) + (brush->deep ? 1000 : 0);
 

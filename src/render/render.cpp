@@ -77,7 +77,9 @@ bool drawOrderValid(const HostInData *in) {
 }
 
 // Everything the stroke loop holds: the two locked handles, the scratch
-// image and the row span table. `release` undoes whatever exists.
+// image and the row span table. On the early exits `unlock` and `discard`
+// give back whatever exists; the normal end disposes the scratch image
+// itself, because its result becomes the render's.
 struct StrokePass {
     HostInData *in;
     HostHandle sequenceHandle;
@@ -86,11 +88,14 @@ struct StrokePass {
     bool scratchMade;
     RowSpan *spans;
 
-    void disposeScratch() {
-        if (scratchMade) in->utils->disposeWorld(in->effectRef, &scratch);
-        scratchMade = false;
+    void freeSpans() {
         std::free(spans);
         spans = nullptr;
+    }
+    void discard() {
+        if (scratchMade) in->utils->disposeWorld(in->effectRef, &scratch);
+        scratchMade = false;
+        freeSpans();
     }
     void unlock() {
         in->utils->unlockHandle(table);
@@ -119,8 +124,8 @@ int32_t makeScratch(HostInData *in, HostOutData *out, StrokePass &pass, const Ho
         *skipRender = true;
         return 0;
     }
-    const int32_t rows = pass.scratch.height > 0 ? pass.scratch.height : 0;
-    pass.spans = static_cast<RowSpan *>(std::malloc(sizeof(RowSpan) * (rows > 0 ? rows : 1)));
+    const size_t rows = pass.scratch.height > 0 ? static_cast<size_t>(pass.scratch.height) : 1;
+    pass.spans = static_cast<RowSpan *>(std::malloc(sizeof(RowSpan) * rows));
     if (!pass.spans) return ERR_OUT_OF_MEMORY;
     brush.rows.rowCount = pass.scratch.height;
     brush.rows.topRow = pass.scratch.height - 1;
@@ -228,7 +233,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
             err = makeScratch(in, out, pass, *input, deep, brush, &skipRender);
             if (err != 0 || skipRender) {
                 pass.unlock();
-                pass.disposeScratch();
+                pass.discard();
                 return err;
             }
         }
@@ -243,7 +248,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
             in->progress ? in->progress(in->effectRef, static_cast<int32_t>(current), static_cast<int32_t>(total)) : 0;
         if (answer != 0) {
             pass.unlock();
-            pass.disposeScratch();
+            pass.discard();
             return answer;
         }
     }
@@ -252,7 +257,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
     if (pass.scratchMade) {
         result = in->utils->disposeWorld(in->effectRef, &pass.scratch);
         pass.scratchMade = false;
-        pass.disposeScratch();
+        pass.freeSpans();
     }
     pass.unlock();
 

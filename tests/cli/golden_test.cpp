@@ -34,7 +34,7 @@ const std::vector<Golden> &goldens() {
          {"--frames", "60", "--size", "256x144", "--playback-mode", "Onion Skin", "--composite", "Only", "--fps",
           "30000/1001"}},
         {"past_speed2_16bit_half_frame020",
-         {"--frames", "20", "--size", "400x240", "--background", "#336699", "--depth", "16", "--playback-mode",
+         {"--frames", "20", "--size", "400x240", "--background", "#33669980", "--depth", "16", "--playback-mode",
           "Past Strokes", "--playback-speed", "2", "--composite", "Under Original", "--downsample", "1/2",
           "--pixel-aspect", "10/11", "--wiggle", "on", "--individual-seeds", "off"}},
         {"hold_matte_8bit_frame075",

@@ -159,3 +159,37 @@ TEST(RenderTool, WorkerProcessesGiveTheSameFiles) {
     for (const auto &file : filesIn(dir / "one")) EXPECT_FALSE(contains(file.string(), ".tmp")) << file;
     std::filesystem::remove_all(dir);
 }
+
+TEST(RenderTool, KeyframesAndPreferencesReachTheEffect) {
+    auto dir = pennaro_test::scratchDir("keys");
+    const std::string demo = (std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json").string();
+    auto render = [&](const std::string &name, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"render", demo, "--size", "160x90", "--fps", "30000/1001", "-q", "-o",
+                                         (dir / name).string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ToolRun run = runTool(args);
+        EXPECT_EQ(run.status, 0) << run.output;
+        return readFileBytes(dir / name);
+    };
+    // A popup holds each key until the next; keys are frame numbers.
+    writeText(dir / "keys.json", R"({"playback-mode": [[0, "All Strokes"], [50, "Current Frame"]]})");
+    std::string keys = (dir / "keys.json").string();
+    EXPECT_EQ(render("k49.png", {"--frames", "49", "--params", keys}),
+              render("a49.png", {"--frames", "49", "--playback-mode", "All Strokes"}));
+    EXPECT_EQ(render("k50.png", {"--frames", "50", "--params", keys}),
+              render("c50.png", {"--frames", "50", "--playback-mode", "Current Frame"}));
+    EXPECT_NE(readFileBytes(dir / "a49.png"), render("c49.png", {"--frames", "49"}));
+
+    // Onion-skin preferences come from --prefs.
+    writeText(dir / "prefs.json", R"({"Onion skin - Frames backward": 40, "Onion skin - Opacity": 1.0})");
+    auto onion = std::vector<std::string>{"--frames", "100", "--playback-mode", "Onion Skin"};
+    auto withPrefs = onion;
+    withPrefs.insert(withPrefs.end(), {"--prefs", (dir / "prefs.json").string()});
+    EXPECT_NE(render("o1.png", onion), render("o2.png", withPrefs));
+    writeText(dir / "bad.json", R"({"Onion skin - Frames sideways": 1})");
+    ToolRun bad = runTool({"render", demo, "--frames", "0", "--size", "16x16", "-o", (dir / "b.png").string(),
+                           "--prefs", (dir / "bad.json").string()});
+    EXPECT_NE(bad.status, 0);
+    EXPECT_TRUE(contains(bad.output, "Frames sideways")) << bad.output;
+    std::filesystem::remove_all(dir);
+}

@@ -126,6 +126,15 @@ TEST_F(Files, ToolsRefuseMemoryFormAndDamagedFiles) {
     putRecord(memoryForm, 8, uint32_t{0});
     EXPECT_THROW(loadDrawingBytes(memoryForm, "m"), ToolError);
     EXPECT_THROW(loadDrawingBytes(std::vector<uint8_t>(block.begin(), block.begin() + 100), "short"), ToolError);
+    // A big-endian block whose mark has stray low bits: the effect opens it,
+    // but no little-endian block can carry that mark, so the tools refuse it.
+    std::vector<uint8_t> stray = block;
+    swapWordBytes(stray);
+    stray[7] = 0xE8;
+    EXPECT_THROW(loadDrawingBytes(stray, "stray"), ToolError);
+    auto strayJson = blockToJson(block);
+    strayJson["byteOrderMark"] = 0x010000E8u;
+    EXPECT_THROW(jsonToBlock(strayJson), ToolError);
     std::vector<uint8_t> cut(block.begin(), block.end() - 1);
     try {
         loadDrawingBytes(cut, "cut.bin");

@@ -45,6 +45,7 @@ TEST_F(Reader, UnreadableBlocksAreRefusedWithUnknownFormat) {
         {"empty", [](auto &b) { b.clear(); }},
         {"eleven bytes", [](auto &b) { b.resize(11); }},
         {"short header", [](auto &b) { b.resize(231); }},
+        {"memory-form mark on a block", [](auto &b) { b[8] = 0; }},
         {"table cut off", [](auto &b) { b.resize(495); }},
         {"table offset past the end",
          [&](auto &b) { auto h = header(b); h.strokeTableOffset = 430; setHeader(b, h); }},
@@ -109,12 +110,12 @@ TEST_F(Reader, AcceptsOddButSoundBlocks) {
 TEST_F(Reader, OldVersionIsRefusedAndReSetUpGivesAnEmptyDrawing) {
     std::vector<uint8_t> b = goodBlock();
     auto h = recordAt<FlatDrawingHeader>(b, 0);
-    h.formatVersion = 265;
+    h.formatVersion = 264;
     putRecord(b, 0, h);
     expectRefused(b, 30, true);
     EXPECT_EQ(message(), "Could not convert old drawing. : Pennaro");
 
-    h.formatVersion = 264;
+    h.formatVersion = 265;
     putRecord(b, 0, h);
     handOver(handleWith(b));
     EXPECT_EQ(send(HOST_CMD_SEQUENCE_RESETUP), 0);

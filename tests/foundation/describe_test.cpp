@@ -6,6 +6,10 @@
 #include <fstream>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 namespace {
 
 #ifdef PENNARO_CLI_PATH

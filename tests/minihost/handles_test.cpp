@@ -83,6 +83,11 @@ TEST_F(Handles, NthNewAndResizeFailOnDemand) {
     EXPECT_STREQ(static_cast<char *>(*a), "abcdefg");
     EXPECT_EQ(minihost::resizeHandle(1000, &a), 0);
 
+    // Absurd sizes fail like exhausted memory.
+    EXPECT_EQ(minihost::newHandle(uint64_t(1) << 62), nullptr);
+    EXPECT_EQ(minihost::resizeHandle(minihost::handleSizeLimit() + 1, &a), minihost::HOST_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(minihost::getHandleSize(a), 1000u);
+
     host.faults.newHandle.arm(1, 0, true);
     EXPECT_EQ(minihost::newHandle(1), nullptr);
     EXPECT_EQ(minihost::newHandle(1), nullptr);

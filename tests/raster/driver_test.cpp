@@ -127,7 +127,7 @@ TEST(Finish, EraseCutsAlphaOnly) {
 
 TEST(Finish, NoPixelAddressTouchesNothing) {
     Host host(8, 8);
-    host.nullPixelAddress = true;
+    host.failPixelAddress();
     Image scratch(8, 8, false), out(8, 8, false, 7);
     Template t(scratch);
     paintScratch(scratch, t, 128, 255);
@@ -163,7 +163,7 @@ TEST(Rasterize, RoundStrokeOpacityDoesNotPileUp) {
     rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
     EXPECT_EQ(out.p8(24, 20).alpha, 127 - (127 * 127) / 255 + 127);
     EXPECT_TRUE(scratch.allZero());
-    EXPECT_EQ(raster_test::liveHandles(), 1);  // only the stroke's own block
+    EXPECT_EQ(host.newLiveHandles(), 1);  // only the stroke's own block
 }
 
 TEST(Rasterize, KindsThatPaintNothing) {

@@ -3,66 +3,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
+#include <gtest/gtest.h>
+
+#include "host/entry.h"
 #include "params/param_ids.h"
 
 namespace raster_test {
-namespace {
-
-struct Block {
-    void *ptr;
-    uint64_t size;
-};
-
-std::map<HostHandle, uint64_t> gSizes;
-Host *gHost = nullptr;
-
-HostHandle newHandle(uint64_t size) {
-    if (gHost && gHost->failHandleAfter >= 0) {
-        if (gHost->failHandleAfter-- == 0) return nullptr;
-    }
-    auto *h = new void *;
-    *h = std::calloc(1, size ? size : 1);
-    if (!*h) {
-        delete h;
-        return nullptr;
-    }
-    gSizes[h] = size;
-    return h;
-}
-void *lockHandle(HostHandle h) { return *h; }
-void unlockHandle(HostHandle) {}
-void disposeHandle(HostHandle h) {
-    if (!h) return;
-    gSizes.erase(h);
-    std::free(*h);
-    delete h;
-}
-uint64_t handleSize(HostHandle h) {
-    auto it = gSizes.find(h);
-    return it == gSizes.end() ? 0 : it->second;
-}
-int32_t pixelAddress8(HostWorld *w, void *, HostPixel8 **out) {
-    *out = (gHost && gHost->nullPixelAddress) ? nullptr : static_cast<HostPixel8 *>(w->data);
-    return *out ? 0 : 1;
-}
-int32_t pixelAddress16(HostWorld *w, void *, HostPixel16 **out) {
-    *out = (gHost && gHost->nullPixelAddress) ? nullptr : static_cast<HostPixel16 *>(w->data);
-    return *out ? 0 : 1;
-}
-double squareRoot(double x) { return std::sqrt(x); }
-
-int32_t checkout(HostEffectRef, int32_t index, int32_t time, int32_t, uint32_t, HostParam *out) {
-    std::memset(out, 0, sizeof *out);
-    if (index != pennaro::PARAM_WIGGLES_PER_SEC || !gHost) return 1;
-    out->paramType = HOST_PARAM_TYPE_FIXED_SLIDER;
-    out->u.slider.value = static_cast<int32_t>(std::lround(gHost->wigglesPerSec(time) * 65536.0));
-    return 0;
-}
-int32_t checkin(HostEffectRef, HostParam *) { return 0; }
-
-}  // namespace
 
 Image::Image(int32_t width, int32_t height, bool deep_, uint8_t fill) : deep(deep_) {
     const int32_t pixel = deep ? 8 : 4;
@@ -102,43 +49,59 @@ bool Image::paddingIntact(uint8_t fill) const {
     return true;
 }
 
-Host::Host(int32_t width, int32_t height) {
-    utils.newHandle = newHandle;
-    utils.lockHandle = lockHandle;
-    utils.unlockHandle = unlockHandle;
-    utils.disposeHandle = disposeHandle;
-    utils.getHandleSize = handleSize;
-    utils.getPixelAddress8 = pixelAddress8;
-    utils.getPixelAddress16 = pixelAddress16;
-    utils.squareRoot = squareRoot;
-    in.utils = &utils;
-    in.checkoutParam = checkout;
-    in.checkinParam = checkin;
+Host::Host(int32_t width, int32_t height) : in(mh.in), utils(*mh.in.utils) {
+    mh.send(pennaro::filterMain, HOST_CMD_GLOBAL_SETUP);
+    mh.send(pennaro::filterMain, HOST_CMD_PARAMS_SETUP);
     in.width = width;
     in.height = height;
     in.downsampleX = {1, 1};
     in.downsampleY = {1, 1};
     in.pixelAspect = {1, 1};
-    in.timeScale = 30;
-    in.timeStep = 1;
-    in.localTimeStep = 1;
-    gHost = this;
+    in.originX = in.originY = 0;
+    mh.setTime(0, 1, 30);
+    setWiggle(false, 30, 5, 100, 70, 50, true);
+    liveAtStart_ = minihost::handleStats().live;
+    misuseAtStart_ = minihost::handleStats().misuse;
 }
 
 Host::~Host() {
-    if (gHost == this) gHost = nullptr;
+    // Every handle operation was well formed and every check-out returned.
+    EXPECT_EQ(minihost::handleStats().misuse, misuseAtStart_);
+    EXPECT_EQ(mh.outstandingCheckouts(), 0);
+    mh.faults = minihost::Faults{};
+    mh.send(pennaro::filterMain, HOST_CMD_GLOBAL_SETDOWN);
 }
 
-int64_t liveHandles() { return static_cast<int64_t>(gSizes.size()); }
+void Host::setWigglesPerSec(double value) { mh.setParam(pennaro::PARAM_WIGGLES_PER_SEC, value); }
+
+void Host::setWigglesPerSec(std::vector<minihost::Keyframe> keys) {
+    mh.setKeyframes(pennaro::PARAM_WIGGLES_PER_SEC, std::move(keys));
+}
+
+void Host::setWiggle(bool on, double wps, double dv, double dd, double pv, double pd, bool seeds) {
+    mh.setParam(pennaro::PARAM_WIGGLE_ENABLE, on ? 1 : 0);
+    mh.setParam(pennaro::PARAM_INDIVIDUAL_SEEDS, seeds ? 1 : 0);
+    mh.setParam(pennaro::PARAM_WIGGLES_PER_SEC, wps);
+    mh.setParam(pennaro::PARAM_DISPLACEMENT_VARIATION, dv);
+    mh.setParam(pennaro::PARAM_DISPLACEMENT_DETAIL, dd);
+    mh.setParam(pennaro::PARAM_PRESSURE_VARIATION, pv);
+    mh.setParam(pennaro::PARAM_PRESSURE_DETAIL, pd);
+}
+
+int64_t Host::newLiveHandles() const {
+    return static_cast<int64_t>(minihost::handleStats().live) - static_cast<int64_t>(liveAtStart_);
+}
 
 Stroke::Stroke(const std::vector<PaintPoint> &points, const BrushSettings &b) {
     stroke.brush = b;
     stroke.pointCount = static_cast<int32_t>(points.size());
-    stroke.points = newHandle(points.size() * sizeof(PaintPoint));
-    if (!points.empty()) std::memcpy(*stroke.points, points.data(), points.size() * sizeof(PaintPoint));
+    stroke.points = minihost::newHandle(points.size() * sizeof(PaintPoint));
+    if (points.empty()) return;
+    std::memcpy(minihost::lockHandle(stroke.points), points.data(), points.size() * sizeof(PaintPoint));
+    minihost::unlockHandle(stroke.points);
 }
 
-Stroke::~Stroke() { disposeHandle(stroke.points); }
+Stroke::~Stroke() { minihost::disposeHandle(stroke.points); }
 
 BrushSettings brush(uint32_t mode, float size, float opacity, float softness, uint32_t pressureFlags) {
     BrushSettings b{};
@@ -162,21 +125,6 @@ Template::Template(const Image &scratch) {
     brush.rows.topRow = scratch.world.height - 1;
     brush.rows.bottomRow = 0;
     brush.rows.spans = spans.data();
-}
-
-Params::Params(bool wiggle, double wps, double dv, double dd, double pv, double pd, bool seeds) {
-    for (int i = 0; i < 14; ++i) array[i] = &storage[i];
-    auto slider = [&](int index, double v) {
-        storage[index].paramType = HOST_PARAM_TYPE_FIXED_SLIDER;
-        storage[index].u.slider.value = static_cast<int32_t>(std::lround(v * 65536.0));
-    };
-    storage[pennaro::PARAM_WIGGLE_ENABLE].u.checkbox.value = wiggle ? 1 : 0;
-    storage[pennaro::PARAM_INDIVIDUAL_SEEDS].u.checkbox.value = seeds ? 1 : 0;
-    slider(pennaro::PARAM_WIGGLES_PER_SEC, wps);
-    slider(pennaro::PARAM_DISPLACEMENT_VARIATION, dv);
-    slider(pennaro::PARAM_DISPLACEMENT_DETAIL, dd);
-    slider(pennaro::PARAM_PRESSURE_VARIATION, pv);
-    slider(pennaro::PARAM_PRESSURE_DETAIL, pd);
 }
 
 }  // namespace raster_test

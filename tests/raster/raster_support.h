@@ -1,13 +1,13 @@
-// A small in-process host for the rasterizer tests: heap-backed handles with
-// live accounting, images with padded rows filled with a canary, and the
-// utility callbacks the rasterizer uses.
+// Test fixtures for the rasterizer: images with padded rows filled with a
+// canary, strokes in host blocks, the render's template, and the stand-in
+// host set up as a render finds it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "drawing/records.h"
+#include "minihost/minihost.h"
 #include "raster/raster_records.h"
 
 namespace raster_test {
@@ -36,22 +36,31 @@ struct Image {
     bool paddingIntact(uint8_t fill) const;
 };
 
-// The host values a render passes: utilities, layer size, downsampling,
-// pixel aspect, origin, time and a "Wiggles/sec" timeline.
+// The stand-in host after global and parameter set-up, with the layer
+// geometry a render passes: square pixels, no downsampling, 30 fps.
 struct Host {
-    HostUtilities utils{};
-    HostInData in{};
-    std::function<double(int32_t)> wigglesPerSec = [](int32_t) { return 30.0; };
-    int failHandleAfter = -1;  // fail the Nth new handle from now (0 = next)
-    bool nullPixelAddress = false;
+    minihost::Host mh;
+    HostInData &in;
+    const HostUtilities &utils;
 
     Host(int32_t width, int32_t height);
     ~Host();
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
-};
 
-int64_t liveHandles();
+    void failNextHandle() { mh.faults.newHandle.arm(1); }
+    void failPixelAddress() { mh.faults.pixelAddress.arm(1, 0, true); }
+    void setWigglesPerSec(double value);
+    void setWigglesPerSec(std::vector<minihost::Keyframe> keys);
+    void setWiggle(bool on, double wps, double dv, double dd, double pv, double pd, bool seeds);
+    HostParam **params() { return mh.params(); }
+    // Handles made since construction and not yet disposed.
+    int64_t newLiveHandles() const;
+
+private:
+    uint64_t liveAtStart_ = 0;
+    uint64_t misuseAtStart_ = 0;
+};
 
 // A stroke whose point block is a host handle.
 struct Stroke {
@@ -68,13 +77,6 @@ struct Template {
     std::vector<RowSpan> spans;
     RasterBrush brush{};
     explicit Template(const Image &scratch);
-};
-
-// Parameter array with the given wiggle values (16.16 sliders).
-struct Params {
-    HostParam storage[14]{};
-    HostParam *array[14]{};
-    Params(bool wiggle, double wps, double dv, double dd, double pv, double pd, bool seeds);
 };
 
 }  // namespace raster_test

@@ -76,7 +76,7 @@ TEST(Resample, AdaptiveShortSpansGiveOnePointEach) {
 
 TEST(Resample, FailureFallsBackToTheStoredPoints) {
     Host host(200, 100);
-    host.failHandleAfter = 0;
+    host.failNextHandle();
     int32_t reached = 0;
     auto dabs = dabsOf(host, kLine, raster_test::brush(BRUSH_KIND_SOFT, 10.0f), RasterBrush{}, &reached);
     ASSERT_FALSE(dabs.empty());
@@ -84,7 +84,7 @@ TEST(Resample, FailureFallsBackToTheStoredPoints) {
     // Unsmoothed: the walk reaches the second stored point.
     EXPECT_EQ(reached, 2);
     EXPECT_NEAR(dabs.back().cx, 19.5f + 7.0f * (dabs.size() - 1), 1e-3);
-    EXPECT_EQ(raster_test::liveHandles(), 0);
+    EXPECT_EQ(host.newLiveHandles(), 0);
 }
 
 TEST(Walk, SoftSpacingIsSevenPixels) {
@@ -97,7 +97,7 @@ TEST(Walk, SoftSpacingIsSevenPixels) {
     for (size_t i = 1; i < dabs.size(); ++i) EXPECT_NEAR(distance(dabs[i - 1], dabs[i]), 7.0f, 2e-3) << i;
     // The smoothed path ends short of the second point.
     EXPECT_LT(dabs.back().cx, 119.5f);
-    EXPECT_EQ(raster_test::liveHandles(), 0);
+    EXPECT_EQ(host.newLiveHandles(), 0);
 }
 
 TEST(Walk, RoundSpacingGrowsWithSoftness) {
@@ -192,7 +192,7 @@ TEST(Walk, UnknownKindWalksWithoutPainting) {
 
 TEST(Walk, SinglePointGivesOneDab) {
     Host host(200, 100);
-    host.failHandleAfter = 0;  // no resampling: the walk sees one point
+    host.failNextHandle();  // no resampling: the walk sees one point
     int32_t reached = 0;
     auto dabs = dabsOf(host, {{0, 0.5f, 0.5f, 1.0f}}, raster_test::brush(BRUSH_KIND_ROUND, 3.0f), RasterBrush{},
                        &reached);

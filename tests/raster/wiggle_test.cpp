@@ -12,7 +12,6 @@
 
 using namespace pennaro;
 using raster_test::Host;
-using raster_test::Params;
 
 namespace {
 
@@ -20,9 +19,9 @@ std::vector<double> tableCopy() { return std::vector<double>(noiseTable(), noise
 
 TEST(WiggleSettings, FromParametersAndLayer) {
     Host host(640, 480);
-    Params p(true, 30, 5, 100, 70, 50, true);
+    host.setWiggle(true, 30, 5, 100, 70, 50, true);
     WiggleSettings w{};
-    fillWiggleSettings(&host.in, p.array, &w);
+    fillWiggleSettings(&host.in, host.params(), &w);
     EXPECT_EQ(w.wiggleEnabled, 1);
     EXPECT_EQ(w.pressureAmount, 1.05f);
     EXPECT_EQ(w.displaceAmountY, static_cast<float>(5.0 / 480));
@@ -34,24 +33,24 @@ TEST(WiggleSettings, FromParametersAndLayer) {
     // Non-square pixels: half the horizontal amplitude, twice the frequency.
     host.in.pixelAspect = {2, 1};
     WiggleSettings wide{};
-    fillWiggleSettings(&host.in, p.array, &wide);
+    fillWiggleSettings(&host.in, host.params(), &wide);
     EXPECT_FLOAT_EQ(wide.displaceAmountX, w.displaceAmountX * 0.5f);
     EXPECT_FLOAT_EQ(wide.displaceScaleX, w.displaceScaleX * 2.0f);
     EXPECT_FLOAT_EQ(wide.pressureScaleX, w.pressureScaleX * 2.0f);
     EXPECT_EQ(wide.displaceScaleY, w.displaceScaleY);
 
-    Params off(false, 30, 5, 100, 70, 50, true);
+    host.setWiggle(false, 30, 5, 100, 70, 50, true);
     WiggleSettings none{};
     none.wiggleEnabled = 7;
-    setupWiggle(&host.in, off.array, &none);
+    setupWiggle(&host.in, host.params(), &none);
     EXPECT_EQ(none.wiggleEnabled, 0);
 }
 
 TEST(WiggleSettings, ZeroVariationLeavesPointsAlone) {
     Host host(640, 480);
-    Params p(true, 30, 0, 100, 0, 50, true);
+    host.setWiggle(true, 30, 0, 100, 0, 50, true);
     WiggleSettings w{};
-    setupWiggle(&host.in, p.array, &w);
+    setupWiggle(&host.in, host.params(), &w);
     EXPECT_EQ(w.displaceOn, 0);
     EXPECT_EQ(w.pressureOn, 0);
     setWiggleSeedOffsets(&w, 3);
@@ -66,31 +65,31 @@ TEST(WiggleSettings, ZeroVariationLeavesPointsAlone) {
 
 TEST(WigglePhase, IntegratesWigglesPerSecond) {
     Host host(100, 100);
-    Params p(true, 30, 5, 100, 70, 50, true);
+    host.setWiggle(true, 30, 5, 100, 70, 50, true);
     host.in.timeScale = 30;
     host.in.localTimeStep = 1;
     host.in.currentTime = 45;  // 1.5 s at 30 wiggles/s
-    WigglePhase ph = integrateWigglePhase(&host.in, p.array);
+    WigglePhase ph = integrateWigglePhase(&host.in, host.params());
     EXPECT_EQ(ph.K, 45 * 30);
     EXPECT_EQ(ph.f, 0.0f);
 
-    host.wigglesPerSec = [](int32_t) { return 0.25; };
+    host.setWigglesPerSec(0.25);
     host.in.currentTime = 300;  // 10 s: 2.5 wiggles
-    ph = integrateWigglePhase(&host.in, p.array);
+    ph = integrateWigglePhase(&host.in, host.params());
     EXPECT_EQ(ph.K, 2 * 30);
     EXPECT_FLOAT_EQ(ph.f, 0.5f);
 
     // Speed changes are integrated frame by frame.
-    host.wigglesPerSec = [](int32_t t) { return t < 15 ? 2.0 : 4.0; };
+    host.setWigglesPerSec({{0, 2.0}, {14, 2.0}, {15, 4.0}});
     host.in.currentTime = 30;
-    ph = integrateWigglePhase(&host.in, p.array);
+    ph = integrateWigglePhase(&host.in, host.params());
     EXPECT_EQ(ph.K, 3 * 30);  // 15 x 2 + 15 x 4 = 90 frames worth = 3 wiggles
     EXPECT_EQ(ph.f, 0.0f);
 
     // Backward: the phase goes negative, f stays in [0, 1).
-    host.wigglesPerSec = [](int32_t) { return -0.5; };
+    host.setWigglesPerSec(-0.5);
     host.in.currentTime = 35;
-    ph = integrateWigglePhase(&host.in, p.array);
+    ph = integrateWigglePhase(&host.in, host.params());
     EXPECT_EQ(ph.K, -1 * 30);
     EXPECT_GE(ph.f, 0.0f);
     EXPECT_LT(ph.f, 1.0f);
@@ -98,14 +97,14 @@ TEST(WigglePhase, IntegratesWigglesPerSecond) {
 
 TEST(WigglePhase, FrozenAtZeroWigglesPerSecond) {
     Host host(100, 100);
-    Params p(true, 0, 5, 100, 70, 50, true);
-    host.wigglesPerSec = [](int32_t) { return 0.0; };
+    host.setWiggle(true, 0, 5, 100, 70, 50, true);
+    host.setWigglesPerSec(0.0);
     WiggleSettings w{};
     host.in.currentTime = 3;
-    setupWiggle(&host.in, p.array, &w);
+    setupWiggle(&host.in, host.params(), &w);
     auto early = tableCopy();
     host.in.currentTime = 300;
-    setupWiggle(&host.in, p.array, &w);
+    setupWiggle(&host.in, host.params(), &w);
     EXPECT_EQ(early, tableCopy());
     EXPECT_EQ(w.displaceOn, 1);  // still wiggled, just not moving
     bool anyNonZero = false;
@@ -151,10 +150,10 @@ TEST(Noise, ContinuousAcrossWholeWiggleCounts) {
 
 TEST(Perturb, SeedsAndAmplitude) {
     Host host(640, 480);
-    Params p(true, 30, 5, 100, 70, 50, false);
+    host.setWiggle(true, 30, 5, 100, 70, 50, false);
     WiggleSettings w{};
     host.in.currentTime = 17;
-    setupWiggle(&host.in, p.array, &w);
+    setupWiggle(&host.in, host.params(), &w);
     std::vector<PaintPoint> base;
     for (int i = 0; i < 200; ++i) base.push_back({0, i / 200.0f, 0.3f + i / 1000.0f, 1.0f});
 
@@ -188,6 +187,28 @@ TEST(Perturb, SeedsAndAmplitude) {
     int differ = 0;
     for (int i = 0; i < 200; ++i) differ += a[i].x != b[i].x;
     EXPECT_GT(differ, 100);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WiggleSettings, HostileHostValuesStayDefined) {
+    Host host(0, -3);
+    host.setWiggle(true, -100, 3.0e4, 1000, -3.0e4, 1000, true);
+    host.in.pixelAspect = {0, 0};
+    host.mh.setTime(-50, 0, 0);
+    host.in.localTimeStep = 0;
+    WiggleSettings w{};
+    setupWiggle(&host.in, host.params(), &w);
+    EXPECT_EQ(w.wiggleEnabled, 1);
+    std::vector<PaintPoint> pts = {{0, 0.5f, 0.5f, 1.0f}, {0, 1.0e30f, -1.0e30f, 2.0f}};
+    setWiggleSeedOffsets(&w, INT32_MAX);
+    perturbPoints(w, pts.data(), 2);
+    for (const PaintPoint &p : pts) EXPECT_FALSE(p.pressure > 2.0f);  // never raised
+    // Lattice coordinates of absurd lookups saturate instead of overflowing.
+    (void)noise2(1.0e300, -1.0e300);
+    (void)noiseS(std::nan(""), -1.0e300);
 }
 
 }  // namespace

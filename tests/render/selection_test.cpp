@@ -2,9 +2,12 @@
 // playback speed, and each playback mode at its edges.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "host/entry.h"
 #include "host/globals.h"
 #include "params/param_ids.h"
+#include "render/draw_order.h"
 #include "render/selection.h"
 #include "render_fixture.h"
 
@@ -53,6 +56,24 @@ TEST(DrawOrder, RebuiltWhenTheStrokeCountChanges) {
     rig.setStrokes({dotStroke(2, 0.0f, 0.5f, 0.5f), dotStroke(3, 0.0f, 0.5f, 0.5f), dotStroke(1, 0.0f, 0.5f, 0.5f)});
     ASSERT_EQ(rig.render(), 0);
     EXPECT_EQ(rig.order(), (Counts{2, 0, 1}));
+}
+
+TEST(DrawOrder, LookupOutsideTheOrderOrWithoutOne) {
+    minihost::Host host;
+    DrawOrderCache cache{0, 3, nullptr, -1.0};
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 2);  // not valid: position itself
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 3), 0);  // outside
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, -1), 0);
+    cache.order = minihost::newHandle(3 * sizeof(int32_t));
+    const int32_t stored[] = {2, 0, 1};
+    std::memcpy(minihost::lockHandle(cache.order), stored, sizeof stored);
+    minihost::unlockHandle(cache.order);
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 0);  // still not valid
+    cache.orderValid = 1;
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 2);
+    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 1);
+    EXPECT_EQ(minihost::handleInfo(cache.order).lockCount, 0);
+    minihost::disposeHandle(cache.order);
 }
 
 TEST(Selection, CurrentFrameAtThirtyFramesPerSecond) {
@@ -141,16 +162,18 @@ TEST(Selection, UnselectsStrokesUnlessSelectionIsActive) {
 // to two ahead are drawn; past ones in the backward tint, future ones in the
 // forward tint, the current one in its own colour.
 TEST(Selection, OnionSkinTwoFramesEachWayWithTints) {
-    Rig rig(70, 10, false);
+    Rig rig(80, 10, false);
     rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ONION_SKIN);
     rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_ONLY);
     std::vector<TestStroke> list;
     for (int k = 0; k < 7; ++k)  // frames 7..13, current frame 10
-        list.push_back(dotStroke(k + 1, float(7 + k) / 24.0f, (5.0f + 10.0f * float(k)) / 70.0f, 0.5f, 0.0f, 0.0f, 1.0f));
+        list.push_back(dotStroke(k + 1, float(7 + k) / 24.0f, (5.0f + 10.0f * float(k)) / 80.0f, 0.5f, 0.0f, 0.0f, 1.0f));
+    // Half a frame ahead: drawn, and not yet a future stroke.
+    list.push_back(dotStroke(8, 10.5f / 24.0f, 75.0f / 80.0f, 0.5f, 0.0f, 0.0f, 1.0f));
     rig.setStrokes(list);
     rig.setFrame(10, 24);
     ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{0, 1, 1, 1, 1, 1, 0}));
+    EXPECT_EQ(rig.drawCounts(), (Counts{0, 1, 1, 1, 1, 1, 0, 1}));
     auto at = [&](int k) { return rig.output.pixel8(5 + 10 * k, 5); };
     EXPECT_EQ(at(0).alpha, 0);
     EXPECT_EQ(at(6).alpha, 0);
@@ -161,9 +184,11 @@ TEST(Selection, OnionSkinTwoFramesEachWayWithTints) {
         EXPECT_GT(at(k).alpha, 0);
         EXPECT_LT(at(k).alpha, 255);
     }
-    EXPECT_EQ(at(3).red, 0);  // current: own colour, own opacity
-    EXPECT_EQ(at(3).blue, 255);
-    EXPECT_EQ(at(3).alpha, 255);
+    for (int k : {3, 7}) {  // current: own colour, own opacity
+        EXPECT_EQ(at(k).red, 0);
+        EXPECT_EQ(at(k).blue, 255);
+        EXPECT_EQ(at(k).alpha, 255);
+    }
     for (int k : {4, 5}) {  // future: forward colour (0.5, 1, 0.5)
         EXPECT_EQ(at(k).red, 128);
         EXPECT_EQ(at(k).green, 255);
