@@ -40,7 +40,6 @@ int runConvert(void *context) {
         writeFileAtomically(o.output, formatDrawingJson(json));
     } else {
         std::vector<uint8_t> block = d.block;
-        if (d.kind == DrawingFileKind::Json) block = jsonToBlock(parseDrawingJson(bytes, o.input));
         if (o.bigEndian) swapWordBytes(block);
         writeFileAtomically(o.output, block);
     }

@@ -19,7 +19,7 @@ namespace drawing_test {
 
 using namespace pennaro;
 
-struct StrokeSpec {
+struct StrokeDef {
     int32_t strokeId;
     float startTime;
     BrushSettings brush;
@@ -90,7 +90,7 @@ protected:
 
     // Builds a memory-form drawing with the given strokes as the instance's
     // sequence data (unlocked, for in-process calls).
-    void makeDrawing(const std::vector<StrokeSpec> &strokes) {
+    void makeDrawing(const std::vector<StrokeDef> &strokes) {
         HostHandle seq = createSequence(in);
         ASSERT_NE(seq, nullptr);
         auto *s = static_cast<PaintSequence *>(minihost::lockHandle(seq));
