@@ -20,3 +20,6 @@ if [ -x fuzz/run.sh ]; then
   echo "== bounded fuzz run of the drawing reader"
   fuzz/run.sh "${PENNARO_FUZZ_SECONDS:-60}"
 fi
+
+echo "== Windows lane: pennaro.dll cross-built with MinGW-w64, tested under Wine"
+scripts/windows-lane.sh
