@@ -15,4 +15,23 @@ int32_t flattenCommand(HostInData *in, HostOutData *out);
 // null after a reported failure (the block is then disposed).
 HostHandle unflattenSequence(HostInData *in, HostOutData *out);
 
+// Turns the instance's drawing into one flattened block and always frees
+// the memory form. Returns the block, the same handle when it is already
+// flattened, or null when memory ran out (the drawing is then lost).
+HostHandle flattenSequence(HostInData *in);
+
+// A new handle holding a copy of `count` bytes at `source`: 0, or 4 when the
+// host has no memory (then *out is untouched).
+int32_t copyToNewHandle(const HostInData *in, const void *source, uint64_t count, HostHandle *out);
+
+// Grows *destination by the size of `source` and copies source's bytes to
+// the old end. The caller keeps `source` locked. 0, or the host's error from
+// growing the destination (then nothing changes).
+int32_t appendHandle(const HostInData *in, HostHandle source, HostHandle *destination);
+
+// Brings a memory-form drawing of an earlier format version up to date
+// (re-stamps it, or converts every stroke's brush and reports the
+// conversion). Does nothing to a current drawing.
+void convertSequenceVersion(HostInData *in, HostOutData *out);
+
 }  // namespace pennaro

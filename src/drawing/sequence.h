@@ -26,4 +26,16 @@ void freeUndoRecord(const HostInData *in);
 HostHandle newEditStateBlock(const HostInData *in);
 void freeEditStateBlock(const HostInData *in);
 
+// Frees one drawing handle in either form (the instance's, or one being
+// built that is not the instance's yet). Always null.
+HostHandle disposeSequenceHandle(const HostInData *in, HostHandle sequence);
+
+// The same operations on a sequence record the caller has locked, for code
+// that already holds the record (a second lock of the same handle is never
+// taken).
+void freeDrawOrderOf(const HostInData *in, PaintSequence *sequence);
+void freeUndoRecordOf(const HostInData *in, PaintSequence *sequence);
+void freeEditStateBlockOf(const HostInData *in, PaintSequence *sequence);
+void pushUndoStrokeOf(const HostInData *in, PaintSequence *sequence, PaintStroke copy);
+
 }  // namespace pennaro

@@ -1,0 +1,225 @@
+// Rasterizer throughput: every dab kernel at both depths, and whole strokes
+// through the driver. Reported as dabs per second (items) and touched
+// pixels per second (bytes counter = pixels, shown as B/s).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "raster/dab_kernels.h"
+#include "raster/rasterize.h"
+#include "raster/stroke_path.h"
+#include "render/noise.h"
+
+using namespace pennaro;
+
+namespace {
+
+// ---- a minimal host: heap handles, direct pixel addresses, libm sqrt.
+HostHandle newHandle(uint64_t size) {
+    auto *h = new void *;
+    *h = std::calloc(1, size ? size : 1);
+    return h;
+}
+void *lockHandle(HostHandle h) { return *h; }
+void unlockHandle(HostHandle) {}
+void disposeHandle(HostHandle h) {
+    std::free(*h);
+    delete h;
+}
+uint64_t handleSize(HostHandle) { return UINT64_MAX; }
+int32_t address8(HostWorld *w, void *, HostPixel8 **out) {
+    *out = static_cast<HostPixel8 *>(w->data);
+    return 0;
+}
+int32_t address16(HostWorld *w, void *, HostPixel16 **out) {
+    *out = static_cast<HostPixel16 *>(w->data);
+    return 0;
+}
+double squareRoot(double x) { return std::sqrt(x); }
+
+struct BenchHost {
+    HostUtilities utils{};
+    HostInData in{};
+    BenchHost(int32_t w, int32_t h) {
+        utils.newHandle = newHandle;
+        utils.lockHandle = lockHandle;
+        utils.unlockHandle = unlockHandle;
+        utils.disposeHandle = disposeHandle;
+        utils.getHandleSize = handleSize;
+        utils.getPixelAddress8 = address8;
+        utils.getPixelAddress16 = address16;
+        utils.squareRoot = squareRoot;
+        in.utils = &utils;
+        in.width = w;
+        in.height = h;
+        in.downsampleX = {1, 1};
+        in.downsampleY = {1, 1};
+        in.pixelAspect = {1, 1};
+        in.timeScale = 30;
+        in.localTimeStep = 1;
+    }
+};
+
+struct Canvas {
+    std::vector<uint8_t> bytes;
+    HostWorld world{};
+    std::vector<RowSpan> spans;
+    PaintedRows rows{};
+    Canvas(int32_t w, int32_t h, bool deep) {
+        const int32_t pixel = deep ? 8 : 4;
+        world.flags = deep ? 1 : 0;
+        world.width = w;
+        world.height = h;
+        world.rowBytes = w * pixel;
+        bytes.assign(static_cast<size_t>(world.rowBytes) * h, 0);
+        world.data = bytes.data();
+        spans.assign(static_cast<size_t>(h), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
+        rows = PaintedRows{h, h - 1, 0, spans.data()};
+    }
+    void clear() { std::fill(bytes.begin(), bytes.end(), 0); }
+};
+
+// Pixels inside a dab's bounding box (what the kernel loops over).
+int64_t boxPixels(float extentX, float extentY) {
+    return static_cast<int64_t>((2 * static_cast<int64_t>(extentX) + 1) * (2 * static_cast<int64_t>(extentY) + 1));
+}
+
+// Stamps a row of overlapping dabs across a 512 x 512 scratch image, clearing
+// it whenever the row is done so most pixels are not yet saturated.
+template <typename Stamp>
+void runKernel(benchmark::State &state, bool deep, float extent, Stamp stamp) {
+    Canvas c(512, 512, deep);
+    const float radius = static_cast<float>(state.range(0));
+    int64_t dabs = 0;
+    float x = 40.0f;
+    for (auto _ : state) {
+        stamp(radius, x, 256.3f, &c.world, &c.rows);
+        x += 0.37f * radius + 1.0f;
+        if (x > 472.0f) {
+            state.PauseTiming();
+            c.clear();
+            x = 40.0f;
+            state.ResumeTiming();
+        }
+        ++dabs;
+    }
+    const int64_t perDab = boxPixels(extent * radius, extent * radius);
+    state.SetItemsProcessed(dabs);
+    state.SetBytesProcessed(dabs * perDab);
+    state.counters["px/dab"] = static_cast<double>(perDab);
+}
+
+const uint8_t kC8[4] = {255, 200, 100, 50};
+const uint16_t kC16[4] = {32768, 30000, 20000, 10000};
+
+void BM_RoundDab8(benchmark::State &s) {
+    runKernel(s, false, 1.5f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampRoundDab8(1.0f, R, 0.5f, x, y, kC8, w, r);
+    });
+}
+void BM_RoundDab16(benchmark::State &s) {
+    runKernel(s, true, 1.5f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampRoundDab16(1.0f, R, 0.5f, x, y, kC16, w, r);
+    });
+}
+void BM_SoftDab8(benchmark::State &s) {
+    runKernel(s, false, 1.0f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampSoftDab8(1.0f, R, x, y, kC8, w, r);
+    });
+}
+void BM_SoftDab16(benchmark::State &s) {
+    runKernel(s, true, 1.0f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampSoftDab16(1.0f, R, x, y, kC16, w, r);
+    });
+}
+void BM_SquareDab8(benchmark::State &s) {
+    runKernel(s, false, 1.0f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampSquareDab8(1.0f, R, 0.3f, x, y, kC8, w, r);
+    });
+}
+void BM_SquareDab16(benchmark::State &s) {
+    runKernel(s, true, 1.0f, [](float R, float x, float y, HostWorld *w, PaintedRows *r) {
+        stampSquareDab16(1.0f, R, 0.3f, x, y, kC16, w, r);
+    });
+}
+
+BENCHMARK(BM_RoundDab8)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_RoundDab16)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_SoftDab8)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_SoftDab16)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_SquareDab8)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_SquareDab16)->Arg(4)->Arg(16)->Arg(64);
+
+// ---- whole strokes: a 40-point wavy stroke across a 1920 x 1080 frame,
+// prepared, walked, finished and cleared, as the render does per stroke.
+struct CountDabs {
+    int64_t dabs = 0;
+    int64_t pixels = 0;
+};
+
+void countDab(void *context, const Dab &d) {
+    auto *c = static_cast<CountDabs *>(context);
+    ++c->dabs;
+    const float rx = d.radius * d.aspect;
+    const float extent = (d.selector % 1000 == 1) ? rx + std::max(1.0f, rx * d.softness) : rx + 0.7f;
+    c->pixels += boxPixels(extent, extent / d.aspect);
+}
+
+void BM_WholeStroke(benchmark::State &state) {
+    const uint32_t mode = static_cast<uint32_t>(state.range(0));
+    const bool deep = state.range(1) != 0;
+    const bool wiggle = state.range(2) != 0;
+    BenchHost host(1920, 1080);
+    Canvas scratch(1920, 1080, deep), out(1920, 1080, deep);
+
+    PaintStroke stroke{};
+    stroke.brush = BrushSettings{0.9f, 0.4f, 0.1f, 0.8f, 12.0f, mode, 0.4f, 3};
+    std::vector<PaintPoint> pts;
+    for (int i = 0; i < 40; ++i)
+        pts.push_back({i * 0.04f, 0.1f + i * 0.02f, 0.5f + 0.2f * std::sin(i * 0.4f), 0.6f + 0.01f * i});
+    stroke.pointCount = static_cast<int32_t>(pts.size());
+    stroke.points = newHandle(pts.size() * sizeof(PaintPoint));
+    std::copy(pts.begin(), pts.end(), static_cast<PaintPoint *>(*stroke.points));
+
+    RasterBrush tmpl{};
+    tmpl.deep = deep ? 1 : 0;
+    tmpl.rows = scratch.rows;
+    if (wiggle) {
+        tmpl.wiggle = WiggleSettings{1, 1, 0.19f, 0.11f, 0.0026f, 0.0046f, 1, 0.1f, 0.05f, 1.05f, 1, 0, 0};
+        buildNoiseTable(0, 30, 30000.0, 0.25f);
+    }
+
+    // Dab and pixel counts of one stroke, from the same walk.
+    CountDabs counts;
+    {
+        RasterBrush b = tmpl;
+        prepareRasterBrush(&host.in, &stroke, &b);
+        traceStrokePath(&host.in, pts.data(), stroke.pointCount - 1, &b, DabSink{countDab, &counts});
+    }
+    for (auto _ : state) {
+        RasterBrush copy = tmpl;
+        rasterizeStroke(&host.in, nullptr, &stroke, nullptr, &out.world, &scratch.world, &copy);
+    }
+    state.SetItemsProcessed(state.iterations() * counts.dabs);
+    state.SetBytesProcessed(state.iterations() * counts.pixels);
+    state.counters["dabs"] = static_cast<double>(counts.dabs);
+    disposeHandle(stroke.points);
+}
+
+BENCHMARK(BM_WholeStroke)
+    ->ArgNames({"mode", "deep", "wiggle"})
+    ->Args({1, 0, 0})
+    ->Args({2, 0, 0})
+    ->Args({3, 0, 0})
+    ->Args({1, 1, 0})
+    ->Args({2, 1, 0})
+    ->Args({3, 1, 0})
+    ->Args({2, 0, 1})
+    ->Args({9, 0, 0});
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,246 @@
+// pennaro describe: what the effect tells a host about itself.
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "host/globals.h"
+#include "lib/common.h"
+#include "minihost/minihost.h"
+
+namespace pennaro_cli {
+namespace {
+
+struct DescribeOptions {
+    CommonOptions common;
+    std::string prefs;
+};
+
+std::string fixedText(int32_t value, int precision) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", precision, value / 65536.0);
+    return text;
+}
+
+std::vector<std::string> splitChoices(const char *list) {
+    std::vector<std::string> choices;
+    std::string current;
+    for (const char *p = list ? list : ""; *p; ++p) {
+        if (*p == '|') {
+            choices.push_back(current);
+            current.clear();
+        } else {
+            current += *p;
+        }
+    }
+    choices.push_back(current);
+    return choices;
+}
+
+std::string indent(const std::string &text, const char *prefix) {
+    std::string out = prefix;
+    for (char c : text) {
+        out += c;
+        if (c == '\n') out += prefix;
+    }
+    return out;
+}
+
+const char *typeName(int32_t type) {
+    switch (type) {
+    case HOST_PARAM_TYPE_FIXED_SLIDER: return "slider";
+    case HOST_PARAM_TYPE_CHECKBOX: return "checkbox";
+    case HOST_PARAM_TYPE_POPUP: return "popup";
+    case HOST_PARAM_TYPE_NO_DATA: return "no value";
+    case HOST_PARAM_TYPE_GROUP_START: return "group start";
+    case HOST_PARAM_TYPE_GROUP_END: return "group end";
+    default: return "unknown type";
+    }
+}
+
+std::string flagNames(uint32_t flags) {
+    static const std::pair<uint32_t, const char *> names[] = {
+        {HOST_OUT_FLAG_KEEP_RESOURCES_OPEN, "keep resources open"},
+        {HOST_OUT_FLAG_NONLOCAL_TIME, "reads parameters at other times"},
+        {HOST_OUT_FLAG_WIDE_TIME_INPUT, "output changes without parameter changes"},
+        {HOST_OUT_FLAG_SEQUENCE_FLATTEN, "flattens its data for saving"},
+        {HOST_OUT_FLAG_OPTIONS_DIALOG, "options dialog"},
+        {HOST_OUT_FLAG_DISPLAY_ERROR, "shows a message"},
+        {HOST_OUT_FLAG_CUSTOM_UI, "custom control area"},
+        {HOST_OUT_FLAG_OBSOLETE, "obsolete"},
+        {HOST_OUT_FLAG_DEEP_COLOR, "16 bits per channel"},
+    };
+    std::string text;
+    for (auto &[bit, name] : names) {
+        if (!(flags & bit)) continue;
+        if (!text.empty()) text += ", ";
+        text += name;
+    }
+    return text;
+}
+
+void printParameter(int32_t index, const HostParam &p) {
+    std::printf("  %2d  %-31s id %-3d %s", index, p.name[0] ? p.name : "(no name)", p.id, typeName(p.paramType));
+    if (p.flags & HOST_PARAM_FLAG_START_COLLAPSED) std::printf(", starts collapsed");
+    if (p.flags & HOST_PARAM_FLAG_SUPERVISE) std::printf(", reports changes");
+    std::printf("\n");
+    switch (p.paramType) {
+    case HOST_PARAM_TYPE_NO_DATA:
+        if (p.uiFlags & HOST_PARAM_UI_FLAG_CONTROL)
+            std::printf("      control area %d x %d drawn by the effect\n", p.uiWidth, p.uiHeight);
+        break;
+    case HOST_PARAM_TYPE_POPUP: {
+        auto choices = splitChoices(p.u.popup.choices);
+        int32_t d = p.u.popup.dephault;
+        std::printf("      default %d \"%s\"; %d choices:\n", d,
+                    d >= 1 && size_t(d) <= choices.size() ? choices[size_t(d - 1)].c_str() : "?",
+                    p.u.popup.numChoices);
+        for (size_t i = 0; i < choices.size(); ++i) {
+            if (choices[i] == "(-")
+                std::printf("        %2zu  (separator)\n", i + 1);
+            else
+                std::printf("        %2zu  %s\n", i + 1, choices[i].c_str());
+        }
+        break;
+    }
+    case HOST_PARAM_TYPE_CHECKBOX:
+        std::printf("      label \"%s\", default %s\n", p.u.checkbox.label ? p.u.checkbox.label : "",
+                    p.u.checkbox.dephault ? "on" : "off");
+        break;
+    case HOST_PARAM_TYPE_FIXED_SLIDER: {
+        const HostSliderDef &s = p.u.slider;
+        int prec = s.precision;
+        std::printf("      default %s, valid %s to %s, slider %s to %s, %d digits after the point\n",
+                    fixedText(s.dephault, prec).c_str(), fixedText(s.validMin, prec).c_str(),
+                    fixedText(s.validMax, prec).c_str(), fixedText(s.sliderMin, prec).c_str(),
+                    fixedText(s.sliderMax, prec).c_str(), prec);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void printPreferences(const pennaro::PaintGlobals &g, const minihost::PrefStore &store) {
+    auto stored = store.entries();
+    auto source = [&](const std::string &key) -> std::string {
+        auto it = stored.find(key);
+        if (it == stored.end()) return "";
+        std::ostringstream text;
+        text << "  (stored ";
+        if (it->second.isInteger)
+            text << static_cast<int64_t>(it->second.value);
+        else
+            text << it->second.value;
+        text << ")";
+        return text.str();
+    };
+    auto row = [&](const std::string &key, const std::string &value) {
+        std::printf("  %-38s %s%s\n", key.c_str(), value.c_str(), source(key).c_str());
+    };
+    auto real = [](float v) {
+        // The shortest text that reads back as the same single-precision value.
+        char text[32];
+        auto result = std::to_chars(text, text + sizeof text, v);
+        return std::string(text, result.ptr);
+    };
+    row("Draw brush sprite", std::to_string(g.drawBrushSprite));
+    row("Preview quality", std::to_string(g.previewQuality));
+    row("Use high resolution stylus coordinates", std::to_string(g.highResStylus) + " (not used by this effect)");
+    row("Show toolbar in composition window", std::to_string(g.showToolbar));
+    row("Onion skin - Frames backward", std::to_string(g.onion.onionFramesBackward));
+    row("Onion skin - Frames forward", std::to_string(g.onion.onionFramesForward));
+    row("Onion skin - Opacity", real(g.onion.onionOpacity));
+    row("Onion skin - Backward color - Red", real(g.onion.backwardRed));
+    row("Onion skin - Backward color - Green", real(g.onion.backwardGreen));
+    row("Onion skin - Backward color - Blue", real(g.onion.backwardBlue));
+    row("Onion skin - Forward color - Red", real(g.onion.forwardRed));
+    row("Onion skin - Forward color - Green", real(g.onion.forwardGreen));
+    row("Onion skin - Forward color - Blue", real(g.onion.forwardBlue));
+}
+
+int runDescribe(void *context) {
+    auto &options = *static_cast<DescribeOptions *>(context);
+    std::string path = resolvePluginPath(options.common.plugin).string();
+
+    minihost::Host host;
+    if (!options.prefs.empty()) host.prefs.loadJsonFile(options.prefs);
+    minihost::Plugin plugin(path);
+
+    int32_t registered = plugin.registerEffect();
+    if (registered) throw ToolError("the effect's registration failed with code " + std::to_string(registered));
+    std::printf("Effect library: %s\n\nRegistration:\n", path.c_str());
+    for (const minihost::Registration &r : plugin.registrations()) {
+        char kind[5] = {char(r.kind >> 24), char(r.kind >> 16), char(r.kind >> 8), char(r.kind), 0};
+        std::printf("  name key        %s\n  match name      %s\n  category key    %s\n"
+                    "  entry point     %s\n  kind            0x%08" PRIX32 " (%s)\n"
+                    "  interface       %d.%d\n  reserved info   %d\n",
+                    r.nameKey.c_str(), r.matchName.c_str(), r.categoryKey.c_str(), r.entryPointName.c_str(),
+                    r.kind, kind, r.apiVersionMajor, r.apiVersionMinor, r.reservedInfo);
+    }
+
+    int32_t err = host.send(plugin.entry(), HOST_CMD_GLOBAL_SETUP);
+    if (err) throw ToolError("global set-up failed with code " + std::to_string(err) + ": " + host.out.message);
+    // A message at set-up (a missing preference suite) does not stop the effect.
+    std::string setUpMessage = host.out.message;
+    uint32_t flags = host.out.outFlags, flags2 = host.out.outFlags2, version = host.out.version;
+
+    try {
+        std::printf("\nGlobal set-up:\n  version         0x%" PRIX32 " (%u.%u, fix level %u, stage %u, build %u)\n",
+                    version, version >> 19 & 0xF, version >> 15 & 0xF, version >> 11 & 0xF, version >> 9 & 0x3,
+                    version & 0x1FF);
+        std::printf("  output flags    0x%" PRIX32 ": %s\n  output flags 2  0x%" PRIX32 "%s\n", flags,
+                    flagNames(flags).c_str(), flags2, (flags2 & 1) ? ": answers the dynamic-flag query" : "");
+        if (!setUpMessage.empty())
+            std::printf("  message         %s\n", minihost::displayText(setUpMessage).c_str());
+
+        err = host.send(plugin.entry(), HOST_CMD_ABOUT);
+        std::printf("\nAbout:\n%s\n", indent(minihost::displayText(host.out.message), "  ").c_str());
+        if (err) throw ToolError("the about command failed with code " + std::to_string(err));
+
+        err = host.send(plugin.entry(), HOST_CMD_PARAMS_SETUP);
+        if (err)
+            throw ToolError("parameter set-up failed with code " + std::to_string(err) +
+                            (host.out.message[0] ? std::string(": ") + host.out.message : std::string()));
+        std::printf("\nParameters (%d, index 0 the input layer):\n", host.out.paramCount);
+        const auto &defs = host.definitions();
+        for (size_t i = 0; i < defs.size(); ++i) printParameter(static_cast<int32_t>(i + 1), defs[i]);
+        if (host.customUIRegistered())
+            std::printf("  control area registered, event mask 0x%" PRIX32 "\n", host.customUI().eventMask);
+
+        std::printf("\nPreferences in effect (section \"%s\"%s):\n", minihost::PrefStore::section(),
+                    options.prefs.empty() ? ", no preference file: the defaults" : "");
+        printPreferences(*static_cast<const pennaro::PaintGlobals *>(*host.in.globalData), host.prefs);
+    } catch (...) {
+        host.send(plugin.entry(), HOST_CMD_GLOBAL_SETDOWN);
+        throw;
+    }
+    err = host.send(plugin.entry(), HOST_CMD_GLOBAL_SETDOWN);
+    if (err) throw ToolError("global set-down failed with code " + std::to_string(err));
+    return 0;
+}
+
+int describeMain(int argc, char **argv) {
+    CLI::App app("Load the effect as a host would, then print its registration record, its about text, "
+                 "the parameters it declares (names, types, defaults, ranges and choices) and the "
+                 "preferences in effect.",
+                 "describe");
+    DescribeOptions options;
+    app.add_option("--prefs", options.prefs,
+                   "JSON file of preferences, keyed by their names, e.g. "
+                   "{\"Onion skin - Opacity\": 0.35, \"Onion skin - Frames backward\": 4}; "
+                   "unknown keys and values of the wrong type are errors")
+        ->check(CLI::ExistingFile);
+    addCommonOptions(app, options.common);
+    return runGuarded(app, argc, argv, runDescribe, &options);
+}
+
+const CommandRegistrar registrar("describe", "show the effect's registration, parameters and preferences",
+                                 describeMain);
+
+}  // namespace
+}  // namespace pennaro_cli

@@ -1,0 +1,350 @@
+// pennaro render: a drawing rendered to PNG frames through the effect, on the
+// stand-in host, with every value a host gives the effect settable.
+#include <CLI/CLI.hpp>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "commands.h"
+#include "lib/common.h"
+#include "lib/render_drawing.h"
+#include "lib/render_progress.h"
+#include "lib/render_session.h"
+
+namespace pennaro_cli {
+namespace {
+
+struct RenderOptions {
+    CommonOptions common;
+    std::string drawing;
+    std::string frames, fps = "30", timeScale, timeStep, localTimeStep;
+    std::string layer, size, background = "transparent", downsample = "1/1", pixelAspect = "1/1", origin = "0,0";
+    int depth = 0;
+    std::map<std::string, std::string> paramTexts;  // option name → text, as given
+    std::string paramsFile, prefsFile;
+    std::string output = "frames/frame_####.png", contactSheet;
+    int jobs = 1;
+    bool skipExisting = false, quiet = false;
+};
+
+std::filesystem::path defaultDrawing() {
+    if (std::filesystem::exists("examples/demo.json")) return "examples/demo.json";
+    return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
+}
+
+int32_t parsePositiveInt(const std::string &text, const std::string &what) {
+    Rational r = parseRational(text, what);
+    if (r.den != 1 || r.num <= 0) throw ToolError(what + ": '" + text + "' must be a whole number above 0");
+    return r.num;
+}
+
+RenderJob resolveJob(const RenderOptions &o) {
+    RenderJob job;
+    job.pluginPath = resolvePluginPath(o.common.plugin).string();
+    job.prefsPath = o.prefsFile;
+    if (!o.prefsFile.empty() && !std::filesystem::exists(o.prefsFile))
+        throw ToolError("--prefs: no such file: " + o.prefsFile);
+
+    // Time: --fps N/D is time scale N and time step D; the others override.
+    Rational fps = parseRational(o.fps, "--fps");
+    if (fps.num <= 0) throw ToolError("--fps: '" + o.fps + "' must be above 0");
+    job.timeScale = uint32_t(fps.num);
+    job.timeStep = int32_t(fps.den);
+    if (!o.timeScale.empty()) job.timeScale = uint32_t(parsePositiveInt(o.timeScale, "--time-scale"));
+    if (!o.timeStep.empty()) {
+        Rational r = parseRational(o.timeStep, "--time-step");
+        if (r.den != 1) throw ToolError("--time-step must be a whole number");
+        job.timeStep = r.num;
+    }
+    job.localTimeStep = job.timeStep;
+    if (!o.localTimeStep.empty()) {
+        Rational r = parseRational(o.localTimeStep, "--local-time-step");
+        if (r.den != 1) throw ToolError("--local-time-step must be a whole number");
+        job.localTimeStep = r.num;
+    }
+
+    // Layer and depth.
+    job.layerPattern = o.layer;
+    if (!o.layer.empty()) {
+        if (!o.size.empty()) throw ToolError("--size and --layer cannot be used together: the layer gives the size");
+        if (o.background != "transparent")
+            throw ToolError("--background and --layer cannot be used together");
+    } else if (!o.size.empty()) {
+        auto size = parseSize(o.size);
+        job.width = size[0];
+        job.height = size[1];
+    }
+    job.background = parseBackground(o.background);
+    job.depth = o.depth;
+
+    auto ds = parseDownsample(o.downsample);
+    job.downsampleX = ds[0];
+    job.downsampleY = ds[1];
+    job.pixelAspect = parseRational(o.pixelAspect, "--pixel-aspect");
+    if (job.pixelAspect.num <= 0) throw ToolError("--pixel-aspect must be above 0 (such as 1/1 or 10/11)");
+    auto origin = parseOrigin(o.origin);
+    job.originX = origin[0];
+    job.originY = origin[1];
+
+    // Parameters: defaults, then the command line, then keyframes.
+    job.params = defaultParamSettings();
+    for (const auto &[name, text] : o.paramTexts) setParamFromOption(job.params, *findParam(name), text);
+    if (!o.paramsFile.empty()) {
+        auto bytes = readFileBytes(o.paramsFile);
+        loadParamKeyframes(job.params, std::string(bytes.begin(), bytes.end()), o.paramsFile);
+    }
+
+    // The drawing, and the frames (by default up to the end of its last stroke).
+    std::filesystem::path drawing = o.drawing.empty() ? defaultDrawing() : std::filesystem::path(o.drawing);
+    RenderDrawing loaded = loadRenderDrawing(drawing);
+    job.block = std::move(loaded.block);
+    job.drawingName = drawing.string();
+    if (!o.frames.empty()) {
+        job.frames = parseFrameList(o.frames);
+    } else {
+        double last = std::floor(loaded.endTime * double(job.timeScale) / double(job.timeStep > 0 ? job.timeStep : 1));
+        int32_t lastFrame = last > 0 ? int32_t(std::min(last, 1e6)) : 0;
+        for (int32_t f = 0; f <= lastFrame; ++f) job.frames.push_back(f);
+    }
+
+    // The depth follows the layer unless given.
+    if (!o.layer.empty()) {
+        std::string firstLayer = frameFileName(o.layer, job.frames.front());
+        if (!std::filesystem::exists(firstLayer)) throw ToolError("--layer: no such file: " + firstLayer);
+        int fileDepth = readPng(firstLayer).depth;
+        if (job.depth == 0) job.depth = fileDepth;
+        else if (fileDepth == 16 && job.depth == 8)
+            throw ToolError(firstLayer + " is a 16-bit PNG and cannot be rendered at depth 8; use --depth 16 "
+                                         "(or convert the layer to 8 bits first)");
+    }
+    if (job.depth == 0) job.depth = 8;
+
+    job.outputPattern = o.output;
+    if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
+        throw ToolError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
+                        " frames need #### in the name for the frame number (such as out/frame_####.png)");
+    job.skipExisting = o.skipExisting;
+    job.jobs = o.jobs;
+    job.contactSheet = o.contactSheet;
+    return job;
+}
+
+// Frames rendered by worker processes: each loads the effect itself (the
+// effect's noise table belongs to its process) and takes every N-th frame,
+// reporting each finished frame through a pipe.
+bool renderInWorkers(const RenderJob &job, const std::vector<int32_t> &frames, ProgressBar &progress) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) throw ToolError(std::string("cannot make a pipe: ") + std::strerror(errno));
+    int workers = std::min<int>(job.jobs, int(frames.size()));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::vector<pid_t> children;
+    for (int w = 0; w < workers; ++w) {
+        pid_t pid = fork();
+        if (pid < 0) throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
+        if (pid == 0) {
+            close(pipeFds[0]);
+            int status = 0;
+            try {
+                RenderSession session(job);
+                session.messageSink = &ProgressBar::printMessage;
+                for (size_t i = size_t(w); i < frames.size(); i += size_t(workers)) {
+                    session.renderFrameToFile(frames[i]);
+                    int32_t done = frames[i];
+                    if (write(pipeFds[1], &done, sizeof done) != sizeof done) break;
+                }
+            } catch (const std::exception &e) {
+                ProgressBar::printMessage(std::string("error: ") + e.what());
+                status = 1;
+            }
+            std::fflush(stderr);
+            _exit(status);
+        }
+        children.push_back(pid);
+    }
+    close(pipeFds[1]);
+    int32_t done = 0;
+    size_t count = 0;
+    while (true) {
+        ssize_t n = read(pipeFds[0], &done, sizeof done);
+        if (n == sizeof done) {
+            progress.update(++count, done);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break;
+    }
+    close(pipeFds[0]);
+    bool ok = true;
+    for (pid_t pid : children) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ok = false;
+    }
+    return ok;
+}
+
+int runRender(void *context) {
+    auto &o = *static_cast<RenderOptions *>(context);
+    RenderJob job = resolveJob(o);
+
+    std::vector<int32_t> todo;
+    for (int32_t f : job.frames)
+        if (!job.skipExisting || !std::filesystem::exists(frameFileName(job.outputPattern, f))) todo.push_back(f);
+
+    ProgressBar progress(todo.size(), o.quiet);
+    bool ok = true;
+    if (!todo.empty()) {
+        if (job.jobs > 1 && todo.size() > 1) {
+            // Validate the drawing once before any worker starts.
+            { RenderSession check(job); }
+            ok = renderInWorkers(job, todo, progress);
+        } else {
+            RenderSession session(job);
+            session.messageSink = &ProgressBar::printMessage;
+            size_t count = 0;
+            for (int32_t f : todo) {
+                try {
+                    session.renderFrameToFile(f);
+                } catch (const FrameFailure &e) {
+                    progress.finish();
+                    throw ToolError(e.what());
+                }
+                progress.update(++count, f);
+            }
+        }
+    }
+    progress.finish();
+    if (!ok) {
+        std::fprintf(stderr, "pennaro render: some frames failed; see above\n");
+        return 1;
+    }
+
+    if (!job.contactSheet.empty()) {
+        std::vector<PngImage> images;
+        for (int32_t f : job.frames) images.push_back(readPng(frameFileName(job.outputPattern, f)));
+        writePng(job.contactSheet, makeContactSheet(images));
+    }
+    if (!o.quiet && !progress.onTerminal()) {
+        std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");
+        if (todo.size() != job.frames.size()) std::printf(" (%zu left as they were)", job.frames.size() - todo.size());
+        std::printf(" to %s\n", job.outputPattern.c_str());
+    }
+    return 0;
+}
+
+int renderMain(int argc, char **argv) {
+    CLI::App app(
+        "Render a drawing to PNG frames through the Pennaro effect, loaded the way a compositing host "
+        "loads it. Every value a host gives the effect can be set here.\n\n"
+        "Output PNGs are RGBA with straight alpha. 8-bit frames hold the effect's values as they are. "
+        "16-bit frames map the effect's 0..32768 to 0..65535: written as (v*65535+16384)/32768, "
+        "read back (for a 16-bit layer) as (s*32768+32767)/65535, which returns every value exactly. "
+        "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255.",
+        "render");
+    RenderOptions o;
+    app.add_option("DRAWING", o.drawing,
+                   "The drawing: a flattened block (.bin, as a project stores it) or its JSON form. "
+                   "Default: examples/demo.json");
+    auto *timeGroup = "Time";
+    app.add_option("--frames", o.frames,
+                   "Frames to render: N, A-B or a list such as 1,5,10-20. Default: from 0 to the frame "
+                   "holding the end of the last stroke")->group(timeGroup);
+    app.add_option("--fps", o.fps,
+                   "Frame rate, whole or N/D such as 30000/1001: time scale N, time step D. Frame F "
+                   "is rendered at host time F x time step")->capture_default_str()->group(timeGroup);
+    app.add_option("--time-scale", o.timeScale, "Host time units per second (overrides --fps)")->group(timeGroup);
+    app.add_option("--time-step", o.timeStep, "Host time units per frame (overrides --fps)")->group(timeGroup);
+    app.add_option("--local-time-step", o.localTimeStep,
+                   "The layer's time units per frame (default: the time step)")->group(timeGroup);
+
+    auto *layerGroup = "Layer";
+    app.add_option("--layer", o.layer,
+                   "The layer the effect is applied to: a PNG, or a sequence such as plate_####.png "
+                   "(#### is the frame number). Any PNG: palette, grey and missing alpha are expanded "
+                   "to RGBA, opaque where alpha is missing")->group(layerGroup);
+    app.add_option("--size", o.size, "Without --layer: the layer's size WxH (default 1920x1080)")->group(layerGroup);
+    app.add_option("--background", o.background,
+                   "Without --layer: transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, "
+                   "red, green, blue) or a pattern (checker, gradient)")->capture_default_str()->group(layerGroup);
+    app.add_option("--depth", o.depth, "Bits per channel, 8 or 16 (default: the layer PNG's depth, else 8). "
+                                       "A 16-bit layer at depth 8 is refused")
+        ->check(CLI::IsMember({8, 16}))->group(layerGroup);
+    app.add_option("--downsample", o.downsample,
+                   "Downsample factors X[,Y] as fractions such as 1/2: the host's layer size stays at "
+                   "full resolution, the images are ceil(W*X) x ceil(H*Y), and the layer PNG (at full "
+                   "resolution) is point-sampled down")->capture_default_str()->group(layerGroup);
+    app.add_option("--pixel-aspect", o.pixelAspect, "Pixel aspect ratio N/D")->capture_default_str()->group(layerGroup);
+    app.add_option("--origin", o.origin, "Layer origin X,Y in pixels")->capture_default_str()->group(layerGroup);
+
+    auto *paramGroup = "Effect parameters (constant over time; --params for keyframes)";
+    struct Help { const char *option, *text; };
+    static const Help helps[] = {
+        {"playback-mode", "\"All Strokes\" (1), \"Past Strokes\" (2), \"Hold Strokes\" (3), \"Animate Strokes\" "
+                          "(4), \"Current Frame\" (5, default) or \"Onion Skin\" (6)"},
+        {"playback-speed", "Playback speed, -100 to 100 (default 1.0)"},
+        {"composite", "\"Only\" (1), \"In Original\" (2, default), \"Over Original\" (4), \"Under Original\" (5), "
+                      "\"Track Original Matte\" (7), \"Track Original Matte Visible\" (8), \"As Matte\" (10), "
+                      "\"As Inverse Matte\" (11), \"In Original Alpha Only\" (13), \"Under Original Alpha "
+                      "Only\" (14)"},
+        {"wiggle", "Wiggling on/off (or 1/0; default off)"},
+        {"wiggles-per-sec", "Wiggles per second, -100 to 100 (default 30)"},
+        {"displacement-variation", "Displacement variation in pixels, -30000 to 30000 (default 5)"},
+        {"displacement-detail", "Displacement detail, 0 to 1000 (default 100)"},
+        {"pressure-variation", "Pressure variation, -30000 to 30000 (default 70)"},
+        {"pressure-detail", "Pressure detail, 0 to 1000 (default 50)"},
+        {"individual-seeds", "Individual stroke seeds on/off (default on)"},
+    };
+    for (const Help &h : helps) {
+        std::string name = h.option;
+        app.add_option_function<std::string>(
+               "--" + name, [&o, name](const std::string &v) { o.paramTexts[name] = v; }, h.text)
+            ->group(paramGroup);
+    }
+    app.add_option("--params", o.paramsFile,
+                   "Keyframed parameter values from JSON, keys at frame numbers: {\"playback-speed\": "
+                   "[[0, 1.0], [48, 2.5]], \"wiggle\": [[0, \"off\"], [30, \"on\"]]}. Sliders interpolate "
+                   "linearly between keys and hold outside them; popups and checkboxes hold until the "
+                   "next key. A plain value instead of a list is a constant")->group(paramGroup);
+
+    auto *outGroup = "Output";
+    app.add_option("-o,--output", o.output,
+                   "Output file names; #### is the zero-padded frame number. A name without # is "
+                   "used as it stands when one frame is rendered")->capture_default_str()->group(outGroup);
+    app.add_option("--contact-sheet", o.contactSheet,
+                   "Also write every frame as a thumbnail on one PNG")->group(outGroup);
+    app.add_option("-j,--jobs", o.jobs, "Render in N worker processes")->capture_default_str()
+        ->check(CLI::Range(1, 256))->group(outGroup);
+    app.add_flag("--skip-existing", o.skipExisting,
+                 "Leave frames whose output file exists (re-runs on a farm). Otherwise outputs are "
+                 "overwritten; each is written to a temporary file and renamed into place")->group(outGroup);
+    app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary")->group(outGroup);
+    app.add_option("--prefs", o.prefsFile,
+                   "The host's preference store as JSON (onion-skin frames, opacity and colours), such "
+                   "as {\"Onion skin - Frames backward\": 4}");
+    addCommonOptions(app, o.common);
+    app.footer(
+        "Messages of the effect are shown. A frame that fails stops the run with exit status 1, "
+        "naming the frame and the effect's message; a drawing the effect cannot read fails before "
+        "any frame is rendered.\n\n"
+        "Examples:\n"
+        "  pennaro render --playback-mode \"Animate Strokes\" -o demo/frame_####.png --contact-sheet demo/sheet.png\n"
+        "  pennaro render my.json --layer plate_####.png --frames 1-48 --fps 24 --composite \"Over Original\"\n"
+        "  pennaro render my.bin --size 1280x720 --background white --depth 16 --wiggle on -j 4");
+    return runGuarded(app, argc, argv, runRender, &o);
+}
+
+const CommandRegistrar registrar("render", "render a drawing to PNG frames through the effect", renderMain);
+
+}  // namespace
+}  // namespace pennaro_cli

@@ -1,0 +1,34 @@
+// The one comparison of two frames used everywhere: by `pennaro compare`, the
+// golden images and the reference frames. Samples are compared as stored in
+// the PNG files, all four channels, colour included where alpha is 0.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "lib/png_io.h"
+
+namespace pennaro_cli {
+
+struct ImageComparison {
+    bool sameShape = true;           // width, height and depth agree
+    int64_t differingPixels = 0;     // pixels with any channel differing
+    uint32_t largestDifference = 0;  // largest difference of one channel
+    int32_t firstX = -1, firstY = -1;  // first differing pixel in row order
+    uint16_t firstA[4] = {}, firstB[4] = {};  // its RGBA samples in A and B
+    std::string shapeText;           // why the shapes differ
+
+    bool identical() const { return sameShape && differingPixels == 0; }
+};
+
+ImageComparison compareImages(const PngImage &a, const PngImage &b);
+
+// A one- or two-line summary fit for a terminal or a test failure.
+std::string describeComparison(const ImageComparison &result);
+
+// An 8-bit picture of the differences, the size of the smaller of the two in
+// each direction: equal pixels as a faint grey of A, differing pixels in red
+// with brightness growing with the largest channel difference.
+PngImage makeDiffImage(const PngImage &a, const PngImage &b);
+
+}  // namespace pennaro_cli

@@ -1,0 +1,55 @@
+// Reading and writing PNG frames, and the mapping between PNG samples and the
+// effect's own channel values.
+//
+// The effect works with 8-bit channels 0..255 and 16-bit channels 0..32768.
+// PNG files hold 0..255 and 0..65535. At 16 bits we map both ways with
+// integer arithmetic chosen so that a frame written and read back gives the
+// very same values:
+//
+//   written:  file = min((v * 65535 + 16384) / 32768, 65535)     v in 0..32768
+//   read:     v    = (file * 32768 + 32767) / 65535               file in 0..65535
+//
+// An 8-bit sample s that has to reach a 16-bit image becomes
+// (s * 32768 + 127) / 255.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pennaro_cli {
+
+// An RGBA image with straight alpha, as stored in a PNG file: samples are
+// the file's own (0..255 at depth 8, 0..65535 at depth 16), four per pixel in
+// the order red, green, blue, alpha, rows packed.
+struct PngImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int depth = 8;  // 8 or 16
+    std::vector<uint16_t> samples;
+
+    uint16_t *pixel(int32_t x, int32_t y) { return &samples[(size_t(y) * size_t(width) + size_t(x)) * 4]; }
+    const uint16_t *pixel(int32_t x, int32_t y) const {
+        return &samples[(size_t(y) * size_t(width) + size_t(x)) * 4];
+    }
+};
+
+PngImage makePngImage(int32_t width, int32_t height, int depth);
+
+// Any PNG: palette, grey and grey+alpha are expanded to RGBA, low bit depths
+// to 8, and an image without alpha is opaque. Depth is 8 or 16 as in the file.
+PngImage readPng(const std::filesystem::path &path);
+PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &nameForErrors);
+
+std::vector<uint8_t> encodePng(const PngImage &image);
+// Written to a temporary file and renamed into place.
+void writePng(const std::filesystem::path &path, const PngImage &image);
+
+// The 16-bit mapping above, one sample at a time.
+uint16_t sixteenBitFromFile(uint16_t fileSample);
+uint16_t sixteenBitToFile(uint16_t value);
+// An 8-bit sample brought to the effect's 16-bit range.
+uint16_t eightBitToSixteen(uint16_t sample);
+
+}  // namespace pennaro_cli

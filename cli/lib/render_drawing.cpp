@@ -1,0 +1,21 @@
+#include "lib/render_drawing.h"
+
+#include "lib/common.h"
+#include "lib/drawing_file.h"
+
+namespace pennaro_cli {
+
+RenderDrawing loadRenderDrawing(const std::filesystem::path &path) {
+    if (!std::filesystem::exists(path)) throw ToolError("no such drawing: " + path.string());
+    std::vector<uint8_t> bytes = readFileBytes(path);
+    LoadedDrawing loaded = loadDrawingBytes(bytes, path.string());
+    RenderDrawing drawing;
+    drawing.endTime = loaded.endTime;
+    // A block goes to the effect exactly as stored, in whatever byte order
+    // it was saved, as a project would hand it over; the JSON form goes as
+    // the block it describes.
+    drawing.block = loaded.kind == DrawingFileKind::Block ? std::move(bytes) : std::move(loaded.block);
+    return drawing;
+}
+
+}  // namespace pennaro_cli

@@ -1,0 +1,376 @@
+#include "lib/render_options.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <set>
+
+#include "lib/common.h"
+#include "params/param_ids.h"
+
+namespace pennaro_cli {
+
+namespace {
+
+std::string lower(std::string text) {
+    for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trim(const std::string &text) {
+    size_t a = text.find_first_not_of(" \t");
+    if (a == std::string::npos) return "";
+    size_t b = text.find_last_not_of(" \t");
+    return text.substr(a, b - a + 1);
+}
+
+// A whole decimal integer, the whole text, within [lo, hi].
+bool parseInteger(const std::string &text, int64_t lo, int64_t hi, int64_t &out) {
+    if (text.empty()) return false;
+    const char *first = text.data();
+    if (*first == '+') ++first;
+    auto [end, ec] = std::from_chars(first, text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && out >= lo && out <= hi;
+}
+
+bool parseReal(const std::string &text, double &out) {
+    std::string t = trim(text);
+    if (t.empty()) return false;
+    const char *first = t.data();
+    if (*first == '+') ++first;
+    auto [end, ec] = std::from_chars(first, t.data() + t.size(), out);
+    return ec == std::errc() && end == t.data() + t.size() && std::isfinite(out);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- numbers
+
+Rational parseRational(const std::string &text, const std::string &what) {
+    std::string t = trim(text);
+    size_t slash = t.find('/');
+    int64_t num = 0, den = 1;
+    bool ok = parseInteger(slash == std::string::npos ? t : t.substr(0, slash), INT32_MIN, INT32_MAX, num);
+    if (ok && slash != std::string::npos) ok = parseInteger(t.substr(slash + 1), 1, UINT32_MAX, den);
+    if (!ok) throw ToolError(what + ": '" + text + "' is not an integer or a fraction N/D with D > 0");
+    return Rational{int32_t(num), uint32_t(den)};
+}
+
+std::array<Rational, 2> parseDownsample(const std::string &text) {
+    size_t comma = text.find(',');
+    Rational x = parseRational(text.substr(0, comma), "--downsample");
+    Rational y = comma == std::string::npos ? x : parseRational(text.substr(comma + 1), "--downsample");
+    for (const Rational &r : {x, y})
+        if (r.num <= 0) throw ToolError("--downsample: factors must be greater than 0 (such as 1/2)");
+    return {x, y};
+}
+
+int32_t scaledExtent(int32_t extent, Rational factor) {
+    int64_t product = int64_t(extent) * factor.num;
+    int64_t result = (product + int64_t(factor.den) - 1) / int64_t(factor.den);
+    if (result < 1 || result > 1 << 16) throw ToolError("the downsampled image would be empty or too large");
+    return int32_t(result);
+}
+
+std::vector<int32_t> parseFrameList(const std::string &text) {
+    std::vector<int32_t> frames;
+    std::set<int32_t> seen;
+    auto bad = [&](const std::string &why) {
+        return ToolError("--frames: '" + text + "': " + why + " (use N, A-B or a list such as 1,5,10-20)");
+    };
+    size_t at = 0;
+    if (trim(text).empty()) throw bad("no frames");
+    while (at <= text.size()) {
+        size_t comma = text.find(',', at);
+        std::string item = trim(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        if (item.empty()) throw bad("empty item");
+        // The range dash is the first '-' that follows a digit.
+        size_t dash = std::string::npos;
+        for (size_t i = 1; i < item.size(); ++i)
+            if (item[i] == '-' && std::isdigit(static_cast<unsigned char>(item[i - 1]))) {
+                dash = i;
+                break;
+            }
+        int64_t a = 0, b = 0;
+        const int64_t limit = 10000000;
+        if (dash == std::string::npos) {
+            if (!parseInteger(item, -limit, limit, a)) throw bad("'" + item + "' is not a frame number");
+            b = a;
+        } else if (!parseInteger(trim(item.substr(0, dash)), -limit, limit, a) ||
+                   !parseInteger(trim(item.substr(dash + 1)), -limit, limit, b)) {
+            throw bad("'" + item + "' is not a range of frames");
+        }
+        if (b < a) throw bad("the range '" + item + "' runs backwards");
+        if (b - a > 1000000) throw bad("the range '" + item + "' holds more than a million frames");
+        for (int64_t f = a; f <= b; ++f)
+            if (seen.insert(int32_t(f)).second) frames.push_back(int32_t(f));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return frames;
+}
+
+std::array<int32_t, 2> parseSize(const std::string &text) {
+    size_t x = lower(text).find('x');
+    int64_t w = 0, h = 0;
+    if (x == std::string::npos || !parseInteger(trim(text.substr(0, x)), 1, 30000, w) ||
+        !parseInteger(trim(text.substr(x + 1)), 1, 30000, h))
+        throw ToolError("--size: '" + text + "' is not WxH with both from 1 to 30000 (such as 1920x1080)");
+    return {int32_t(w), int32_t(h)};
+}
+
+std::array<int32_t, 2> parseOrigin(const std::string &text) {
+    size_t comma = text.find(',');
+    int64_t x = 0, y = 0;
+    if (comma == std::string::npos || !parseInteger(trim(text.substr(0, comma)), INT32_MIN, INT32_MAX, x) ||
+        !parseInteger(trim(text.substr(comma + 1)), INT32_MIN, INT32_MAX, y))
+        throw ToolError("--origin: '" + text + "' is not X,Y in whole pixels (such as 5,-3)");
+    return {int32_t(x), int32_t(y)};
+}
+
+// ---------------------------------------------------------------- backgrounds
+
+Background parseBackground(const std::string &text) {
+    std::string t = lower(trim(text));
+    Background b;
+    if (t == "transparent" || t == "none") return b;
+    if (t == "checker") {
+        b.kind = Background::Checker;
+        return b;
+    }
+    if (t == "gradient") {
+        b.kind = Background::Gradient;
+        return b;
+    }
+    static const std::map<std::string, std::array<uint8_t, 4>> named = {
+        {"black", {0, 0, 0, 255}},      {"white", {255, 255, 255, 255}}, {"grey", {128, 128, 128, 255}},
+        {"gray", {128, 128, 128, 255}}, {"red", {255, 0, 0, 255}},       {"green", {0, 255, 0, 255}},
+        {"blue", {0, 0, 255, 255}},
+    };
+    if (auto it = named.find(t); it != named.end()) {
+        b.rgba = it->second;
+        return b;
+    }
+    if (!t.empty() && t[0] == '#' && (t.size() == 7 || t.size() == 9) &&
+        t.find_first_not_of("0123456789abcdef", 1) == std::string::npos) {
+        for (size_t c = 0; c < 4; ++c)
+            b.rgba[c] = c * 2 + 1 < t.size() ? uint8_t(std::stoi(t.substr(c * 2 + 1, 2), nullptr, 16)) : 255;
+        return b;
+    }
+    throw ToolError("--background: '" + text +
+                    "' is not transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, red, green, "
+                    "blue) or a pattern (checker, gradient)");
+}
+
+std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int32_t y, int32_t width,
+                                    int32_t height) {
+    switch (background.kind) {
+    case Background::Checker: {
+        bool light = ((x / 16) + (y / 16)) % 2 == 0;
+        uint8_t v = light ? 204 : 153;
+        return {v, v, v, 255};
+    }
+    case Background::Gradient: {
+        // Red across, green down, blue along the diagonal, alpha fading in from the left edge.
+        auto ramp = [](int64_t at, int64_t extent) {
+            return uint8_t(extent > 1 ? at * 255 / (extent - 1) : 0);
+        };
+        return {ramp(x, width), ramp(y, height), ramp(int64_t(x) + y, int64_t(width) + height - 1),
+                uint8_t(64 + ramp(x, width) * 191 / 255)};
+    }
+    case Background::Colour:
+        break;
+    }
+    return background.rgba;
+}
+
+// ---------------------------------------------------------------- file names
+
+bool hasFramePlaceholder(const std::string &pattern) { return pattern.find('#') != std::string::npos; }
+
+std::string frameFileName(const std::string &pattern, int32_t frame) {
+    size_t start = pattern.find('#');
+    if (start == std::string::npos) return pattern;
+    size_t end = pattern.find_first_not_of('#', start);
+    if (end == std::string::npos) end = pattern.size();
+    std::string digits = std::to_string(frame < 0 ? -int64_t(frame) : int64_t(frame));
+    if (digits.size() < end - start) digits.insert(0, end - start - digits.size(), '0');
+    if (frame < 0) digits.insert(0, 1, '-');
+    return pattern.substr(0, start) + digits + pattern.substr(end);
+}
+
+// ---------------------------------------------------------------- parameters
+
+const std::vector<ParamInfo> &effectParams() {
+    using namespace pennaro;
+    static const std::vector<ParamInfo> params = {
+        {"playback-mode", PARAM_PLAYBACK_MODE, ParamKind::Popup, 0, 0,
+         {"All Strokes", "Past Strokes", "Hold Strokes", "Animate Strokes", "Current Frame", "Onion Skin"},
+         PLAYBACK_CURRENT_FRAME},
+        {"playback-speed", PARAM_PLAYBACK_SPEED, ParamKind::Slider, -100.0, 100.0, {}, 0x10000},
+        {"composite", PARAM_COMPOSITE, ParamKind::Popup, 0, 0,
+         {"Only", "In Original", "(-", "Over Original", "Under Original", "(-", "Track Original Matte",
+          "Track Original Matte Visible", "(-", "As Matte", "As Inverse Matte", "(-",
+          "In Original Alpha Only", "Under Original Alpha Only"},
+         COMPOSITE_IN_ORIGINAL},
+        {"wiggle", PARAM_WIGGLE_ENABLE, ParamKind::Checkbox, 0, 0, {}, 0},
+        {"wiggles-per-sec", PARAM_WIGGLES_PER_SEC, ParamKind::Slider, -100.0, 100.0, {}, 30 << 16},
+        {"displacement-variation", PARAM_DISPLACEMENT_VARIATION, ParamKind::Slider, -30000.0, 30000.0, {},
+         5 << 16},
+        {"displacement-detail", PARAM_DISPLACEMENT_DETAIL, ParamKind::Slider, 0.0, 1000.0, {}, 100 << 16},
+        {"pressure-variation", PARAM_PRESSURE_VARIATION, ParamKind::Slider, -30000.0, 30000.0, {}, 70 << 16},
+        {"pressure-detail", PARAM_PRESSURE_DETAIL, ParamKind::Slider, 0.0, 1000.0, {}, 50 << 16},
+        {"individual-seeds", PARAM_INDIVIDUAL_SEEDS, ParamKind::Checkbox, 0, 0, {}, 1},
+    };
+    return params;
+}
+
+const ParamInfo *findParam(const std::string &name) {
+    std::string wanted = lower(name);
+    std::replace(wanted.begin(), wanted.end(), '_', '-');
+    if (wanted.rfind("--", 0) == 0) wanted = wanted.substr(2);
+    for (const ParamInfo &p : effectParams())
+        if (wanted == p.option) return &p;
+    return nullptr;
+}
+
+int32_t sliderToFixed(double value) {
+    double scaled = std::round(value * 65536.0);  // std::round: halves away from zero
+    if (scaled < double(INT32_MIN) || scaled > double(INT32_MAX)) throw ToolError("slider value out of range");
+    return int32_t(scaled);
+}
+
+namespace {
+
+std::string choiceList(const ParamInfo &param) {
+    std::string list;
+    for (size_t i = 0; i < param.choices.size(); ++i) {
+        if (param.choices[i] == "(-") continue;
+        if (!list.empty()) list += ", ";
+        list += std::to_string(i + 1) + " \"" + param.choices[i] + "\"";
+    }
+    return list;
+}
+
+}  // namespace
+
+ParamValue parseParamValue(const ParamInfo &param, const std::string &text) {
+    std::string t = trim(text);
+    std::string where = std::string("--") + param.option;
+    ParamValue value;
+    switch (param.kind) {
+    case ParamKind::Popup: {
+        int64_t n = 0;
+        if (parseInteger(t, INT32_MIN, INT32_MAX, n)) {
+            if (n < 1 || n > int64_t(param.choices.size()) || param.choices[size_t(n - 1)] == "(-")
+                throw ToolError(where + ": " + t + " is not a choice; choose one of " + choiceList(param));
+            value.stored = int32_t(n);
+            return value;
+        }
+        for (size_t i = 0; i < param.choices.size(); ++i) {
+            if (param.choices[i] != "(-" && lower(param.choices[i]) == lower(t)) {
+                value.stored = int32_t(i + 1);
+                return value;
+            }
+        }
+        throw ToolError(where + ": '" + t + "' is not a choice; choose one of " + choiceList(param));
+    }
+    case ParamKind::Checkbox: {
+        std::string v = lower(t);
+        if (v == "on" || v == "1" || v == "true" || v == "yes") value.stored = 1;
+        else if (v == "off" || v == "0" || v == "false" || v == "no") value.stored = 0;
+        else throw ToolError(where + ": '" + t + "' is not on, off, 1 or 0");
+        return value;
+    }
+    case ParamKind::Slider: {
+        double v = 0.0;
+        if (!parseReal(t, v)) throw ToolError(where + ": '" + t + "' is not a number");
+        int32_t fixed = sliderToFixed(v);
+        if (fixed < sliderToFixed(param.validMin) || fixed > sliderToFixed(param.validMax)) {
+            char range[96];
+            std::snprintf(range, sizeof range, "%g to %g", param.validMin, param.validMax);
+            throw ToolError(where + ": " + t + " is outside the valid range " + range);
+        }
+        value.stored = fixed;
+        value.real = v;
+        return value;
+    }
+    }
+    return value;
+}
+
+ParamSettings defaultParamSettings() {
+    ParamSettings settings;
+    for (const ParamInfo &p : effectParams()) {
+        ParamTrack track;
+        track.constant.stored = p.defaultValue;
+        track.constant.real = p.defaultValue / 65536.0;
+        settings.tracks[p.index] = track;
+    }
+    return settings;
+}
+
+void setParamFromOption(ParamSettings &settings, const ParamInfo &param, const std::string &text) {
+    ParamTrack &track = settings.tracks[param.index];
+    if (track.keyed())
+        throw ToolError(std::string("--") + param.option + " is also keyed in " + settings.origin[param.index] +
+                        "; give it in one place only");
+    track.constant = parseParamValue(param, text);
+    settings.origin[param.index] = "the command line";
+}
+
+namespace {
+
+std::string jsonValueText(const nlohmann::json &value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
+    if (value.is_number()) return value.dump();
+    throw ToolError("a value must be a number, a string or true/false, not " + value.dump());
+}
+
+}  // namespace
+
+void loadParamKeyframes(ParamSettings &settings, const std::string &jsonText, const std::string &fileName) {
+    nlohmann::json doc;
+    try {
+        doc = nlohmann::json::parse(jsonText);
+    } catch (const nlohmann::json::exception &e) {
+        throw ToolError(fileName + ": not valid JSON: " + e.what());
+    }
+    if (!doc.is_object())
+        throw ToolError(fileName + ": expected an object such as {\"playback-speed\": [[0, 1.0], [48, 2.5]]}");
+    for (const auto &[name, entry] : doc.items()) {
+        const ParamInfo *param = findParam(name);
+        std::string where = fileName + ": \"" + name + "\"";
+        if (!param) throw ToolError(where + " is not a parameter of the effect");
+        if (settings.origin.count(param->index))
+            throw ToolError(where + " is also given on " + settings.origin[param->index] +
+                            "; give it in one place only");
+        ParamTrack track;
+        try {
+            if (!entry.is_array()) {
+                track.constant = parseParamValue(*param, jsonValueText(entry));
+            } else {
+                if (entry.empty()) throw ToolError("no keys");
+                for (const auto &key : entry) {
+                    if (!key.is_array() || key.size() != 2 || !key[0].is_number())
+                        throw ToolError("each key must be [frame, value], not " + key.dump());
+                    double frame = key[0].get<double>();
+                    if (!track.keys.empty() && frame <= track.keys.back().first)
+                        throw ToolError("key frames must increase, " + key[0].dump() + " does not");
+                    track.keys.emplace_back(frame, parseParamValue(*param, jsonValueText(key[1])));
+                }
+            }
+        } catch (const ToolError &e) {
+            throw ToolError(where + ": " + e.what());
+        }
+        settings.tracks[param->index] = track;
+        settings.origin[param->index] = fileName;
+    }
+}
+
+}  // namespace pennaro_cli

@@ -1,0 +1,216 @@
+#include "lib/render_session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "lib/common.h"
+#include "minihost/minihost.h"
+
+namespace pennaro_cli {
+
+struct RenderSession::State {
+    const RenderJob &job;
+    std::unique_ptr<minihost::Plugin> plugin;
+    std::unique_ptr<minihost::Host> host;
+    bool globalSetUp = false;
+    bool sequenceSetUp = false;
+    // A single layer file is read once for all frames.
+    std::string cachedLayerName;
+    EffectImage cachedLayer;
+
+    explicit State(const RenderJob &j) : job(j) {}
+};
+
+namespace {
+
+std::string effectMessage(const minihost::Host &host) {
+    size_t length = strnlen(host.out.message, HOST_MESSAGE_LEN);
+    return minihost::displayText(std::string(host.out.message, length));
+}
+
+void printMessage(void (*sink)(const std::string &), const std::string &text) {
+    if (sink) sink(text);
+    else std::fprintf(stderr, "pennaro render: %s\n", text.c_str());
+}
+
+void copyToWorld(const EffectImage &image, minihost::Image &world) {
+    for (int32_t y = 0; y < image.height; ++y) {
+        for (int32_t x = 0; x < image.width; ++x) {
+            const uint16_t *p = image.pixel(x, y);
+            if (world.deep()) {
+                HostPixel16 &q = world.pixel16(x, y);
+                q.alpha = p[3], q.red = p[0], q.green = p[1], q.blue = p[2];
+            } else {
+                HostPixel8 &q = world.pixel8(x, y);
+                q.alpha = uint8_t(p[3]), q.red = uint8_t(p[0]), q.green = uint8_t(p[1]), q.blue = uint8_t(p[2]);
+            }
+        }
+    }
+}
+
+EffectImage copyFromWorld(const minihost::Image &world) {
+    EffectImage image = makeEffectImage(world.width(), world.height(), world.deep() ? 16 : 8);
+    for (int32_t y = 0; y < image.height; ++y) {
+        for (int32_t x = 0; x < image.width; ++x) {
+            uint16_t *p = image.pixel(x, y);
+            if (world.deep()) {
+                const HostPixel16 &q = world.pixel16(x, y);
+                p[0] = q.red, p[1] = q.green, p[2] = q.blue, p[3] = q.alpha;
+            } else {
+                const HostPixel8 &q = world.pixel8(x, y);
+                p[0] = q.red, p[1] = q.green, p[2] = q.blue, p[3] = q.alpha;
+            }
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
+    if (job.layerPattern.empty()) return backgroundImage(job.background, job.width, job.height, job.depth);
+    std::string name = frameFileName(job.layerPattern, frame);
+    if (!std::filesystem::exists(name))
+        throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
+    return layerFromPng(readPng(name), job.depth, name);
+}
+
+RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
+    State &s = *state_;
+    try {
+        s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
+        s.host = std::make_unique<minihost::Host>();
+        if (!job.prefsPath.empty()) s.host->prefs.loadJsonFile(job.prefsPath);
+    } catch (const ToolError &) {
+        throw;
+    } catch (const std::exception &e) {
+        throw ToolError(e.what());
+    }
+    minihost::Host &host = *s.host;
+    int32_t result = s.plugin->registerEffect();
+    if (result != 0) throw ToolError("the effect refused to register (error " + std::to_string(result) + ")");
+    FilterMainFn entry = s.plugin->entry();
+
+    result = host.send(entry, HOST_CMD_GLOBAL_SETUP);
+    s.globalSetUp = result == 0;
+    if (result != 0 || (host.out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR))
+        throw ToolError("global set-up failed (error " + std::to_string(result) + "): " + effectMessage(host));
+    result = host.send(entry, HOST_CMD_PARAMS_SETUP);
+    if (result != 0)
+        throw ToolError("parameter set-up failed (error " + std::to_string(result) + "): " + effectMessage(host));
+
+    // Parameter values: constants or keyframes at the host times of their frames.
+    for (const ParamInfo &param : effectParams()) {
+        const ParamTrack &track = job.params.tracks.at(param.index);
+        auto real = [&](const ParamValue &v) { return param.kind == ParamKind::Slider ? v.real : double(v.stored); };
+        if (!track.keyed()) {
+            host.setParam(param.index, real(track.constant));
+            continue;
+        }
+        std::vector<minihost::Keyframe> keys;
+        for (const auto &[frame, value] : track.keys) {
+            double time = frame * double(job.timeStep);
+            if (time < double(INT32_MIN) || time > double(INT32_MAX))
+                throw ToolError(std::string("a key of ") + param.option + " lies beyond the host's time range");
+            keys.push_back(minihost::Keyframe{int32_t(std::llround(time)), real(value)});
+        }
+        host.setKeyframes(param.index, keys);
+    }
+
+    // The drawing arrives as a saved project hands it over: the flattened
+    // block as sequence data, then re-set-up.
+    HostHandle block = minihost::newHandle(job.block.size());
+    if (!block) throw ToolError("out of memory for the drawing");
+    std::memcpy(minihost::lockHandle(block), job.block.data(), job.block.size());
+    minihost::unlockHandle(block);
+    host.in.sequenceData = block;
+    host.out.sequenceData = block;
+    host.in.timeScale = job.timeScale;
+    host.in.timeStep = job.timeStep;
+    host.in.localTimeStep = job.localTimeStep;
+    result = host.send(entry, HOST_CMD_SEQUENCE_RESETUP);
+    s.sequenceSetUp = host.in.sequenceData != nullptr;
+    std::string message = effectMessage(host);
+    if (result != 0 || !message.empty())
+        throw ToolError(job.drawingName + ": the effect could not read the drawing" +
+                        (result != 0 ? " (error " + std::to_string(result) + ")" : std::string()) +
+                        (message.empty() ? std::string() : ": " + message));
+}
+
+RenderSession::~RenderSession() {
+    State &s = *state_;
+    if (!s.host || !s.plugin) return;
+    if (s.sequenceSetUp) s.host->send(s.plugin->entry(), HOST_CMD_SEQUENCE_SETDOWN);
+    if (s.globalSetUp) s.host->send(s.plugin->entry(), HOST_CMD_GLOBAL_SETDOWN);
+}
+
+EffectImage RenderSession::renderFrame(int32_t frame) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    minihost::Host &host = *s.host;
+
+    EffectImage full;
+    try {
+        if (!job.layerPattern.empty() && !hasFramePlaceholder(job.layerPattern)) {
+            if (s.cachedLayerName.empty()) {
+                s.cachedLayer = loadLayerForFrame(job, frame);
+                s.cachedLayerName = job.layerPattern;
+            }
+            full = s.cachedLayer;
+        } else {
+            full = loadLayerForFrame(job, frame);
+        }
+    } catch (const ToolError &e) {
+        throw FrameFailure(frame, e.what());
+    }
+    // The host keeps the layer's full size; the images are downsampled.
+    const int32_t fullWidth = full.width, fullHeight = full.height;
+    int32_t width = scaledExtent(fullWidth, job.downsampleX);
+    int32_t height = scaledExtent(fullHeight, job.downsampleY);
+    if (width != fullWidth || height != fullHeight)
+        full = pointSample(full, width, height, job.downsampleX, job.downsampleY);
+
+    minihost::Image layer(width, height, job.depth == 16);
+    copyToWorld(full, layer);
+    minihost::Image output(width, height, job.depth == 16);
+
+    int64_t time = int64_t(frame) * job.timeStep;
+    if (time < INT32_MIN || time > INT32_MAX)
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
+    host.setTime(int32_t(time), job.timeStep, job.timeScale);
+    host.in.localTimeStep = job.localTimeStep;
+    host.setLayer(&layer.world());
+    host.in.width = fullWidth;
+    host.in.height = fullHeight;
+    host.in.downsampleX = {job.downsampleX.num, job.downsampleX.den};
+    host.in.downsampleY = {job.downsampleY.num, job.downsampleY.den};
+    host.in.pixelAspect = {job.pixelAspect.num, job.pixelAspect.den};
+    host.in.originX = job.originX;
+    host.in.originY = job.originY;
+
+    int32_t result = host.send(s.plugin->entry(), HOST_CMD_RENDER, &output.world());
+    host.setLayer(nullptr);
+    std::string message = effectMessage(host);
+    if (result != 0)
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + " failed (error " + std::to_string(result) +
+                                      ")" + (message.empty() ? std::string() : ": " + message));
+    if (!message.empty()) printMessage(messageSink, "frame " + std::to_string(frame) + ": " + message);
+    return copyFromWorld(output);
+}
+
+void RenderSession::renderFrameToFile(int32_t frame) {
+    EffectImage image = renderFrame(frame);
+    std::string name = frameFileName(state_->job.outputPattern, frame);
+    try {
+        std::filesystem::path parent = std::filesystem::path(name).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent);
+        writePng(name, effectImageToPng(image));
+    } catch (const std::exception &e) {
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + e.what());
+    }
+}
+
+}  // namespace pennaro_cli

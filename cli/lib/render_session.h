@@ -1,0 +1,75 @@
+// One effect instance on the stand-in host, driven the way a compositing
+// host drives it: the library loaded, global and parameter set-up, the
+// drawing handed over by re-set-up, then one render command per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lib/render_frames.h"
+#include "lib/render_options.h"
+
+namespace pennaro_cli {
+
+// Everything a render run needs, checked and resolved.
+struct RenderJob {
+    std::string pluginPath;
+    std::string prefsPath;            // empty: the defaults
+    std::vector<uint8_t> block;       // the flattened drawing
+    std::string drawingName;          // for messages
+
+    std::vector<int32_t> frames;
+    uint32_t timeScale = 30;
+    int32_t timeStep = 1;
+    int32_t localTimeStep = 1;
+
+    std::string layerPattern;         // empty: generated from size and background
+    int32_t width = 1920, height = 1080;  // used without a layer
+    Background background;
+    int depth = 8;
+    Rational downsampleX, downsampleY, pixelAspect;
+    int32_t originX = 0, originY = 0;
+
+    ParamSettings params;
+
+    std::string outputPattern;
+    bool skipExisting = false;
+    int jobs = 1;
+    std::string contactSheet;
+};
+
+// Thrown for a failed frame: carries the frame number for the exit message.
+struct FrameFailure : std::runtime_error {
+    FrameFailure(int32_t frame, const std::string &what) : std::runtime_error(what), frame(frame) {}
+    int32_t frame;
+};
+
+class RenderSession {
+public:
+    // Loads the effect and brings the drawing in. The effect's message from
+    // re-set-up (or any failing set-up command) is thrown as a ToolError.
+    explicit RenderSession(const RenderJob &job);
+    ~RenderSession();
+    RenderSession(const RenderSession &) = delete;
+    RenderSession &operator=(const RenderSession &) = delete;
+
+    // Renders one frame and returns it; throws FrameFailure.
+    EffectImage renderFrame(int32_t frame);
+    // Renders and writes the frame's output file.
+    void renderFrameToFile(int32_t frame);
+
+    // Messages the effect showed while rendering without failing,
+    // printed as they come unless a sink is given.
+    void (*messageSink)(const std::string &) = nullptr;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The layer of one frame at full resolution and the effect's depth.
+EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame);
+
+}  // namespace pennaro_cli

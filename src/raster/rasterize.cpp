@@ -1,0 +1,260 @@
+// The rasterizer driver: brush preparation, the dab walk into the scratch
+// image, and the finishing passes that lay the stroke onto the output and
+// leave the scratch image empty again.
+//
+// A stroke is painted whole into the scratch image first and composited once,
+// so overlapping dabs of one stroke never pile up beyond its own opacity.
+#include "raster/rasterize.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "raster/numeric.h"
+#include "raster/stroke_path.h"
+
+namespace pennaro {
+namespace {
+
+template <typename Pixel>
+Pixel *pixelRow(void *base, int32_t rowBytes, int32_t y) {
+    return reinterpret_cast<Pixel *>(static_cast<uint8_t *>(base) + static_cast<ptrdiff_t>(y) * rowBytes);
+}
+
+// The row walk of the finishing passes: rows topRow..bottomRow, in each the
+// recorded span, limited to the given width and height. visit(y, left, right)
+// is called once per non-empty row.
+template <typename Visit>
+void walkRows(const PaintedRows *rows, int32_t width, int32_t height, Visit visit) {
+    if (!rows || !rows->spans || width <= 0 || height <= 0) return;
+    const int32_t top = std::max(rows->topRow, 0);
+    const int32_t bottom = std::min(rows->bottomRow, height - 1);
+    for (int32_t y = top; y <= bottom; ++y) {
+        const RowSpan span = rows->spans[y];
+        if (span.right < 0) continue;
+        const int32_t left = std::max(span.left, 0);
+        const int32_t right = std::min(span.right, width - 1);
+        if (left > right) continue;
+        visit(y, left, right);
+    }
+}
+
+// First-pixel addresses of both images through the host, or false.
+template <typename Pixel>
+bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, Pixel **s, Pixel **d);
+
+template <>
+bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, HostPixel8 **s,
+                    HostPixel8 **d) {
+    *s = nullptr;
+    *d = nullptr;
+    if (!in->utils || !in->utils->getPixelAddress8) return false;
+    in->utils->getPixelAddress8(scratch, nullptr, s);
+    in->utils->getPixelAddress8(output, nullptr, d);
+    return *s && *d;
+}
+
+template <>
+bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, HostPixel16 **s,
+                    HostPixel16 **d) {
+    *s = nullptr;
+    *d = nullptr;
+    if (!in->utils || !in->utils->getPixelAddress16) return false;
+    in->utils->getPixelAddress16(scratch, nullptr, s);
+    in->utils->getPixelAddress16(output, nullptr, d);
+    return *s && *d;
+}
+
+// Runs `blend(S, D)` over every visited pixel present in both images, then
+// clears S. Scratch pixels beyond the output's edge are cleared as well:
+// they can never reach the output, and clearing them keeps the scratch image
+// empty between strokes.
+template <typename Pixel, typename Blend>
+void finishPass(const HostInData *in, HostWorld *scratch, HostWorld *output, const PaintedRows *rows,
+                Blend blend) {
+    if (!scratch || !output) return;
+    Pixel *sBase = nullptr;
+    Pixel *dBase = nullptr;
+    if (!pixelAddresses(in, scratch, output, &sBase, &dBase)) return;
+    walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
+        Pixel *srow = pixelRow<Pixel>(sBase, scratch->rowBytes, y);
+        const bool rowInOutput = y < output->height;
+        Pixel *drow = rowInOutput ? pixelRow<Pixel>(dBase, output->rowBytes, y) : nullptr;
+        const int32_t outRight = rowInOutput ? std::min(right, output->width - 1) : left - 1;
+        for (int32_t x = left; x <= right; ++x) {
+            if (x <= outRight) blend(srow[x], drow[x]);
+            srow[x] = Pixel{};
+        }
+    });
+}
+
+void composite8(const HostPixel8 &S, HostPixel8 &D) {
+    const uint32_t as = S.alpha;
+    const uint32_t ad = D.alpha;
+    if (as == 0) return;
+    if (as == 255 || ad == 0) {
+        D = S;
+        return;
+    }
+    const uint32_t ws = as * 255;
+    const uint32_t wd = ad * (255 - as);
+    const uint32_t W = ws + wd;
+    D.red = static_cast<uint8_t>((D.red * wd + S.red * ws) / W);
+    D.green = static_cast<uint8_t>((D.green * wd + S.green * ws) / W);
+    D.blue = static_cast<uint8_t>((D.blue * wd + S.blue * ws) / W);
+    D.alpha = static_cast<uint8_t>(as - (ad * as) / 255 + ad);
+}
+
+// Unsigned 32-bit throughout; with every alpha at most 32768 no product
+// overflows, and wd + as is never 0 because as is not.
+void composite16(const HostPixel16 &S, HostPixel16 &D) {
+    const uint32_t as = S.alpha;
+    const uint32_t ad = D.alpha;
+    if (ad == 0) {
+        D = S;
+        return;
+    }
+    if (as == 0) return;
+    const uint32_t wd = ((32768u - as) * ad) >> 15;
+    const uint32_t W = wd + as;
+    D.red = static_cast<uint16_t>((S.red * as + D.red * wd) / W);
+    D.green = static_cast<uint16_t>((S.green * as + D.green * wd) / W);
+    D.blue = static_cast<uint16_t>((S.blue * as + D.blue * wd) / W);
+    D.alpha = static_cast<uint16_t>(as - ((ad * as) >> 15) + ad);
+}
+
+}  // namespace
+
+void prepareRasterBrush(const HostInData *in, const PaintStroke *stroke, RasterBrush *brush) {
+    const BrushSettings &b = stroke->brush;
+    float colour[3] = {b.red, b.green, b.blue};
+    brush->opacity = b.opacity;
+    if (brush->onionDirection > 0) {
+        std::copy(brush->backwardColor, brush->backwardColor + 3, colour);
+        brush->opacity = brush->onionOpacity * b.opacity;
+    } else if (brush->onionDirection < 0) {
+        std::copy(brush->forwardColor, brush->forwardColor + 3, colour);
+        brush->opacity = brush->onionOpacity * b.opacity;
+    }
+    if (brush->deep) {
+        for (int c = 0; c < 3; ++c) brush->color16[c + 1] = truncToChannel16(32768.0f * colour[c]);
+        brush->color16[0] = 32768;
+    } else {
+        for (int c = 0; c < 3; ++c)
+            brush->color8[c + 1] = truncToChannel8(static_cast<double>(255.0f * colour[c]) + 0.5);
+        brush->color8[0] = 255;
+    }
+    brush->pressureFlags = b.pressureFlags;
+    brush->brushMode = b.brushMode;
+    brush->softness = b.softness;
+    brush->radius = static_cast<float>(static_cast<double>(in->downsampleX.num) /
+                                       static_cast<double>(in->downsampleX.den) *
+                                       static_cast<double>(b.size));
+    const uint32_t kind = b.brushMode & BRUSH_KIND_MASK;
+    if (kind != BRUSH_KIND_ROUND) {
+        // The round kind keeps full alpha and gets its opacity after the walk.
+        if (brush->deep)
+            brush->color16[0] = truncToChannel16(32768.0f * brush->opacity);
+        else
+            brush->color8[0] = truncToChannel8(255.0f * brush->opacity);
+    }
+    if (kind == BRUSH_KIND_ROUND || kind == BRUSH_KIND_SOFT)
+        brush->spacing = 0.3f;
+    else if (kind == BRUSH_KIND_SQUARE)
+        brush->spacing = 0.05f;
+    else
+        brush->spacing = 0.25f;
+}
+
+void applyStrokeOpacity(const HostInData *, HostWorld *scratch, HostWorld *,
+                        const RasterBrush *brush, const PaintedRows *rows) {
+    if (!scratch || !scratch->data) return;
+    const float opacity = brush->opacity;
+    if (brush->deep) {
+        walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
+            HostPixel16 *row = pixelRow<HostPixel16>(scratch->data, scratch->rowBytes, y);
+            for (int32_t x = left; x <= right; ++x)
+                row[x].alpha = truncToChannel16(static_cast<float>(row[x].alpha) * opacity);
+        });
+        return;
+    }
+    uint8_t table[256];
+    for (int i = 0; i < 256; ++i) table[i] = truncToChannel8(static_cast<float>(i) * opacity);
+    walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
+        HostPixel8 *row = pixelRow<HostPixel8>(scratch->data, scratch->rowBytes, y);
+        for (int32_t x = left; x <= right; ++x) row[x].alpha = table[row[x].alpha];
+    });
+}
+
+void compositeStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
+                     const RasterBrush *brush, const PaintedRows *rows) {
+    // Lambdas rather than function pointers so the blend inlines into the
+    // row loop.
+    if (brush->deep)
+        finishPass<HostPixel16>(in, scratch, output, rows,
+                                [](const HostPixel16 &S, HostPixel16 &D) { composite16(S, D); });
+    else
+        finishPass<HostPixel8>(in, scratch, output, rows,
+                               [](const HostPixel8 &S, HostPixel8 &D) { composite8(S, D); });
+}
+
+void eraseStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
+                 const RasterBrush *brush, const PaintedRows *rows) {
+    if (brush->deep) {
+        finishPass<HostPixel16>(in, scratch, output, rows, [](const HostPixel16 &S, HostPixel16 &D) {
+            D.alpha = static_cast<uint16_t>(((32768u - S.alpha) * D.alpha) >> 15);
+        });
+    } else {
+        finishPass<HostPixel8>(in, scratch, output, rows, [](const HostPixel8 &S, HostPixel8 &D) {
+            D.alpha = static_cast<uint8_t>(((D.alpha + 1u) * (255u - S.alpha)) >> 8);
+        });
+    }
+}
+
+void rasterizeStroke(HostInData *in, HostOutData *, const PaintStroke *stroke, HostWorld *,
+                     HostWorld *output, HostWorld *scratch, RasterBrush *brush) {
+    PaintedRows &rows = brush->rows;
+    if (rows.spans && rows.bottomRow <= rows.topRow) {
+        // Only rows that exist in the table are reset.
+        const int32_t first = std::max(rows.bottomRow, 0);
+        const int32_t last = std::min(rows.topRow, rows.rowCount - 1);
+        for (int32_t y = first; y <= last; ++y) rows.spans[y] = RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT};
+    }
+    if (!stroke || stroke->pointCount <= 0 || !stroke->points || !in || !in->utils) return;
+
+    auto *points = static_cast<const PaintPoint *>(in->utils->lockHandle(stroke->points));
+    if (!points) return;
+    // Never read past the block, whatever the point count claims.
+    const uint64_t available = in->utils->getHandleSize(stroke->points) / sizeof(PaintPoint);
+    const int32_t count = static_cast<int32_t>(std::min<uint64_t>(available, static_cast<uint64_t>(stroke->pointCount)));
+    prepareRasterBrush(in, stroke, brush);
+    int32_t reached = 0;
+    if (count > 0) {
+        RasterBrush walk = *brush;
+        reached = paintStrokePath(in, scratch, points, count - 1, &walk, &rows);
+    }
+    in->utils->unlockHandle(stroke->points);
+    if (reached < 1) return;
+
+    const RasterBrush finish = *brush;
+    const uint32_t kind = finish.brushMode & BRUSH_KIND_MASK;
+    if (kind == BRUSH_KIND_ROUND && finish.opacity < 1.0f)
+        applyStrokeOpacity(in, scratch, output, &finish, &finish.rows);
+    switch (finish.brushMode) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            compositeStroke(in, scratch, output, &finish, &finish.rows);
+            break;
+        case 9:
+        case 10:
+        case 11:
+        case 12:
+            eraseStroke(in, scratch, output, &finish, &finish.rows);
+            break;
+        default:
+            break;  // paints nothing
+    }
+}
+
+}  // namespace pennaro

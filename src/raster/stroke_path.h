@@ -1,0 +1,74 @@
+// A stroke's samples to dabs: B-spline smoothing and resampling, the wiggle
+// of the resampled points, and the walk that spaces dabs along the result.
+#pragma once
+
+#include <cstdint>
+
+#include "drawing/records.h"
+#include "raster/raster_records.h"
+
+namespace pennaro {
+
+// A resampled copy of a stroke's points in a new host block, locked; the
+// caller unlocks and disposes it.
+struct ResampledPoints {
+    HostHandle handle;
+    PaintPoint *points;
+    int32_t count;
+};
+
+// Uniform cubic B-spline blend in single precision.
+float bsplineBlend(float p0, float p1, float p2, float p3, float t);
+
+// Smooths and resamples points[0..n]: five samples per span when `adaptive`
+// is false, about one per 3 full-resolution pixels of span length when it is
+// true. False when the block cannot be made or would hold fewer than two
+// points.
+bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, bool adaptive,
+                    ResampledPoints *out);
+
+// Walks points[0..last] into dabs on the scratch image. Changes the paint
+// alpha of `brush` (its own copy) for the animate cut-off. Returns the number
+// of points the walk reached (at least 1).
+int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *points, int32_t last,
+                 RasterBrush *brush, PaintedRows *rows);
+
+// Seed offsets, resampling, wiggle and walk for one stroke of n + 1 points.
+int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
+                        int32_t n, RasterBrush *brush, PaintedRows *rows);
+
+// One dab as the walk hands it to a kernel.
+struct Dab {
+    int32_t selector;  // brush kind, + 1000 in 16 bits
+    float aspect;      // A
+    float radius;      // R, vertical radius in scratch pixels
+    float softness;
+    float cx, cy;
+    uint32_t alpha;  // the dab's paint alpha
+    float time;      // stroke time at the dab
+};
+
+// Receives every dab of a walk instead of a kernel.
+struct DabSink {
+    void (*take)(void *context, const Dab &dab);
+    void *context;
+};
+
+// The same walk and path as above, with every dab handed to `sink` and
+// nothing painted. Used to check and measure dab placement.
+int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, RasterBrush *brush,
+                  const DabSink &sink);
+int32_t traceStrokePath(const HostInData *in, const PaintPoint *points, int32_t n,
+                        RasterBrush *brush, const DabSink &sink);
+
+// Most dabs one walk may stamp. Real strokes stay far below (dabs are at
+// least a pixel apart, so this is a path of 67 million pixels); only
+// corrupt or absurd data reaches it, and the walk then simply stops.
+inline constexpr uint64_t MAX_DABS_PER_WALK = uint64_t{1} << 26;
+
+// Most points one adaptive resampling may produce (a 256 MiB block). Beyond
+// it the block is treated as one that cannot be made, and the walk runs on
+// the stroke's own points.
+inline constexpr int64_t MAX_RESAMPLED_POINTS = int64_t{1} << 24;
+
+}  // namespace pennaro

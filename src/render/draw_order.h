@@ -1,0 +1,24 @@
+// The order in which strokes are drawn: by start time, ties by stroke id.
+#pragma once
+
+#include "drawing/records.h"
+
+namespace pennaro {
+
+// Rebuilds the drawing's draw order. 0, 4 (no memory, or no strokes) or the
+// progress callback's non-zero answer (the order then stays not valid).
+int32_t buildDrawOrder(HostInData *in);
+
+// The stroke-table index drawn at `position`.
+int32_t drawOrderLookup(const HostInData *in, const DrawOrderCache &cache, int32_t position);
+
+// The progress total reported while the order is built, 2n - n*n/16384. It is
+// worked out in 64 bits and handed to the host as the host's 32-bit value, so
+// for drawings of tens of thousands of strokes it wraps to zero or below.
+int32_t drawOrderProgressTotal(int32_t strokeCount);
+
+// The share of the progress bar the build takes, n*n/16384, added to the
+// stroke progress of a render that had to build the order.
+int64_t drawOrderProgressBase(int32_t strokeCount);
+
+}  // namespace pennaro

@@ -1,0 +1,108 @@
+// The wiggle noise. One table for the whole process: every render with
+// wiggling on rewrites it and then reads it for all of its strokes, which is
+// safe because the host never runs two renders at once.
+#include "render/noise.h"
+
+#include <cmath>
+
+#include "raster/numeric.h"
+
+namespace pennaro {
+namespace {
+
+double gTable[NOISE_TABLE_SIZE];
+
+// Lattice coordinate of a lookup: the floor, saturated for absurd inputs so
+// that the conversion is defined. Neighbours are reached with wrapping
+// arithmetic for the same reason.
+int32_t latticeFloor(double u) { return truncToInt32(std::floor(u)); }
+
+int32_t offset(int32_t x, int32_t d) {
+    return static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(d));
+}
+
+double lattice(int32_t X, int32_t Y) {
+    const int32_t row = (X ^ (Y >> 5)) & 31;
+    const int32_t col = (Y ^ (X >> 5)) & 31;
+    return gTable[32 * row + col];
+}
+
+double smooth(double t) {
+    if (t < 0.0) return 0.0;
+    if (t > 1.0) return 1.0;
+    return (3.0 - 2.0 * t) * (t * t);
+}
+
+}  // namespace
+
+double drawNoise(NoiseGenerator *g) {
+    g->state = g->state * 1103515245u + 12345u;
+    return static_cast<double>((g->state >> 16) & 0x7FFFu) * 6.103515625e-5 - 1.0;
+}
+
+double bsplineBlendD(double p0, double p1, double p2, double p3, double t) {
+    const double t2 = t * t;
+    const double t3 = t2 * t;
+    const double a = t3 * 3.0;
+    const double u = 1.0 - t;
+    return ((((a - t2 * 6.0) + 4.0) * p1 + (u * u * u) * p0) + (((t2 * 3.0 - a) + t * 3.0) + 1.0) * p2 +
+            t3 * p3) *
+           0.1666666716337204;
+}
+
+void buildNoiseTable(int32_t K, uint32_t S, double M, float f) {
+    // Generators for the whole wiggle counts around the current one; their
+    // seeds repeat every 1000 wiggles.
+    NoiseGenerator keys[6];
+    for (int32_t j = -2; j <= 3; ++j) {
+        const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(K) + static_cast<uint32_t>(j) * S);
+        const double dv = static_cast<double>(v);
+        double m = dv - std::trunc(dv / M) * M;
+        if (m < 0.0) m += M;
+        // m lies in [0, M); anything else (a zero time scale) counts as 0.
+        const uint32_t whole = (m >= 0.0 && m < 9.0e18) ? static_cast<uint32_t>(static_cast<int64_t>(m)) : 0u;
+        keys[j + 2].state = 229283573u - whole * 341751747u;
+    }
+    NoiseGenerator phase{12356789u};
+    for (int32_t i = 0; i < NOISE_TABLE_SIZE; ++i) {
+        const double o = drawNoise(&phase) + static_cast<double>(f);
+        double q[6];
+        for (int k = 0; k < 6; ++k) q[k] = drawNoise(&keys[k]);
+        // q[0] .. q[5] are the keys of counts -2 .. 3.
+        if (o < 0.0)
+            gTable[i] = bsplineBlendD(q[0], q[1], q[2], q[3], o + 1.0);
+        else if (o > 1.0)
+            gTable[i] = bsplineBlendD(q[2], q[3], q[4], q[5], o - 1.0);
+        else
+            gTable[i] = bsplineBlendD(q[1], q[2], q[3], q[4], o);
+    }
+}
+
+const double *noiseTable() { return gTable; }
+
+double noise2(double u, double v) {
+    const int32_t X0 = latticeFloor(u);
+    const int32_t Y0 = latticeFloor(v);
+    const double fu = u - static_cast<double>(X0);
+    const double fv = v - static_cast<double>(Y0);
+    double r[4];
+    for (int32_t dy = -1; dy <= 2; ++dy) {
+        const int32_t Y = offset(Y0, dy);
+        r[dy + 1] = bsplineBlendD(lattice(offset(X0, -1), Y), lattice(X0, Y), lattice(offset(X0, 1), Y),
+                                  lattice(offset(X0, 2), Y), fu);
+    }
+    return bsplineBlendD(r[0], r[1], r[2], r[3], fv);
+}
+
+double noiseS(double u, double v) {
+    const int32_t X0 = latticeFloor(u);
+    const int32_t Y0 = latticeFloor(v);
+    const double su = smooth(u - static_cast<double>(X0));
+    const double sv = smooth(v - static_cast<double>(Y0));
+    const int32_t X1 = offset(X0, 1);
+    const int32_t Y1 = offset(Y0, 1);
+    return (su * lattice(X1, Y0) + (1.0 - su) * lattice(X0, Y0)) * (1.0 - sv) +
+           (su * lattice(X1, Y1) + (1.0 - su) * lattice(X0, Y1)) * sv;
+}
+
+}  // namespace pennaro

@@ -1,0 +1,76 @@
+// Golden frames of the bundled demo: any change to any pixel of these
+// renders fails here. When a change is intended, regenerate them (see
+// tests/data/golden/README.md) and review the new images before committing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "cli/run_tool.h"
+#include "lib/image_compare.h"
+#include "lib/png_io.h"
+
+using namespace pennaro_cli;
+
+namespace {
+
+const std::filesystem::path goldenDir = std::filesystem::path(PENNARO_TEST_DATA_DIR) / "golden";
+const std::string demo = (std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json").string();
+
+struct Golden {
+    const char *name;
+    std::vector<std::string> args;  // besides the drawing and the output
+};
+
+const std::vector<Golden> &goldens() {
+    static const std::vector<Golden> all = {
+        {"animate_8bit_frame030",
+         {"--frames", "30", "--size", "320x180", "--background", "checker", "--playback-mode", "Animate Strokes",
+          "--composite", "In Original"}},
+        {"all_wiggle_16bit_frame045",
+         {"--frames", "45", "--size", "320x180", "--background", "gradient", "--depth", "16", "--playback-mode",
+          "All Strokes", "--wiggle", "on", "--wiggles-per-sec", "7.5", "--displacement-variation", "8",
+          "--composite", "Over Original"}},
+        {"onion_8bit_frame060",
+         {"--frames", "60", "--size", "256x144", "--playback-mode", "Onion Skin", "--composite", "Only", "--fps",
+          "30000/1001"}},
+        {"past_speed2_16bit_half_frame020",
+         {"--frames", "20", "--size", "400x240", "--background", "#33669980", "--depth", "16", "--playback-mode",
+          "Past Strokes", "--playback-speed", "2", "--composite", "Under Original", "--downsample", "1/2",
+          "--pixel-aspect", "10/11", "--wiggle", "on", "--individual-seeds", "off"}},
+        {"hold_matte_8bit_frame075",
+         {"--frames", "75", "--size", "320x180", "--background", "gradient", "--playback-mode", "Hold Strokes",
+          "--composite", "Track Original Matte Visible", "--origin", "12,-8"}},
+    };
+    return all;
+}
+
+class GoldenFrame : public testing::TestWithParam<size_t> {};
+
+TEST_P(GoldenFrame, IsUnchanged) {
+    const Golden &g = goldens()[GetParam()];
+    ASSERT_TRUE(std::filesystem::exists(demo)) << "the demo drawing is missing: " << demo;
+    auto dir = pennaro_test::scratchDir(std::string("golden-") + g.name);
+    auto output = dir / "frame.png";
+    std::vector<std::string> args = {"render", demo, "-q", "-o", output.string()};
+    args.insert(args.end(), g.args.begin(), g.args.end());
+    pennaro_test::ToolRun run = pennaro_test::runTool(args);
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    auto golden = goldenDir / (std::string(g.name) + ".png");
+    if (std::getenv("PENNARO_UPDATE_GOLDEN")) {
+        std::filesystem::copy_file(output, golden, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::remove_all(dir);
+        GTEST_SKIP() << "wrote " << golden;
+    }
+    ASSERT_TRUE(std::filesystem::exists(golden)) << golden << " is missing; see tests/data/golden/README.md";
+    PngImage expected = readPng(golden), actual = readPng(output);
+    ImageComparison result = compareImages(expected, actual);
+    EXPECT_TRUE(result.identical()) << g.name << " (golden vs now): " << describeComparison(result);
+    std::filesystem::remove_all(dir);
+}
+
+std::string goldenName(const testing::TestParamInfo<size_t> &info) { return goldens()[info.param].name; }
+
+INSTANTIATE_TEST_SUITE_P(Demo, GoldenFrame, testing::Range<size_t>(0, goldens().size()), goldenName);
+
+}  // namespace

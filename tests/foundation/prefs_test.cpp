@@ -1,0 +1,169 @@
+// Preferences read at global set-up, through the shared library, and the
+// validation on its own.
+#include <bit>
+
+#include "fixture.h"
+#include "prefs/prefs.h"
+
+namespace {
+
+using pennaro_test::LoadedEffect;
+
+void expectDefaults(const pennaro::PaintGlobals &g) {
+    EXPECT_EQ(g.drawBrushSprite, 1);
+    EXPECT_EQ(g.previewQuality, 1);
+    EXPECT_EQ(g.showToolbar, 1);
+    EXPECT_EQ(g.highResStylus, 0);
+    EXPECT_EQ(std::bit_cast<uint32_t>(g.onion.onionOpacity), 0x3EB3404Fu);
+    EXPECT_EQ(g.onion.onionFramesBackward, 2);
+    EXPECT_EQ(g.onion.onionFramesForward, 2);
+    EXPECT_EQ(g.onion.backwardRed, 1.0f);
+    EXPECT_EQ(g.onion.backwardGreen, 0.5f);
+    EXPECT_EQ(g.onion.backwardBlue, 0.5f);
+    EXPECT_EQ(g.onion.forwardRed, 0.5f);
+    EXPECT_EQ(g.onion.forwardGreen, 1.0f);
+    EXPECT_EQ(g.onion.forwardBlue, 0.5f);
+}
+
+TEST_F(LoadedEffect, EmptyStoreGivesTheDefaultsAndReadsEveryKeyInOrder) {
+    setUpGlobals();
+    expectDefaults(globals());
+    const std::vector<std::string> order = {
+        "Draw brush sprite",
+        "Preview quality",
+        "Use high resolution stylus coordinates",
+        "Show toolbar in composition window",
+        "Onion skin - Frames backward",
+        "Onion skin - Frames forward",
+        "Onion skin - Opacity",
+        "Onion skin - Backward color - Red",
+        "Onion skin - Backward color - Green",
+        "Onion skin - Backward color - Blue",
+        "Onion skin - Forward color - Red",
+        "Onion skin - Forward color - Green",
+        "Onion skin - Forward color - Blue",
+    };
+    EXPECT_EQ(host.prefs.reads, order);
+    EXPECT_TRUE(host.suitesBalanced());
+    EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, StoredValuesAreClampedNeverRejected) {
+    host.prefs.loadJsonText(R"({
+        "Onion skin - Frames backward": 5000,
+        "Onion skin - Frames forward": -3,
+        "Onion skin - Opacity": 1.7,
+        "Onion skin - Backward color - Red": -0.2,
+        "Onion skin - Forward color - Blue": 0.25,
+        "Draw brush sprite": 7,
+        "Preview quality": 0,
+        "Use high resolution stylus coordinates": 1,
+        "Show toolbar in composition window": -1
+    })");
+    setUpGlobals();
+    const pennaro::PaintGlobals &g = globals();
+    EXPECT_EQ(g.onion.onionFramesBackward, 1000);
+    EXPECT_EQ(g.onion.onionFramesForward, 0);
+    EXPECT_EQ(g.onion.onionOpacity, 1.0f);
+    EXPECT_EQ(g.onion.backwardRed, 0.0f);
+    EXPECT_EQ(g.onion.forwardBlue, 0.25f);
+    EXPECT_EQ(g.drawBrushSprite, 1);
+    EXPECT_EQ(g.previewQuality, 0);
+    EXPECT_EQ(g.showToolbar, 1);
+    // The stylus switch is read but never reaches the global record.
+    EXPECT_EQ(g.highResStylus, 0);
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, RealsAreRoundedToSinglePrecision) {
+    host.prefs.setReal("Onion skin - Opacity", 0.1);
+    host.prefs.setReal("Onion skin - Forward color - Green", 1.0);
+    setUpGlobals();
+    EXPECT_EQ(globals().onion.onionOpacity, 0.1f);
+    EXPECT_EQ(globals().onion.forwardGreen, 1.0f);
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, AFailingReadGivesAllDefaultsEvenForValuesReadBefore) {
+    host.prefs.setInt("Draw brush sprite", 0);
+    host.prefs.setInt("Onion skin - Frames forward", 40);
+    host.faults.failPrefReadKey = "Preview quality";
+    setUpGlobals();
+    expectDefaults(globals());
+    // Nothing is read after the failure.
+    ASSERT_EQ(host.prefs.reads.size(), 2u);
+    EXPECT_TRUE(host.suitesBalanced());
+    EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, AFailingRealReadAlsoGivesAllDefaults) {
+    host.prefs.setInt("Onion skin - Frames forward", 40);
+    host.prefs.setReal("Onion skin - Opacity", 0.9);
+    host.faults.failPrefReadKey = "Onion skin - Forward color - Blue";
+    setUpGlobals();
+    expectDefaults(globals());
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, NoStoreOrAFailingStoreGivesDefaultsSilently) {
+    host.prefs.setInt("Onion skin - Frames forward", 40);
+    host.faults.noPrefStore = true;
+    setUpGlobals();
+    expectDefaults(globals());
+    EXPECT_TRUE(host.prefs.reads.empty());
+    EXPECT_TRUE(host.suitesBalanced());
+    EXPECT_STREQ(host.out.message, "");
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+
+    host.faults.noPrefStore = false;
+    host.faults.prefStoreError = 3;
+    setUpGlobals();
+    expectDefaults(globals());
+    EXPECT_TRUE(host.prefs.reads.empty());
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST_F(LoadedEffect, MissingSuiteIsShownButSetUpSucceeds) {
+    host.prefs.setInt("Onion skin - Frames forward", 40);
+    host.faults.failAcquire[HOST_PERSISTENT_DATA_SUITE] = 5;
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0);
+    EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
+    EXPECT_NE(host.out.outFlags & 0x100u, 0u);
+    EXPECT_EQ(host.out.outFlags & 0x2208037u, 0x2208037u);
+    expectDefaults(globals());
+    EXPECT_EQ(host.suiteCounts()[HOST_PERSISTENT_DATA_SUITE].released, 0);
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+    EXPECT_EQ(minihost::handleStats().live, liveBefore);
+}
+
+TEST_F(LoadedEffect, NoBasicSuiteTableGivesTheSameMessage) {
+    host.faults.noBasicSuite = true;
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0);
+    EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
+    EXPECT_NE(host.out.outFlags & 0x100u, 0u);
+    expectDefaults(globals());
+    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+}
+
+TEST(PrefsClamp, BoundariesAndSwitches) {
+    pennaro::PaintPrefs p = pennaro::defaultPrefs();
+    p.onionOpacity = 0.0f;
+    p.backwardGreen = -0.0f;
+    p.forwardRed = 1.0f;
+    p.forwardGreen = 0.999999f;
+    p.onionFramesBackward = 1000;
+    p.onionFramesForward = 999;
+    p.previewQuality = -5;
+    pennaro::clampPrefs(p);
+    EXPECT_EQ(std::bit_cast<uint32_t>(p.onionOpacity), 0u);
+    EXPECT_EQ(std::bit_cast<uint32_t>(p.backwardGreen), 0u);  // no negative zero
+    EXPECT_EQ(p.forwardRed, 1.0f);
+    EXPECT_EQ(p.forwardGreen, 0.999999f);
+    EXPECT_EQ(p.onionFramesBackward, 1000);
+    EXPECT_EQ(p.onionFramesForward, 999);
+    EXPECT_EQ(p.previewQuality, 1);
+}
+
+}  // namespace

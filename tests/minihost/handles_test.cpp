@@ -1,0 +1,130 @@
+// The stand-in host's memory: exact sizes, counted locks, accounting,
+// failures on demand and the strict relocating mode.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "minihost/minihost.h"
+
+namespace {
+
+class Handles : public ::testing::Test {
+protected:
+    void SetUp() override { before = minihost::handleStats(); }
+    void TearDown() override {
+        minihost::setStrictHandles(false);
+        EXPECT_EQ(minihost::handleStats().live, before.live);
+    }
+    minihost::HandleStats before;
+    minihost::Host host;
+};
+
+TEST_F(Handles, ExactSizesCountedLocksAndAccounting) {
+    HostHandle a = host.in.utils->newHandle(13);
+    HostHandle b = host.in.utils->newHandle(0);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(host.in.utils->getHandleSize(a), 13u);
+    EXPECT_EQ(host.in.utils->getHandleSize(b), 0u);
+    auto stats = minihost::handleStats();
+    EXPECT_EQ(stats.live, before.live + 2);
+    EXPECT_EQ(stats.liveBytes, before.liveBytes + 13);
+
+    void *p1 = host.in.utils->lockHandle(a);
+    void *p2 = host.in.utils->lockHandle(a);
+    EXPECT_EQ(p1, p2);
+    EXPECT_EQ(minihost::handleInfo(a).lockCount, 2);
+    EXPECT_EQ(minihost::handleStats().locked, before.locked + 1);
+    host.in.utils->unlockHandle(a);
+    EXPECT_EQ(minihost::handleStats().locked, before.locked + 1);
+    host.in.utils->unlockHandle(a);
+    EXPECT_EQ(minihost::handleStats().locked, before.locked);
+
+    // New memory is zero outside strict mode; resizing keeps the content.
+    auto *bytes = static_cast<uint8_t *>(*a);
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(bytes[i], 0);
+    std::memcpy(*a, "hello, world", 13);
+    ASSERT_EQ(host.in.utils->resizeHandle(100000, &a), 0);
+    EXPECT_EQ(host.in.utils->getHandleSize(a), 100000u);
+    EXPECT_STREQ(static_cast<char *>(*a), "hello, world");
+    ASSERT_EQ(host.in.utils->resizeHandle(6, &a), 0);
+    EXPECT_EQ(std::memcmp(*a, "hello,", 6), 0);
+    EXPECT_EQ(minihost::handleStats().liveBytes, before.liveBytes + 6);
+
+    host.in.utils->disposeHandle(a);
+    host.in.utils->disposeHandle(b);
+    EXPECT_EQ(minihost::handleStats().misuse, before.misuse);
+}
+
+TEST_F(Handles, MisuseIsCountedNotFatal) {
+    HostHandle a = minihost::newHandle(4);
+    minihost::unlockHandle(a);  // not locked
+    minihost::disposeHandle(a);
+    minihost::disposeHandle(a);  // twice
+    EXPECT_EQ(minihost::handleStats().misuse, before.misuse + 2);
+    EXPECT_EQ(host.protocolErrors().size(), 2u);
+}
+
+TEST_F(Handles, NthNewAndResizeFailOnDemand) {
+    host.faults.newHandle.arm(2);
+    HostHandle a = minihost::newHandle(8);
+    HostHandle b = minihost::newHandle(8);
+    HostHandle c = minihost::newHandle(8);
+    EXPECT_NE(a, nullptr);
+    EXPECT_EQ(b, nullptr);
+    EXPECT_NE(c, nullptr);
+
+    host.faults.resizeHandle.arm(1, 33);
+    HostHandle kept = a;
+    std::memcpy(*a, "abcdefg", 8);
+    EXPECT_EQ(minihost::resizeHandle(1000, &a), 33);
+    EXPECT_EQ(a, kept);
+    EXPECT_EQ(minihost::getHandleSize(a), 8u);
+    EXPECT_STREQ(static_cast<char *>(*a), "abcdefg");
+    EXPECT_EQ(minihost::resizeHandle(1000, &a), 0);
+
+    // Absurd sizes fail like exhausted memory.
+    EXPECT_EQ(minihost::newHandle(uint64_t(1) << 62), nullptr);
+    EXPECT_EQ(minihost::resizeHandle(minihost::handleSizeLimit() + 1, &a), minihost::HOST_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(minihost::getHandleSize(a), 1000u);
+
+    host.faults.newHandle.arm(1, 0, true);
+    EXPECT_EQ(minihost::newHandle(1), nullptr);
+    EXPECT_EQ(minihost::newHandle(1), nullptr);
+    host.faults.newHandle.disarm();
+    HostHandle d = minihost::newHandle(1);
+    EXPECT_NE(d, nullptr);
+    for (HostHandle h : {a, c, d}) minihost::disposeHandle(h);
+}
+
+TEST_F(Handles, StrictModeMovesUnlockedBlocksAndPoisonsTheOldPlace) {
+    minihost::setStrictHandles(true);
+    HostHandle h = minihost::newHandle(16);
+    auto *fresh = static_cast<uint8_t *>(*h);
+    EXPECT_EQ(fresh[0], 0xBE);  // new memory is not zero: code must clear what it needs
+
+    auto *first = static_cast<uint8_t *>(minihost::lockHandle(h));
+    std::memset(first, 7, 16);
+    auto *again = static_cast<uint8_t *>(minihost::lockHandle(h));
+    EXPECT_EQ(first, again);  // still locked: stays put
+    minihost::unlockHandle(h);
+    minihost::unlockHandle(h);
+
+    auto *moved = static_cast<uint8_t *>(minihost::lockHandle(h));
+    EXPECT_NE(moved, first);
+    EXPECT_EQ(moved[15], 7);
+    EXPECT_EQ(first[0], 0xDD);  // the stale pointer reads poison
+    minihost::unlockHandle(h);
+
+    void *beforeResize = *h;
+    ASSERT_EQ(minihost::resizeHandle(16, &h), 0);
+    EXPECT_NE(*h, beforeResize);
+    EXPECT_EQ(static_cast<uint8_t *>(*h)[0], 7);
+    EXPECT_GE(minihost::handleStats().moves, before.moves + 2);
+
+    void *last = *h;
+    minihost::disposeHandle(h);
+    EXPECT_EQ(static_cast<uint8_t *>(last)[0], 0xDD);
+}
+
+}  // namespace

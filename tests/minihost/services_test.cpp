@@ -1,0 +1,161 @@
+// Text utilities, the string-table service, suites, images and progress of
+// the stand-in host.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "host/string_table.h"
+#include "minihost/minihost.h"
+
+namespace {
+
+TEST(Text, FormatTakesTextsAndThirtyTwoBitIntegers) {
+    minihost::Host host;
+    char message[HOST_MESSAGE_LEN];
+    host.in.utils->formatText(message, "Pennaro, v%ld.%ld#{cr}x", int32_t{1}, int32_t{2});
+    EXPECT_STREQ(message, "Pennaro, v1.2#{cr}x");
+    host.in.utils->formatText(message, "%s : %s", "Not enough memory.", "Pennaro");
+    EXPECT_STREQ(message, "Not enough memory. : Pennaro");
+    host.in.utils->formatText(message, "%ld|%ld|100%%", int32_t{-2147483647 - 1}, int32_t{2147483647});
+    EXPECT_STREQ(message, "-2147483648|2147483647|100%");
+    // The destination may be an argument, and the field holds 255 characters.
+    host.in.utils->formatText(message, "%s!", message);
+    EXPECT_STREQ(message, "-2147483648|2147483647|100%!");
+    std::string longText(400, 'x');
+    host.in.utils->formatText(message, "%s", longText.c_str());
+    EXPECT_EQ(std::strlen(message), 255u);
+    host.in.utils->copyText(message, "Pennaro could not be initialized.");
+    EXPECT_STREQ(message, "Pennaro could not be initialized.");
+    EXPECT_TRUE(host.protocolErrors().empty());
+    EXPECT_EQ(host.in.utils->squareRoot(2.0), std::sqrt(2.0));
+    EXPECT_EQ(minihost::displayText("a#{cr}b#{cr}"), "a\nb\n");
+}
+
+TEST(StringService, OpensTheEffectsTableAndAnswersWithDefaultTexts) {
+    minihost::Host host;
+    void *ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
+    EXPECT_NE(host.in.openStringTable(&ref, 1), 0);  // only the effect's constant opens it
+    ASSERT_EQ(host.in.openStringTable(&ref, minihost::STRING_TABLE_OPEN_FLAGS), 0);
+    EXPECT_NE(ref, pennaro::stringTableDescriptor());
+    EXPECT_EQ(host.openStringTables(), 1);
+    EXPECT_STREQ(host.in.lookupString(ref, 1, 0, 0), "Not enough memory.");
+    EXPECT_EQ(std::string(host.in.lookupString(ref, 0, 0, 0)).rfind("Pennaro, v%ld.%ld#{cr}", 0), 0u);
+    EXPECT_STREQ(host.in.lookupString(ref, 80, 0, 0), "");
+    EXPECT_EQ(host.protocolErrors().size(), 2u);  // bad flags, message out of range
+    host.in.closeStringTable(&ref);
+    EXPECT_EQ(host.openStringTables(), 0);
+
+    host.faults.stringTableOpenError = 12;
+    ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
+    EXPECT_EQ(host.in.openStringTable(&ref, minihost::STRING_TABLE_OPEN_FLAGS), 12);
+    EXPECT_EQ(ref, pennaro::stringTableDescriptor());
+}
+
+TEST(Suites, BasicTableHandsOutTheFiveSuitesAndCountsThem) {
+    minihost::Host host;
+    const void *suite = nullptr;
+    for (auto [name, version] : {std::pair{HOST_PARAM_UTILS_SUITE, 3}, std::pair{HOST_WORLD_TRANSFORM_SUITE, 1},
+                                 std::pair{HOST_FILL_MATTE_SUITE, 2}, std::pair{HOST_WORLD_SUITE, 1},
+                                 std::pair{HOST_PERSISTENT_DATA_SUITE, 3}}) {
+        EXPECT_EQ(host.in.basicSuite->acquireSuite(name, version, &suite), 0) << name;
+        EXPECT_NE(suite, nullptr) << name;
+        EXPECT_FALSE(host.suitesBalanced());
+        EXPECT_EQ(host.in.basicSuite->releaseSuite(name, version), 0);
+    }
+    EXPECT_TRUE(host.suitesBalanced());
+    EXPECT_NE(host.in.basicSuite->acquireSuite(HOST_WORLD_SUITE, 2, &suite), 0);  // wrong version
+    EXPECT_EQ(suite, nullptr);
+    host.faults.failAcquire[HOST_WORLD_SUITE] = 0;
+    EXPECT_EQ(host.in.basicSuite->acquireSuite(HOST_WORLD_SUITE, 1, &suite), 0);
+    EXPECT_EQ(suite, nullptr);
+    EXPECT_EQ(host.suiteCounts()[HOST_WORLD_SUITE].failedAcquires, 2);
+    EXPECT_NE(host.in.basicSuite->releaseSuite(HOST_FILL_MATTE_SUITE, 2), 0);  // not acquired
+}
+
+TEST(Images, PaddedRowsNewCopyFillAndDispose) {
+    minihost::Host host;
+    minihost::Image layer(5, 3, false, 12);
+    EXPECT_EQ(layer.rowBytes(), 5 * 4 + 12);
+    layer.fill(255, 10, 20, 30);
+    layer.pixel8(4, 2) = {1, 2, 3, 4};
+    EXPECT_TRUE(layer.paddingIntact());
+
+    const void *table = nullptr;
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_WORLD_SUITE, 1, &table), 0);
+    auto *worlds = static_cast<const HostWorldSuite *>(table);
+    host.faults.newImageRowPadding = 8;
+    HostWorld scratch{};
+    ASSERT_EQ(worlds->newWorld(host.in.effectRef, 5, 3, HOST_NEW_WORLD_FLAG_CLEAR, &scratch), 0);
+    EXPECT_EQ(scratch.rowBytes, 28);
+    EXPECT_EQ(host.liveImages(), 1);
+
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_WORLD_TRANSFORM_SUITE, 1, &table), 0);
+    auto *transform = static_cast<const HostWorldTransformSuite *>(table);
+    ASSERT_EQ(transform->copy(host.in.effectRef, &layer.world(), &scratch, nullptr, nullptr), 0);
+    HostPixel8 *origin = nullptr;
+    ASSERT_EQ(host.in.utils->getPixelAddress8(&scratch, nullptr, &origin), 0);
+    HostPixel8 corner = *reinterpret_cast<HostPixel8 *>(reinterpret_cast<uint8_t *>(origin) + 2 * 28 + 4 * 4);
+    EXPECT_EQ(corner.alpha, 1);
+    EXPECT_EQ(corner.blue, 4);
+
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_FILL_MATTE_SUITE, 2, &table), 0);
+    auto *fill = static_cast<const HostFillMatteSuite *>(table);
+    ASSERT_EQ(fill->fill(host.in.effectRef, nullptr, nullptr, &layer.world()), 0);
+    EXPECT_EQ(layer.pixel8(4, 2).alpha, 0);
+    EXPECT_TRUE(layer.paddingIntact());
+
+    host.faults.imageCopy.arm(1, 21);
+    EXPECT_EQ(transform->copy(host.in.effectRef, &layer.world(), &scratch, nullptr, nullptr), 21);
+    host.faults.imageFill.arm(1, 22);
+    EXPECT_EQ(fill->fill(host.in.effectRef, nullptr, nullptr, &scratch), 22);
+    host.faults.pixelAddress.arm(1, 0);
+    EXPECT_EQ(host.in.utils->getPixelAddress8(&scratch, nullptr, &origin), 0);
+    EXPECT_EQ(origin, nullptr);
+    HostPixel16 *deepOrigin = nullptr;
+    EXPECT_NE(host.in.utils->getPixelAddress16(&scratch, nullptr, &deepOrigin), 0);  // an 8-bit image
+
+    host.faults.disposeImage.arm(1, 23);
+    EXPECT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &scratch), 23);
+    EXPECT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &scratch), 0);
+    EXPECT_EQ(host.liveImages(), 0);
+    EXPECT_NE(host.in.utils->disposeWorld(host.in.effectRef, &layer.world()), 0);  // not the host's
+
+    host.faults.newImageShallow = true;
+    ASSERT_EQ(worlds->newWorld(host.in.effectRef, 2, 2, HOST_NEW_WORLD_FLAG_DEEP, &scratch), 0);
+    EXPECT_EQ(scratch.flags & HOST_WORLD_FLAG_DEEP, 0u);
+    host.faults.newImage.arm(1, 24);
+    HostWorld none{};
+    EXPECT_EQ(worlds->newWorld(host.in.effectRef, 2, 2, 0, &none), 24);
+    EXPECT_EQ(host.liveImages(), 1);
+    EXPECT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &scratch), 0);
+}
+
+TEST(Images, DeepFillWidensTheColour) {
+    minihost::Host host;
+    minihost::Image image(2, 2, true, 8);
+    HostPixel8 white{255, 255, 128, 0};
+    HostRect one{1, 1, 2, 2};
+    ASSERT_EQ(minihost::Host::current(), &host);
+    const void *table = nullptr;
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_FILL_MATTE_SUITE, 2, &table), 0);
+    static_cast<const HostFillMatteSuite *>(table)->fill(host.in.effectRef, &white, &one, &image.world());
+    EXPECT_EQ(image.pixel16(1, 1).alpha, 32768);
+    EXPECT_EQ(image.pixel16(1, 1).green, 16448);
+    EXPECT_EQ(image.pixel16(0, 0).alpha, 0);
+    EXPECT_TRUE(image.paddingIntact());
+}
+
+TEST(Progress, RecordsEveryCallAndStopsOnDemand) {
+    minihost::Host host;
+    host.stopProgressAt(3, 55);
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 0, 0), 0);
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 1, -4), 0);
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 2, 4), 55);
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 3, 4), 0);
+    ASSERT_EQ(host.progressCalls().size(), 4u);
+    EXPECT_EQ(host.progressCalls()[1].total, -4);
+}
+
+}  // namespace

@@ -1,0 +1,439 @@
+// The render command through the loaded effect: output preparation and
+// compositing without strokes, progress, the scratch image, and every
+// failure path with the output it leaves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "params/param_ids.h"
+#include "render/draw_order.h"
+#include "render_fixture.h"
+
+namespace render_test {
+namespace {
+
+using namespace pennaro;
+
+constexpr const char *TRANSFORM = HOST_WORLD_TRANSFORM_SUITE;
+constexpr const char *FILL = HOST_FILL_MATTE_SUITE;
+constexpr const char *WORLD = HOST_WORLD_SUITE;
+
+// ---- no strokes: the prepared output composited with the layer
+
+// What an empty drawing gives for one layer pixel, from the documented
+// results: paint is the cleared pixel, or the layer's copy for the modes that
+// start from it.
+template <class P>
+P expectedWithoutPaint(int mode, P layer, bool deep) {
+    const P cleared{};
+    switch (mode) {
+        case COMPOSITE_IN_ORIGINAL:
+        case COMPOSITE_AS_INVERSE_MATTE:
+        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY:
+        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY:
+            return layer;
+        case COMPOSITE_OVER_ORIGINAL:
+        case COMPOSITE_TRACK_MATTE_VISIBLE:
+            return (deep && layer.alpha == 0) ? cleared : layer;
+        case COMPOSITE_UNDER_ORIGINAL:
+            // The 16-bit "over" tests the bottom (here the cleared paint)
+            // first and so returns the layer even where it is transparent.
+            return (!deep && layer.alpha == 0) ? cleared : layer;
+        case COMPOSITE_AS_MATTE: {
+            P r = layer;
+            r.alpha = 0;
+            return r;
+        }
+        default:  // Only, Track Original Matte, separators
+            return cleared;
+    }
+}
+
+void checkEmptyDrawing(bool deep) {
+    for (int mode = 1; mode <= 14; ++mode) {
+        Rig rig(9, 7, deep);
+        // A few transparent layer pixels with colour, where the modes differ.
+        for (int x = 0; x < 9; x += 3) {
+            if (deep)
+                rig.layer.pixel16(x, 2) = {0, 1000, 2000, 3000};
+            else
+                rig.layer.pixel8(x, 2) = {0, 10, 20, 30};
+        }
+        rig.output.fill(7, 7, 7, 7);
+        rig.host.setParam(PARAM_COMPOSITE, mode);
+        ASSERT_EQ(rig.render(), 0) << "mode " << mode;
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 9; ++x) {
+                if (deep) {
+                    const HostPixel16 e = expectedWithoutPaint(mode, rig.layer.pixel16(x, y), true);
+                    ASSERT_EQ(0, std::memcmp(&e, &rig.output.pixel16(x, y), sizeof e)) << "mode " << mode;
+                } else {
+                    const HostPixel8 e = expectedWithoutPaint(mode, rig.layer.pixel8(x, y), false);
+                    ASSERT_EQ(0, std::memcmp(&e, &rig.output.pixel8(x, y), sizeof e)) << "mode " << mode;
+                }
+            }
+        EXPECT_TRUE(rig.output.paddingIntact());
+        EXPECT_TRUE(rig.host.progressCalls().empty());
+        EXPECT_TRUE(rig.host.suitesBalanced());
+    }
+}
+
+TEST(RenderNoStrokes, EveryCompositeModeEightBit) { checkEmptyDrawing(false); }
+TEST(RenderNoStrokes, EveryCompositeModeSixteenBit) { checkEmptyDrawing(true); }
+
+TEST(RenderNoStrokes, NothingSelectedMakesNoScratchAndNoProgress) {
+    Rig rig;
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_CURRENT_FRAME);
+    rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_OVER_ORIGINAL);
+    rig.setStrokes({dotStroke(1, 5.0f, 0.5f, 0.5f)});
+    rig.setFrame(0, 24);
+    ASSERT_EQ(rig.render(), 0);
+    EXPECT_TRUE(rig.host.progressCalls().empty());
+    EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 0);
+    EXPECT_TRUE(rig.output.samePixels(rig.layer));
+}
+
+// ---- progress
+
+std::vector<TestStroke> manyStrokes(int n) {
+    std::vector<TestStroke> list;
+    for (int i = 0; i < n; ++i) list.push_back(dotStroke(i, 0.01f * float(n - i), 0.5f, 0.5f));
+    return list;
+}
+
+TEST(RenderProgress, BuildingTheOrderTakesItsShare) {
+    Rig rig;
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
+    rig.setStrokes(manyStrokes(200));
+    ASSERT_EQ(rig.render(), 0);
+    const auto &first = rig.host.progressCalls();
+    ASSERT_EQ(first.size(), 200u);
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(first[i].current, 2 + i);
+        EXPECT_EQ(first[i].total, 202);
+    }
+    // The order is valid now: the next frame reports plain totals.
+    ASSERT_EQ(rig.render(), 0);
+    const auto &both = rig.host.progressCalls();
+    ASSERT_EQ(both.size(), 400u);
+    EXPECT_EQ(both[200].current, 0);
+    EXPECT_EQ(both[399].current, 199);
+    EXPECT_EQ(both[399].total, 200);
+}
+
+TEST(RenderProgress, LongBuildsReportEvery256Rounds) {
+    Rig rig;
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
+    rig.setStrokes(manyStrokes(600));
+    ASSERT_EQ(rig.render(), 0);
+    const auto &calls = rig.host.progressCalls();
+    ASSERT_EQ(calls.size(), 602u);
+    // 2n - n*n/16384 = 1200 - 21.
+    EXPECT_EQ(calls[0].current, 256);
+    EXPECT_EQ(calls[0].total, 1179);
+    EXPECT_EQ(calls[1].current, 512);
+    EXPECT_EQ(calls[2].current, 21);
+    EXPECT_EQ(calls[2].total, 621);
+}
+
+TEST(RenderProgress, TotalsOfHugeDrawingsWrapLikeTheHostsIntegers) {
+    EXPECT_EQ(drawOrderProgressTotal(200), 398);
+    EXPECT_EQ(drawOrderProgressTotal(32768), 0);
+    EXPECT_EQ(drawOrderProgressTotal(40000), 80000 - 97656);
+    EXPECT_EQ(drawOrderProgressBase(200), 2);
+    EXPECT_EQ(drawOrderProgressBase(2000000), 244140625);
+    // 3 000 000 strokes: n*n overflows 32 bits but not the 64 used here.
+    EXPECT_EQ(drawOrderProgressBase(3000000), 549316406);
+}
+
+// ---- scratch image
+
+TEST(RenderScratch, SixteenBitOutputWithEightBitScratchKeepsThePreparedImage) {
+    Rig rig(16, 12, true);
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
+    rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_OVER_ORIGINAL);
+    rig.setStrokes({dotStroke(1, 0.0f, 0.5f, 0.5f)});
+    rig.host.faults.newImageShallow = true;
+    rig.output.fill(1, 2, 3, 4);
+    ASSERT_EQ(rig.render(), 0);
+    EXPECT_TRUE(rig.outputIsZero());  // cleared, no stroke, not composited
+    EXPECT_EQ(rig.host.liveImages(), 0);
+    EXPECT_TRUE(rig.host.progressCalls().empty());
+
+    // The same frame with a real 16-bit scratch image paints and composites.
+    rig.host.faults.newImageShallow = false;
+    ASSERT_EQ(rig.render(), 0);
+    EXPECT_FALSE(rig.outputIsZero());
+    EXPECT_EQ(rig.host.liveImages(), 0);
+    EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 2);
+}
+
+TEST(RenderScratch, MadeOnceAtTheFirstDrawnStroke) {
+    Rig rig;
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
+    rig.setStrokes(manyStrokes(5));
+    ASSERT_EQ(rig.render(), 0);
+    EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 1);
+    EXPECT_EQ(rig.host.liveImages(), 0);
+    EXPECT_TRUE(rig.host.protocolErrors().empty());
+}
+
+// ---- failures and the output they leave
+
+struct FailureRig : Rig {
+    FailureRig() : Rig(12, 10, false) {
+        host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
+        host.setParam(PARAM_COMPOSITE, COMPOSITE_OVER_ORIGINAL);
+        setStrokes({dotStroke(1, 0.0f, 0.25f, 0.5f), dotStroke(2, 0.0f, 0.75f, 0.5f)});
+        output.fill(9, 9, 9, 9);
+    }
+    bool untouched() const {
+        for (int y = 0; y < output.height(); ++y)
+            for (int x = 0; x < output.width(); ++x) {
+                const HostPixel8 p = output.pixel8(x, y);
+                if (p.alpha != 9 || p.red != 9 || p.green != 9 || p.blue != 9) return false;
+            }
+        return true;
+    }
+    bool composited() const {
+        // Over Original on an opaque layer: composited output is opaque
+        // everywhere, the prepared one transparent where nothing was painted.
+        return output.pixel8(0, 0).alpha == 255;
+    }
+};
+
+TEST(RenderFailure, SuiteAcquireFailureLeavesOutputUntouched) {
+    {
+        FailureRig rig;
+        rig.host.faults.failAcquire[FILL] = 0;
+        EXPECT_EQ(rig.render(), 516);
+        EXPECT_TRUE(rig.untouched());
+        EXPECT_STREQ(rig.host.out.message, "Could not acquire Fill Matte Suite");
+        EXPECT_TRUE(rig.host.out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR);
+    }
+    {
+        FailureRig rig;
+        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL);
+        rig.host.faults.failAcquire[TRANSFORM] = 0;
+        EXPECT_EQ(rig.render(), 516);
+        EXPECT_TRUE(rig.untouched());
+        EXPECT_STREQ(rig.host.out.message, "Could not acquire World Transform Suite");
+    }
+}
+
+TEST(RenderFailure, CopyOrFillErrorIsReturnedAfterTheRelease) {
+    {
+        FailureRig rig;
+        rig.host.faults.imageFill.arm(1, 61);
+        EXPECT_EQ(rig.render(), 61);
+        EXPECT_TRUE(rig.host.suitesBalanced());
+    }
+    {
+        FailureRig rig;
+        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL_ALPHA_ONLY);
+        rig.host.faults.imageCopy.arm(1, 62);
+        EXPECT_EQ(rig.render(), 62);
+        EXPECT_TRUE(rig.host.suitesBalanced());
+    }
+}
+
+// A basic suite table that takes itself away while the effect holds one
+// suite, so that suite's release finds no table and fails.
+const HostBasicSuite *g_realSuites = nullptr;
+HostInData *g_in = nullptr;
+std::string g_vanishAfter;
+const void *g_realSuite = nullptr;
+
+int32_t vanishingFill(HostEffectRef ref, const HostPixel8 *c, const HostRect *r, HostWorld *w) {
+    g_in->basicSuite = nullptr;
+    return static_cast<const HostFillMatteSuite *>(g_realSuite)->fill(ref, c, r, w);
+}
+int32_t vanishingCopy(HostEffectRef ref, HostWorld *s, HostWorld *d, const HostRect *a, const HostRect *b) {
+    g_in->basicSuite = nullptr;
+    return static_cast<const HostWorldTransformSuite *>(g_realSuite)->copy(ref, s, d, a, b);
+}
+int32_t vanishingNewWorld(HostEffectRef ref, int32_t w, int32_t h, int32_t f, HostWorld *out) {
+    g_in->basicSuite = nullptr;
+    return static_cast<const HostWorldSuite *>(g_realSuite)->newWorld(ref, w, h, f, out);
+}
+const HostFillMatteSuite g_fill{vanishingFill};
+const HostWorldTransformSuite g_copy{nullptr, nullptr, nullptr, vanishingCopy};
+const HostWorldSuite g_world{vanishingNewWorld};
+
+int32_t vanishingAcquire(const char *name, int32_t version, const void **suite) {
+    const int32_t r = g_realSuites->acquireSuite(name, version, suite);
+    if (*suite && g_vanishAfter == name) {
+        g_realSuite = *suite;
+        if (g_vanishAfter == FILL) *suite = &g_fill;
+        if (g_vanishAfter == TRANSFORM) *suite = &g_copy;
+        if (g_vanishAfter == WORLD) *suite = &g_world;
+    }
+    return r;
+}
+int32_t forwardRelease(const char *name, int32_t version) { return g_realSuites->releaseSuite(name, version); }
+const HostBasicSuite g_vanishing{vanishingAcquire, forwardRelease};
+
+void vanishAfter(Rig &rig, const char *suite) {
+    g_realSuites = rig.host.in.basicSuite;
+    g_in = &rig.host.in;
+    g_vanishAfter = suite;
+    rig.host.in.basicSuite = &g_vanishing;
+}
+
+TEST(RenderFailure, ReleaseFailureReturnsItsErrorWithThePreparedOutput) {
+    {
+        FailureRig rig;
+        vanishAfter(rig, FILL);
+        EXPECT_EQ(rig.render(), 516);
+        rig.host.in.basicSuite = g_realSuites;
+        EXPECT_STREQ(rig.host.out.message, "Could not release Fill Matte Suite");
+        EXPECT_TRUE(rig.outputIsZero());
+    }
+    {
+        FailureRig rig;
+        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL);
+        vanishAfter(rig, TRANSFORM);
+        EXPECT_EQ(rig.render(), 516);
+        rig.host.in.basicSuite = g_realSuites;
+        EXPECT_STREQ(rig.host.out.message, "Could not release World Transform Suite");
+        EXPECT_TRUE(rig.output.samePixels(rig.layer));
+    }
+    {
+        FailureRig rig;
+        vanishAfter(rig, WORLD);
+        EXPECT_EQ(rig.render(), 516);
+        rig.host.in.basicSuite = g_realSuites;
+        EXPECT_STREQ(rig.host.out.message, "Could not release World Suite");
+        EXPECT_TRUE(rig.outputIsZero());
+        EXPECT_EQ(rig.host.liveImages(), 0);  // the scratch image made is disposed
+        EXPECT_TRUE(rig.host.progressCalls().empty());
+    }
+}
+
+TEST(RenderFailure, NoSequenceDataAfterSetUp) {
+    FailureRig rig;
+    ASSERT_EQ(rig.send(HOST_CMD_SEQUENCE_SETDOWN), 0);
+    ASSERT_EQ(rig.host.in.sequenceData, nullptr);
+    rig.host.faults.newHandle.arm(1, 0, true);
+    EXPECT_EQ(rig.render(), 4);
+    rig.host.faults.newHandle.disarm();
+    EXPECT_EQ(rig.host.in.sequenceData, nullptr);
+    EXPECT_TRUE(rig.outputIsZero());  // prepared, not composited
+    // Without the fault the render makes itself a drawing and composites.
+    EXPECT_EQ(rig.render(), 0);
+    EXPECT_NE(rig.host.in.sequenceData, nullptr);
+    EXPECT_TRUE(rig.output.samePixels(rig.layer));
+}
+
+TEST(RenderFailure, UnreadableFlattenedBlockGivesZeroAndThePreparedOutput) {
+    FailureRig rig;
+    ASSERT_EQ(rig.send(HOST_CMD_SEQUENCE_SETDOWN), 0);
+    // A flattened block of a version no reader knows.
+    HostHandle block = minihost::newHandle(sizeof(FlatDrawingHeader));
+    auto *header = static_cast<FlatDrawingHeader *>(minihost::lockHandle(block));
+    std::memset(header, 0, sizeof *header);
+    header->formatVersion = 999;
+    header->byteOrderMark = BYTE_ORDER_MARK;
+    header->flatHeaderSize = FLAT_HEADER_SIZE;
+    header->strokeRecordSize = FLAT_STROKE_RECORD_SIZE;
+    header->pointRecordSize = POINT_RECORD_SIZE;
+    // Locked, as the sequence data is between commands.
+    rig.host.in.sequenceData = block;
+    EXPECT_EQ(rig.render(), 0);
+    EXPECT_EQ(rig.host.in.sequenceData, nullptr);
+    EXPECT_TRUE(rig.outputIsZero());
+}
+
+TEST(RenderFailure, DrawOrderOutOfMemory) {
+    FailureRig rig;
+    rig.host.faults.newHandle.arm(1);
+    EXPECT_EQ(rig.render(), 4);
+    EXPECT_TRUE(rig.outputIsZero());
+    bool valid = true;
+    rig.order(&valid);
+    EXPECT_FALSE(valid);
+}
+
+TEST(RenderFailure, DrawOrderBuildStoppedByProgress) {
+    FailureRig rig;
+    rig.setStrokes(manyStrokes(300));
+    rig.host.stopProgressAt(1, 9);
+    EXPECT_EQ(rig.render(), 9);
+    ASSERT_EQ(rig.host.progressCalls().size(), 1u);
+    EXPECT_EQ(rig.host.progressCalls()[0].current, 256);
+    bool valid = true;
+    rig.order(&valid);
+    EXPECT_FALSE(valid);
+    EXPECT_TRUE(rig.outputIsZero());
+    EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 0);
+}
+
+TEST(RenderFailure, PlaybackModeCheckoutFailure) {
+    FailureRig rig;
+    rig.host.faults.checkoutIndex = PARAM_PLAYBACK_MODE;
+    rig.host.faults.checkout.arm(1, 33);
+    EXPECT_EQ(rig.render(), 33);
+    EXPECT_TRUE(rig.outputIsZero());
+    EXPECT_EQ(rig.host.outstandingCheckouts(), 0);
+    // Selection ran regardless: every stroke has its draw count.
+    EXPECT_EQ(rig.drawCounts(), (std::vector<int32_t>{1, 1}));
+}
+
+TEST(RenderFailure, WorldSuiteFailures) {
+    {
+        FailureRig rig;
+        rig.host.faults.failAcquire[WORLD] = 0;
+        EXPECT_EQ(rig.render(), 516);
+        EXPECT_STREQ(rig.host.out.message, "Could not acquire World Suite");
+        EXPECT_TRUE(rig.outputIsZero());
+    }
+    {
+        FailureRig rig;
+        rig.host.faults.newImage.arm(1, 44);
+        EXPECT_EQ(rig.render(), 44);
+        EXPECT_TRUE(rig.outputIsZero());
+        EXPECT_TRUE(rig.host.suitesBalanced());
+        EXPECT_EQ(rig.host.liveImages(), 0);
+    }
+}
+
+TEST(RenderFailure, ProgressStopLeavesPartlyPaintedOutput) {
+    FailureRig rig;
+    rig.host.stopProgressAt(1, 3);
+    EXPECT_EQ(rig.render(), 3);
+    EXPECT_EQ(rig.host.progressCalls().size(), 1u);
+    EXPECT_EQ(rig.host.liveImages(), 0);
+    EXPECT_FALSE(rig.composited());
+    EXPECT_FALSE(rig.outputIsZero());  // the first stroke is there
+}
+
+TEST(RenderFailure, ScratchDisposalFailure) {
+    FailureRig rig;
+    rig.host.faults.disposeImage.arm(1, 55);
+    EXPECT_EQ(rig.render(), 55);
+    EXPECT_EQ(rig.host.progressCalls().size(), 2u);
+    EXPECT_FALSE(rig.composited());
+    EXPECT_FALSE(rig.outputIsZero());
+    rig.host.faults.disposeImage.disarm();
+}
+
+TEST(RenderFailure, HandlesBalancedOnEveryPath) {
+    // After each failing render every handle the render locked is unlocked.
+    for (int path = 0; path < 6; ++path) {
+        FailureRig rig;
+        switch (path) {
+            case 0: rig.host.faults.newImage.arm(1, 44); break;
+            case 1: rig.host.faults.newImageShallow = true; break;
+            case 2: rig.host.stopProgressAt(1, 3); break;
+            case 3: rig.host.faults.disposeImage.arm(1, 55); break;
+            case 4: rig.host.faults.failAcquire[WORLD] = 0; break;
+            case 5: break;
+        }
+        const uint64_t lockedBefore = minihost::handleStats().locked;
+        rig.render();
+        EXPECT_EQ(minihost::handleStats().locked, lockedBefore) << "path " << path;
+    }
+}
+
+}  // namespace
+}  // namespace render_test
