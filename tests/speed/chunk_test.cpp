@@ -2,7 +2,9 @@
 // rendered separately write exactly the files of one whole run.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "../cli/run_tool.h"

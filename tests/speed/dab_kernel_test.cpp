@@ -4,9 +4,12 @@
 // at both depths. Pixels and the recorded row spans must match exactly.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "plain_dab_kernels.h"
