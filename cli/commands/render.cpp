@@ -32,6 +32,7 @@ struct RenderOptions {
     std::map<std::string, std::string> paramTexts;  // option name → text, as given
     std::string paramsFile, prefsFile;
     std::string output = "frames/frame_####.png", contactSheet;
+    std::string chunk;
     int jobs = 1;
     bool skipExisting = false, quiet = false;
 };
@@ -132,6 +133,12 @@ RenderJob resolveJob(const RenderOptions &o) {
     if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
         throw ToolError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
                         " frames need #### in the name for the frame number (such as out/frame_####.png)");
+    if (!o.chunk.empty()) {
+        if (!o.contactSheet.empty())
+            throw ToolError("--contact-sheet cannot be used with --chunk: each chunk holds only part of the "
+                            "frames; make the sheet from a whole run");
+        job.frames = frameChunk(job.frames, o.chunk);
+    }
     job.skipExisting = o.skipExisting;
     job.jobs = o.jobs;
     job.contactSheet = o.contactSheet;
@@ -327,6 +334,12 @@ int renderMain(int argc, char **argv) {
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each loading the effect on its own (the frames are the "
                    "same as with one)")->capture_default_str()
         ->check(CLI::Range(1, 256))->group(outGroup);
+    app.add_option("--chunk", o.chunk,
+                   "Render only chunk K of N (K from 1) of the requested frames: the frames, in order, "
+                   "are cut into N contiguous chunks whose sizes differ by at most one, the larger "
+                   "first. File names keep the absolute frame numbers, so N farm tasks with K = 1..N "
+                   "together write exactly the files of one whole run. Not with --contact-sheet")
+        ->group(outGroup);
     app.add_flag("--skip-existing", o.skipExisting,
                  "Leave frames whose output file exists (re-runs on a farm). Otherwise outputs are "
                  "overwritten; each is written to a temporary file and renamed into place")->group(outGroup);
@@ -342,7 +355,8 @@ int renderMain(int argc, char **argv) {
         "Examples:\n"
         "  pennaro render --playback-mode \"Animate Strokes\" -o demo/frame_####.png --contact-sheet demo/sheet.png\n"
         "  pennaro render my.json --layer plate_####.png --frames 1-48 --fps 24 --composite \"Over Original\"\n"
-        "  pennaro render my.bin --size 1280x720 --background white --depth 16 --wiggle on -j 4");
+        "  pennaro render my.bin --size 1280x720 --background white --depth 16 --wiggle on -j 4\n"
+        "  pennaro render shot.json --frames 1-240 -o out/f_####.png --chunk 3/10   (farm task 3 of 10)");
     return runGuarded(app, argc, argv, runRender, &o);
 }
 

@@ -114,6 +114,27 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
     return frames;
 }
 
+std::vector<int32_t> frameChunk(const std::vector<int32_t> &frames, const std::string &text) {
+    const auto slash = text.find('/');
+    auto whole = [&text](const std::string &part) -> int64_t {
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos)
+            throw ToolError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
+        return std::stoll(part);
+    };
+    if (slash == std::string::npos)
+        throw ToolError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
+    const int64_t k = whole(text.substr(0, slash));
+    const int64_t n = whole(text.substr(slash + 1));
+    if (n < 1 || k < 1 || k > n)
+        throw ToolError("--chunk: '" + text + "' needs 1 <= K <= N (chunks count from 1)");
+    const int64_t total = int64_t(frames.size());
+    const int64_t base = total / n, larger = total % n;
+    const int64_t index = k - 1;
+    const int64_t begin = index * base + std::min(index, larger);
+    const int64_t size = base + (index < larger ? 1 : 0);
+    return std::vector<int32_t>(frames.begin() + begin, frames.begin() + begin + size);
+}
+
 std::array<int32_t, 2> parseSize(const std::string &text) {
     size_t x = lower(text).find('x');
     int64_t w = 0, h = 0;

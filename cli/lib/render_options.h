@@ -30,6 +30,12 @@ int32_t scaledExtent(int32_t extent, Rational factor);
 // dropped, the order of first appearance kept.
 std::vector<int32_t> parseFrameList(const std::string &text);
 
+// The K-th of N contiguous slices of `frames` (K counts from 1), for
+// splitting one shot over independent farm tasks: slice sizes differ by at
+// most one, the larger slices first; a slice may be empty when there are
+// more slices than frames. `text` is "K/N" with 1 <= K <= N.
+std::vector<int32_t> frameChunk(const std::vector<int32_t> &frames, const std::string &text);
+
 // "WxH", both positive.
 std::array<int32_t, 2> parseSize(const std::string &text);
 // "X,Y", signed.

@@ -182,6 +182,9 @@ void stampSquare(float A, float R, float h, float cx, float cy, const Channel co
     const float alphaF = static_cast<float>(alpha);
     const SquareConstants k = squareConstants(Rx, h);
     float base = 0.0f;
+    // Inside the inner edge the coverage is the row's own, so the row's
+    // alpha is converted once; only the soft edge converts per pixel.
+    uint32_t rowAlpha = 0;
     auto rowTest = [&](float dy) {
         const float ady = std::fabs(dy);
         if (ady >= k.ro) return false;
@@ -191,18 +194,19 @@ void stampSquare(float A, float R, float h, float cx, float cy, const Channel co
             wy = g * g;
         }
         base = static_cast<float>(1.0 - static_cast<double>(wy));
+        rowAlpha = Depth<Pixel>::toChannel(alphaF * base);
         return true;
     };
     stampFrame<Pixel>(A, k.ro, cx, cy, scratch, rows, rowTest, [&](Pixel &px, float dx, float) {
         const float adx = std::fabs(dx);
         if (adx > k.ro) return;
-        float cov = base;
+        uint32_t a = rowAlpha;
         if (adx > k.ri) {
             const float g = (adx - k.ri) * k.norm;
-            cov = base - g * g;
+            const float cov = base - g * g;
             if (cov <= 0.0f) return;
+            a = Depth<Pixel>::toChannel(alphaF * cov);
         }
-        const uint32_t a = Depth<Pixel>::toChannel(alphaF * cov);
         if (a > static_cast<uint32_t>(px.alpha)) writeColour(px, colour, a);
     });
 }

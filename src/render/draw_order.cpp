@@ -1,57 +1,63 @@
 // Draw order: strokes are drawn by start time, and strokes that start
 // together by ascending id, whatever their place in the stroke table.
 //
-// The order is built by selection rounds: each round picks the least
-// (start time, id) pair above the previous pick. That is quadratic in the
-// stroke count, so the build reports progress and the render gives it a
-// share of the progress bar.
+// The order is defined by selection rounds: each round picks the least
+// (start time, id) pair above the previous pick, starting from (0, -1). The
+// rounds therefore visit the distinct reachable pairs in ascending order,
+// each pair at the lowest table index that holds it, and once they run out
+// every further round repeats the last pick (stroke 0 when nothing was
+// picked). That is the same as one sort, which is how it is built here; the
+// progress calls still come at the rounds where the rounds would make them,
+// and the render gives the build the share of the progress bar the rounds
+// were given.
 #include "render/draw_order.h"
+
+#include <algorithm>
 
 namespace pennaro {
 
 namespace {
 
-struct StrokeKey {
-    float startTime;
-    int32_t strokeId;
-};
-
-bool keyBefore(const StrokeKey &a, const StrokeKey &b) {
+// Float comparison as the rounds make it: -0 and +0 are one start time, and
+// a NaN start time is never above anything, so such strokes are never drawn.
+bool keyBefore(const PaintStroke &a, const PaintStroke &b) {
     return a.startTime < b.startTime || (a.startTime == b.startTime && a.strokeId < b.strokeId);
 }
 
-StrokeKey keyOf(const PaintStroke &stroke) { return {stroke.startTime, stroke.strokeId}; }
-
-// Fills order[0..n-1]. A round that finds nothing above the previous pick
-// repeats that pick (stroke 0 when nothing has been picked yet), so every
-// position holds a valid index; strokes no round reaches (a negative start
-// time, or a pair shared with another stroke) are simply not drawn, and a
-// repeated stroke is drawn once per position it holds.
-int32_t fillOrder(HostInData *in, const PaintStroke *strokes, int32_t n, int32_t *order) {
-    const int32_t progressTotal = drawOrderProgressTotal(n);
-    StrokeKey previous{0.0f, -1};
-    int32_t pick = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        if (i > 0 && i % 256 == 0) {
-            const int32_t answer = in->progress ? in->progress(in->effectRef, i, progressTotal) : 0;
-            if (answer != 0) return answer;
-        }
-        int32_t best = -1;
-        for (int32_t k = 0; k < n; ++k) {
-            const StrokeKey key = keyOf(strokes[k]);
-            if (!keyBefore(previous, key)) continue;
-            if (best < 0 || keyBefore(key, keyOf(strokes[best]))) best = k;
-        }
-        if (best >= 0) {
-            pick = best;
-            previous = keyOf(strokes[best]);
-        }
-        order[i] = pick;
-    }
-    return 0;
+bool reachable(const PaintStroke &s) {
+    return 0.0f < s.startTime || (0.0f == s.startTime && -1 < s.strokeId);
 }
 
 }  // namespace
+
+int32_t fillDrawOrder(HostInData *in, const PaintStroke *strokes, int32_t n, int32_t *order) {
+    // Sorted in place in the order array itself, so the build needs no
+    // memory beyond what the host gave: the reachable indices, by pair and
+    // then by table index (the rounds take the first stroke holding a pair
+    // and never reach the others), duplicates of a pair dropped.
+    int32_t reached = 0;
+    for (int32_t k = 0; k < n; ++k)
+        if (reachable(strokes[k])) order[reached++] = k;
+    std::sort(order, order + reached, [strokes](int32_t a, int32_t b) {
+        if (keyBefore(strokes[a], strokes[b])) return true;
+        if (keyBefore(strokes[b], strokes[a])) return false;
+        return a < b;
+    });
+    int32_t distinct = 0;
+    for (int32_t j = 0; j < reached; ++j)
+        if (distinct == 0 || keyBefore(strokes[order[distinct - 1]], strokes[order[j]])) order[distinct++] = order[j];
+    const int32_t last = distinct > 0 ? order[distinct - 1] : 0;
+    for (int32_t i = distinct; i < n; ++i) order[i] = last;
+
+    // The host sees the progress calls of the rounds: one before every
+    // 256th round. An order stopped by the host is not used.
+    const int32_t progressTotal = drawOrderProgressTotal(n);
+    for (int32_t i = 256; i < n; i += 256) {
+        const int32_t answer = in->progress ? in->progress(in->effectRef, i, progressTotal) : 0;
+        if (answer != 0) return answer;
+    }
+    return 0;
+}
 
 int32_t drawOrderProgressTotal(int32_t strokeCount) {
     const int64_t n = strokeCount;
@@ -99,7 +105,7 @@ int32_t buildDrawOrder(HostInData *in) {
     auto *order = static_cast<int32_t *>(utils->lockHandle(cache.order));
     HostHandle table = sequence->strokeTable;
     const auto *strokes = static_cast<const PaintStroke *>(utils->lockHandle(table));
-    const int32_t result = fillOrder(in, strokes, n, order);
+    const int32_t result = fillDrawOrder(in, strokes, n, order);
     utils->unlockHandle(cache.order);
     utils->unlockHandle(table);
     if (result == 0) cache.orderValid = 1;

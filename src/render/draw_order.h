@@ -9,6 +9,11 @@ namespace pennaro {
 // progress callback's non-zero answer (the order then stays not valid).
 int32_t buildDrawOrder(HostInData *in);
 
+// Fills order[0..n-1] with the stroke-table index drawn at each position,
+// calling the host's progress every 256 positions. 0, or the progress
+// callback's non-zero answer (the order is then incomplete).
+int32_t fillDrawOrder(HostInData *in, const PaintStroke *strokes, int32_t n, int32_t *order);
+
 // The stroke-table index drawn at `position`.
 int32_t drawOrderLookup(const HostInData *in, const DrawOrderCache &cache, int32_t position);
 

@@ -1,0 +1,119 @@
+// Whole 1920 x 1080 frames through FilterMain on the stand-in host, driven
+// the way `pennaro render` drives the effect: the bundled demo and a
+// generated 200-stroke drawing, 8 and 16 bit, wiggle off and on. The frame
+// shows every stroke ("All Strokes"). With png:1 the PNG write is timed too.
+#include <benchmark/benchmark.h>
+
+#ifdef PENNARO_BENCH_HAVE_TOOLS
+
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "lib/drawing_file.h"
+#include "lib/png_io.h"
+#include "lib/render_session.h"
+
+using namespace pennaro_cli;
+
+namespace {
+
+nlohmann::json demoJson() {
+    std::ifstream file(std::string(PENNARO_BENCH_SOURCE_DIR) + "/examples/demo.json");
+    std::stringstream text;
+    text << file.rdbuf();
+    return nlohmann::json::parse(text.str());
+}
+
+// 200 strokes of 40 samples, sizes 4..60, every brush mode the demo uses,
+// starting within the first two seconds and lasting at most one.
+nlohmann::json generatedJson() {
+    nlohmann::json d = demoJson();
+    const nlohmann::json brushTemplate = d["strokes"][0]["brush"];
+    const int modes[] = {1, 2, 3, 9, 10, 11};
+    std::mt19937 rng(2026);
+    auto unit = [&rng] { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); };
+    nlohmann::json strokes = nlohmann::json::array();
+    for (int k = 0; k < 200; ++k) {
+        nlohmann::json s = d["strokes"][0];
+        s["strokeId"] = k;
+        s["startTime"] = std::round(unit() * 2.0 * 30.0) / 30.0;
+        s["duration"] = 0.9;
+        nlohmann::json b = brushTemplate;
+        b["red"] = unit(), b["green"] = unit(), b["blue"] = unit();
+        b["opacity"] = 0.3 + 0.7 * unit();
+        b["size"] = 4.0 + 56.0 * unit();
+        b["brushMode"] = modes[k % 6];
+        b["softness"] = unit();
+        s["brush"] = b;
+        const double x0 = unit(), y0 = unit(), dx = 0.4 * (unit() - 0.5), dy = 0.4 * (unit() - 0.5);
+        nlohmann::json points = nlohmann::json::array();
+        for (int i = 0; i < 40; ++i) {
+            const double t = i / 39.0;
+            points.push_back({0.9 * t, x0 + dx * t, y0 + dy * t + 0.03 * std::sin(7.0 * t), 0.4 + 0.6 * t});
+        }
+        s["points"] = points;
+        strokes.push_back(s);
+    }
+    d["strokes"] = strokes;
+    return d;
+}
+
+RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle) {
+    const std::string text = drawing.dump();
+    RenderJob job;
+    job.pluginPath = PENNARO_BENCH_PLUGIN;
+    job.block = loadDrawingBytes(std::vector<uint8_t>(text.begin(), text.end()), "bench").block;
+    job.drawingName = "bench";
+    job.frames = {180};
+    job.depth = depth;
+    job.background = parseBackground("checker");
+    job.params = defaultParamSettings();
+    setParamFromOption(job.params, *findParam("playback-mode"), "All Strokes");
+    if (wiggle) setParamFromOption(job.params, *findParam("wiggle"), "on");
+    return job;
+}
+
+void runFrame(benchmark::State &state, const nlohmann::json &drawing) {
+    const int depth = state.range(0) ? 16 : 8;
+    const bool wiggle = state.range(1) != 0;
+    const bool savePng = state.range(2) != 0;
+    const RenderJob job = frameJob(drawing, depth, wiggle);
+    RenderSession session(job);
+    const std::string out = "/tmp/pennaro_bench_frame.png";
+    for (auto _ : state) {
+        EffectImage image = session.renderFrame(180);
+        if (savePng) writePng(out, effectImageToPng(image));
+        benchmark::DoNotOptimize(image.samples.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1920 * 1080);
+}
+
+void BM_FrameDemo(benchmark::State &s) {
+    static const nlohmann::json drawing = demoJson();
+    runFrame(s, drawing);
+}
+void BM_Frame200(benchmark::State &s) {
+    static const nlohmann::json drawing = generatedJson();
+    runFrame(s, drawing);
+}
+
+#define FRAME_ARGS                                                                                      \
+    ArgNames({"deep", "wiggle", "png"})                                                                \
+        ->ArgsProduct({{0, 1}, {0, 1}, {0}})                                                           \
+        ->Args({0, 0, 1})                                                                              \
+        ->Unit(benchmark::kMillisecond)                                                                \
+        ->MeasureProcessCPUTime()                                                                      \
+        ->UseRealTime()
+BENCHMARK(BM_FrameDemo)->FRAME_ARGS;
+BENCHMARK(BM_Frame200)->FRAME_ARGS;
+
+}  // namespace
+
+#endif
+
+BENCHMARK_MAIN();
