@@ -85,26 +85,24 @@ TEST_F(LoadedEffect, RealsAreRoundedToSinglePrecision) {
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
+// A read that fails, integer or real, gives all defaults even for the values
+// read before it; nothing is read after it.
 TEST_F(LoadedEffect, AFailingReadGivesAllDefaultsEvenForValuesReadBefore) {
     host.prefs.setInt("Draw brush sprite", 0);
     host.prefs.setInt("Onion skin - Frames forward", 40);
-    host.faults.failPrefReadKey = "Preview quality";
-    setUpGlobals();
-    expectDefaults(globals());
-    // Nothing is read after the failure.
-    ASSERT_EQ(host.prefs.reads.size(), 2u);
-    EXPECT_TRUE(host.suitesBalanced());
-    EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
-}
-
-TEST_F(LoadedEffect, AFailingRealReadAlsoGivesAllDefaults) {
-    host.prefs.setInt("Onion skin - Frames forward", 40);
     host.prefs.setReal("Onion skin - Opacity", 0.9);
-    host.faults.failPrefReadKey = "Onion skin - Forward color - Blue";
-    setUpGlobals();
-    expectDefaults(globals());
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+    for (const char *key : {"Preview quality", "Onion skin - Forward color - Blue"}) {
+        SCOPED_TRACE(key);
+        host.prefs.reads.clear();
+        host.faults.failPrefReadKey = key;
+        setUpGlobals();
+        expectDefaults(globals());
+        EXPECT_EQ(host.prefs.reads.back(), key);
+        EXPECT_TRUE(host.suitesBalanced());
+        EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
+        ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+    }
+    EXPECT_EQ(host.prefs.reads.size(), 13u);
 }
 
 TEST_F(LoadedEffect, NoStoreOrAFailingStoreGivesDefaultsSilently) {
@@ -125,26 +123,24 @@ TEST_F(LoadedEffect, NoStoreOrAFailingStoreGivesDefaultsSilently) {
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
+// No persistent-data suite, or no suite table at all: shown, set-up succeeds
+// with the defaults.
 TEST_F(LoadedEffect, MissingSuiteIsShownButSetUpSucceeds) {
     host.prefs.setInt("Onion skin - Frames forward", 40);
-    host.faults.failAcquire[HOST_PERSISTENT_DATA_SUITE] = 5;
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0);
-    EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
-    EXPECT_NE(host.out.outFlags & 0x100u, 0u);
-    EXPECT_EQ(host.out.outFlags & 0x2208037u, 0x2208037u);
-    expectDefaults(globals());
-    EXPECT_EQ(host.suiteCounts()[HOST_PERSISTENT_DATA_SUITE].released, 0);
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
-    EXPECT_EQ(minihost::handleStats().live, liveBefore);
-}
-
-TEST_F(LoadedEffect, NoBasicSuiteTableGivesTheSameMessage) {
-    host.faults.noBasicSuite = true;
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0);
-    EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
-    EXPECT_NE(host.out.outFlags & 0x100u, 0u);
-    expectDefaults(globals());
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+    for (bool noTable : {false, true}) {
+        SCOPED_TRACE(noTable ? "no suite table" : "no persistent-data suite");
+        host.faults.noBasicSuite = noTable;
+        if (!noTable) host.faults.failAcquire[HOST_PERSISTENT_DATA_SUITE] = 5;
+        ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0);
+        host.faults.failAcquire.clear();
+        EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
+        EXPECT_NE(host.out.outFlags & 0x100u, 0u);
+        EXPECT_EQ(host.out.outFlags & 0x2208037u, 0x2208037u);
+        expectDefaults(globals());
+        EXPECT_EQ(host.suiteCounts()[HOST_PERSISTENT_DATA_SUITE].released, 0);
+        ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
+        EXPECT_EQ(minihost::handleStats().live, liveBefore);
+    }
 }
 
 TEST(PrefsClamp, BoundariesAndSwitches) {

@@ -32,13 +32,10 @@ TEST(SoftDab, CubicFalloffRadiusFour) {
     EXPECT_EQ(edge.p8(13, 8).alpha, 0);  // d² = 9 + 6.25
     EXPECT_EQ(edge.p8(13, 8).red, 200);
     EXPECT_EQ(edge.p8(13, 8).blue, 50);
-}
 
-TEST(SoftDab, SmallRadiusLowersThePeak) {
-    Image img(8, 8, false);
-    Template t(img);
-    stampSoftDab8(1.0f, 1.0f, 4.0f, 4.0f, kColour8, &img.world, &t.brush.rows);
-    EXPECT_EQ(img.p8(4, 4).alpha, 15);  // u = 0.5, 0.125 x 127
+    // A small radius lowers the peak: u = 0.5, 0.125 x 127.
+    stampSoftDab8(1.0f, 1.0f, 20.0f, 20.0f, kColour8, &img.world, &t.brush.rows);
+    EXPECT_EQ(img.p8(20, 20).alpha, 15);
 }
 
 TEST(SoftDab, EarlyExits) {

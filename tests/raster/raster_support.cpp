@@ -27,8 +27,6 @@ HostPixel8 &Image::p8(int32_t x, int32_t y) {
 HostPixel16 &Image::p16(int32_t x, int32_t y) {
     return reinterpret_cast<HostPixel16 *>(bytes.data() + static_cast<size_t>(y) * world.rowBytes)[x];
 }
-uint32_t Image::alpha(int32_t x, int32_t y) { return deep ? p16(x, y).alpha : p8(x, y).alpha; }
-
 bool Image::allZero() const {
     const size_t used = static_cast<size_t>(world.width) * (deep ? 8 : 4);
     for (int32_t y = 0; y < world.height; ++y) {

@@ -30,7 +30,6 @@ struct Image {
 
     HostPixel8 &p8(int32_t x, int32_t y);
     HostPixel16 &p16(int32_t x, int32_t y);
-    uint32_t alpha(int32_t x, int32_t y);
     bool allZero() const;  // every pixel inside width x height
     // True when the padding bytes after each row still hold `fill`.
     bool paddingIntact(uint8_t fill) const;

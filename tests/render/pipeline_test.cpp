@@ -202,38 +202,49 @@ struct FailureRig : Rig {
     }
 };
 
-TEST(RenderFailure, SuiteAcquireFailureLeavesOutputUntouched) {
-    {
+// A suite the render cannot acquire: the documented error and message. The
+// compositing suites are acquired before the output is prepared, the world
+// suite after.
+TEST(RenderFailure, SuiteAcquireFailures) {
+    struct Case { const char *suite; int32_t composite; const char *message; bool prepared; };
+    const Case cases[] = {
+        {FILL, COMPOSITE_OVER_ORIGINAL, "Could not acquire Fill Matte Suite", false},
+        {TRANSFORM, COMPOSITE_IN_ORIGINAL, "Could not acquire World Transform Suite", false},
+        {WORLD, COMPOSITE_OVER_ORIGINAL, "Could not acquire World Suite", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.suite);
         FailureRig rig;
-        rig.host.faults.failAcquire[FILL] = 0;
+        rig.host.setParam(PARAM_COMPOSITE, c.composite);
+        rig.host.faults.failAcquire[c.suite] = 0;
         EXPECT_EQ(rig.render(), 516);
-        EXPECT_TRUE(rig.untouched());
-        EXPECT_STREQ(rig.host.out.message, "Could not acquire Fill Matte Suite");
+        EXPECT_STREQ(rig.host.out.message, c.message);
         EXPECT_TRUE(rig.host.out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR);
-    }
-    {
-        FailureRig rig;
-        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL);
-        rig.host.faults.failAcquire[TRANSFORM] = 0;
-        EXPECT_EQ(rig.render(), 516);
-        EXPECT_TRUE(rig.untouched());
-        EXPECT_STREQ(rig.host.out.message, "Could not acquire World Transform Suite");
+        EXPECT_TRUE(c.prepared ? rig.outputIsZero() : rig.untouched());
     }
 }
 
-TEST(RenderFailure, CopyOrFillErrorIsReturnedAfterTheRelease) {
-    {
+// A host image call that fails: its error is returned after every suite is
+// released, with no image left behind.
+TEST(RenderFailure, ImageCallErrorsAreReturnedAfterTheRelease) {
+    struct Case { minihost::FaultCountdown minihost::Faults::*fault; int32_t composite; int32_t error; };
+    const Case cases[] = {
+        {&minihost::Faults::imageFill, COMPOSITE_OVER_ORIGINAL, 61},
+        {&minihost::Faults::imageCopy, COMPOSITE_IN_ORIGINAL_ALPHA_ONLY, 62},
+        {&minihost::Faults::newImage, COMPOSITE_OVER_ORIGINAL, 44},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.error);
         FailureRig rig;
-        rig.host.faults.imageFill.arm(1, 61);
-        EXPECT_EQ(rig.render(), 61);
+        rig.host.setParam(PARAM_COMPOSITE, c.composite);
+        (rig.host.faults.*c.fault).arm(1, c.error);
+        EXPECT_EQ(rig.render(), c.error);
         EXPECT_TRUE(rig.host.suitesBalanced());
-    }
-    {
-        FailureRig rig;
-        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL_ALPHA_ONLY);
-        rig.host.faults.imageCopy.arm(1, 62);
-        EXPECT_EQ(rig.render(), 62);
-        EXPECT_TRUE(rig.host.suitesBalanced());
+        EXPECT_EQ(rig.host.liveImages(), 0);
+        // Without its scratch image the render leaves the prepared output.
+        if (c.error == 44) {
+            EXPECT_TRUE(rig.outputIsZero());
+        }
     }
 }
 
@@ -281,31 +292,23 @@ void vanishAfter(Rig &rig, const char *suite) {
 }
 
 TEST(RenderFailure, ReleaseFailureReturnsItsErrorWithThePreparedOutput) {
-    {
+    // layerCopied: the mode prepares the output as the layer's copy.
+    struct Case { const char *suite; int32_t composite; const char *message; bool layerCopied; };
+    const Case cases[] = {
+        {FILL, COMPOSITE_OVER_ORIGINAL, "Could not release Fill Matte Suite", false},
+        {TRANSFORM, COMPOSITE_IN_ORIGINAL, "Could not release World Transform Suite", true},
+        {WORLD, COMPOSITE_OVER_ORIGINAL, "Could not release World Suite", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.suite);
         FailureRig rig;
-        vanishAfter(rig, FILL);
+        rig.host.setParam(PARAM_COMPOSITE, c.composite);
+        vanishAfter(rig, c.suite);
         EXPECT_EQ(rig.render(), 516);
         rig.host.in.basicSuite = g_realSuites;
-        EXPECT_STREQ(rig.host.out.message, "Could not release Fill Matte Suite");
-        EXPECT_TRUE(rig.outputIsZero());
-    }
-    {
-        FailureRig rig;
-        rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_IN_ORIGINAL);
-        vanishAfter(rig, TRANSFORM);
-        EXPECT_EQ(rig.render(), 516);
-        rig.host.in.basicSuite = g_realSuites;
-        EXPECT_STREQ(rig.host.out.message, "Could not release World Transform Suite");
-        EXPECT_TRUE(rig.output.samePixels(rig.layer));
-    }
-    {
-        FailureRig rig;
-        vanishAfter(rig, WORLD);
-        EXPECT_EQ(rig.render(), 516);
-        rig.host.in.basicSuite = g_realSuites;
-        EXPECT_STREQ(rig.host.out.message, "Could not release World Suite");
-        EXPECT_TRUE(rig.outputIsZero());
-        EXPECT_EQ(rig.host.liveImages(), 0);  // the scratch image made is disposed
+        EXPECT_STREQ(rig.host.out.message, c.message);
+        EXPECT_TRUE(c.layerCopied ? rig.output.samePixels(rig.layer) : rig.outputIsZero());
+        EXPECT_EQ(rig.host.liveImages(), 0);  // a scratch image made is disposed
         EXPECT_TRUE(rig.host.progressCalls().empty());
     }
 }
@@ -377,24 +380,6 @@ TEST(RenderFailure, PlaybackModeCheckoutFailure) {
     EXPECT_EQ(rig.host.outstandingCheckouts(), 0);
     // Selection ran regardless: every stroke has its draw count.
     EXPECT_EQ(rig.drawCounts(), (std::vector<int32_t>{1, 1}));
-}
-
-TEST(RenderFailure, WorldSuiteFailures) {
-    {
-        FailureRig rig;
-        rig.host.faults.failAcquire[WORLD] = 0;
-        EXPECT_EQ(rig.render(), 516);
-        EXPECT_STREQ(rig.host.out.message, "Could not acquire World Suite");
-        EXPECT_TRUE(rig.outputIsZero());
-    }
-    {
-        FailureRig rig;
-        rig.host.faults.newImage.arm(1, 44);
-        EXPECT_EQ(rig.render(), 44);
-        EXPECT_TRUE(rig.outputIsZero());
-        EXPECT_TRUE(rig.host.suitesBalanced());
-        EXPECT_EQ(rig.host.liveImages(), 0);
-    }
 }
 
 TEST(RenderFailure, ProgressStopLeavesPartlyPaintedOutput) {
