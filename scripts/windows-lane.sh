@@ -44,7 +44,9 @@ if ((${#missing[@]})); then
     say "installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # With recommends, as the lane was proven with (libwine's recommended
+    # libraries among them).
+    apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 say "packages ready after $((SECONDS - started)) s"
 
