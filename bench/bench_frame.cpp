@@ -2,6 +2,10 @@
 // the way `pennaro render` drives the effect: the bundled demo and a
 // generated 200-stroke drawing, 8 and 16 bit, wiggle off and on. The frame
 // shows every stroke ("All Strokes"). With png:1 the PNG write is timed too.
+//
+// `bench_frame --write-drawing FILE` writes the generated drawing as JSON
+// and exits, so that whole-process runs of `pennaro render` (see
+// bench/compare-with-baseline.sh) can time the very same drawing.
 #include <benchmark/benchmark.h>
 
 #ifdef PENNARO_BENCH_HAVE_TOOLS
@@ -114,6 +118,21 @@ BENCHMARK(BM_Frame200)->FRAME_ARGS;
 
 }  // namespace
 
-#endif
+int main(int argc, char **argv) {
+    if (argc == 3 && std::string(argv[1]) == "--write-drawing") {
+        std::ofstream out(argv[2]);
+        out << generatedJson().dump() << '\n';
+        return out ? 0 : 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+#else
 
 BENCHMARK_MAIN();
+
+#endif

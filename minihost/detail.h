@@ -71,6 +71,7 @@ struct HostCallbacks {
 
     static Host *host(HostEffectRef ref);
     static std::vector<std::unique_ptr<Image>> &images(Host &h) { return h.images_; }
+    static std::vector<std::unique_ptr<Image>> &spareImages(Host &h) { return h.spareImages_; }
 };
 
 // Formats like the host's format-text utility into at most `capacity`

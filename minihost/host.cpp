@@ -90,6 +90,15 @@ void Host::setLayer(HostWorld *layer) {
     }
 }
 
+void Host::forgetHistory() {
+    if (progressStopAt_ > 0) progressStopAt_ -= static_cast<int32_t>(progress_.size());
+    progress_.clear();
+    checkoutLog_.clear();
+    uiUpdates_.clear();
+    lookups_.clear();
+    shown_.clear();
+}
+
 void Host::stopProgressAt(int32_t n, int32_t answer) {
     progressStopAt_ = n > 0 ? static_cast<int32_t>(progress_.size()) + n : 0;
     progressAnswer_ = answer;

@@ -61,6 +61,11 @@ void Image::fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b) {
         }
 }
 
+void Image::clear() {
+    const size_t pixelBytes = size_t(world_.rowBytes - padding_);
+    for (int32_t y = 0; y < height(); ++y) std::memset(bytes_.data() + size_t(y) * size_t(world_.rowBytes), 0, pixelBytes);
+}
+
 bool Image::paddingIntact() const {
     for (int32_t y = 0; y < height(); ++y) {
         const uint8_t *p = bytes_.data() + size_t(y) * size_t(world_.rowBytes) + size_t(world_.rowBytes - padding_);
@@ -96,7 +101,19 @@ int32_t HostCallbacks::newWorld(HostEffectRef ref, int32_t width, int32_t height
     if (h->faults.newImage.trigger()) return h->faults.newImage.error;
     if (width < 0 || height < 0) return HOST_ERR_BAD_PARAM;
     bool deep = (flags & HOST_NEW_WORLD_FLAG_DEEP) != 0 && !h->faults.newImageShallow;
-    auto image = std::make_unique<Image>(width, height, deep, h->faults.newImageRowPadding);
+    std::unique_ptr<Image> image;
+    auto &spare = spareImages(*h);
+    for (auto it = spare.begin(); it != spare.end(); ++it) {
+        const Image &s = **it;
+        if (s.width() == width && s.height() == height && s.deep() == deep &&
+            s.padding() == h->faults.newImageRowPadding) {
+            image = std::move(*it);
+            spare.erase(it);
+            image->clear();
+            break;
+        }
+    }
+    if (!image) image = std::make_unique<Image>(width, height, deep, h->faults.newImageRowPadding);
     *out = image->world();
     images(*h).push_back(std::move(image));
     return 0;
@@ -110,6 +127,12 @@ int32_t HostCallbacks::disposeWorld(HostEffectRef ref, HostWorld *world) {
     auto &list = images(*h);
     for (auto it = list.begin(); it != list.end(); ++it) {
         if ((*it)->world().data == world->data) {
+            if (h->reuseImages) {
+                auto &spare = spareImages(*h);
+                spare.push_back(std::move(*it));
+                // A few sizes at most are in use at once.
+                if (spare.size() > 4) spare.erase(spare.begin());
+            }
             list.erase(it);
             return 0;
         }
@@ -159,12 +182,11 @@ int32_t HostCallbacks::fillWorld(HostEffectRef ref, const HostPixel8 *color, con
     HostPixel16 c16{widen(c.alpha), widen(c.red), widen(c.green), widen(c.blue)};
     for (int32_t y = top; y < bottom; ++y) {
         uint8_t *row = static_cast<uint8_t *>(world->data) + int64_t(y) * world->rowBytes;
-        for (int32_t x = left; x < right; ++x) {
-            if (deep)
-                reinterpret_cast<HostPixel16 *>(row)[x] = c16;
-            else
-                reinterpret_cast<HostPixel8 *>(row)[x] = c;
-        }
+        if (left >= right) continue;
+        if (deep)
+            std::fill(reinterpret_cast<HostPixel16 *>(row) + left, reinterpret_cast<HostPixel16 *>(row) + right, c16);
+        else
+            std::fill(reinterpret_cast<HostPixel8 *>(row) + left, reinterpret_cast<HostPixel8 *>(row) + right, c);
     }
     return 0;
 }

@@ -174,6 +174,9 @@ public:
     // Channels in alpha, red, green, blue order; 16-bit values go in as they
     // are, 8-bit ones are truncated to their low byte.
     void fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b);
+    // Every pixel to zero in all channels; the row padding stays as it is.
+    void clear();
+    int32_t padding() const { return padding_; }
     bool paddingIntact() const;
     // The pixels without padding, row by row.
     std::vector<uint8_t> packedPixels() const;
@@ -337,6 +340,10 @@ public:
     int32_t keyframeCount(int32_t index) const;
 
     int32_t outstandingCheckouts() const { return outstanding_; }
+    // Drops the recorded call history (check-outs, UI updates, progress,
+    // text lookups, shown messages) so that a long run does not grow it
+    // without bound; counts and live state are kept.
+    void forgetHistory();
     const std::vector<CheckoutRecord> &checkouts() const { return checkoutLog_; }
     const std::vector<UIUpdate> &uiUpdates() const { return uiUpdates_; }
     // The UI flags last set for `index` through the param utils suite, or -1.
@@ -360,6 +367,12 @@ public:
 
     // -- images the host made (world suite) and has not disposed
     int32_t liveImages() const { return static_cast<int32_t>(images_.size()); }
+    // Off by default. When on, a disposed image is kept and handed out,
+    // cleared, for the next new image of the same size and depth, as a
+    // production host recycles its frame buffers. A long render then does
+    // not fault in fresh pages for its scratch image every frame; tests
+    // leave it off so that a use after dispose stays visible to ASan.
+    bool reuseImages = false;
     const std::vector<std::string> &protocolErrors() const { return protocolErrors_; }
     void protocolError(const std::string &what);
 
@@ -394,6 +407,7 @@ private:
     int32_t progressAnswer_ = 0;
     std::map<std::string, SuiteCount> suiteCounts_;
     std::vector<std::unique_ptr<Image>> images_;
+    std::vector<std::unique_ptr<Image>> spareImages_;
     std::vector<std::string> protocolErrors_;
     std::set<void *> tables_;
     std::vector<int32_t> lookups_;

@@ -127,9 +127,10 @@ PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &name) {
 
 PngImage readPng(const std::filesystem::path &path) { return decodePng(readFileBytes(path), path.string()); }
 
-std::vector<uint8_t> encodePng(const PngImage &image) {
-    if (image.depth != 8 && image.depth != 16) throw ToolError("PNG depth must be 8 or 16");
-    if (image.width <= 0 || image.height <= 0) throw ToolError("cannot write an empty image");
+std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow) {
+    if (depth != 8 && depth != 16) throw ToolError("PNG depth must be 8 or 16");
+    if (width <= 0 || height <= 0) throw ToolError("cannot write an empty image");
     PngErrorState errors;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, onPngError, onPngWarning);
     if (!png) throw ToolError("out of memory writing PNG");
@@ -139,16 +140,14 @@ std::vector<uint8_t> encodePng(const PngImage &image) {
         throw ToolError("out of memory writing PNG");
     }
     std::vector<uint8_t> out;
-    size_t bytesPerSample = image.depth == 16 ? 2 : 1;
-    std::vector<uint8_t> row(size_t(image.width) * 4 * bytesPerSample);
+    std::vector<uint8_t> row(size_t(width) * 4 * size_t(depth / 8));
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
         throw ToolError(std::string("cannot encode PNG: ") + errors.message);
     }
     png_set_write_fn(png, &out, writeToMemory, flushMemory);
-    png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), image.depth,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, PNG_COLOR_TYPE_RGB_ALPHA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Chosen by measurement on rendered HD frames: run-length matching after
     // the Paeth filter writes about eight times faster than zlib's default
     // level 6 with adaptive filters, and the files come out slightly smaller
@@ -157,9 +156,19 @@ std::vector<uint8_t> encodePng(const PngImage &image) {
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
     png_write_info(png, info);
-    for (int32_t y = 0; y < image.height; ++y) {
+    for (int32_t y = 0; y < height; ++y) {
+        fillRow(y, row.data());
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+std::vector<uint8_t> encodePng(const PngImage &image) {
+    return encodePngRows(image.width, image.height, image.depth, [&image](int32_t y, uint8_t *row) {
         const uint16_t *in = image.pixel(0, y);
-        size_t count = size_t(image.width) * 4;
+        const size_t count = size_t(image.width) * 4;
         if (image.depth == 16) {
             for (size_t i = 0; i < count; ++i) {  // PNG words are big-endian
                 row[2 * i] = uint8_t(in[i] >> 8);
@@ -168,11 +177,7 @@ std::vector<uint8_t> encodePng(const PngImage &image) {
         } else {
             for (size_t i = 0; i < count; ++i) row[i] = uint8_t(in[i]);
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    });
 }
 
 void writePng(const std::filesystem::path &path, const PngImage &image) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ PngImage readPng(const std::filesystem::path &path);
 PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &nameForErrors);
 
 std::vector<uint8_t> encodePng(const PngImage &image);
+// An RGBA image of the given depth whose rows come from `fillRow(y, row)`,
+// which writes the row's samples as the file stores them (16-bit samples
+// big-endian), width × 4 × depth/8 bytes.
+std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow);
 // Written to a temporary file and renamed into place.
 void writePng(const std::filesystem::path &path, const PngImage &image);
 

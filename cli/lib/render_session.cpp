@@ -17,9 +17,14 @@ struct RenderSession::State {
     std::unique_ptr<minihost::Host> host;
     bool globalSetUp = false;
     bool sequenceSetUp = false;
-    // A single layer file is read once for all frames.
-    std::string cachedLayerName;
-    EffectImage cachedLayer;
+    // A layer that is the same for every frame (a generated background or
+    // a single file) is read and brought to the host's form once, at the
+    // size of the first frame; the host keeps its full size alongside.
+    std::unique_ptr<minihost::Image> constantLayer;
+    int32_t constantFullWidth = 0, constantFullHeight = 0;
+    // The output image is recycled from frame to frame, as a host does:
+    // the effect prepares every pixel of it before painting.
+    std::unique_ptr<minihost::Image> output;
 
     explicit State(const RenderJob &j) : job(j) {}
 };
@@ -38,15 +43,35 @@ void printMessage(void (*sink)(const std::string &), const std::string &text) {
 
 void copyToWorld(const EffectImage &image, minihost::Image &world) {
     for (int32_t y = 0; y < image.height; ++y) {
-        for (int32_t x = 0; x < image.width; ++x) {
-            const uint16_t *p = image.pixel(x, y);
-            if (world.deep()) {
-                HostPixel16 &q = world.pixel16(x, y);
-                q.alpha = p[3], q.red = p[0], q.green = p[1], q.blue = p[2];
-            } else {
-                HostPixel8 &q = world.pixel8(x, y);
-                q.alpha = uint8_t(p[3]), q.red = uint8_t(p[0]), q.green = uint8_t(p[1]), q.blue = uint8_t(p[2]);
+        const uint16_t *p = image.pixel(0, y);
+        if (world.deep()) {
+            HostPixel16 *q = &world.pixel16(0, y);
+            for (int32_t x = 0; x < image.width; ++x, p += 4) q[x] = HostPixel16{p[3], p[0], p[1], p[2]};
+        } else {
+            HostPixel8 *q = &world.pixel8(0, y);
+            for (int32_t x = 0; x < image.width; ++x, p += 4)
+                q[x] = HostPixel8{uint8_t(p[3]), uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
+        }
+    }
+}
+
+// One row of a rendered frame as PNG samples: red, green, blue, alpha, the
+// 16-bit values mapped to the file's range and stored big-endian.
+void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
+    if (world.deep()) {
+        const HostPixel16 *q = &world.pixel16(0, y);
+        for (int32_t x = 0; x < world.width(); ++x, row += 8) {
+            const uint16_t v[4] = {sixteenBitToFile(q[x].red), sixteenBitToFile(q[x].green),
+                                   sixteenBitToFile(q[x].blue), sixteenBitToFile(q[x].alpha)};
+            for (int c = 0; c < 4; ++c) {
+                row[2 * c] = uint8_t(v[c] >> 8);
+                row[2 * c + 1] = uint8_t(v[c] & 0xFF);
             }
+        }
+    } else {
+        const HostPixel8 *q = &world.pixel8(0, y);
+        for (int32_t x = 0; x < world.width(); ++x, row += 4) {
+            row[0] = q[x].red, row[1] = q[x].green, row[2] = q[x].blue, row[3] = q[x].alpha;
         }
     }
 }
@@ -83,6 +108,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
     try {
         s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
         s.host = std::make_unique<minihost::Host>();
+        s.host->reuseImages = true;
         if (!job.prefsPath.empty()) s.host->prefs.loadJsonFile(job.prefsPath);
     } catch (const ToolError &) {
         throw;
@@ -147,42 +173,85 @@ RenderSession::~RenderSession() {
     if (s.globalSetUp) s.host->send(s.plugin->entry(), HOST_CMD_GLOBAL_SETDOWN);
 }
 
-EffectImage RenderSession::renderFrame(int32_t frame) {
-    State &s = *state_;
-    const RenderJob &job = s.job;
-    minihost::Host &host = *s.host;
+namespace {
 
+// The layer of `frame` in the host's form, and the full size the host
+// reports for it.
+std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, int32_t &fullWidth,
+                                           int32_t &fullHeight) {
+    if (job.layerPattern.empty()) {
+        // A generated background is made straight in the host's form, at
+        // the downsampled size, each pixel taken from the full-size pattern
+        // exactly as the point sampling of a layer file would take it.
+        fullWidth = job.width, fullHeight = job.height;
+        const int32_t width = scaledExtent(fullWidth, job.downsampleX);
+        const int32_t height = scaledExtent(fullHeight, job.downsampleY);
+        const bool sampled = width != fullWidth || height != fullHeight;
+        auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
+        for (int32_t y = 0; y < height; ++y) {
+            const auto sy = sampled ? int32_t(std::min<int64_t>(
+                                          int64_t(y) * job.downsampleY.den / job.downsampleY.num, fullHeight - 1))
+                                    : y;
+            for (int32_t x = 0; x < width; ++x) {
+                const auto sx = sampled ? int32_t(std::min<int64_t>(
+                                              int64_t(x) * job.downsampleX.den / job.downsampleX.num, fullWidth - 1))
+                                        : x;
+                const auto rgba = backgroundAt(job.background, sx, sy, fullWidth, fullHeight);
+                if (layer->deep())
+                    layer->pixel16(x, y) = HostPixel16{eightBitToSixteen(rgba[3]), eightBitToSixteen(rgba[0]),
+                                                       eightBitToSixteen(rgba[1]), eightBitToSixteen(rgba[2])};
+                else
+                    layer->pixel8(x, y) = HostPixel8{rgba[3], rgba[0], rgba[1], rgba[2]};
+            }
+        }
+        return layer;
+    }
     EffectImage full;
     try {
-        if (!job.layerPattern.empty() && !hasFramePlaceholder(job.layerPattern)) {
-            if (s.cachedLayerName.empty()) {
-                s.cachedLayer = loadLayerForFrame(job, frame);
-                s.cachedLayerName = job.layerPattern;
-            }
-            full = s.cachedLayer;
-        } else {
-            full = loadLayerForFrame(job, frame);
-        }
+        full = loadLayerForFrame(job, frame);
     } catch (const ToolError &e) {
         throw FrameFailure(frame, e.what());
     }
     // The host keeps the layer's full size; the images are downsampled.
-    const int32_t fullWidth = full.width, fullHeight = full.height;
-    int32_t width = scaledExtent(fullWidth, job.downsampleX);
-    int32_t height = scaledExtent(fullHeight, job.downsampleY);
+    fullWidth = full.width, fullHeight = full.height;
+    const int32_t width = scaledExtent(fullWidth, job.downsampleX);
+    const int32_t height = scaledExtent(fullHeight, job.downsampleY);
     if (width != fullWidth || height != fullHeight)
         full = pointSample(full, width, height, job.downsampleX, job.downsampleY);
+    auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
+    copyToWorld(full, *layer);
+    return layer;
+}
 
-    minihost::Image layer(width, height, job.depth == 16);
-    copyToWorld(full, layer);
-    minihost::Image output(width, height, job.depth == 16);
+}  // namespace
+
+const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    minihost::Host &host = *s.host;
+
+    std::unique_ptr<minihost::Image> frameLayer;
+    minihost::Image *layer = nullptr;
+    int32_t fullWidth = 0, fullHeight = 0;
+    if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) {
+        if (!s.constantLayer) s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight);
+        layer = s.constantLayer.get();
+        fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
+    } else {
+        frameLayer = hostLayer(job, frame, fullWidth, fullHeight);
+        layer = frameLayer.get();
+    }
+    if (!s.output || s.output->width() != layer->width() || s.output->height() != layer->height())
+        s.output = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
+    minihost::Image &output = *s.output;
 
     int64_t time = int64_t(frame) * job.timeStep;
     if (time < INT32_MIN || time > INT32_MAX)
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
+    host.forgetHistory();
     host.setTime(int32_t(time), job.timeStep, job.timeScale);
     host.in.localTimeStep = job.localTimeStep;
-    host.setLayer(&layer.world());
+    host.setLayer(&layer->world());
     host.in.width = fullWidth;
     host.in.height = fullHeight;
     host.in.downsampleX = {job.downsampleX.num, job.downsampleX.den};
@@ -198,16 +267,20 @@ EffectImage RenderSession::renderFrame(int32_t frame) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " failed (error " + std::to_string(result) +
                                       ")" + (message.empty() ? std::string() : ": " + message));
     if (!message.empty()) printMessage(messageSink, "frame " + std::to_string(frame) + ": " + message);
-    return copyFromWorld(output);
+    return output;
 }
 
+EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
+
 void RenderSession::renderFrameToFile(int32_t frame) {
-    EffectImage image = renderFrame(frame);
+    const minihost::Image &image = renderToOutput(frame);
     std::string name = frameFileName(state_->job.outputPattern, frame);
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
-        writePng(name, effectImageToPng(image));
+        // Straight from the host's image to the file, row by row.
+        writeFileAtomically(name, encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                                                [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); }));
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + e.what());
     }

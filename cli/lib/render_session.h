@@ -11,6 +11,10 @@
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
 
+namespace minihost {
+class Image;
+}
+
 namespace pennaro_cli {
 
 // Everything a render run needs, checked and resolved.
@@ -65,6 +69,9 @@ public:
     void (*messageSink)(const std::string &) = nullptr;
 
 private:
+    // Renders into the recycled output image and returns it.
+    const minihost::Image &renderToOutput(int32_t frame);
+
     struct State;
     std::unique_ptr<State> state_;
 };

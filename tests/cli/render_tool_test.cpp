@@ -8,6 +8,7 @@
 #include "lib/common.h"
 #include "lib/image_compare.h"
 #include "lib/png_io.h"
+#include "lib/render_frames.h"
 
 using namespace pennaro_cli;
 using pennaro_test::runTool;
@@ -122,6 +123,46 @@ TEST(RenderTool, SixteenBitLayerComesBackExactlyWhenNothingIsPainted) {
                 ASSERT_EQ(output.samples[i], sixteenBitToFile(eightBitToSixteen(input.samples[i]))) << i;
         }
     }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
+    // Nothing is painted ("Current Frame" far beyond the drawing) and "In
+    // Original" returns the layer: what comes out is what the effect got.
+    auto dir = pennaro_test::scratchDir("layers");
+    const std::vector<std::string> nothingPainted = {"--playback-mode", "Current Frame", "--composite",
+                                                     "In Original", "-q"};
+    // A generated background at a downsampled size is the full-size pattern
+    // point-sampled, at both depths, on every frame of the run.
+    for (int depth : {8, 16}) {
+        auto args = std::vector<std::string>{"render", drawing, "--frames", "100000-100002", "--size", "37x23",
+                                             "--background", "gradient", "--downsample", "1/3,2/3", "--depth",
+                                             std::to_string(depth), "-o", (dir / "bg_####.png").string()};
+        args.insert(args.end(), nothingPainted.begin(), nothingPainted.end());
+        ToolRun run = runTool(args);
+        ASSERT_EQ(run.status, 0) << run.output;
+        PngImage expected = effectImageToPng(
+            pointSample(backgroundImage(parseBackground("gradient"), 37, 23, depth), 13, 16, {1, 3}, {2, 3}));
+        for (const char *name : {"bg_100000.png", "bg_100002.png"}) {
+            PngImage got = readPng(dir / name);
+            EXPECT_TRUE(compareImages(expected, got).identical()) << depth << " " << name << ": "
+                                                                  << describeComparison(compareImages(expected, got));
+        }
+    }
+    // A layer sequence whose frames change size: each output has its own
+    // layer's size and pixels.
+    PngImage big = makePngImage(8, 6, 8), small = makePngImage(5, 4, 8);
+    for (size_t i = 0; i < big.samples.size(); ++i) big.samples[i] = uint16_t(i * 7 % 256);
+    for (size_t i = 0; i < small.samples.size(); ++i) small.samples[i] = uint16_t(i * 13 % 256);
+    writePng(dir / "layer_100000.png", big);
+    writePng(dir / "layer_100001.png", small);
+    auto args = std::vector<std::string>{"render", drawing, "--frames", "100000-100001", "--layer",
+                                         (dir / "layer_######.png").string(), "-o", (dir / "seq_####.png").string()};
+    args.insert(args.end(), nothingPainted.begin(), nothingPainted.end());
+    ToolRun run = runTool(args);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(compareImages(big, readPng(dir / "seq_100000.png")).identical());
+    EXPECT_TRUE(compareImages(small, readPng(dir / "seq_100001.png")).identical());
     std::filesystem::remove_all(dir);
 }
 

@@ -147,6 +147,33 @@ TEST(Images, DeepFillWidensTheColour) {
     EXPECT_TRUE(image.paddingIntact());
 }
 
+TEST(Images, RecycledImagesComeBackClearedWithTheirPadding) {
+    minihost::Host host;
+    host.reuseImages = true;
+    host.faults.newImageRowPadding = 4;
+    const void *table = nullptr;
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_WORLD_SUITE, 1, &table), 0);
+    auto *worlds = static_cast<const HostWorldSuite *>(table);
+    HostWorld first{}, again{}, other{};
+    ASSERT_EQ(worlds->newWorld(host.in.effectRef, 3, 2, HOST_NEW_WORLD_FLAG_DEEP, &first), 0);
+    std::memset(first.data, 0x77, size_t(first.rowBytes) * 2 - 4);  // paint over everything but the last padding
+    ASSERT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &first), 0);
+    // Another size or depth is a new image; the same size and depth the old
+    // one, every pixel zero again and the padding as the host set it.
+    ASSERT_EQ(worlds->newWorld(host.in.effectRef, 3, 2, 0, &other), 0);
+    EXPECT_NE(other.data, first.data);
+    ASSERT_EQ(worlds->newWorld(host.in.effectRef, 3, 2, HOST_NEW_WORLD_FLAG_DEEP, &again), 0);
+    EXPECT_EQ(again.data, first.data);
+    EXPECT_EQ(host.liveImages(), 2);
+    const auto *bytes = static_cast<const uint8_t *>(again.data);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t i = 0; i < 3 * 8; ++i) ASSERT_EQ(bytes[y * again.rowBytes + i], 0) << y << " " << i;
+    EXPECT_EQ(bytes[3 * 8], 0x77);  // the padding is the host's and is not cleared
+    EXPECT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &again), 0);
+    EXPECT_EQ(host.in.utils->disposeWorld(host.in.effectRef, &other), 0);
+    EXPECT_EQ(host.liveImages(), 0);
+}
+
 TEST(Progress, RecordsEveryCallAndStopsOnDemand) {
     minihost::Host host;
     host.stopProgressAt(3, 55);
@@ -156,6 +183,13 @@ TEST(Progress, RecordsEveryCallAndStopsOnDemand) {
     EXPECT_EQ(host.in.progress(host.in.effectRef, 3, 4), 0);
     ASSERT_EQ(host.progressCalls().size(), 4u);
     EXPECT_EQ(host.progressCalls()[1].total, -4);
+
+    // Forgetting the history keeps a pending stop where it was.
+    host.stopProgressAt(2, 66);
+    host.forgetHistory();
+    EXPECT_TRUE(host.progressCalls().empty());
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 0, 1), 0);
+    EXPECT_EQ(host.in.progress(host.in.effectRef, 1, 1), 66);
 }
 
 }  // namespace
