@@ -8,6 +8,7 @@
 #include "raster/dab_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 
@@ -211,19 +212,17 @@ void stampSquare(float A, float R, float h, float cx, float cy, const Channel co
     });
 }
 
-}  // namespace
-
-void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+void scalarStampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
                    PaintedRows *rows) {
     stampSoft<HostPixel8>(A, R, cx, cy, colour, scratch, rows, softMerge8);
 }
 
-void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4],
+void scalarStampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4],
                     HostWorld *scratch, PaintedRows *rows) {
     stampSoft<HostPixel16>(A, R, cx, cy, colour, scratch, rows, softMerge16);
 }
 
-void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
+void scalarStampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
                     HostWorld *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
@@ -247,7 +246,7 @@ void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t
                            });
 }
 
-void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
+void scalarStampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
                      HostWorld *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
@@ -275,14 +274,452 @@ void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16
                             });
 }
 
-void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
+void scalarStampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
                      HostWorld *scratch, PaintedRows *rows) {
     stampSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
-void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
+void scalarStampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
                       HostWorld *scratch, PaintedRows *rows) {
     stampSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows);
+}
+
+
+#if defined(__SSE2__)
+std::atomic<DabKernelPath> g_path{DabKernelPath::Vector};
+#else
+std::atomic<DabKernelPath> g_path{DabKernelPath::Scalar};
+#endif
+
+bool useVector() { return g_path.load(std::memory_order_relaxed) == DabKernelPath::Vector; }
+
+#if defined(__SSE2__)
+
+// Box, band and spans as in stampFrame; rowFn(row, dy, x0, x1) gets every
+// row of the box (it applies the shape's row test itself).
+template <typename Pixel, typename RowFn>
+void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, RowFn rowFn) {
+    if (!scratch || !scratch->data || !rows || !rows->spans) return;
+    if (scratch->width <= 0 || scratch->height <= 0) return;
+    const int32_t lastCol = scratch->width - 1;
+    const int32_t lastRow = scratch->height - 1;
+    const float vertical = E / A;
+    const int32_t x0 = clampToImage(cx - E, lastCol);
+    const int32_t x1 = clampToImage(E + cx, lastCol);
+    const int32_t y0 = clampToImage(cy - vertical, lastRow);
+    const int32_t y1 = clampToImage(vertical + cy, lastRow);
+    if (x0 == x1 || y0 == y1) return;
+
+    rows->topRow = std::min(rows->topRow, y0);
+    rows->bottomRow = std::max(rows->bottomRow, y1);
+    auto *base = static_cast<uint8_t *>(scratch->data);
+    for (int32_t y = y0; y <= y1; ++y) {
+        RowSpan &span = rows->spans[y];
+        span.left = std::min(span.left, x0);
+        span.right = std::max(span.right, x1);
+        if (x0 > x1) continue;
+        const float dy = (cy - static_cast<float>(y)) * A;
+        auto *row = reinterpret_cast<Pixel *>(base + static_cast<ptrdiff_t>(y) * scratch->rowBytes);
+        rowFn(row, dy, x0, x1);
+    }
+}
+
+// The dab box as stampRows will clamp it, to decide before any bookkeeping
+// whether the vector loops may take the dab: they need a finite centre and
+// columns whose float value is exact.
+bool vectorFits(float E, float cx, const HostWorld *scratch) {
+    if (!scratch || scratch->width <= 0) return false;
+    if (!std::isfinite(cx)) return false;
+    const int32_t lastCol = scratch->width - 1;
+    const int32_t x1 = clampToImage(E + cx, lastCol);
+    return x1 < (1 << 24);
+}
+
+inline __m128i loadPixels(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
+inline void storePixels(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
+inline __m128 columnsAt(int32_t x) {
+    return _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
+}
+inline __m128 absPs(__m128 v) { return _mm_and_ps(v, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff))); }
+inline __m128i select(__m128i mask, __m128i yes, __m128i no) {
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+// Whether column x lies within `limit` of cx, by the test the scalar pixel
+// loops make (true for every column when the limit is NaN).
+inline bool within(float cx, int32_t x, float limit) {
+    return !(std::fabs(cx - static_cast<float>(x)) > limit);
+}
+
+// The columns of x0..x1 within `limit` of cx form one run: the rounded
+// distance falls to its minimum next to cx and never shrinks away from it.
+// The run is found by bisection on the same float test, so it holds exactly
+// the columns the per-pixel test would pass. Empty when first > last.
+struct Run {
+    int32_t first, last;
+};
+
+Run runWithin(float cx, float limit, int32_t x0, int32_t x1) {
+    const double fl = std::floor(static_cast<double>(cx));
+    const int32_t below = fl < x0 ? x0 : fl > x1 ? x1 : static_cast<int32_t>(fl);
+    const int32_t above = fl + 1.0 < x0 ? x0 : fl + 1.0 > x1 ? x1 : static_cast<int32_t>(fl + 1.0);
+    int32_t seed;
+    if (within(cx, below, limit))
+        seed = below;
+    else if (within(cx, above, limit))
+        seed = above;
+    else
+        return {1, 0};
+    int32_t lo = x0, hi = seed;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (within(cx, mid, limit)) hi = mid;
+        else lo = mid + 1;
+    }
+    const int32_t first = lo;
+    lo = seed, hi = x1;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo + 1) / 2;
+        if (within(cx, mid, limit)) lo = mid;
+        else hi = mid - 1;
+    }
+    return {first, lo};
+}
+
+// Pixels as four 32-bit lanes of alpha (8 bits: one register of four
+// pixels; 16 bits: two registers of two).
+struct Lanes8 {
+    static constexpr int32_t perStep = 4;
+    static __m128i alpha(const HostPixel8 *p) {
+        return _mm_and_si128(loadPixels(p), _mm_set1_epi32(0xff));
+    }
+};
+
+// Square, 8 bits: the interior run gets the row alpha wherever it is larger
+// than the pixel's (a saturated pixel never is).
+void squareInterior8(HostPixel8 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint8_t colour[4]) {
+    if (rowAlpha == 0) return;
+    const uint32_t packed = rowAlpha | (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
+                            (uint32_t(colour[3]) << 24);
+    const __m128i full = _mm_set1_epi32(static_cast<int32_t>(packed));
+    const __m128i ra = _mm_set1_epi32(static_cast<int32_t>(rowAlpha));
+    const __m128i low = _mm_set1_epi32(0xff);
+    int32_t x = first;
+    for (; x + 3 <= last; x += 4) {
+        const __m128i p = loadPixels(row + x);
+        const __m128i m = _mm_cmpgt_epi32(ra, _mm_and_si128(p, low));
+        storePixels(row + x, select(m, full, p));
+    }
+    for (; x <= last; ++x)
+        if (rowAlpha > row[x].alpha) writeColour(row[x], colour, rowAlpha);
+}
+
+void squareInterior16(HostPixel16 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint16_t colour[4]) {
+    if (rowAlpha == 0) return;
+    const __m128i full = _mm_setr_epi32(static_cast<int32_t>(rowAlpha | (uint32_t(colour[1]) << 16)),
+                                        static_cast<int32_t>(colour[2] | (uint32_t(colour[3]) << 16)),
+                                        static_cast<int32_t>(rowAlpha | (uint32_t(colour[1]) << 16)),
+                                        static_cast<int32_t>(colour[2] | (uint32_t(colour[3]) << 16)));
+    const __m128i ra = _mm_setr_epi32(static_cast<int32_t>(rowAlpha), 0, static_cast<int32_t>(rowAlpha), 0);
+    const __m128i top = _mm_setr_epi32(32768, 0, 32768, 0);
+    const __m128i low = _mm_setr_epi32(0xffff, 0, 0xffff, 0);
+    int32_t x = first;
+    for (; x + 1 <= last; x += 2) {
+        const __m128i p = loadPixels(row + x);
+        const __m128i ad = _mm_and_si128(p, low);
+        __m128i m = _mm_and_si128(_mm_cmpgt_epi32(ra, ad), _mm_cmpgt_epi32(top, ad));
+        m = _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 2, 0, 0));
+        storePixels(row + x, select(m, full, p));
+    }
+    for (; x <= last; ++x)
+        if (row[x].alpha < 32768 && rowAlpha > row[x].alpha) writeColour(row[x], colour, rowAlpha);
+}
+
+// Square edge columns (outside the inner half-width, inside the outer):
+// coverage from the row's base and the column's own distance.
+struct SquareEdge {
+    float cx, ri, norm, base, alphaF;
+};
+
+template <typename Pixel, typename Channel>
+void squareEdgeScalar(Pixel &px, int32_t x, const SquareEdge &e, const Channel colour[4]) {
+    if (Depth<Pixel>::saturated(px.alpha)) return;
+    const float adx = std::fabs(e.cx - static_cast<float>(x));
+    const float g = (adx - e.ri) * e.norm;
+    const float cov = e.base - g * g;
+    if (cov <= 0.0f) return;
+    const uint32_t a = Depth<Pixel>::toChannel(e.alphaF * cov);
+    if (a > static_cast<uint32_t>(px.alpha)) writeColour(px, colour, a);
+}
+
+void squareEdge8(HostPixel8 *row, int32_t first, int32_t last, const SquareEdge &e, const uint8_t colour[4]) {
+    const __m128 cx = _mm_set1_ps(e.cx), ri = _mm_set1_ps(e.ri), norm = _mm_set1_ps(e.norm);
+    const __m128 base = _mm_set1_ps(e.base), alphaF = _mm_set1_ps(e.alphaF);
+    const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) |
+                                                            (uint32_t(colour[2]) << 16) |
+                                                            (uint32_t(colour[3]) << 24)));
+    const __m128i low = _mm_set1_epi32(0xff);
+    int32_t x = first;
+    for (; x + 3 <= last; x += 4) {
+        const __m128 adx = absPs(_mm_sub_ps(cx, columnsAt(x)));
+        const __m128 g = _mm_mul_ps(_mm_sub_ps(adx, ri), norm);
+        const __m128 cov = _mm_sub_ps(base, _mm_mul_ps(g, g));
+        const __m128i a = _mm_and_si128(truncToInt32x4(_mm_mul_ps(alphaF, cov)), low);
+        const __m128i p = loadPixels(row + x);
+        const __m128i m = _mm_and_si128(_mm_castps_si128(_mm_cmpgt_ps(cov, _mm_setzero_ps())),
+                                        _mm_cmpgt_epi32(a, _mm_and_si128(p, low)));
+        storePixels(row + x, select(m, _mm_or_si128(rgb, a), p));
+    }
+    for (; x <= last; ++x) squareEdgeScalar(row[x], x, e, colour);
+}
+
+void squareEdge16(HostPixel16 *row, int32_t first, int32_t last, const SquareEdge &e, const uint16_t colour[4]) {
+    for (int32_t x = first; x <= last; ++x) squareEdgeScalar(row[x], x, e, colour);
+}
+
+inline void squareInterior(HostPixel8 *row, int32_t f, int32_t l, uint32_t ra, const uint8_t c[4]) {
+    squareInterior8(row, f, l, ra, c);
+}
+inline void squareInterior(HostPixel16 *row, int32_t f, int32_t l, uint32_t ra, const uint16_t c[4]) {
+    squareInterior16(row, f, l, ra, c);
+}
+inline void squareEdge(HostPixel8 *row, int32_t f, int32_t l, const SquareEdge &e, const uint8_t c[4]) {
+    squareEdge8(row, f, l, e, c);
+}
+inline void squareEdge(HostPixel16 *row, int32_t f, int32_t l, const SquareEdge &e, const uint16_t c[4]) {
+    squareEdge16(row, f, l, e, c);
+}
+
+// Square by runs: the columns within the outer and the inner half-width
+// do not depend on the row, so they are found once per dab; each row then
+// fills its interior run with the row alpha and computes only the edges.
+template <typename Pixel, typename Channel>
+bool vectorSquare(float A, float R, float h, float cx, float cy, const Channel colour[4], HostWorld *scratch,
+                  PaintedRows *rows) {
+    if (R <= 0.0f) return true;
+    const float Rx = R * A;
+    Channel alpha = colour[0];
+    if (static_cast<double>(Rx) < 0.1)
+        alpha = Depth<Pixel>::toChannel(static_cast<double>(Rx) * 10.0 * static_cast<double>(alpha));
+    if (alpha == 0) return true;
+    const SquareConstants k = squareConstants(Rx, h);
+    if (!vectorFits(k.ro, cx, scratch)) return false;
+    const float alphaF = static_cast<float>(alpha);
+    bool found = false;
+    Run outer{1, 0}, inner{1, 0};
+    stampRows<Pixel>(A, k.ro, cx, cy, scratch, rows, [&](Pixel *row, float dy, int32_t x0, int32_t x1) {
+        const float ady = std::fabs(dy);
+        if (ady >= k.ro) return;
+        if (!found) {
+            found = true;
+            outer = runWithin(cx, k.ro, x0, x1);
+            if (outer.first <= outer.last) {
+                inner = runWithin(cx, k.ri, x0, x1);
+                inner.first = std::max(inner.first, outer.first);
+                inner.last = std::min(inner.last, outer.last);
+            }
+        }
+        if (outer.first > outer.last) return;
+        float wy = 0.0f;
+        if (ady > k.ri) {
+            const float g = (ady - k.ri) * k.norm;
+            wy = g * g;
+        }
+        const float base = static_cast<float>(1.0 - static_cast<double>(wy));
+        const SquareEdge e{cx, k.ri, k.norm, base, alphaF};
+        if (inner.first > inner.last) {
+            squareEdge(row, outer.first, outer.last, e, colour);
+            return;
+        }
+        const uint32_t rowAlpha = Depth<Pixel>::toChannel(alphaF * base);
+        squareInterior(row, inner.first, inner.last, rowAlpha, colour);
+        squareEdge(row, outer.first, inner.first - 1, e, colour);
+        squareEdge(row, inner.last + 1, outer.last, e, colour);
+    });
+    return true;
+}
+
+// Soft and round, 8 bits: the union merge of coverage a into four pixels.
+// Where ad = 0 or a = 255 the colour is written with alpha a; otherwise,
+// for a != 0, ad becomes ad - (((ad + 1) * a) >> 8) + a. `active` holds the
+// lanes that get coverage at all (inside the dab, not saturated).
+inline __m128i unionMerge8(__m128i p, __m128i a, __m128i active, __m128i rgb) {
+    const __m128i low = _mm_set1_epi32(0xff);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ad = _mm_and_si128(p, low);
+    const __m128i write = _mm_and_si128(active, _mm_or_si128(_mm_cmpeq_epi32(ad, zero), _mm_cmpeq_epi32(a, low)));
+    const __m128i blend = _mm_andnot_si128(_mm_or_si128(write, _mm_cmpeq_epi32(a, zero)), active);
+    // (ad + 1) * a < 65536: the 16-bit product of the low halves is exact.
+    const __m128i prod = _mm_mullo_epi16(_mm_add_epi32(ad, _mm_set1_epi32(1)), a);
+    const __m128i merged = _mm_and_si128(_mm_add_epi32(_mm_sub_epi32(ad, _mm_srli_epi32(prod, 8)), a), low);
+    const __m128i blended = _mm_or_si128(_mm_andnot_si128(low, p), merged);
+    return select(write, _mm_or_si128(rgb, a), select(blend, blended, p));
+}
+
+inline __m128i rgbLanes8(const uint8_t colour[4]) {
+    return _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
+                                               (uint32_t(colour[3]) << 24)));
+}
+
+void vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                 PaintedRows *rows) {
+    if (static_cast<double>(R) < 0.01) return;
+    const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
+    if (alpha == 0) return;
+    const float alphaF = static_cast<float>(alpha);
+    const float Rx = R * A;
+    const float rx2 = Rx * Rx;
+    float e = 0.0f;
+    if (Rx < 2.0f) {
+        const float g = 2.0f - Rx;
+        e = -(g * g);
+    }
+    const float norm = static_cast<float>(1.0 / static_cast<double>(rx2 - e));
+    const __m128 cxv = _mm_set1_ps(cx), rx2v = _mm_set1_ps(rx2), normv = _mm_set1_ps(norm);
+    const __m128 alphaFv = _mm_set1_ps(alphaF);
+    const __m128i rgb = rgbLanes8(colour);
+    const __m128i low = _mm_set1_epi32(0xff);
+    stampRows<HostPixel8>(A, Rx, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+        const float dy2 = dy * dy;
+        if (!(dy2 < rx2)) return;
+        const __m128 dy2v = _mm_set1_ps(dy2);
+        int32_t x = x0;
+        for (; x + 3 <= x1; x += 4) {
+            const __m128i p = loadPixels(row + x);
+            const __m128i notFull = _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(p, low), low), low);
+            const __m128 dx = _mm_sub_ps(cxv, columnsAt(x));
+            const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2v);
+            const __m128 in = _mm_cmplt_ps(d2, rx2v);
+            const __m128i active = _mm_and_si128(_mm_castps_si128(in), _mm_cmpeq_epi32(notFull, low));
+            if (_mm_movemask_epi8(active) == 0) continue;
+            const __m128 u = _mm_mul_ps(_mm_sub_ps(rx2v, d2), normv);
+            const __m128 t = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, u), u), alphaFv);
+            const __m128i a = _mm_and_si128(truncToInt32x4(t), low);
+            storePixels(row + x, unionMerge8(p, a, active, rgb));
+        }
+        for (; x <= x1; ++x) {
+            HostPixel8 &px = row[x];
+            if (px.alpha == 255) continue;
+            const float dx = cx - static_cast<float>(x);
+            const float d2 = dx * dx + dy2;
+            if (!(d2 < rx2)) continue;
+            const float u = (rx2 - d2) * norm;
+            softMerge8(px, colour, truncToChannel8(u * u * u * alphaF));
+        }
+    });
+}
+
+// The round core merges exactly as the union with a = alpha (alpha is never
+// 0 here), so one merge serves rim and core.
+void vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                  PaintedRows *rows) {
+    if (static_cast<double>(R) < 0.0001) return;
+    const uint32_t alpha = colour[0];
+    if (alpha == 0) return;
+    const float alphaF = static_cast<float>(alpha);
+    const RoundConstants k = roundConstants(R * A, h);
+    const __m128 cxv = _mm_set1_ps(cx), ro2v = _mm_set1_ps(k.ro2), qv = _mm_set1_ps(k.q);
+    const __m128 normv = _mm_set1_ps(k.norm), alphaFv = _mm_set1_ps(alphaF);
+    const __m128i alphaV = _mm_set1_epi32(static_cast<int32_t>(alpha));
+    const __m128i rgb = rgbLanes8(colour);
+    const __m128i low = _mm_set1_epi32(0xff);
+    stampRows<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+        const float dy2 = dy * dy;
+        if (!(dy2 < k.ro2)) return;
+        const __m128 dy2v = _mm_set1_ps(dy2);
+        int32_t x = x0;
+        for (; x + 3 <= x1; x += 4) {
+            const __m128i p = loadPixels(row + x);
+            const __m128i notFull = _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(p, low), low), low);
+            const __m128 dx = _mm_sub_ps(cxv, columnsAt(x));
+            const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2v);
+            const __m128 in = _mm_cmplt_ps(d2, ro2v);
+            const __m128i active = _mm_and_si128(_mm_castps_si128(in), _mm_cmpeq_epi32(notFull, low));
+            if (_mm_movemask_epi8(active) == 0) continue;
+            const __m128 rim = _mm_cmpgt_ps(d2, qv);
+            __m128i a = alphaV;
+            if (_mm_movemask_ps(rim) != 0) {
+                const __m128 u = _mm_mul_ps(_mm_sub_ps(ro2v, d2), normv);
+                const __m128 t = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, alphaFv), u), u);
+                a = select(_mm_castps_si128(rim), _mm_and_si128(truncToInt32x4(t), low), alphaV);
+            }
+            storePixels(row + x, unionMerge8(p, a, active, rgb));
+        }
+        for (; x <= x1; ++x) {
+            HostPixel8 &px = row[x];
+            if (px.alpha == 255) continue;
+            const float dx = cx - static_cast<float>(x);
+            const float d2 = dx * dx + dy2;
+            if (!(d2 < k.ro2)) continue;
+            if (d2 > k.q) {
+                const float u = (k.ro2 - d2) * k.norm;
+                softMerge8(px, colour, truncToChannel8(u * alphaF * u * u));
+            } else {
+                softMerge8(px, colour, alpha);
+            }
+        }
+    });
+}
+
+#endif  // __SSE2__
+
+}  // namespace
+
+void selectDabKernelPath(DabKernelPath path) {
+    if (path == DabKernelPath::Vector && !dabKernelVectorAvailable()) path = DabKernelPath::Scalar;
+    g_path.store(path, std::memory_order_relaxed);
+}
+
+DabKernelPath dabKernelPath() { return g_path.load(std::memory_order_relaxed); }
+
+bool dabKernelVectorAvailable() {
+#if defined(__SSE2__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                   PaintedRows *rows) {
+#if defined(__SSE2__)
+    if (useVector()) return vectorSoft8(A, R, cx, cy, colour, scratch, rows);
+#endif
+    scalarStampSoftDab8(A, R, cx, cy, colour, scratch, rows);
+}
+
+void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4], HostWorld *scratch,
+                    PaintedRows *rows) {
+    scalarStampSoftDab16(A, R, cx, cy, colour, scratch, rows);
+}
+
+void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                    PaintedRows *rows) {
+#if defined(__SSE2__)
+    if (useVector()) return vectorRound8(A, R, h, cx, cy, colour, scratch, rows);
+#endif
+    scalarStampRoundDab8(A, R, h, cx, cy, colour, scratch, rows);
+}
+
+void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
+                     HostWorld *scratch, PaintedRows *rows) {
+    scalarStampRoundDab16(A, R, h, cx, cy, colour, scratch, rows);
+}
+
+void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                     PaintedRows *rows) {
+#if defined(__SSE2__)
+    if (useVector() && vectorSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows)) return;
+#endif
+    scalarStampSquareDab8(A, R, h, cx, cy, colour, scratch, rows);
+}
+
+void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
+                      HostWorld *scratch, PaintedRows *rows) {
+#if defined(__SSE2__)
+    if (useVector() && vectorSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows)) return;
+#endif
+    scalarStampSquareDab16(A, R, h, cx, cy, colour, scratch, rows);
 }
 
 }  // namespace pennaro

@@ -28,4 +28,13 @@ void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_
 void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
                       HostWorld *scratch, PaintedRows *rows);
 
+// Which pixel loops the kernels run. The vector loops (SSE2) give the same
+// pixels and spans as the scalar ones; the choice exists so tests and
+// benchmarks can hold each to the other. The default is the fastest the
+// build has.
+enum class DabKernelPath : uint8_t { Scalar = 0, Vector = 1 };
+void selectDabKernelPath(DabKernelPath path);
+DabKernelPath dabKernelPath();
+bool dabKernelVectorAvailable();
+
 }  // namespace pennaro
