@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "raster/numeric.h"
 
@@ -490,6 +491,61 @@ inline void squareEdge(HostPixel16 *row, int32_t f, int32_t l, const SquareEdge 
     squareEdge16(row, f, l, e, c);
 }
 
+// Square rows whose base is exactly 1 (all rows within the inner
+// half-width) have the same coverage in every column, so it is converted
+// once per dab into a table of whole pixels, alpha 0 where nothing is
+// written (0 never exceeds a pixel's alpha). Other rows take the column's
+// squared edge term from a second table.
+constexpr int32_t kSquareTableColumns = 1024;
+
+struct SquareTables8 {
+    alignas(16) uint32_t pixel[kSquareTableColumns];
+    alignas(16) float g2[kSquareTableColumns];
+};
+
+void squareTableRow8(HostPixel8 *row, int32_t first, int32_t last, const uint32_t *table) {
+    const __m128i low = _mm_set1_epi32(0xff);
+    int32_t x = first;
+    for (; x + 3 <= last; x += 4, table += 4) {
+        const __m128i p = loadPixels(row + x);
+        const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i *>(table));
+        const __m128i m = _mm_cmpgt_epi32(_mm_and_si128(t, low), _mm_and_si128(p, low));
+        storePixels(row + x, select(m, t, p));
+    }
+    for (; x <= last; ++x, ++table) {
+        const uint32_t a = *table & 0xffu;
+        if (a > row[x].alpha) std::memcpy(&row[x], table, sizeof(HostPixel8));
+    }
+}
+
+// Edge columns first..last of a row with the given base; g2 holds the
+// columns' squared edge terms from `first` on.
+void squareTableEdge8(HostPixel8 *row, int32_t first, int32_t last, const float *g2, float base, float alphaF,
+                      const uint8_t colour[4]) {
+    const __m128 basev = _mm_set1_ps(base), alphaFv = _mm_set1_ps(alphaF);
+    const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) |
+                                                            (uint32_t(colour[2]) << 16) |
+                                                            (uint32_t(colour[3]) << 24)));
+    const __m128i low = _mm_set1_epi32(0xff);
+    int32_t x = first;
+    for (; x + 3 <= last; x += 4, g2 += 4) {
+        const __m128 cov = _mm_sub_ps(basev, _mm_loadu_ps(g2));
+        const __m128i a = _mm_and_si128(truncToInt32x4(_mm_mul_ps(alphaFv, cov)), low);
+        const __m128i p = loadPixels(row + x);
+        const __m128i m = _mm_and_si128(_mm_castps_si128(_mm_cmpgt_ps(cov, _mm_setzero_ps())),
+                                        _mm_cmpgt_epi32(a, _mm_and_si128(p, low)));
+        storePixels(row + x, select(m, _mm_or_si128(rgb, a), p));
+    }
+    for (; x <= last; ++x, ++g2) {
+        HostPixel8 &px = row[x];
+        if (px.alpha == 255) continue;
+        const float cov = base - *g2;
+        if (cov <= 0.0f) continue;
+        const uint32_t a = truncToChannel8(alphaF * cov);
+        if (a > px.alpha) writeColour(px, colour, a);
+    }
+}
+
 // Square by runs: the columns within the outer and the inner half-width
 // do not depend on the row, so they are found once per dab; each row then
 // fills its interior run with the row alpha and computes only the edges.
@@ -535,6 +591,77 @@ bool vectorSquare(float A, float R, float h, float cx, float cy, const Channel c
         squareInterior(row, inner.first, inner.last, rowAlpha, colour);
         squareEdge(row, outer.first, inner.first - 1, e, colour);
         squareEdge(row, inner.last + 1, outer.last, e, colour);
+    });
+    return true;
+}
+
+// The 8-bit square with its tables; wider dabs than the tables hold take
+// the run form above.
+bool vectorSquare8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                   PaintedRows *rows) {
+    if (R <= 0.0f) return true;
+    const float Rx = R * A;
+    uint8_t alpha = colour[0];
+    if (static_cast<double>(Rx) < 0.1)
+        alpha = truncToChannel8(static_cast<double>(Rx) * 10.0 * static_cast<double>(alpha));
+    if (alpha == 0) return true;
+    const SquareConstants k = squareConstants(Rx, h);
+    if (!vectorFits(k.ro, cx, scratch)) return false;
+    {
+        const int32_t x0 = clampToImage(cx - k.ro, scratch->width - 1);
+        const int32_t x1 = clampToImage(k.ro + cx, scratch->width - 1);
+        if (x1 - x0 >= kSquareTableColumns) return vectorSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows);
+    }
+    const float alphaF = static_cast<float>(alpha);
+    const uint32_t rgb = (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) | (uint32_t(colour[3]) << 24);
+    bool found = false;
+    Run outer{1, 0}, inner{1, 0};
+    SquareTables8 t;
+    stampRows<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+        const float ady = std::fabs(dy);
+        if (ady >= k.ro) return;
+        if (!found) {
+            found = true;
+            outer = runWithin(cx, k.ro, x0, x1);
+            if (outer.first <= outer.last) {
+                inner = runWithin(cx, k.ri, x0, x1);
+                inner.first = std::max(inner.first, outer.first);
+                inner.last = std::min(inner.last, outer.last);
+            }
+            const uint32_t fullAlpha = truncToChannel8(alphaF * 1.0f);
+            for (int32_t x = outer.first; x <= outer.last; ++x) {
+                const int32_t i = x - outer.first;
+                if (x >= inner.first && x <= inner.last) {
+                    t.g2[i] = 0.0f;
+                    t.pixel[i] = rgb | fullAlpha;
+                    continue;
+                }
+                const float adx = std::fabs(cx - static_cast<float>(x));
+                const float g = (adx - k.ri) * k.norm;
+                t.g2[i] = g * g;
+                const float cov = 1.0f - t.g2[i];
+                t.pixel[i] = cov <= 0.0f ? 0u : rgb | truncToChannel8(alphaF * cov);
+            }
+        }
+        if (outer.first > outer.last) return;
+        float wy = 0.0f;
+        if (ady > k.ri) {
+            const float g = (ady - k.ri) * k.norm;
+            wy = g * g;
+        }
+        const float base = static_cast<float>(1.0 - static_cast<double>(wy));
+        if (base == 1.0f) {
+            squareTableRow8(row, outer.first, outer.last, t.pixel);
+            return;
+        }
+        if (inner.first > inner.last) {
+            squareTableEdge8(row, outer.first, outer.last, t.g2, base, alphaF, colour);
+            return;
+        }
+        squareInterior8(row, inner.first, inner.last, truncToChannel8(alphaF * base), colour);
+        squareTableEdge8(row, outer.first, inner.first - 1, t.g2, base, alphaF, colour);
+        squareTableEdge8(row, inner.last + 1, outer.last, t.g2 + (inner.last + 1 - outer.first), base, alphaF,
+                         colour);
     });
     return true;
 }
@@ -709,7 +836,7 @@ void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16
 void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
                      PaintedRows *rows) {
 #if defined(__SSE2__)
-    if (useVector() && vectorSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows)) return;
+    if (useVector() && vectorSquare8(A, R, h, cx, cy, colour, scratch, rows)) return;
 #endif
     scalarStampSquareDab8(A, R, h, cx, cy, colour, scratch, rows);
 }
