@@ -668,19 +668,21 @@ bool vectorSquare8(float A, float R, float h, float cx, float cy, const uint8_t 
 
 // Soft and round, 8 bits: the union merge of coverage a into four pixels.
 // Where ad = 0 or a = 255 the colour is written with alpha a; otherwise,
-// for a != 0, ad becomes ad - (((ad + 1) * a) >> 8) + a. `active` holds the
-// lanes that get coverage at all (inside the dab, not saturated).
+// for a != 0, ad becomes ad - (((ad + 1) * a) >> 8) + a. That formula also
+// gives a when ad = 0 or a = 255, and leaves ad when a = 0, so every active
+// lane takes it as its alpha and only the colour channels depend on the
+// case. `active` holds the lanes that get coverage at all (inside the dab,
+// not saturated).
 inline __m128i unionMerge8(__m128i p, __m128i a, __m128i active, __m128i rgb) {
     const __m128i low = _mm_set1_epi32(0xff);
-    const __m128i zero = _mm_setzero_si128();
     const __m128i ad = _mm_and_si128(p, low);
-    const __m128i write = _mm_and_si128(active, _mm_or_si128(_mm_cmpeq_epi32(ad, zero), _mm_cmpeq_epi32(a, low)));
-    const __m128i blend = _mm_andnot_si128(_mm_or_si128(write, _mm_cmpeq_epi32(a, zero)), active);
+    const __m128i write = _mm_and_si128(active, _mm_or_si128(_mm_cmpeq_epi32(ad, _mm_setzero_si128()),
+                                                             _mm_cmpeq_epi32(a, low)));
     // (ad + 1) * a < 65536: the 16-bit product of the low halves is exact.
     const __m128i prod = _mm_mullo_epi16(_mm_add_epi32(ad, _mm_set1_epi32(1)), a);
     const __m128i merged = _mm_and_si128(_mm_add_epi32(_mm_sub_epi32(ad, _mm_srli_epi32(prod, 8)), a), low);
-    const __m128i blended = _mm_or_si128(_mm_andnot_si128(low, p), merged);
-    return select(write, _mm_or_si128(rgb, a), select(blend, blended, p));
+    const __m128i colourPart = select(write, rgb, _mm_andnot_si128(low, p));
+    return select(active, _mm_or_si128(colourPart, merged), p);
 }
 
 inline __m128i rgbLanes8(const uint8_t colour[4]) {
