@@ -172,9 +172,9 @@ void BM_WholeStroke(benchmark::State &state) {
     const uint32_t mode = static_cast<uint32_t>(state.range(0));
     const bool deep = state.range(1) != 0;
     const bool wiggle = state.range(2) != 0;
-    // The kernels' scalar loops (0) against their vector loops (1).
+    // The kernels' scalar loops (0) against their SSE2 (1) and AVX2 (2) loops.
     const DabKernelPath before = dabKernelPath();
-    selectDabKernelPath(state.range(3) ? DabKernelPath::Vector : DabKernelPath::Scalar);
+    selectDabKernelPath(static_cast<DabKernelPath>(state.range(3)));
     BenchHost host(1920, 1080);
     Canvas scratch(1920, 1080, deep), out(1920, 1080, deep);
 
@@ -214,10 +214,10 @@ void BM_WholeStroke(benchmark::State &state) {
 }
 
 BENCHMARK(BM_WholeStroke)
-    ->ArgNames({"mode", "deep", "wiggle", "vector"})
-    ->ArgsProduct({{1, 2, 3}, {0, 1}, {0}, {0, 1}})
-    ->Args({2, 0, 1, 1})
-    ->Args({9, 0, 0, 1});
+    ->ArgNames({"mode", "deep", "wiggle", "path"})
+    ->ArgsProduct({{1, 2, 3}, {0, 1}, {0}, {0, 1, 2}})
+    ->Args({2, 0, 1, 2})
+    ->Args({9, 0, 0, 2});
 
 }  // namespace
 

@@ -15,6 +15,17 @@
 
 #include "raster/numeric.h"
 
+// The AVX2 loops are built only where GCC-compatible compilers can target
+// them per function and the stack keeps 32-byte spills aligned (not
+// MinGW-w64, whose 16-byte Windows stack they would fault on).
+#if defined(__SSE2__) && defined(__GNUC__) && !defined(_WIN32) && (defined(__x86_64__) || defined(__i386__))
+#define PENNARO_DAB_AVX2 1
+#include <immintrin.h>
+#define PENNARO_TARGET_AVX2 __attribute__((target("avx2")))
+#else
+#define PENNARO_DAB_AVX2 0
+#endif
+
 namespace pennaro {
 namespace {
 
@@ -286,13 +297,20 @@ void scalarStampSquareDab16(float A, float R, float h, float cx, float cy, const
 }
 
 
-#if defined(__SSE2__)
-std::atomic<DabKernelPath> g_path{DabKernelPath::Vector};
-#else
-std::atomic<DabKernelPath> g_path{DabKernelPath::Scalar};
+DabKernelPath widestPath() {
+#if PENNARO_DAB_AVX2
+    if (__builtin_cpu_supports("avx2")) return DabKernelPath::Avx2;
 #endif
+#if defined(__SSE2__)
+    return DabKernelPath::Sse2;
+#else
+    return DabKernelPath::Scalar;
+#endif
+}
 
-bool useVector() { return g_path.load(std::memory_order_relaxed) == DabKernelPath::Vector; }
+std::atomic<DabKernelPath> g_path{widestPath()};
+
+DabKernelPath currentPath() { return g_path.load(std::memory_order_relaxed); }
 
 #if defined(__SSE2__)
 
@@ -690,12 +708,161 @@ inline __m128i rgbLanes8(const uint8_t colour[4]) {
                                                (uint32_t(colour[3]) << 24)));
 }
 
-void vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
-                 PaintedRows *rows) {
-    if (static_cast<double>(R) < 0.01) return;
+// One 8-bit soft or round dab as the row loops need it. The squared
+// horizontal distance of each column does not depend on the row, so it is
+// tabled once per dab (dx2[x - x0]); each row adds its own dy².
+constexpr int32_t kDabTableColumns = 1024;
+
+struct UnionDab8 {
+    alignas(32) float dx2[kDabTableColumns];
+    int32_t x0;
+    float outer2;  // soft: Rx²; round: ro²
+    float q;       // round: the core's limit
+    float norm, alphaF;
+    uint32_t alpha;  // round: the core's alpha
+    uint32_t rgb;    // colour channels in place, alpha byte 0
+    const uint8_t *colour;
+};
+
+// The coverage a pixel at squared distance d2 gets, in float; the soft
+// and round rims multiply in different orders.
+template <bool Round>
+inline void unionScalar8(HostPixel8 &px, float d2, const UnionDab8 &d) {
+    if (!(d2 < d.outer2)) return;
+    if (!Round) {
+        const float u = (d.outer2 - d2) * d.norm;
+        softMerge8(px, d.colour, truncToChannel8(u * u * u * d.alphaF));
+    } else if (d2 > d.q) {
+        const float u = (d.outer2 - d2) * d.norm;
+        softMerge8(px, d.colour, truncToChannel8(u * d.alphaF * u * u));
+    } else {
+        // The core merges as the union with a = alpha (never 0 here).
+        softMerge8(px, d.colour, d.alpha);
+    }
+}
+
+// The low byte of truncToInt32 for lanes whose value is NaN or at most
+// 2^31 away from zero on the negative side anywhere: cvttps gives
+// 0x80000000 there, whose low byte is the guarded 0 and INT32_MIN's; lanes
+// at or above 2^31 are made 0x7fffffff as the guarded form saturates.
+inline __m128i truncLow8(__m128 v) {
+    const __m128i t = _mm_cvttps_epi32(v);
+    const __m128 big = _mm_cmpge_ps(v, _mm_set1_ps(2147483648.0f));
+    return _mm_and_si128(_mm_xor_si128(t, _mm_castps_si128(big)), _mm_set1_epi32(0xff));
+}
+
+template <bool Round>
+void unionRow8Sse2(HostPixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
+    const __m128 outer2 = _mm_set1_ps(d.outer2), norm = _mm_set1_ps(d.norm), alphaF = _mm_set1_ps(d.alphaF);
+    const __m128 dy2v = _mm_set1_ps(dy2);
+    const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>(d.rgb));
+    const __m128i low = _mm_set1_epi32(0xff);
+    const float *dx2 = d.dx2 + (x - d.x0);
+    for (; x + 3 <= x1; x += 4, dx2 += 4) {
+        const __m128i p = loadPixels(row + x);
+        const __m128 d2 = _mm_add_ps(_mm_loadu_ps(dx2), dy2v);
+        const __m128i in = _mm_castps_si128(_mm_cmplt_ps(d2, outer2));
+        const __m128i active = _mm_andnot_si128(_mm_cmpeq_epi32(_mm_and_si128(p, low), low), in);
+        if (_mm_movemask_epi8(active) == 0) continue;
+        const __m128 u = _mm_mul_ps(_mm_sub_ps(outer2, d2), norm);
+        __m128i a;
+        if (!Round) {
+            a = truncLow8(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, u), u), alphaF));
+        } else {
+            const __m128i rim = _mm_castps_si128(_mm_cmpgt_ps(d2, _mm_set1_ps(d.q)));
+            const __m128i rimA = truncLow8(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, alphaF), u), u));
+            a = select(rim, rimA, _mm_set1_epi32(static_cast<int32_t>(d.alpha)));
+        }
+        storePixels(row + x, unionMerge8(p, a, active, rgb));
+    }
+    for (; x <= x1; ++x, ++dx2) {
+        if (row[x].alpha == 255) continue;
+        unionScalar8<Round>(row[x], *dx2 + dy2, d);
+    }
+}
+
+#if PENNARO_DAB_AVX2
+// The same loop eight pixels at a time.
+template <bool Round>
+PENNARO_TARGET_AVX2 void unionRow8Avx2(HostPixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
+    const __m256 outer2 = _mm256_set1_ps(d.outer2), norm = _mm256_set1_ps(d.norm);
+    const __m256 alphaF = _mm256_set1_ps(d.alphaF), dy2v = _mm256_set1_ps(dy2);
+    const __m256 q = _mm256_set1_ps(d.q), big = _mm256_set1_ps(2147483648.0f);
+    const __m256i rgb = _mm256_set1_epi32(static_cast<int32_t>(d.rgb));
+    const __m256i low = _mm256_set1_epi32(0xff), one = _mm256_set1_epi32(1);
+    const __m256i alphaV = _mm256_set1_epi32(static_cast<int32_t>(d.alpha));
+    const float *dx2 = d.dx2 + (x - d.x0);
+    for (; x + 7 <= x1; x += 8, dx2 += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + x));
+        const __m256 d2 = _mm256_add_ps(_mm256_loadu_ps(dx2), dy2v);
+        const __m256i in = _mm256_castps_si256(_mm256_cmp_ps(d2, outer2, _CMP_LT_OQ));
+        const __m256i ad = _mm256_and_si256(p, low);
+        const __m256i active = _mm256_andnot_si256(_mm256_cmpeq_epi32(ad, low), in);
+        if (_mm256_testz_si256(active, active)) continue;
+        const __m256 u = _mm256_mul_ps(_mm256_sub_ps(outer2, d2), norm);
+        __m256 t;
+        if (!Round)
+            t = _mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(u, u), u), alphaF);
+        else
+            t = _mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(u, alphaF), u), u);
+        __m256i a = _mm256_xor_si256(_mm256_cvttps_epi32(t),
+                                     _mm256_castps_si256(_mm256_cmp_ps(t, big, _CMP_GE_OQ)));
+        a = _mm256_and_si256(a, low);
+        if (Round) {
+            const __m256i rim = _mm256_castps_si256(_mm256_cmp_ps(d2, q, _CMP_GT_OQ));
+            a = _mm256_blendv_epi8(alphaV, a, rim);
+        }
+        const __m256i write = _mm256_and_si256(
+            active, _mm256_or_si256(_mm256_cmpeq_epi32(ad, _mm256_setzero_si256()), _mm256_cmpeq_epi32(a, low)));
+        const __m256i prod = _mm256_mullo_epi16(_mm256_add_epi32(ad, one), a);
+        const __m256i merged =
+            _mm256_and_si256(_mm256_add_epi32(_mm256_sub_epi32(ad, _mm256_srli_epi32(prod, 8)), a), low);
+        const __m256i colourPart = _mm256_blendv_epi8(_mm256_andnot_si256(low, p), rgb, write);
+        const __m256i out = _mm256_blendv_epi8(p, _mm256_or_si256(colourPart, merged), active);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(row + x), out);
+    }
+    if (x <= x1) unionRow8Sse2<Round>(row, x, x1, dy2, d);
+}
+#endif
+
+// The soft and round kernels by rows. False when the dab is wider than the
+// column table or its centre is not finite; the scalar form takes it then.
+template <bool Round>
+bool unionDab8(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, UnionDab8 &d,
+               bool wide) {
+    if (!vectorFits(E, cx, scratch)) return false;
+    {
+        const int32_t x0 = clampToImage(cx - E, scratch->width - 1);
+        const int32_t x1 = clampToImage(E + cx, scratch->width - 1);
+        if (x1 - x0 >= kDabTableColumns) return false;
+    }
+    bool tabled = false;
+    stampRows<HostPixel8>(A, E, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+        const float dy2 = dy * dy;
+        if (!(dy2 < d.outer2)) return;
+        if (!tabled) {
+            tabled = true;
+            d.x0 = x0;
+            for (int32_t x = x0; x <= x1; ++x) {
+                const float dx = cx - static_cast<float>(x);
+                d.dx2[x - x0] = dx * dx;
+            }
+        }
+#if PENNARO_DAB_AVX2
+        if (wide) return unionRow8Avx2<Round>(row, x0, x1, dy2, d);
+#else
+        (void)wide;
+#endif
+        unionRow8Sse2<Round>(row, x0, x1, dy2, d);
+    });
+    return true;
+}
+
+bool vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                 PaintedRows *rows, bool wide) {
+    if (static_cast<double>(R) < 0.01) return true;
     const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
-    if (alpha == 0) return;
-    const float alphaF = static_cast<float>(alpha);
+    if (alpha == 0) return true;
     const float Rx = R * A;
     const float rx2 = Rx * Rx;
     float e = 0.0f;
@@ -703,91 +870,32 @@ void vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], 
         const float g = 2.0f - Rx;
         e = -(g * g);
     }
-    const float norm = static_cast<float>(1.0 / static_cast<double>(rx2 - e));
-    const __m128 cxv = _mm_set1_ps(cx), rx2v = _mm_set1_ps(rx2), normv = _mm_set1_ps(norm);
-    const __m128 alphaFv = _mm_set1_ps(alphaF);
-    const __m128i rgb = rgbLanes8(colour);
-    const __m128i low = _mm_set1_epi32(0xff);
-    stampRows<HostPixel8>(A, Rx, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
-        const float dy2 = dy * dy;
-        if (!(dy2 < rx2)) return;
-        const __m128 dy2v = _mm_set1_ps(dy2);
-        int32_t x = x0;
-        for (; x + 3 <= x1; x += 4) {
-            const __m128i p = loadPixels(row + x);
-            const __m128i notFull = _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(p, low), low), low);
-            const __m128 dx = _mm_sub_ps(cxv, columnsAt(x));
-            const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2v);
-            const __m128 in = _mm_cmplt_ps(d2, rx2v);
-            const __m128i active = _mm_and_si128(_mm_castps_si128(in), _mm_cmpeq_epi32(notFull, low));
-            if (_mm_movemask_epi8(active) == 0) continue;
-            const __m128 u = _mm_mul_ps(_mm_sub_ps(rx2v, d2), normv);
-            const __m128 t = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, u), u), alphaFv);
-            const __m128i a = _mm_and_si128(truncToInt32x4(t), low);
-            storePixels(row + x, unionMerge8(p, a, active, rgb));
-        }
-        for (; x <= x1; ++x) {
-            HostPixel8 &px = row[x];
-            if (px.alpha == 255) continue;
-            const float dx = cx - static_cast<float>(x);
-            const float d2 = dx * dx + dy2;
-            if (!(d2 < rx2)) continue;
-            const float u = (rx2 - d2) * norm;
-            softMerge8(px, colour, truncToChannel8(u * u * u * alphaF));
-        }
-    });
+    UnionDab8 d;
+    d.outer2 = rx2;
+    d.q = 0.0f;
+    d.norm = static_cast<float>(1.0 / static_cast<double>(rx2 - e));
+    d.alphaF = static_cast<float>(alpha);
+    d.alpha = alpha;
+    d.rgb = (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) | (uint32_t(colour[3]) << 24);
+    d.colour = colour;
+    return unionDab8<false>(A, Rx, cx, cy, scratch, rows, d, wide);
 }
 
-// The round core merges exactly as the union with a = alpha (alpha is never
-// 0 here), so one merge serves rim and core.
-void vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
-                  PaintedRows *rows) {
-    if (static_cast<double>(R) < 0.0001) return;
+bool vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                  PaintedRows *rows, bool wide) {
+    if (static_cast<double>(R) < 0.0001) return true;
     const uint32_t alpha = colour[0];
-    if (alpha == 0) return;
-    const float alphaF = static_cast<float>(alpha);
+    if (alpha == 0) return true;
     const RoundConstants k = roundConstants(R * A, h);
-    const __m128 cxv = _mm_set1_ps(cx), ro2v = _mm_set1_ps(k.ro2), qv = _mm_set1_ps(k.q);
-    const __m128 normv = _mm_set1_ps(k.norm), alphaFv = _mm_set1_ps(alphaF);
-    const __m128i alphaV = _mm_set1_epi32(static_cast<int32_t>(alpha));
-    const __m128i rgb = rgbLanes8(colour);
-    const __m128i low = _mm_set1_epi32(0xff);
-    stampRows<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
-        const float dy2 = dy * dy;
-        if (!(dy2 < k.ro2)) return;
-        const __m128 dy2v = _mm_set1_ps(dy2);
-        int32_t x = x0;
-        for (; x + 3 <= x1; x += 4) {
-            const __m128i p = loadPixels(row + x);
-            const __m128i notFull = _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(p, low), low), low);
-            const __m128 dx = _mm_sub_ps(cxv, columnsAt(x));
-            const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2v);
-            const __m128 in = _mm_cmplt_ps(d2, ro2v);
-            const __m128i active = _mm_and_si128(_mm_castps_si128(in), _mm_cmpeq_epi32(notFull, low));
-            if (_mm_movemask_epi8(active) == 0) continue;
-            const __m128 rim = _mm_cmpgt_ps(d2, qv);
-            __m128i a = alphaV;
-            if (_mm_movemask_ps(rim) != 0) {
-                const __m128 u = _mm_mul_ps(_mm_sub_ps(ro2v, d2), normv);
-                const __m128 t = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(u, alphaFv), u), u);
-                a = select(_mm_castps_si128(rim), _mm_and_si128(truncToInt32x4(t), low), alphaV);
-            }
-            storePixels(row + x, unionMerge8(p, a, active, rgb));
-        }
-        for (; x <= x1; ++x) {
-            HostPixel8 &px = row[x];
-            if (px.alpha == 255) continue;
-            const float dx = cx - static_cast<float>(x);
-            const float d2 = dx * dx + dy2;
-            if (!(d2 < k.ro2)) continue;
-            if (d2 > k.q) {
-                const float u = (k.ro2 - d2) * k.norm;
-                softMerge8(px, colour, truncToChannel8(u * alphaF * u * u));
-            } else {
-                softMerge8(px, colour, alpha);
-            }
-        }
-    });
+    UnionDab8 d;
+    d.outer2 = k.ro2;
+    d.q = k.q;
+    d.norm = k.norm;
+    d.alphaF = static_cast<float>(alpha);
+    d.alpha = alpha;
+    d.rgb = (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) | (uint32_t(colour[3]) << 24);
+    d.colour = colour;
+    return unionDab8<true>(A, k.ro, cx, cy, scratch, rows, d, wide);
 }
 
 #endif  // __SSE2__
@@ -795,24 +903,39 @@ void vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t c
 }  // namespace
 
 void selectDabKernelPath(DabKernelPath path) {
-    if (path == DabKernelPath::Vector && !dabKernelVectorAvailable()) path = DabKernelPath::Scalar;
+    while (!dabKernelPathAvailable(path)) path = static_cast<DabKernelPath>(static_cast<uint8_t>(path) - 1);
     g_path.store(path, std::memory_order_relaxed);
 }
 
-DabKernelPath dabKernelPath() { return g_path.load(std::memory_order_relaxed); }
+DabKernelPath dabKernelPath() { return currentPath(); }
 
-bool dabKernelVectorAvailable() {
+bool dabKernelPathAvailable(DabKernelPath path) {
+    switch (path) {
+        case DabKernelPath::Scalar:
+            return true;
+        case DabKernelPath::Sse2:
 #if defined(__SSE2__)
-    return true;
+            return true;
 #else
-    return false;
+            return false;
 #endif
+        case DabKernelPath::Avx2:
+#if PENNARO_DAB_AVX2
+            return __builtin_cpu_supports("avx2");
+#else
+            return false;
+#endif
+    }
+    return false;
 }
 
 void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
                    PaintedRows *rows) {
 #if defined(__SSE2__)
-    if (useVector()) return vectorSoft8(A, R, cx, cy, colour, scratch, rows);
+    const DabKernelPath path = currentPath();
+    if (path != DabKernelPath::Scalar &&
+        vectorSoft8(A, R, cx, cy, colour, scratch, rows, path == DabKernelPath::Avx2))
+        return;
 #endif
     scalarStampSoftDab8(A, R, cx, cy, colour, scratch, rows);
 }
@@ -825,7 +948,10 @@ void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[
 void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
                     PaintedRows *rows) {
 #if defined(__SSE2__)
-    if (useVector()) return vectorRound8(A, R, h, cx, cy, colour, scratch, rows);
+    const DabKernelPath path = currentPath();
+    if (path != DabKernelPath::Scalar &&
+        vectorRound8(A, R, h, cx, cy, colour, scratch, rows, path == DabKernelPath::Avx2))
+        return;
 #endif
     scalarStampRoundDab8(A, R, h, cx, cy, colour, scratch, rows);
 }
@@ -838,7 +964,7 @@ void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16
 void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
                      PaintedRows *rows) {
 #if defined(__SSE2__)
-    if (useVector() && vectorSquare8(A, R, h, cx, cy, colour, scratch, rows)) return;
+    if (currentPath() != DabKernelPath::Scalar && vectorSquare8(A, R, h, cx, cy, colour, scratch, rows)) return;
 #endif
     scalarStampSquareDab8(A, R, h, cx, cy, colour, scratch, rows);
 }
@@ -846,7 +972,9 @@ void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_
 void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
                       HostWorld *scratch, PaintedRows *rows) {
 #if defined(__SSE2__)
-    if (useVector() && vectorSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows)) return;
+    if (currentPath() != DabKernelPath::Scalar &&
+        vectorSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows))
+        return;
 #endif
     scalarStampSquareDab16(A, R, h, cx, cy, colour, scratch, rows);
 }

@@ -128,10 +128,10 @@ void compareKernels(uint32_t seed, Area area = {97, 61, 3000.0f}) {
 template <typename Body>
 void onEachPath(Body body) {
     const DabKernelPath before = dabKernelPath();
-    for (DabKernelPath path : {DabKernelPath::Scalar, DabKernelPath::Vector}) {
-        if (path == DabKernelPath::Vector && !dabKernelVectorAvailable()) continue;
+    for (DabKernelPath path : {DabKernelPath::Scalar, DabKernelPath::Sse2, DabKernelPath::Avx2}) {
+        if (!dabKernelPathAvailable(path)) continue;
         selectDabKernelPath(path);
-        SCOPED_TRACE(path == DabKernelPath::Vector ? "vector loops" : "scalar loops");
+        SCOPED_TRACE(path == DabKernelPath::Avx2 ? "AVX2 loops" : path == DabKernelPath::Sse2 ? "SSE2 loops" : "scalar loops");
         body();
         if (::testing::Test::HasFatalFailure()) break;
     }

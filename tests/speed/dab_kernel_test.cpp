@@ -16,8 +16,17 @@ using namespace dab_compare;
 
 namespace {
 
-TEST(DabKernelsFast, VectorIsTheDefaultWhereAvailable) {
-    EXPECT_EQ(dabKernelPath() == DabKernelPath::Vector, dabKernelVectorAvailable());
+TEST(DabKernelsFast, WidestPathIsTheDefault) {
+    const DabKernelPath widest = dabKernelPathAvailable(DabKernelPath::Avx2)   ? DabKernelPath::Avx2
+                                 : dabKernelPathAvailable(DabKernelPath::Sse2) ? DabKernelPath::Sse2
+                                                                               : DabKernelPath::Scalar;
+    EXPECT_EQ(dabKernelPath(), widest);
+#if defined(__x86_64__) && !defined(_WIN32)
+    // The machines the tests run on have AVX2: the wide loops must be tested.
+    if (__builtin_cpu_supports("avx2")) {
+        EXPECT_EQ(widest, DabKernelPath::Avx2);
+    }
+#endif
 }
 
 TEST(DabKernelsFast, EightBitMatchPlainForms) {
