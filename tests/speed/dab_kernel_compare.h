@@ -93,7 +93,9 @@ void compareKernels(uint32_t seed, Area area = {97, 61, 3000.0f}) {
         const float cy = oddValue(rng, snapped(rng, uni(-20.0f, h + 20.0f)));
         using C = std::conditional_t<Deep, uint16_t, uint8_t>;
         const uint32_t top = Deep ? 32768u : 255u;
-        const C colour[4] = {C(rng() % 2 ? top : rng() % (top + 1)), C(rng()), C(rng()), C(rng())};
+        // Mostly full or partial paint; now and then any value the channel holds.
+        const C alpha = C(rng() % 2 ? top : rng() % 9 == 0 ? rng() : rng() % (top + 1));
+        const C colour[4] = {alpha, C(rng()), C(rng()), C(rng())};
         if constexpr (Deep) {
             if (kind == 0) {
                 stampRoundDab16(aspect, radius, soft, cx, cy, colour, &fast.world, &fast.rows);
