@@ -5,6 +5,13 @@
 // the order of operations differs per depth (the round rim, the union merge)
 // the two depths are written out separately, because reordering float
 // products changes the truncated coverage.
+//
+// Those forms are the scalar path. The vector paths below run the very same
+// single-precision steps in SSE2 (and, for the 8-bit soft and round rows,
+// AVX2) lanes, with work that does not depend on the row hoisted out of it:
+// the columns' squared distances, the square's column runs and its full-row
+// coverage. A dab whose centre is not finite, or a soft or round dab wider
+// than the column table, goes to the scalar path.
 #include "raster/dab_kernels.h"
 
 #include <algorithm>
@@ -296,9 +303,11 @@ void scalarStampSquareDab16(float A, float R, float h, float cx, float cy, const
     stampSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
-
 DabKernelPath widestPath() {
 #if PENNARO_DAB_AVX2
+    // This runs while the library's globals are set up, possibly before
+    // the compiler's own processor probe has.
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return DabKernelPath::Avx2;
 #endif
 #if defined(__SSE2__)
@@ -414,15 +423,6 @@ Run runWithin(float cx, float limit, int32_t x0, int32_t x1) {
     }
     return {first, lo};
 }
-
-// Pixels as four 32-bit lanes of alpha (8 bits: one register of four
-// pixels; 16 bits: two registers of two).
-struct Lanes8 {
-    static constexpr int32_t perStep = 4;
-    static __m128i alpha(const HostPixel8 *p) {
-        return _mm_and_si128(loadPixels(p), _mm_set1_epi32(0xff));
-    }
-};
 
 // Square, 8 bits: the interior run gets the row alpha wherever it is larger
 // than the pixel's (a saturated pixel never is).
