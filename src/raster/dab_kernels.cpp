@@ -731,7 +731,7 @@ inline __m128i rgbLanes8(const uint8_t colour[4]) {
 constexpr int32_t kDabTableColumns = 1024;
 
 struct UnionDab8 {
-    alignas(32) float dx2[kDabTableColumns];
+    alignas(16) float dx2[kDabTableColumns];
     int32_t x0;
     float outer2;  // soft: Rx²; round: ro²
     float q;       // round: the core's limit
