@@ -172,6 +172,9 @@ void BM_WholeStroke(benchmark::State &state) {
     const uint32_t mode = static_cast<uint32_t>(state.range(0));
     const bool deep = state.range(1) != 0;
     const bool wiggle = state.range(2) != 0;
+    // The kernels' scalar loops (0) against their SSE2 (1) and AVX2 (2) loops.
+    const DabKernelPath before = dabKernelPath();
+    selectDabKernelPath(static_cast<DabKernelPath>(state.range(3)));
     BenchHost host(1920, 1080);
     Canvas scratch(1920, 1080, deep), out(1920, 1080, deep);
 
@@ -207,18 +210,14 @@ void BM_WholeStroke(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * counts.pixels);
     state.counters["dabs"] = static_cast<double>(counts.dabs);
     disposeHandle(stroke.points);
+    selectDabKernelPath(before);
 }
 
 BENCHMARK(BM_WholeStroke)
-    ->ArgNames({"mode", "deep", "wiggle"})
-    ->Args({1, 0, 0})
-    ->Args({2, 0, 0})
-    ->Args({3, 0, 0})
-    ->Args({1, 1, 0})
-    ->Args({2, 1, 0})
-    ->Args({3, 1, 0})
-    ->Args({2, 0, 1})
-    ->Args({9, 0, 0});
+    ->ArgNames({"mode", "deep", "wiggle", "path"})
+    ->ArgsProduct({{1, 2, 3}, {0, 1}, {0}, {0, 1, 2}})
+    ->Args({2, 0, 1, 2})
+    ->Args({9, 0, 0, 2});
 
 }  // namespace
 

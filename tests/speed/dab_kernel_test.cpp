@@ -1,119 +1,87 @@
-// Every dab kernel against its plain form: random dabs (tiny to huge radii,
-// fractional and off-image centres, odd aspects and softness, NaN and
-// infinite values) stamped in sequence onto images that already hold paint,
-// at both depths. Pixels and the recorded row spans must match exactly.
+// The dab kernels against their plain forms (see dab_kernel_compare.h), and
+// the four-lane truncation the vector loops convert coverage with.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
-#include <type_traits>
-#include <vector>
 
-#include "plain_dab_kernels.h"
+#include "dab_kernel_compare.h"
+#include "raster/numeric.h"
 
 using namespace pennaro;
+using namespace dab_compare;
 
 namespace {
 
-struct Canvas {
-    std::vector<uint8_t> bytes;
-    HostWorld world{};
-    std::vector<RowSpan> spans;
-    PaintedRows rows{};
-    Canvas(int32_t w, int32_t h, bool deep, uint32_t seed) {
-        const int32_t pixel = deep ? 8 : 4;
-        world.flags = deep ? 1 : 0;
-        world.width = w;
-        world.height = h;
-        world.rowBytes = w * pixel + 12;  // padded rows
-        bytes.assign(size_t(world.rowBytes) * size_t(h), 0);
-        world.data = bytes.data();
-        // Some paint already there, including saturated pixels.
-        std::mt19937 rng(seed);
-        for (size_t i = 0; i < bytes.size(); i += 2)
-            if (rng() % 4 == 0) bytes[i] = uint8_t(rng() % 3 == 0 ? 255 : rng());
-        spans.assign(size_t(h), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-        rows = PaintedRows{h, h - 1, 0, spans.data()};
+TEST(DabKernelsFast, WidestPathIsTheDefault) {
+    const DabKernelPath widest = dabKernelPathAvailable(DabKernelPath::Avx2)   ? DabKernelPath::Avx2
+                                 : dabKernelPathAvailable(DabKernelPath::Sse2) ? DabKernelPath::Sse2
+                                                                               : DabKernelPath::Scalar;
+    EXPECT_EQ(dabKernelPath(), widest);
+#if defined(__x86_64__) && !defined(_WIN32)
+    // The machines the tests run on have AVX2: the wide loops must be tested.
+    if (__builtin_cpu_supports("avx2")) {
+        EXPECT_EQ(widest, DabKernelPath::Avx2);
     }
-    void expectSame(const Canvas &o) const {
-        ASSERT_EQ(bytes, o.bytes);
-        ASSERT_EQ(rows.topRow, o.rows.topRow);
-        ASSERT_EQ(rows.bottomRow, o.rows.bottomRow);
-        for (size_t y = 0; y < spans.size(); ++y) {
-            ASSERT_EQ(spans[y].left, o.spans[y].left) << y;
-            ASSERT_EQ(spans[y].right, o.spans[y].right) << y;
-        }
-    }
-};
-
-float oddValue(std::mt19937 &rng, float usual) {
-    switch (rng() % 40) {
-        case 0: return std::numeric_limits<float>::quiet_NaN();
-        case 1: return std::numeric_limits<float>::infinity();
-        case 2: return -usual;
-        case 3: return 0.0f;
-        default: return usual;
-    }
-}
-
-template <bool Deep>
-void compareKernels(uint32_t seed) {
-    std::mt19937 rng(seed);
-    auto uni = [&rng](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
-    Canvas fast(97, 61, Deep, seed), plain(97, 61, Deep, seed);
-    for (int i = 0; i < 300; ++i) {
-        const int kind = int(rng() % 3);
-        const float radius = oddValue(rng, rng() % 5 == 0 ? uni(0.0f, 2.0f) : rng() % 7 == 0 ? uni(40.0f, 3000.0f) : uni(1.0f, 30.0f));
-        const float aspect = oddValue(rng, uni(0.2f, 3.0f));
-        const float soft = oddValue(rng, uni(0.0f, 1.2f));
-        const float cx = oddValue(rng, uni(-20.0f, 117.0f)), cy = oddValue(rng, uni(-20.0f, 81.0f));
-        using C = std::conditional_t<Deep, uint16_t, uint8_t>;
-        const uint32_t top = Deep ? 32768u : 255u;
-        const C colour[4] = {C(rng() % 2 ? top : rng() % (top + 1)), C(rng()), C(rng()), C(rng())};
-        if constexpr (Deep) {
-            if (kind == 0) {
-                stampRoundDab16(aspect, radius, soft, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampRoundDab16(aspect, radius, soft, cx, cy, colour, &plain.world, &plain.rows);
-            } else if (kind == 1) {
-                stampSoftDab16(aspect, radius, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampSoftDab16(aspect, radius, cx, cy, colour, &plain.world, &plain.rows);
-            } else {
-                stampSquareDab16(aspect, radius, soft, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampSquareDab16(aspect, radius, soft, cx, cy, colour, &plain.world, &plain.rows);
-            }
-        } else {
-            if (kind == 0) {
-                stampRoundDab8(aspect, radius, soft, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampRoundDab8(aspect, radius, soft, cx, cy, colour, &plain.world, &plain.rows);
-            } else if (kind == 1) {
-                stampSoftDab8(aspect, radius, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampSoftDab8(aspect, radius, cx, cy, colour, &plain.world, &plain.rows);
-            } else {
-                stampSquareDab8(aspect, radius, soft, cx, cy, colour, &fast.world, &fast.rows);
-                pennaro_plain::stampSquareDab8(aspect, radius, soft, cx, cy, colour, &plain.world, &plain.rows);
-            }
-        }
-        SCOPED_TRACE("dab " + std::to_string(i) + " kind " + std::to_string(kind));
-        fast.expectSame(plain);
-        if (::testing::Test::HasFatalFailure()) return;
-    }
+#endif
 }
 
 TEST(DabKernelsFast, EightBitMatchPlainForms) {
-    for (uint32_t seed = 1; seed <= 40; ++seed) {
-        compareKernels<false>(seed);
-        if (HasFatalFailure()) return;
-    }
+    onEachPath([] {
+        for (uint32_t seed = 1; seed <= 40; ++seed) {
+            compareKernels<false>(seed);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    });
 }
 
 TEST(DabKernelsFast, SixteenBitMatchPlainForms) {
-    for (uint32_t seed = 1; seed <= 40; ++seed) {
-        compareKernels<true>(seed);
-        if (HasFatalFailure()) return;
+    onEachPath([] {
+        for (uint32_t seed = 1; seed <= 40; ++seed) {
+            compareKernels<true>(seed);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    });
+}
+
+// Rows wider than the square kernel's per-dab tables.
+TEST(DabKernelsFast, WideDabsMatchPlainForms) {
+    onEachPath([] {
+        for (uint32_t seed = 1; seed <= 3; ++seed) {
+            compareKernels<false>(seed, {1400, 9, 900.0f});
+            if (::testing::Test::HasFatalFailure()) return;
+            compareKernels<true>(seed, {1400, 9, 900.0f});
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    });
+}
+
+#if defined(__SSE2__)
+// Every lane as truncToInt32 gives it: NaN, infinities, the edges of the
+// 32-bit range and random bit patterns.
+TEST(DabKernelsFast, FourLaneTruncationMatchesScalar) {
+    std::vector<float> values = {0.0f, -0.0f, 0.5f, -0.5f, 1.0f, 254.99f, 255.0f, 65535.9f,
+                                 2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f,
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
+                                 std::numeric_limits<float>::max(), -std::numeric_limits<float>::max()};
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200000; ++i) {
+        const uint32_t bits = rng();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(f);
+    }
+    while (values.size() % 4) values.push_back(0.0f);
+    for (size_t i = 0; i < values.size(); i += 4) {
+        alignas(16) int32_t out[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(out), truncToInt32x4(_mm_loadu_ps(&values[i])));
+        for (int l = 0; l < 4; ++l) ASSERT_EQ(out[l], truncToInt32(double(values[i + l]))) << values[i + l];
     }
 }
+#endif
 
 }  // namespace
