@@ -1,0 +1,279 @@
+// The compositing row kernels and the two compositors against the plain
+// per-pixel forms in plain_composite.h: random rows at both depths, biased
+// to the shortcut alphas, with odd lengths, unaligned starts and rows
+// rewritten in place; at 16 bits also values above 32768, where the
+// unsigned arithmetic wraps. The exhaustive runs are in
+// composite_rows_exhaustive_test.cpp (release lane only).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plain_composite.h"
+#include "render/over_rows.h"
+
+using namespace pennaro;
+
+namespace {
+
+// Cheap and reproducible; mt19937 would dominate the exhaustive runs.
+struct Xorshift {
+    uint64_t s;
+    explicit Xorshift(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    uint32_t operator()() {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return uint32_t(s >> 16);
+    }
+};
+
+// A channel value: mostly in range, often exactly 0 or full, and at 16 bits
+// sometimes above full (up to 65535) when `wild`.
+uint32_t channel(Xorshift &rng, uint32_t full, bool wild) {
+    switch (rng() % 8) {
+        case 0: return 0;
+        case 1: return full;
+        case 2: return wild ? full + 1 + rng() % (65535 - full) : rng() % (full + 1);
+        default: return rng() % (full + 1);
+    }
+}
+
+template <class Pixel>
+Pixel randomPixel(Xorshift &rng, bool wild) {
+    const uint32_t full = sizeof(Pixel) == 4 ? 255 : 32768;
+    using C = decltype(Pixel{}.alpha);
+    return Pixel{C(channel(rng, full, wild)), C(channel(rng, full, wild)), C(channel(rng, full, wild)),
+                 C(channel(rng, full, wild))};
+}
+
+template <class Pixel>
+std::vector<uint8_t> randomRow(Xorshift &rng, int32_t count, bool wild) {
+    std::vector<uint8_t> bytes(size_t(count) * sizeof(Pixel) + 16);
+    for (int32_t i = 0; i < count; ++i) {
+        const Pixel p = randomPixel<Pixel>(rng, wild);
+        std::memcpy(&bytes[size_t(i) * sizeof(Pixel)], &p, sizeof p);
+    }
+    return bytes;
+}
+
+template <class Pixel>
+Pixel at(const uint8_t *row, int32_t i) {
+    Pixel p;
+    std::memcpy(&p, row + size_t(i) * sizeof(Pixel), sizeof p);
+    return p;
+}
+
+template <class Pixel>
+std::string show(Pixel p) {
+    std::ostringstream text;
+    text << '(' << +p.alpha << ", " << +p.red << ", " << +p.green << ", " << +p.blue << ')';
+    return text.str();
+}
+
+template <class Pixel>
+bool same(Pixel a, Pixel b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+using OverRow = void (*)(const uint8_t *, const uint8_t *, uint8_t *, int32_t);
+using ModeRow = void (*)(uint8_t *, const uint8_t *, int32_t);
+
+struct OverCase {
+    const char *name;
+    OverRow row;
+    bool keepBottomAlpha;
+};
+
+template <class Pixel>
+Pixel plainOver(Pixel t, Pixel b, bool keepBottomAlpha) {
+    Pixel r = pennaro_plain::over(t, b);
+    if (keepBottomAlpha) r.alpha = b.alpha;
+    return r;
+}
+
+// Random rows through one "over" row kernel, written to a third row and in
+// place over either input, from starts at every byte offset 0..3.
+template <class Pixel>
+void checkOverRow(const OverCase &c, bool wild, uint64_t seed) {
+    Xorshift rng(seed);
+    for (int32_t round = 0; round < 400; ++round) {
+        const int32_t count = int32_t(rng() % 70);
+        const size_t offset = rng() % 4;
+        const auto top = randomRow<Pixel>(rng, count, wild);
+        const auto bottom = randomRow<Pixel>(rng, count, wild);
+        for (int target = 0; target < 3; ++target) {
+            std::vector<uint8_t> t(top.size() + 4), b(bottom.size() + 4), d(top.size() + 4, 0xA5);
+            std::memcpy(t.data() + offset, top.data(), top.size());
+            std::memcpy(b.data() + offset, bottom.data(), bottom.size());
+            uint8_t *dst = target == 0 ? d.data() + offset : target == 1 ? t.data() + offset : b.data() + offset;
+            c.row(t.data() + offset, b.data() + offset, dst, count);
+            for (int32_t i = 0; i < count; ++i) {
+                const Pixel tp = at<Pixel>(top.data(), i), bp = at<Pixel>(bottom.data(), i);
+                const Pixel want = plainOver(tp, bp, c.keepBottomAlpha);
+                ASSERT_TRUE(same(at<Pixel>(dst, i), want))
+                    << c.name << " pixel " << i << " of " << count << ": top " << show(tp) << " bottom "
+                    << show(bp) << " gave " << show(at<Pixel>(dst, i)) << ", want " << show(want);
+            }
+            // Nothing past the row is written.
+            const size_t end = offset + size_t(count) * sizeof(Pixel);
+            const std::vector<uint8_t> &written = target == 0 ? d : target == 1 ? t : b;
+            const std::vector<uint8_t> &original = target == 1 ? top : bottom;
+            for (size_t k = end; k < offset + original.size(); ++k)
+                ASSERT_EQ(written[k], target == 0 ? 0xA5 : original[k - offset]) << c.name;
+        }
+    }
+}
+
+TEST(OverRows, EightBitMatchesOverPixelByPixel) {
+    const OverCase cases[] = {{"overRow8", overRow8, false},
+                              {"overRow8Scalar", overRow8Scalar, false},
+                              {"overKeepBottomAlphaRow8", overKeepBottomAlphaRow8, true},
+                              {"overKeepBottomAlphaRow8Scalar", overKeepBottomAlphaRow8Scalar, true}};
+    uint64_t seed = 1;
+    for (const OverCase &c : cases) checkOverRow<HostPixel8>(c, false, seed++);
+}
+
+TEST(OverRows, SixteenBitMatchesOverPixelByPixelInAndOutOfRange) {
+    const OverCase cases[] = {{"overRow16", overRow16, false},
+                              {"overRow16Scalar", overRow16Scalar, false},
+                              {"overKeepBottomAlphaRow16", overKeepBottomAlphaRow16, true},
+                              {"overKeepBottomAlphaRow16Scalar", overKeepBottomAlphaRow16Scalar, true}};
+    uint64_t seed = 10;
+    for (const OverCase &c : cases) {
+        checkOverRow<HostPixel16>(c, false, seed++);
+        checkOverRow<HostPixel16>(c, true, seed++);
+    }
+}
+
+// The alpha-only rows against the per-pixel mode rules, in place on the
+// paint row.
+template <class Pixel>
+void checkModeRow(const char *name, ModeRow row, int32_t mode, bool wild, uint64_t seed) {
+    Xorshift rng(seed);
+    for (int32_t round = 0; round < 300; ++round) {
+        const int32_t count = int32_t(rng() % 70);
+        const size_t offset = rng() % 4;
+        const auto paint = randomRow<Pixel>(rng, count, wild);
+        const auto layer = randomRow<Pixel>(rng, count, wild);
+        std::vector<uint8_t> p(paint.size() + 4), l(layer.size() + 4);
+        std::memcpy(p.data() + offset, paint.data(), paint.size());
+        std::memcpy(l.data() + offset, layer.data(), layer.size());
+        row(p.data() + offset, l.data() + offset, count);
+        for (int32_t i = 0; i < count; ++i) {
+            const Pixel pp = at<Pixel>(paint.data(), i), lp = at<Pixel>(layer.data(), i);
+            const Pixel want = pennaro_plain::compositePixel(pp, lp, mode);
+            ASSERT_TRUE(same(at<Pixel>(p.data() + offset, i), want))
+                << name << " pixel " << i << ": paint " << show(pp) << " layer " << show(lp) << " gave "
+                << show(at<Pixel>(p.data() + offset, i)) << ", want " << show(want);
+        }
+        ASSERT_EQ(0, std::memcmp(p.data() + offset + size_t(count) * sizeof(Pixel),
+                                 paint.data() + size_t(count) * sizeof(Pixel), 16))
+            << name;
+    }
+}
+
+TEST(AlphaRows, MatchTheModeRulesAtBothDepths) {
+    struct Case {
+        const char *name;
+        ModeRow row8, row16;
+        int32_t mode;
+    };
+    const Case cases[] = {
+        {"min", minAlphaRow8, minAlphaRow16, COMPOSITE_TRACK_MATTE},
+        {"matte", matteRow8, matteRow16, COMPOSITE_AS_MATTE},
+        {"inverse matte", inverseMatteRow8, inverseMatteRow16, COMPOSITE_AS_INVERSE_MATTE},
+        {"paint alpha", paintAlphaRow8, paintAlphaRow16, COMPOSITE_IN_ORIGINAL_ALPHA_ONLY},
+        {"max", maxAlphaRow8, maxAlphaRow16, COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY},
+    };
+    uint64_t seed = 100;
+    for (const Case &c : cases) {
+        checkModeRow<HostPixel8>(c.name, c.row8, c.mode, false, seed++);
+        checkModeRow<HostPixel16>(c.name, c.row16, c.mode, false, seed++);
+        checkModeRow<HostPixel16>(c.name, c.row16, c.mode, true, seed++);
+    }
+}
+
+TEST(AlphaRows, EraseCutsOnlyTheAlpha) {
+    Xorshift rng(7);
+    for (int32_t round = 0; round < 300; ++round) {
+        const int32_t count = int32_t(rng() % 70);
+        const bool wild = round % 2 == 1;
+        const auto cover8 = randomRow<HostPixel8>(rng, count, false);
+        const auto dst8 = randomRow<HostPixel8>(rng, count, false);
+        const auto cover16 = randomRow<HostPixel16>(rng, count, wild);
+        const auto dst16 = randomRow<HostPixel16>(rng, count, wild);
+        auto d8 = dst8;
+        auto d16 = dst16;
+        eraseRow8(cover8.data(), d8.data(), count);
+        eraseRow16(cover16.data(), d16.data(), count);
+        for (int32_t i = 0; i < count; ++i) {
+            HostPixel8 w8 = at<HostPixel8>(dst8.data(), i);
+            w8.alpha = uint8_t(((w8.alpha + 1u) * (255u - at<HostPixel8>(cover8.data(), i).alpha)) >> 8);
+            ASSERT_TRUE(same(at<HostPixel8>(d8.data(), i), w8)) << i;
+            HostPixel16 w16 = at<HostPixel16>(dst16.data(), i);
+            w16.alpha = uint16_t(((32768u - at<HostPixel16>(cover16.data(), i).alpha) * w16.alpha) >> 15);
+            ASSERT_TRUE(same(at<HostPixel16>(d16.data(), i), w16))
+                << i << ": cover " << show(at<HostPixel16>(cover16.data(), i)) << " gave "
+                << show(at<HostPixel16>(d16.data(), i)) << ", want " << show(w16);
+        }
+    }
+}
+
+// Whole compositors, every mode value including separators and unknown
+// ones, on images with different padding (and a layer wider than the
+// output, whose pointer then skips its own extra pixels).
+int32_t address8(HostWorld *w, void *, HostPixel8 **out) {
+    *out = static_cast<HostPixel8 *>(w->data);
+    return 0;
+}
+int32_t address16(HostWorld *w, void *, HostPixel16 **out) {
+    *out = static_cast<HostPixel16 *>(w->data);
+    return 0;
+}
+
+template <class Pixel>
+void checkCompositor(bool wild, uint64_t seed) {
+    Xorshift rng(seed);
+    HostUtilities utils{};
+    utils.getPixelAddress8 = address8;
+    utils.getPixelAddress16 = address16;
+    HostInData in{};
+    in.utils = &utils;
+    const int32_t pixel = int32_t(sizeof(Pixel));
+    for (int32_t mode = 0; mode <= 16; ++mode) {
+        const int32_t w = 1 + int32_t(rng() % 45), h = 1 + int32_t(rng() % 9);
+        HostWorld layer{}, paint{};
+        layer.width = w + int32_t(rng() % 3);
+        layer.height = h;
+        layer.rowBytes = layer.width * pixel + int32_t(rng() % 7);
+        paint.width = w;
+        paint.height = h;
+        paint.rowBytes = w * pixel + int32_t(rng() % 7);
+        layer.flags = paint.flags = pixel == 8 ? 1 : 0;
+        auto layerBytes = randomRow<Pixel>(rng, layer.rowBytes * h / pixel + 1, wild);
+        auto paintBytes = randomRow<Pixel>(rng, paint.rowBytes * h / pixel + 1, wild);
+        auto plainBytes = paintBytes;
+        layer.data = layerBytes.data();
+        paint.data = paintBytes.data();
+        if (pixel == 8)
+            composite16(&in, nullptr, &layer, &paint, mode);
+        else
+            composite8(&in, nullptr, &layer, &paint, mode);
+        pennaro_plain::compositePixels<Pixel>(layer, layerBytes.data(), paint, plainBytes.data(), mode);
+        ASSERT_EQ(paintBytes, plainBytes) << "mode " << mode << ", " << w << "x" << h;
+    }
+}
+
+TEST(Compositors, MatchThePlainTraversalForEveryMode) {
+    for (uint64_t seed = 0; seed < 20; ++seed) {
+        checkCompositor<HostPixel8>(false, seed);
+        checkCompositor<HostPixel16>(false, seed);
+        checkCompositor<HostPixel16>(true, seed);
+    }
+}
+
+}  // namespace
