@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plain_composite.h"
@@ -48,12 +49,23 @@ bool same(Pixel a, Pixel b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// The vector forms this build and processor run (the scalar form is over8
+// and over16 themselves).
+std::vector<std::pair<const char *, const OverRowForms *>> vectorForms() {
+    std::vector<std::pair<const char *, const OverRowForms *>> forms;
+    if (const OverRowForms *f = overRowForms(OVER_ROWS_SSE2)) forms.emplace_back("SSE2", f);
+    if (const OverRowForms *f = overRowForms(OVER_ROWS_AVX2)) forms.emplace_back("AVX2", f);
+    return forms;
+}
+
 // Every 8-bit pair of alphas with every pair of colour values: per alpha
 // pair, rows of 256 top pixels (tc = x in all three channels) over bottom
 // pixels whose red, green and blue together cover 0..255.
 TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
     constexpr int32_t kRows = 86;
     std::vector<uint8_t> top(size_t(kRows) * 256 * 4), bottom(top.size()), dst(top.size()), dstKeep(top.size());
+    std::vector<uint8_t> expected(top.size()), expectedKeep(top.size());
+    const auto forms = vectorForms();
     for (uint32_t ta = 0; ta < 256; ++ta) {
         for (uint32_t ba = 0; ba < 256; ++ba) {
             for (int32_t k = 0; k < kRows; ++k)
@@ -66,16 +78,24 @@ TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
                     std::memcpy(&bottom[i], &b, 4);
                 }
             const int32_t count = kRows * 256;
-            overRow8(top.data(), bottom.data(), dst.data(), count);
-            overKeepBottomAlphaRow8(top.data(), bottom.data(), dstKeep.data(), count);
             for (int32_t i = 0; i < count; ++i) {
-                const HostPixel8 t = at<HostPixel8>(top.data(), i), b = at<HostPixel8>(bottom.data(), i);
-                HostPixel8 want = pennaro_plain::over(t, b);
-                ASSERT_TRUE(same(at<HostPixel8>(dst.data(), i), want))
-                    << "top " << show(t) << " bottom " << show(b) << " gave " << show(at<HostPixel8>(dst.data(), i))
-                    << ", want " << show(want);
-                want.alpha = b.alpha;
-                ASSERT_TRUE(same(at<HostPixel8>(dstKeep.data(), i), want)) << show(t) << " " << show(b);
+                HostPixel8 want = pennaro_plain::over(at<HostPixel8>(top.data(), i), at<HostPixel8>(bottom.data(), i));
+                std::memcpy(&expected[size_t(i) * 4], &want, 4);
+                want.alpha = bottom[size_t(i) * 4];
+                std::memcpy(&expectedKeep[size_t(i) * 4], &want, 4);
+            }
+            for (const auto &[name, f] : forms) {
+                f->over8(top.data(), bottom.data(), dst.data(), count);
+                f->overKeepBottomAlpha8(top.data(), bottom.data(), dstKeep.data(), count);
+                if (dst == expected && dstKeep == expectedKeep) continue;
+                for (int32_t i = 0; i < count; ++i) {
+                    const HostPixel8 t = at<HostPixel8>(top.data(), i), b = at<HostPixel8>(bottom.data(), i);
+                    ASSERT_TRUE(same(at<HostPixel8>(dst.data(), i), at<HostPixel8>(expected.data(), i)))
+                        << name << ": top " << show(t) << " bottom " << show(b) << " gave "
+                        << show(at<HostPixel8>(dst.data(), i)) << ", want " << show(at<HostPixel8>(expected.data(), i));
+                    ASSERT_TRUE(same(at<HostPixel8>(dstKeep.data(), i), at<HostPixel8>(expectedKeep.data(), i)))
+                        << name << ": top " << show(t) << " bottom " << show(b);
+                }
             }
         }
     }
@@ -85,7 +105,8 @@ TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
 // or 32768): one row per top alpha, the bottom alpha running along it.
 TEST(OverRowsExhaustive, SixteenBitEveryAlphaPair) {
     constexpr int32_t kCount = 32769;
-    std::vector<uint8_t> top(size_t(kCount) * 8), bottom(top.size()), dst(top.size());
+    std::vector<uint8_t> top(size_t(kCount) * 8), bottom(top.size()), dst(top.size()), expected(top.size());
+    const auto forms = vectorForms();
     Xorshift rng(2024);
     auto colour = [&]() -> uint16_t {
         const uint32_t r = rng();
@@ -98,13 +119,19 @@ TEST(OverRowsExhaustive, SixteenBitEveryAlphaPair) {
             std::memcpy(&top[size_t(x) * 8], &t, 8);
             std::memcpy(&bottom[size_t(x) * 8], &b, 8);
         }
-        overRow16(top.data(), bottom.data(), dst.data(), kCount);
         for (int32_t i = 0; i < kCount; ++i) {
-            const HostPixel16 t = at<HostPixel16>(top.data(), i), b = at<HostPixel16>(bottom.data(), i);
-            const HostPixel16 want = pennaro_plain::over(t, b);
-            ASSERT_TRUE(same(at<HostPixel16>(dst.data(), i), want))
-                << "top " << show(t) << " bottom " << show(b) << " gave " << show(at<HostPixel16>(dst.data(), i))
-                << ", want " << show(want);
+            const HostPixel16 want = pennaro_plain::over(at<HostPixel16>(top.data(), i), at<HostPixel16>(bottom.data(), i));
+            std::memcpy(&expected[size_t(i) * 8], &want, 8);
+        }
+        for (const auto &[name, f] : forms) {
+            f->over16(top.data(), bottom.data(), dst.data(), kCount);
+            if (dst == expected) continue;
+            for (int32_t i = 0; i < kCount; ++i) {
+                const HostPixel16 t = at<HostPixel16>(top.data(), i), b = at<HostPixel16>(bottom.data(), i);
+                ASSERT_TRUE(same(at<HostPixel16>(dst.data(), i), at<HostPixel16>(expected.data(), i)))
+                    << name << ": top " << show(t) << " bottom " << show(b) << " gave "
+                    << show(at<HostPixel16>(dst.data(), i)) << ", want " << show(at<HostPixel16>(expected.data(), i));
+            }
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plain_composite.h"
@@ -79,7 +80,6 @@ bool same(Pixel a, Pixel b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-using OverRow = void (*)(const uint8_t *, const uint8_t *, uint8_t *, int32_t);
 using ModeRow = void (*)(uint8_t *, const uint8_t *, int32_t);
 
 struct OverCase {
@@ -128,25 +128,35 @@ void checkOverRow(const OverCase &c, bool wild, uint64_t seed) {
     }
 }
 
-TEST(OverRows, EightBitMatchesOverPixelByPixel) {
-    const OverCase cases[] = {{"overRow8", overRow8, false},
-                              {"overRow8Scalar", overRow8Scalar, false},
-                              {"overKeepBottomAlphaRow8", overKeepBottomAlphaRow8, true},
-                              {"overKeepBottomAlphaRow8Scalar", overKeepBottomAlphaRow8Scalar, true}};
-    uint64_t seed = 1;
-    for (const OverCase &c : cases) checkOverRow<HostPixel8>(c, false, seed++);
+// Every form this build and processor run: the scalar rows, SSE2 and, on
+// processors with it, AVX2.
+std::vector<std::pair<std::string, const OverRowForms *>> availableForms() {
+    std::vector<std::pair<std::string, const OverRowForms *>> forms;
+    const char *names[] = {"scalar", "SSE2", "AVX2"};
+    for (int32_t width = OVER_ROWS_SCALAR; width <= OVER_ROWS_AVX2; ++width)
+        if (const OverRowForms *f = overRowForms(width)) forms.emplace_back(names[width], f);
+    return forms;
 }
 
-TEST(OverRows, SixteenBitMatchesOverPixelByPixelInAndOutOfRange) {
-    const OverCase cases[] = {{"overRow16", overRow16, false},
-                              {"overRow16Scalar", overRow16Scalar, false},
-                              {"overKeepBottomAlphaRow16", overKeepBottomAlphaRow16, true},
-                              {"overKeepBottomAlphaRow16Scalar", overKeepBottomAlphaRow16Scalar, true}};
-    uint64_t seed = 10;
-    for (const OverCase &c : cases) {
-        checkOverRow<HostPixel16>(c, false, seed++);
-        checkOverRow<HostPixel16>(c, true, seed++);
+TEST(OverRows, EveryFormMatchesOverPixelByPixel) {
+    const auto forms = availableForms();
+    ASSERT_FALSE(forms.empty());
+#if defined(__SSE2__)
+    ASSERT_GE(forms.size(), 2u) << "SSE2 form missing from an SSE2 build";
+#endif
+    uint64_t seed = 1;
+    for (const auto &[name, f] : forms) {
+        SCOPED_TRACE(name);
+        checkOverRow<HostPixel8>({"over 8", f->over8, false}, false, seed++);
+        checkOverRow<HostPixel8>({"keep alpha 8", f->overKeepBottomAlpha8, true}, false, seed++);
+        for (bool wild : {false, true}) {
+            checkOverRow<HostPixel16>({"over 16", f->over16, false}, wild, seed++);
+            checkOverRow<HostPixel16>({"keep alpha 16", f->overKeepBottomAlpha16, true}, wild, seed++);
+        }
     }
+    // The rows the product calls are one of the forms.
+    checkOverRow<HostPixel8>({"overRow8", overRow8, false}, false, seed++);
+    checkOverRow<HostPixel16>({"overRow16", overRow16, false}, true, seed++);
 }
 
 // The alpha-only rows against the per-pixel mode rules, in place on the
