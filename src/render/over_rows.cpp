@@ -317,9 +317,10 @@ __m128i inverseMulShift15(__m128i s, __m128i x) {
     return _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
 }
 
-// ---- AVX2: the same 8-bit kernel on eight pixels, for processors that
-// have it (chosen at run time; the library itself targets baseline x86-64).
-// The steps and their arithmetic are exactly those of over8x4.
+// ---- AVX2: the same kernels on eight 8-bit or four 16-bit pixels, for
+// processors that have it (chosen at run time; the library itself targets
+// baseline x86-64). The steps and their arithmetic are exactly those of
+// over8x4 and over16x2.
 #if defined(__GNUC__) || defined(__clang__)
 #define PENNARO_HAVE_AVX2_FORMS 1
 #define PENNARO_AVX2 __attribute__((target("avx2")))
@@ -380,6 +381,79 @@ PENNARO_AVX2 void overRow8Avx2Form(const uint8_t *top, const uint8_t *bottom, ui
     overRow8Sse2<keepBottomAlpha>(top + at, bottom + at, dst + at, count - i);
 }
 
+// The 16-bit kernel on four pixels; unpacking and packing work within each
+// 128-bit half, so every lane meets the same partners as in over16x2.
+PENNARO_AVX2 __m256i spreadAlpha16x4(__m256i v) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0), 0); }
+
+PENNARO_AVX2 __m256i mulShift15x16(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(a, b), 1),
+                           _mm256_srli_epi16(_mm256_mullo_epi16(a, b), 15));
+}
+
+PENNARO_AVX2 __m256i packUnsigned32x16(__m256i lo, __m256i hi) {
+    const __m256i bias = _mm256_set1_epi32(32768);
+    return _mm256_xor_si256(_mm256_packs_epi32(_mm256_sub_epi32(lo, bias), _mm256_sub_epi32(hi, bias)),
+                            _mm256_set1_epi16(-32768));
+}
+
+PENNARO_AVX2 __m256i estimate16x4(__m256i n, __m256i d) {
+    return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(d)));
+}
+
+PENNARO_AVX2 __m256i correct16x4(__m256i e, __m256i rem, __m256i d) {
+    const __m256i zero = _mm256_setzero_si256();
+    return _mm256_sub_epi32(_mm256_add_epi32(e, _mm256_cmpgt_epi32(zero, rem)),
+                            _mm256_cmpgt_epi32(rem, _mm256_sub_epi32(d, _mm256_set1_epi32(1))));
+}
+
+template <bool keepBottomAlpha>
+PENNARO_AVX2 __m256i over16x4(__m256i t, __m256i b) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i ta = spreadAlpha16x4(t);
+    const __m256i ba = spreadAlpha16x4(b);
+    const __m256i wb = mulShift15x16(_mm256_sub_epi16(_mm256_set1_epi16(-32768), ta), ba);
+    const __m256i d = _mm256_add_epi16(wb, ta);
+
+    const __m256i p1lo = _mm256_mullo_epi16(b, wb), p1hi = _mm256_mulhi_epu16(b, wb);
+    const __m256i p2lo = _mm256_mullo_epi16(t, ta), p2hi = _mm256_mulhi_epu16(t, ta);
+    const __m256i n0 = _mm256_add_epi32(_mm256_unpacklo_epi16(p1lo, p1hi), _mm256_unpacklo_epi16(p2lo, p2hi));
+    const __m256i n1 = _mm256_add_epi32(_mm256_unpackhi_epi16(p1lo, p1hi), _mm256_unpackhi_epi16(p2lo, p2hi));
+    const __m256i d0 = _mm256_unpacklo_epi16(d, zero), d1 = _mm256_unpackhi_epi16(d, zero);
+    const __m256i e0 = estimate16x4(n0, d0), e1 = estimate16x4(n1, d1);
+    const __m256i e = packUnsigned32x16(e0, e1);
+    const __m256i qdlo = _mm256_mullo_epi16(e, d), qdhi = _mm256_mulhi_epu16(e, d);
+    const __m256i q0 = correct16x4(e0, _mm256_sub_epi32(n0, _mm256_unpacklo_epi16(qdlo, qdhi)), d0);
+    const __m256i q1 = correct16x4(e1, _mm256_sub_epi32(n1, _mm256_unpackhi_epi16(qdlo, qdhi)), d1);
+    __m256i r = packUnsigned32x16(q0, q1);
+
+    const __m256i alphaLanes = _mm256_set_epi16(0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1);
+    const __m256i alpha =
+        keepBottomAlpha ? b : _mm256_add_epi16(_mm256_sub_epi16(ta, mulShift15x16(ba, ta)), ba);
+    r = select256(alphaLanes, alpha, r);
+    r = select256(_mm256_cmpeq_epi16(ta, zero), b, r);
+    r = select256(_mm256_cmpeq_epi16(ba, zero), t, r);
+    if (keepBottomAlpha) r = select256(alphaLanes, b, r);
+    return r;
+}
+
+template <bool keepBottomAlpha>
+PENNARO_AVX2 void overRow16Avx2Form(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
+    const __m256i full = _mm256_set1_epi16(-32768);
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const size_t at = size_t(i) * 8;
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(top + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bottom + at));
+        const __m256i over = _mm256_or_si256(_mm256_subs_epu16(t, full), _mm256_subs_epu16(b, full));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(over, _mm256_setzero_si256())) == -1)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + at), over16x4<keepBottomAlpha>(t, b));
+        else
+            overRow16Sse2<keepBottomAlpha>(top + at, bottom + at, dst + at, 4);
+    }
+    const size_t at = size_t(i) * 8;
+    overRow16Sse2<keepBottomAlpha>(top + at, bottom + at, dst + at, count - i);
+}
+
 bool cpuHasAvx2() {
     static const bool yes = [] {
         __builtin_cpu_init();
@@ -416,8 +490,8 @@ const OverRowForms kSse2Forms{overRow8Sse2<false>, overRow16Sse2<false>, overRow
                               overRow16Sse2<true>};
 #endif
 #if defined(PENNARO_HAVE_AVX2_FORMS)
-const OverRowForms kAvx2Forms{overRow8Avx2Form<false>, overRow16Sse2<false>, overRow8Avx2Form<true>,
-                              overRow16Sse2<true>};
+const OverRowForms kAvx2Forms{overRow8Avx2Form<false>, overRow16Avx2Form<false>, overRow8Avx2Form<true>,
+                              overRow16Avx2Form<true>};
 #endif
 
 // The widest form this build and processor have, chosen once.
