@@ -101,8 +101,9 @@ TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
     }
 }
 
-// Every 16-bit pair of in-range alphas, random colours (a fifth of them 0
-// or 32768): one row per top alpha, the bottom alpha running along it.
+// Every 16-bit pair of in-range alphas, random colours (an eighth of them 0,
+// one in sixteen 32768, a quarter of the bottoms the top's own colour): one
+// row per top alpha, the bottom alpha running along it.
 TEST(OverRowsExhaustive, SixteenBitEveryAlphaPair) {
     constexpr int32_t kCount = 32769;
     std::vector<uint8_t> top(size_t(kCount) * 8), bottom(top.size()), dst(top.size()), expected(top.size());
@@ -115,7 +116,9 @@ TEST(OverRowsExhaustive, SixteenBitEveryAlphaPair) {
     for (uint32_t ta = 0; ta <= 32768; ++ta) {
         for (int32_t x = 0; x < kCount; ++x) {
             const HostPixel16 t{uint16_t(ta), colour(), colour(), colour()};
-            const HostPixel16 b{uint16_t(x), colour(), colour(), colour()};
+            HostPixel16 b{uint16_t(x), colour(), colour(), colour()};
+            // A quarter paint over their own colour (exact quotients).
+            if (rng() % 4 == 0) b = HostPixel16{uint16_t(x), t.red, t.green, t.blue};
             std::memcpy(&top[size_t(x) * 8], &t, 8);
             std::memcpy(&bottom[size_t(x) * 8], &b, 8);
         }

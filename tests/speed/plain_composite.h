@@ -1,8 +1,9 @@
-// Plain form of compositing with the layer, pixel by pixel, as the rules are
-// written: one kernel per mode and a traversal that loads, combines and
-// stores one pixel at a time. The tests hold the row kernels and the
-// compositors to it and the benchmarks time it as the "before"; it is never
-// part of the product.
+// Plain forms of compositing, pixel by pixel, as the rules are written: the
+// frame meeting the layer (one kernel per mode, a traversal that loads,
+// combines and stores one pixel at a time) and a stroke's scratch image
+// meeting the output (compositeStroke, eraseStroke). The tests hold the row
+// kernels, the compositors and the finishing passes to them and the
+// benchmarks time them as the "before"; they are never part of the product.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "params/param_ids.h"
 #include "pennaro/host_records.h"
+#include "raster/raster_records.h"
 #include "render/composite.h"
 
 namespace pennaro_plain {
@@ -80,6 +82,77 @@ void compositePixels(const HostWorld &input, uint8_t *layer, const HostWorld &ou
         layer += layerSkip;
         paint += paintSkip;
     }
+}
+
+// ---- a stroke's finishing passes.
+
+// Rows topRow..bottomRow, in each the recorded span clipped to the scratch
+// image; every visited pixel present in the output is blended, then every
+// visited scratch pixel cleared.
+template <class Pixel, class Blend>
+void finishPass(HostWorld *scratch, HostWorld *output, const pennaro::PaintedRows *rows, Blend blend) {
+    if (!scratch || !output || !rows || !rows->spans || scratch->width <= 0 || scratch->height <= 0) return;
+    auto row = [](void *base, int32_t rowBytes, int32_t y) {
+        return reinterpret_cast<Pixel *>(static_cast<uint8_t *>(base) + ptrdiff_t(y) * rowBytes);
+    };
+    for (int32_t y = std::max(rows->topRow, 0); y <= std::min(rows->bottomRow, scratch->height - 1); ++y) {
+        const pennaro::RowSpan span = rows->spans[y];
+        if (span.right < 0) continue;
+        const int32_t left = std::max(span.left, 0), right = std::min(span.right, scratch->width - 1);
+        Pixel *srow = row(scratch->data, scratch->rowBytes, y);
+        for (int32_t x = left; x <= right; ++x) {
+            if (y < output->height && x < output->width) blend(srow[x], row(output->data, output->rowBytes, y)[x]);
+            srow[x] = Pixel{};
+        }
+    }
+}
+
+inline void compositeStroke8(const HostPixel8 &S, HostPixel8 &D) {
+    const uint32_t as = S.alpha, ad = D.alpha;
+    if (as == 0) return;
+    if (as == 255 || ad == 0) {
+        D = S;
+        return;
+    }
+    const uint32_t ws = as * 255, wd = ad * (255 - as), W = ws + wd;
+    D.red = static_cast<uint8_t>((D.red * wd + S.red * ws) / W);
+    D.green = static_cast<uint8_t>((D.green * wd + S.green * ws) / W);
+    D.blue = static_cast<uint8_t>((D.blue * wd + S.blue * ws) / W);
+    D.alpha = static_cast<uint8_t>(as - (ad * as) / 255 + ad);
+}
+
+inline void compositeStroke16(const HostPixel16 &S, HostPixel16 &D) {
+    const uint32_t as = S.alpha, ad = D.alpha;
+    if (ad == 0) {
+        D = S;
+        return;
+    }
+    if (as == 0) return;
+    const uint32_t wd = ((32768u - as) * ad) >> 15, W = wd + as;
+    D.red = static_cast<uint16_t>((S.red * as + D.red * wd) / W);
+    D.green = static_cast<uint16_t>((S.green * as + D.green * wd) / W);
+    D.blue = static_cast<uint16_t>((S.blue * as + D.blue * wd) / W);
+    D.alpha = static_cast<uint16_t>(as - ((ad * as) >> 15) + ad);
+}
+
+// The scratch and output images' own pixel pointers stand for the host's
+// pixel addresses.
+inline void compositeStroke(HostWorld *scratch, HostWorld *output, bool deep, const pennaro::PaintedRows *rows) {
+    if (deep)
+        finishPass<HostPixel16>(scratch, output, rows, compositeStroke16);
+    else
+        finishPass<HostPixel8>(scratch, output, rows, compositeStroke8);
+}
+
+inline void eraseStroke(HostWorld *scratch, HostWorld *output, bool deep, const pennaro::PaintedRows *rows) {
+    if (deep)
+        finishPass<HostPixel16>(scratch, output, rows, [](const HostPixel16 &S, HostPixel16 &D) {
+            D.alpha = static_cast<uint16_t>(((32768u - S.alpha) * D.alpha) >> 15);
+        });
+    else
+        finishPass<HostPixel8>(scratch, output, rows, [](const HostPixel8 &S, HostPixel8 &D) {
+            D.alpha = static_cast<uint8_t>(((D.alpha + 1u) * (255u - S.alpha)) >> 8);
+        });
 }
 
 }  // namespace pennaro_plain
