@@ -15,7 +15,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #include <immintrin.h>
 #endif
 #endif
@@ -321,7 +321,11 @@ __m128i inverseMulShift15(__m128i s, __m128i x) {
 // processors that have it (chosen at run time; the library itself targets
 // baseline x86-64). The steps and their arithmetic are exactly those of
 // over8x4 and over16x2.
-#if defined(__GNUC__) || defined(__clang__)
+//
+// Not on Windows: GCC there cannot realign the stack to the 32 bytes a
+// spilled or passed 256-bit value needs, and an aligned access to a
+// misaligned slot faults. The SSE2 forms serve there.
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define PENNARO_HAVE_AVX2_FORMS 1
 #define PENNARO_AVX2 __attribute__((target("avx2")))
 
@@ -462,7 +466,7 @@ bool cpuHasAvx2() {
     return yes;
 }
 
-#endif  // GCC or clang
+#endif  // GCC or clang, not Windows
 
 #endif  // __SSE2__
 
