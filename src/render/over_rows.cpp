@@ -319,8 +319,10 @@ __m128i inverseMulShift15(__m128i s, __m128i x) {
 
 // ---- AVX2: the same kernels on eight 8-bit or four 16-bit pixels, for
 // processors that have it (chosen at run time; the library itself targets
-// baseline x86-64). The steps and their arithmetic are exactly those of
-// over8x4 and over16x2.
+// baseline x86-64). The arithmetic is that of over8x4 and over16x2; the
+// 8-bit form picks channels out with a byte shuffle and forms the numerator
+// in 32-bit integers (exact, below 2^24) before one exact conversion, which
+// saves instructions and gives the same n as the float products.
 //
 // Not on Windows: GCC there cannot realign the stack to the 32 bytes a
 // spilled or passed 256-bit value needs, and an aligned access to a
@@ -333,13 +335,20 @@ PENNARO_AVX2 __m256i select256(__m256i mask, __m256i yes, __m256i no) {
     return _mm256_blendv_epi8(no, yes, mask);
 }
 
+// Byte `shift / 8` of every 32-bit lane, zero-extended.
 template <int shift>
-PENNARO_AVX2 __m256i over8Channel256(__m256i t, __m256i b, __m256 fwt, __m256 fwb, __m256 fd) {
-    const __m256i lowByte = _mm256_set1_epi32(0xFF);
-    const __m256i tc = _mm256_and_si256(_mm256_srli_epi32(t, shift), lowByte);
-    const __m256i bc = _mm256_and_si256(_mm256_srli_epi32(b, shift), lowByte);
-    const __m256 n = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(bc), fwb), _mm256_mul_ps(_mm256_cvtepi32_ps(tc), fwt));
-    return _mm256_slli_epi32(_mm256_cvttps_epi32(_mm256_div_ps(n, fd)), shift);
+PENNARO_AVX2 __m256i channel8x8(__m256i v) {
+    constexpr char c = char(shift / 8), z = char(-128);
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(c, z, z, z, char(4 + c), z, z, z, char(8 + c), z, z, z,
+                                                   char(12 + c), z, z, z, c, z, z, z, char(4 + c), z, z, z,
+                                                   char(8 + c), z, z, z, char(12 + c), z, z, z));
+}
+
+template <int shift>
+PENNARO_AVX2 __m256i over8Channel256(__m256i t, __m256i b, __m256i wt, __m256i wb, __m256 fd) {
+    const __m256i n = _mm256_add_epi32(_mm256_mullo_epi32(channel8x8<shift>(b), wb),
+                                       _mm256_mullo_epi32(channel8x8<shift>(t), wt));
+    return _mm256_slli_epi32(_mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), fd)), shift);
 }
 
 template <bool keepBottomAlpha>
@@ -350,9 +359,7 @@ PENNARO_AVX2 __m256i over8x8(__m256i t, __m256i b) {
     const __m256i ba = _mm256_and_si256(b, lowByte);
     const __m256i wt = _mm256_sub_epi32(_mm256_slli_epi32(ta, 8), ta);
     const __m256i wb = _mm256_mullo_epi16(ba, _mm256_sub_epi32(lowByte, ta));
-    const __m256 fwt = _mm256_cvtepi32_ps(wt);
-    const __m256 fwb = _mm256_cvtepi32_ps(wb);
-    const __m256 fd = _mm256_add_ps(fwt, fwb);
+    const __m256 fd = _mm256_cvtepi32_ps(_mm256_add_epi32(wt, wb));
     __m256i alpha;
     if (keepBottomAlpha) {
         alpha = ba;
@@ -362,9 +369,9 @@ PENNARO_AVX2 __m256i over8x8(__m256i t, __m256i b) {
             _mm256_add_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(1)), _mm256_srli_epi32(x, 8)), 8);
         alpha = _mm256_add_epi32(_mm256_sub_epi32(ba, x255), ta);
     }
-    __m256i r = _mm256_or_si256(_mm256_or_si256(alpha, over8Channel256<8>(t, b, fwt, fwb, fd)),
-                                _mm256_or_si256(over8Channel256<16>(t, b, fwt, fwb, fd),
-                                                over8Channel256<24>(t, b, fwt, fwb, fd)));
+    __m256i r = _mm256_or_si256(_mm256_or_si256(alpha, over8Channel256<8>(t, b, wt, wb, fd)),
+                                _mm256_or_si256(over8Channel256<16>(t, b, wt, wb, fd),
+                                                over8Channel256<24>(t, b, wt, wb, fd)));
     const __m256i takeTop = _mm256_or_si256(_mm256_cmpeq_epi32(ta, lowByte), _mm256_cmpeq_epi32(ba, zero));
     r = select256(takeTop, t, r);
     r = select256(_mm256_cmpeq_epi32(ta, zero), b, r);
