@@ -393,18 +393,13 @@ PENNARO_AVX2 void overRow8Avx2Form(const uint8_t *top, const uint8_t *bottom, ui
 }
 
 // The 16-bit kernel on four pixels; unpacking and packing work within each
-// 128-bit half, so every lane meets the same partners as in over16x2.
+// 128-bit half, so every lane meets the same partners as in over16x2. The
+// remainder's q * d (below 2^31) is a plain 32-bit product here.
 PENNARO_AVX2 __m256i spreadAlpha16x4(__m256i v) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0), 0); }
 
 PENNARO_AVX2 __m256i mulShift15x16(__m256i a, __m256i b) {
     return _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(a, b), 1),
                            _mm256_srli_epi16(_mm256_mullo_epi16(a, b), 15));
-}
-
-PENNARO_AVX2 __m256i packUnsigned32x16(__m256i lo, __m256i hi) {
-    const __m256i bias = _mm256_set1_epi32(32768);
-    return _mm256_xor_si256(_mm256_packs_epi32(_mm256_sub_epi32(lo, bias), _mm256_sub_epi32(hi, bias)),
-                            _mm256_set1_epi16(-32768));
 }
 
 PENNARO_AVX2 __m256i estimate16x4(__m256i n, __m256i d) {
@@ -431,11 +426,10 @@ PENNARO_AVX2 __m256i over16x4(__m256i t, __m256i b) {
     const __m256i n1 = _mm256_add_epi32(_mm256_unpackhi_epi16(p1lo, p1hi), _mm256_unpackhi_epi16(p2lo, p2hi));
     const __m256i d0 = _mm256_unpacklo_epi16(d, zero), d1 = _mm256_unpackhi_epi16(d, zero);
     const __m256i e0 = estimate16x4(n0, d0), e1 = estimate16x4(n1, d1);
-    const __m256i e = packUnsigned32x16(e0, e1);
-    const __m256i qdlo = _mm256_mullo_epi16(e, d), qdhi = _mm256_mulhi_epu16(e, d);
-    const __m256i q0 = correct16x4(e0, _mm256_sub_epi32(n0, _mm256_unpacklo_epi16(qdlo, qdhi)), d0);
-    const __m256i q1 = correct16x4(e1, _mm256_sub_epi32(n1, _mm256_unpackhi_epi16(qdlo, qdhi)), d1);
-    __m256i r = packUnsigned32x16(q0, q1);
+    const __m256i q0 = correct16x4(e0, _mm256_sub_epi32(n0, _mm256_mullo_epi32(e0, d0)), d0);
+    const __m256i q1 = correct16x4(e1, _mm256_sub_epi32(n1, _mm256_mullo_epi32(e1, d1)), d1);
+    // Quotients are at most 32768: unsigned saturation keeps them as they are.
+    __m256i r = _mm256_packus_epi32(q0, q1);
 
     const __m256i alphaLanes = _mm256_set_epi16(0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1);
     const __m256i alpha =
