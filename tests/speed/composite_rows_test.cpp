@@ -285,10 +285,11 @@ void checkFinishingPasses(bool erase, bool wild, uint64_t seed) {
         HostWorld scratch{}, out{};
         scratch.width = 1 + int32_t(rng() % 60);
         scratch.height = 1 + int32_t(rng() % 12);
-        scratch.rowBytes = scratch.width * pixel + int32_t(rng() % 9);
+        // Padding by whole channels: the passes address pixels as records.
+        scratch.rowBytes = scratch.width * pixel + 2 * int32_t(rng() % 5);
         out.width = std::max<int32_t>(1, scratch.width - int32_t(rng() % 4));
         out.height = std::max<int32_t>(1, scratch.height - int32_t(rng() % 3));
-        out.rowBytes = out.width * pixel + int32_t(rng() % 9);
+        out.rowBytes = out.width * pixel + 2 * int32_t(rng() % 5);
         auto scratchBytes = randomRow<Pixel>(rng, scratch.rowBytes * scratch.height / pixel + 1, wild);
         auto outBytes = randomRow<Pixel>(rng, out.rowBytes * out.height / pixel + 1, wild);
         std::vector<RowSpan> spans(size_t(scratch.height));
