@@ -128,7 +128,7 @@ __m128i select(__m128i mask, __m128i yes, __m128i no) {
 // shortcut selection.
 //
 // Alpha: floor(x / 255) for x = ba * ta <= 65025 is (x + 1 + (x >> 8)) >> 8
-// (checked over every x by the tests).
+// (the exhaustive test meets every alpha pair, hence every such x).
 template <bool keepBottomAlpha>
 __m128i over8x4(__m128i t, __m128i b) {
     const __m128i lowByte = _mm_set1_epi32(0xFF);
@@ -189,9 +189,9 @@ void overRow8Sse2(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32
 // In range, wb = ((32768 - ta) * ba) >> 15 <= 32768 - ta, so d = wb + ta <=
 // 32768 and n = bc * wb + tc * ta <= 32768 * d <= 2^30: the 16 x 16-bit
 // products are exact from the low and high halves, and n fits a signed
-// 32-bit lane. The single-precision estimate fl(fl(n) / d) is within a
-// relative 2^-23 of n / d <= 32768, i.e. within 2^-8, so its truncation q is
-// floor(n / d) - 1, + 0 or + 1. The remainder n - q * d is then computed
+// 32-bit lane. The single-precision estimate fl(fl(n) / d) carries two
+// roundings, a relative error just over 2^-23 of n / d <= 32768, i.e. about
+// 2^-8 at most, so its truncation q is floor(n / d) - 1, + 0 or + 1. The remainder n - q * d is then computed
 // exactly in integers (q <= 32769 and d fit 16 bits) and one step either
 // way corrects q: floor(n / d) exactly.
 
