@@ -14,6 +14,7 @@
 #include "params/param_ids.h"
 #include "plain_composite.h"
 #include "render/composite.h"
+#include "render/over_rows.h"
 
 using namespace pennaro;
 
@@ -111,6 +112,37 @@ BENCHMARK(BM_Composite)
                     COMPOSITE_TRACK_MATTE_VISIBLE, COMPOSITE_AS_MATTE, COMPOSITE_AS_INVERSE_MATTE,
                     COMPOSITE_IN_ORIGINAL_ALPHA_ONLY, COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY},
                    {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// "Over" of the paint on the layer row by row through each form of the row
+// kernels this processor runs (0 scalar, 1 SSE2, 2 AVX2): what a processor
+// without AVX2, or the Windows build (SSE2 only), gets.
+void BM_OverForm(benchmark::State &state) {
+    const bool deep = state.range(0) != 0;
+    const OverRowForms *forms = overRowForms(int32_t(state.range(1)));
+    if (!forms) {
+        state.SkipWithError("form not available on this processor");
+        return;
+    }
+    const OverRow row = deep ? forms->over16 : forms->over8;
+    Frame layer(deep, 1), paint(deep, 2);
+    const std::vector<uint8_t> original = paint.bytes;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(paint.bytes.data(), original.data(), original.size());
+        state.ResumeTiming();
+        for (int32_t y = 0; y < kHeight; ++y) {
+            uint8_t *p = paint.bytes.data() + size_t(y) * size_t(paint.world.rowBytes);
+            row(p, layer.bytes.data() + size_t(y) * size_t(layer.world.rowBytes), p, kWidth);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(kWidth) * kHeight);
+    state.SetBytesProcessed(state.iterations() * int64_t(original.size()));
+}
+BENCHMARK(BM_OverForm)
+    ->ArgNames({"deep", "width"})
+    ->ArgsProduct({{0, 1}, {OVER_ROWS_SCALAR, OVER_ROWS_SSE2, OVER_ROWS_AVX2}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
