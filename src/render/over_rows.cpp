@@ -124,8 +124,13 @@ __m128i select(__m128i mask, __m128i yes, __m128i no) {
 // least 1/d >= 1/65025 below the next integer k + 1 <= 255, which is more
 // than the float spacing below 256 (2^-16), so rounding never reaches k + 1
 // and truncation gives floor(n / d) exactly (an integer quotient is exact).
-// The division by zero of a pixel with both alphas 0 is discarded by the
-// shortcut selection.
+//
+// The shortcuts need no selecting but one: an opaque top (wb = 0, d = wt)
+// and a transparent bottom under a partial top (wb = 0) both give n = tc * d,
+// so q = tc, and alpha ba - ba + 255 = 255 or 0 - 0 + ta = ta: the top as it
+// stands. A transparent top over a partial bottom gives the bottom the same
+// way. Only a transparent top is selected, for the pixel with both alphas 0,
+// whose 0 / 0 is discarded there.
 //
 // Alpha: floor(x / 255) for x = ba * ta <= 65025 is (x + 1 + (x >> 8)) >> 8
 // (the exhaustive test meets every alpha pair, hence every such x).
@@ -157,10 +162,7 @@ __m128i over8x4(__m128i t, __m128i b) {
     }
     __m128i r = _mm_or_si128(_mm_or_si128(alpha, channel(8)), _mm_or_si128(channel(16), channel(24)));
 
-    // The shortcuts, the later taking precedence: an opaque top or a
-    // transparent bottom gives the top; a transparent top gives the bottom.
-    const __m128i takeTop = _mm_or_si128(_mm_cmpeq_epi32(ta, lowByte), _mm_cmpeq_epi32(ba, zero));
-    r = select(takeTop, t, r);
+    // Of the shortcuts only the transparent top needs selecting (see above).
     r = select(_mm_cmpeq_epi32(ta, zero), b, r);
     if (keepBottomAlpha) r = select(lowByte, b, r);
     return r;
@@ -194,6 +196,11 @@ void overRow8Sse2(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32
 // 2^-8 at most, so its truncation q is floor(n / d) - 1, + 0 or + 1. The remainder n - q * d is then computed
 // exactly in integers (q <= 32769 and d fit 16 bits) and one step either
 // way corrects q: floor(n / d) exactly.
+//
+// Of the shortcuts, a transparent top over a partial bottom computes to the
+// bottom (wb = ba = d, q = bc, alpha ba) and a transparent bottom under a
+// partial top to the top (wb = 0, d = ta, q = tc, alpha ta), so only a
+// transparent bottom is selected, for the pixel with both alphas 0.
 
 // Each pixel's alpha copied to its four lanes.
 __m128i spreadAlpha16(__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0), 0); }
@@ -240,9 +247,8 @@ __m128i over16x2(__m128i t, __m128i b) {
     const __m128i alphaLanes = _mm_set_epi16(0, 0, 0, -1, 0, 0, 0, -1);
     const __m128i alpha = keepBottomAlpha ? b : _mm_add_epi16(_mm_sub_epi16(ta, mulShift15(ba, ta)), ba);
     r = select(alphaLanes, alpha, r);
-    // Shortcuts, the later taking precedence: a transparent top gives the
-    // bottom; a transparent bottom gives the top.
-    r = select(_mm_cmpeq_epi16(ta, zero), b, r);
+    // Of the shortcuts only the transparent bottom needs selecting (see
+    // above).
     r = select(_mm_cmpeq_epi16(ba, zero), t, r);
     if (keepBottomAlpha) r = select(alphaLanes, b, r);
     return r;
@@ -372,8 +378,6 @@ PENNARO_AVX2 __m256i over8x8(__m256i t, __m256i b) {
     __m256i r = _mm256_or_si256(_mm256_or_si256(alpha, over8Channel256<8>(t, b, wt, wb, fd)),
                                 _mm256_or_si256(over8Channel256<16>(t, b, wt, wb, fd),
                                                 over8Channel256<24>(t, b, wt, wb, fd)));
-    const __m256i takeTop = _mm256_or_si256(_mm256_cmpeq_epi32(ta, lowByte), _mm256_cmpeq_epi32(ba, zero));
-    r = select256(takeTop, t, r);
     r = select256(_mm256_cmpeq_epi32(ta, zero), b, r);
     if (keepBottomAlpha) r = select256(lowByte, b, r);
     return r;
@@ -435,7 +439,6 @@ PENNARO_AVX2 __m256i over16x4(__m256i t, __m256i b) {
     const __m256i alpha =
         keepBottomAlpha ? b : _mm256_add_epi16(_mm256_sub_epi16(ta, mulShift15x16(ba, ta)), ba);
     r = select256(alphaLanes, alpha, r);
-    r = select256(_mm256_cmpeq_epi16(ta, zero), b, r);
     r = select256(_mm256_cmpeq_epi16(ba, zero), t, r);
     if (keepBottomAlpha) r = select256(alphaLanes, b, r);
     return r;
