@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "raster/numeric.h"
 #include "raster/stroke_path.h"
+#include "render/over_rows.h"
 
 namespace pennaro {
 namespace {
@@ -64,62 +66,30 @@ bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output,
     return *s && *d;
 }
 
-// Runs `blend(S, D)` over every visited pixel present in both images, then
-// clears S. Scratch pixels beyond the output's edge are cleared as well:
-// they can never reach the output, and clearing them keeps the scratch image
-// empty between strokes.
-template <typename Pixel, typename Blend>
+// Runs `blendRow(S, D, count)` over every visited run of pixels present in
+// both images, then clears S. Scratch pixels beyond the output's edge are
+// cleared as well: they can never reach the output, and clearing them keeps
+// the scratch image empty between strokes. The blend rows are the
+// compositor's (render/over_rows.h), so a stroke meets the output by the
+// same arithmetic as the frame meets the layer.
+template <typename Pixel, typename BlendRow>
 void finishPass(const HostInData *in, HostWorld *scratch, HostWorld *output, const PaintedRows *rows,
-                Blend blend) {
+                BlendRow blendRow) {
     if (!scratch || !output) return;
     Pixel *sBase = nullptr;
     Pixel *dBase = nullptr;
     if (!pixelAddresses(in, scratch, output, &sBase, &dBase)) return;
     walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
-        Pixel *srow = pixelRow<Pixel>(sBase, scratch->rowBytes, y);
-        const bool rowInOutput = y < output->height;
-        Pixel *drow = rowInOutput ? pixelRow<Pixel>(dBase, output->rowBytes, y) : nullptr;
-        const int32_t outRight = rowInOutput ? std::min(right, output->width - 1) : left - 1;
-        for (int32_t x = left; x <= right; ++x) {
-            if (x <= outRight) blend(srow[x], drow[x]);
-            srow[x] = Pixel{};
+        Pixel *srow = pixelRow<Pixel>(sBase, scratch->rowBytes, y) + left;
+        if (y < output->height) {
+            const int32_t outRight = std::min(right, output->width - 1);
+            if (outRight >= left)
+                blendRow(reinterpret_cast<const uint8_t *>(srow),
+                         reinterpret_cast<uint8_t *>(pixelRow<Pixel>(dBase, output->rowBytes, y) + left),
+                         outRight - left + 1);
         }
+        std::memset(static_cast<void *>(srow), 0, size_t(right - left + 1) * sizeof(Pixel));
     });
-}
-
-void composite8(const HostPixel8 &S, HostPixel8 &D) {
-    const uint32_t as = S.alpha;
-    const uint32_t ad = D.alpha;
-    if (as == 0) return;
-    if (as == 255 || ad == 0) {
-        D = S;
-        return;
-    }
-    const uint32_t ws = as * 255;
-    const uint32_t wd = ad * (255 - as);
-    const uint32_t W = ws + wd;
-    D.red = static_cast<uint8_t>((D.red * wd + S.red * ws) / W);
-    D.green = static_cast<uint8_t>((D.green * wd + S.green * ws) / W);
-    D.blue = static_cast<uint8_t>((D.blue * wd + S.blue * ws) / W);
-    D.alpha = static_cast<uint8_t>(as - (ad * as) / 255 + ad);
-}
-
-// Unsigned 32-bit throughout; with every alpha at most 32768 no product
-// overflows, and wd + as is never 0 because as is not.
-void composite16(const HostPixel16 &S, HostPixel16 &D) {
-    const uint32_t as = S.alpha;
-    const uint32_t ad = D.alpha;
-    if (ad == 0) {
-        D = S;
-        return;
-    }
-    if (as == 0) return;
-    const uint32_t wd = ((32768u - as) * ad) >> 15;
-    const uint32_t W = wd + as;
-    D.red = static_cast<uint16_t>((S.red * as + D.red * wd) / W);
-    D.green = static_cast<uint16_t>((S.green * as + D.green * wd) / W);
-    D.blue = static_cast<uint16_t>((S.blue * as + D.blue * wd) / W);
-    D.alpha = static_cast<uint16_t>(as - ((ad * as) >> 15) + ad);
 }
 
 }  // namespace
@@ -187,27 +157,25 @@ void applyStrokeOpacity(const HostInData *, HostWorld *scratch, HostWorld *,
 
 void compositeStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
                      const RasterBrush *brush, const PaintedRows *rows) {
-    // Lambdas rather than function pointers so the blend inlines into the
-    // row loop.
+    // "Over" of the scratch pixel onto the output pixel, written back to the
+    // output; its shortcuts (a transparent output takes the scratch pixel
+    // whole) are the compositor's.
     if (brush->deep)
-        finishPass<HostPixel16>(in, scratch, output, rows,
-                                [](const HostPixel16 &S, HostPixel16 &D) { composite16(S, D); });
+        finishPass<HostPixel16>(in, scratch, output, rows, [](const uint8_t *s, uint8_t *d, int32_t n) {
+            overRow16(s, d, d, n);
+        });
     else
-        finishPass<HostPixel8>(in, scratch, output, rows,
-                               [](const HostPixel8 &S, HostPixel8 &D) { composite8(S, D); });
+        finishPass<HostPixel8>(in, scratch, output, rows, [](const uint8_t *s, uint8_t *d, int32_t n) {
+            overRow8(s, d, d, n);
+        });
 }
 
 void eraseStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
                  const RasterBrush *brush, const PaintedRows *rows) {
-    if (brush->deep) {
-        finishPass<HostPixel16>(in, scratch, output, rows, [](const HostPixel16 &S, HostPixel16 &D) {
-            D.alpha = static_cast<uint16_t>(((32768u - S.alpha) * D.alpha) >> 15);
-        });
-    } else {
-        finishPass<HostPixel8>(in, scratch, output, rows, [](const HostPixel8 &S, HostPixel8 &D) {
-            D.alpha = static_cast<uint8_t>(((D.alpha + 1u) * (255u - S.alpha)) >> 8);
-        });
-    }
+    if (brush->deep)
+        finishPass<HostPixel16>(in, scratch, output, rows, eraseRow16);
+    else
+        finishPass<HostPixel8>(in, scratch, output, rows, eraseRow8);
 }
 
 void rasterizeStroke(HostInData *in, HostOutData *, const PaintStroke *stroke, HostWorld *,

@@ -1,16 +1,13 @@
 // The last step of a render: the painted output meets the layer.
 //
-// One traversal template visits every pixel once, left to right and top to
-// bottom; the composite mode picks the per-pixel kernel once, outside the
-// loops. Kernels whose arithmetic is the same in both depths are written
-// once over the pixel type; only "over" and the two matte modes have
-// depth-specific arithmetic.
+// One traversal visits every row once, top to bottom; the composite mode
+// picks the row operation once, outside the loop. The row operations
+// (render/over_rows.h) take whole rows so they can work several pixels at
+// a time; each pixel is still rewritten once, from its own values only.
 #include "render/composite.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "params/param_ids.h"
+#include "render/over_rows.h"
 
 namespace pennaro {
 
@@ -48,123 +45,52 @@ HostPixel16 over16(HostPixel16 t, HostPixel16 b) {
 
 namespace {
 
-HostPixel8 over(HostPixel8 t, HostPixel8 b) { return over8(t, b); }
-HostPixel16 over(HostPixel16 t, HostPixel16 b) { return over16(t, b); }
+// A row operation rewriting `count` paint pixels in place from themselves
+// and the layer pixels beside them.
+using RowOperation = void (*)(uint8_t *paint, const uint8_t *layer, int32_t count);
 
-// "As Matte": the layer's colour, its alpha scaled by the paint's. The 8-bit
-// form divides by 256 after adding 1 to the layer alpha; the 16-bit form
-// adds nothing.
-HostPixel8 asMatte(HostPixel8 p, HostPixel8 l) {
-    HostPixel8 r = l;
-    r.alpha = static_cast<uint8_t>(((uint32_t{l.alpha} + 1u) * p.alpha) / 256u);
-    return r;
-}
-HostPixel16 asMatte(HostPixel16 p, HostPixel16 l) {
-    HostPixel16 r = l;
-    r.alpha = static_cast<uint16_t>((uint32_t{p.alpha} * l.alpha) >> 15);
-    return r;
-}
+void overPaintOnLayer8(uint8_t *p, const uint8_t *l, int32_t n) { overRow8(p, l, p, n); }
+void overPaintOnLayer16(uint8_t *p, const uint8_t *l, int32_t n) { overRow16(p, l, p, n); }
+void overLayerOnPaint8(uint8_t *p, const uint8_t *l, int32_t n) { overRow8(l, p, p, n); }
+void overLayerOnPaint16(uint8_t *p, const uint8_t *l, int32_t n) { overRow16(l, p, p, n); }
+void overVisible8(uint8_t *p, const uint8_t *l, int32_t n) { overKeepBottomAlphaRow8(p, l, p, n); }
+void overVisible16(uint8_t *p, const uint8_t *l, int32_t n) { overKeepBottomAlphaRow16(p, l, p, n); }
 
-// "As Inverse Matte": the layer, its alpha scaled by the paint's inverse.
-HostPixel8 asInverseMatte(HostPixel8 p, HostPixel8 l) {
-    HostPixel8 r = l;
-    r.alpha = static_cast<uint8_t>(((256u - p.alpha) * l.alpha) / 256u);
-    return r;
-}
-HostPixel16 asInverseMatte(HostPixel16 p, HostPixel16 l) {
-    HostPixel16 r = l;
-    r.alpha = static_cast<uint16_t>(((32768u - p.alpha) * l.alpha) >> 15);
-    return r;
-}
-
-template <class Pixel>
-Pixel trackMatte(Pixel p, Pixel l) {
-    Pixel r = p;
-    r.alpha = std::min(l.alpha, p.alpha);
-    return r;
-}
-
-template <class Pixel>
-Pixel trackMatteVisible(Pixel p, Pixel l) {
-    Pixel r = over(p, l);
-    r.alpha = l.alpha;
-    return r;
-}
-
-template <class Pixel>
-Pixel layerWithPaintAlpha(Pixel p, Pixel l) {
-    Pixel r = l;
-    r.alpha = p.alpha;
-    return r;
-}
-
-template <class Pixel>
-Pixel layerWithMaxAlpha(Pixel p, Pixel l) {
-    Pixel r = l;
-    r.alpha = std::max(l.alpha, p.alpha);
-    return r;
-}
-
-// Rows follow the layer's height and columns the output's width; after each
-// row each pointer skips the padding of its own image. Loads and stores go
-// through memcpy because hosts may pad rows to any byte count.
-template <class Pixel, class Kernel>
-void forEachPixel(const HostWorld &input, uint8_t *layer, const HostWorld &output, uint8_t *paint,
-                  Kernel kernel) {
-    const int32_t rows = input.height;
-    const int32_t columns = output.width;
-    const intptr_t layerSkip =
-        static_cast<intptr_t>(input.rowBytes) - static_cast<intptr_t>(input.width) * sizeof(Pixel);
-    const intptr_t paintSkip =
-        static_cast<intptr_t>(output.rowBytes) - static_cast<intptr_t>(output.width) * sizeof(Pixel);
-    for (int32_t y = 0; y < rows; ++y) {
-        for (int32_t x = 0; x < columns; ++x) {
-            Pixel p, l;
-            std::memcpy(&p, paint, sizeof p);
-            std::memcpy(&l, layer, sizeof l);
-            const Pixel r = kernel(p, l);
-            std::memcpy(paint, &r, sizeof r);
-            paint += sizeof(Pixel);
-            layer += sizeof(Pixel);
-        }
-        layer += layerSkip;
-        paint += paintSkip;
+// The row operation of a composite mode at one depth; null where the output
+// already is the result ("Only", "In Original", the separators and unknown
+// values).
+RowOperation rowOperation(int32_t mode, bool deep) {
+    switch (mode) {
+        case COMPOSITE_OVER_ORIGINAL: return deep ? overPaintOnLayer16 : overPaintOnLayer8;
+        case COMPOSITE_UNDER_ORIGINAL: return deep ? overLayerOnPaint16 : overLayerOnPaint8;
+        case COMPOSITE_TRACK_MATTE: return deep ? minAlphaRow16 : minAlphaRow8;
+        case COMPOSITE_TRACK_MATTE_VISIBLE: return deep ? overVisible16 : overVisible8;
+        case COMPOSITE_AS_MATTE: return deep ? matteRow16 : matteRow8;
+        case COMPOSITE_AS_INVERSE_MATTE: return deep ? inverseMatteRow16 : inverseMatteRow8;
+        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY: return deep ? paintAlphaRow16 : paintAlphaRow8;
+        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY: return deep ? maxAlphaRow16 : maxAlphaRow8;
+        default: return nullptr;
     }
 }
 
-template <class Pixel>
-void compositePixels(const HostWorld &input, uint8_t *layer, const HostWorld &output, uint8_t *paint,
-                     int32_t mode) {
-    switch (mode) {
-        case COMPOSITE_OVER_ORIGINAL:
-            forEachPixel<Pixel>(input, layer, output, paint, [](Pixel p, Pixel l) { return over(p, l); });
-            break;
-        case COMPOSITE_UNDER_ORIGINAL:
-            forEachPixel<Pixel>(input, layer, output, paint, [](Pixel p, Pixel l) { return over(l, p); });
-            break;
-        case COMPOSITE_TRACK_MATTE:
-            forEachPixel<Pixel>(input, layer, output, paint, trackMatte<Pixel>);
-            break;
-        case COMPOSITE_TRACK_MATTE_VISIBLE:
-            forEachPixel<Pixel>(input, layer, output, paint, trackMatteVisible<Pixel>);
-            break;
-        case COMPOSITE_AS_MATTE:
-            forEachPixel<Pixel>(input, layer, output, paint, [](Pixel p, Pixel l) { return asMatte(p, l); });
-            break;
-        case COMPOSITE_AS_INVERSE_MATTE:
-            forEachPixel<Pixel>(input, layer, output, paint,
-                                [](Pixel p, Pixel l) { return asInverseMatte(p, l); });
-            break;
-        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY:
-            forEachPixel<Pixel>(input, layer, output, paint, layerWithPaintAlpha<Pixel>);
-            break;
-        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY:
-            forEachPixel<Pixel>(input, layer, output, paint, layerWithMaxAlpha<Pixel>);
-            break;
-        default:
-            // "Only", "In Original", the separators and unknown values: the
-            // output already is the result.
-            break;
+// Rows follow the layer's height and columns the output's width; after each
+// row each pointer skips the padding of its own image (its row bytes less
+// its own width in pixels), so the two advance by different amounts when
+// the widths differ. The mode was decided once, outside the loop.
+void compositeRows(const HostWorld &input, uint8_t *layer, const HostWorld &output, uint8_t *paint,
+                   int32_t mode, bool deep) {
+    const RowOperation operation = rowOperation(mode, deep);
+    if (!operation) return;
+    const intptr_t pixel = deep ? 8 : 4;
+    const int32_t rows = input.height;
+    const int32_t columns = output.width;
+    if (columns <= 0) return;
+    const intptr_t layerStep = columns * pixel + (static_cast<intptr_t>(input.rowBytes) - input.width * pixel);
+    const intptr_t paintStep = columns * pixel + (static_cast<intptr_t>(output.rowBytes) - output.width * pixel);
+    for (int32_t y = 0; y < rows; ++y) {
+        operation(paint, layer, columns);
+        layer += layerStep;
+        paint += paintStep;
     }
 }
 
@@ -177,8 +103,8 @@ void composite8(const HostInData *in, HostOutData *, HostWorld *input, HostWorld
     in->utils->getPixelAddress8(input, nullptr, &layer);
     in->utils->getPixelAddress8(output, nullptr, &paint);
     if (!layer || !paint) return;
-    compositePixels<HostPixel8>(*input, reinterpret_cast<uint8_t *>(layer), *output,
-                                reinterpret_cast<uint8_t *>(paint), compositeMode);
+    compositeRows(*input, reinterpret_cast<uint8_t *>(layer), *output, reinterpret_cast<uint8_t *>(paint),
+                  compositeMode, false);
 }
 
 void composite16(const HostInData *in, HostOutData *, HostWorld *input, HostWorld *output,
@@ -188,8 +114,8 @@ void composite16(const HostInData *in, HostOutData *, HostWorld *input, HostWorl
     in->utils->getPixelAddress16(input, nullptr, &layer);
     in->utils->getPixelAddress16(output, nullptr, &paint);
     if (!layer || !paint) return;
-    compositePixels<HostPixel16>(*input, reinterpret_cast<uint8_t *>(layer), *output,
-                                 reinterpret_cast<uint8_t *>(paint), compositeMode);
+    compositeRows(*input, reinterpret_cast<uint8_t *>(layer), *output, reinterpret_cast<uint8_t *>(paint),
+                  compositeMode, true);
 }
 
 }  // namespace pennaro
