@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -145,13 +147,26 @@ RenderJob resolveJob(const RenderOptions &o) {
     return job;
 }
 
-// Frames rendered by worker processes: each loads the effect itself (the
-// effect's noise table belongs to its process) and takes every N-th frame,
-// reporting each finished frame through a pipe.
-bool renderInWorkers(const RenderJob &job, const std::vector<int32_t> &frames, ProgressBar &progress) {
+// Frames rendered by worker processes, forked from a session that already
+// has the effect loaded and the drawing read: each worker owns a copy of
+// that instance (the effect's state belongs to its process). A worker takes
+// the next frame nobody has taken yet from a counter in memory shared by
+// all of them, so that frames of unequal cost still spread evenly, and
+// reports each finished frame through a pipe.
+bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::vector<int32_t> &frames,
+                     ProgressBar &progress) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw ToolError(std::string("cannot make a pipe: ") + std::strerror(errno));
     int workers = std::min<int>(job.jobs, int(frames.size()));
+    static_assert(std::atomic<uint32_t>::is_always_lock_free, "the frame counter is shared between processes");
+    void *shared = mmap(nullptr, sizeof(std::atomic<uint32_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                        -1, 0);
+    if (shared == MAP_FAILED) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        throw ToolError(std::string("cannot share memory with the workers: ") + std::strerror(errno));
+    }
+    auto *nextFrame = new (shared) std::atomic<uint32_t>(0);
     std::fflush(stdout);
     std::fflush(stderr);
     std::vector<pid_t> children;
@@ -162,9 +177,7 @@ bool renderInWorkers(const RenderJob &job, const std::vector<int32_t> &frames, P
             close(pipeFds[0]);
             int status = 0;
             try {
-                RenderSession session(job);
-                session.messageSink = &ProgressBar::printMessage;
-                for (size_t i = size_t(w); i < frames.size(); i += size_t(workers)) {
+                for (size_t i; (i = nextFrame->fetch_add(1)) < frames.size();) {
                     session.renderFrameToFile(frames[i]);
                     int32_t done = frames[i];
                     if (write(pipeFds[1], &done, sizeof done) != sizeof done) break;
@@ -198,6 +211,7 @@ bool renderInWorkers(const RenderJob &job, const std::vector<int32_t> &frames, P
         }
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ok = false;
     }
+    munmap(shared, sizeof(std::atomic<uint32_t>));
     return ok;
 }
 
@@ -213,9 +227,16 @@ int runRender(void *context) {
     bool ok = true;
     if (!todo.empty()) {
         if (job.jobs > 1 && todo.size() > 1) {
-            // Validate the drawing once before any worker starts.
-            { RenderSession check(job); }
-            ok = renderInWorkers(job, todo, progress);
+            // The drawing is read and checked once, before any worker starts.
+            RenderSession session(job);
+            session.messageSink = &ProgressBar::printMessage;
+            try {
+                session.prepareConstantLayer(todo.front());
+            } catch (const FrameFailure &e) {
+                progress.finish();
+                throw ToolError(e.what());
+            }
+            ok = renderInWorkers(job, session, todo, progress);
         } else {
             RenderSession session(job);
             session.messageSink = &ProgressBar::printMessage;
@@ -331,7 +352,7 @@ int renderMain(int argc, char **argv) {
                    "used as it stands when one frame is rendered")->capture_default_str()->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
                    "Also write every frame as a thumbnail on one PNG")->group(outGroup);
-    app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each loading the effect on its own (the frames are the "
+    app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "
                    "same as with one)")->capture_default_str()
         ->check(CLI::Range(1, 256))->group(outGroup);
     app.add_option("--chunk", o.chunk,

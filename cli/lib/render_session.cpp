@@ -225,6 +225,13 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
 
 }  // namespace
 
+void RenderSession::prepareConstantLayer(int32_t frame) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    if (s.constantLayer || (!job.layerPattern.empty() && hasFramePlaceholder(job.layerPattern))) return;
+    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight);
+}
+
 const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     State &s = *state_;
     const RenderJob &job = s.job;
@@ -234,7 +241,7 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     minihost::Image *layer = nullptr;
     int32_t fullWidth = 0, fullHeight = 0;
     if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) {
-        if (!s.constantLayer) s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight);
+        prepareConstantLayer(frame);
         layer = s.constantLayer.get();
         fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
     } else {

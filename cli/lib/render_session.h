@@ -64,6 +64,11 @@ public:
     // Renders and writes the frame's output file.
     void renderFrameToFile(int32_t frame);
 
+    // Reads the layer now when every frame has the same one (a generated
+    // background or a single file), so that worker processes forked after
+    // this share it; `frame` names the frame in a failure. Otherwise nothing.
+    void prepareConstantLayer(int32_t frame);
+
     // Messages the effect showed while rendering without failing,
     // printed as they come unless a sink is given.
     void (*messageSink)(const std::string &) = nullptr;
