@@ -182,9 +182,15 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                     int32_t done = frames[i];
                     if (write(pipeFds[1], &done, sizeof done) != sizeof done) break;
                 }
+                session.finishWrites();
             } catch (const std::exception &e) {
                 ProgressBar::printMessage(std::string("error: ") + e.what());
                 status = 1;
+                // The frame rendered before the failure still goes in place.
+                try {
+                    session.finishWrites();
+                } catch (const std::exception &) {
+                }
             }
             std::fflush(stderr);
             _exit(status);
@@ -241,14 +247,15 @@ int runRender(void *context) {
             RenderSession session(job);
             session.messageSink = &ProgressBar::printMessage;
             size_t count = 0;
-            for (int32_t f : todo) {
-                try {
+            try {
+                for (int32_t f : todo) {
                     session.renderFrameToFile(f);
-                } catch (const FrameFailure &e) {
-                    progress.finish();
-                    throw ToolError(e.what());
+                    progress.update(++count, f);
                 }
-                progress.update(++count, f);
+                session.finishWrites();
+            } catch (const FrameFailure &e) {
+                progress.finish();
+                throw ToolError(e.what());
             }
         }
     }

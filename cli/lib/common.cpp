@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace pennaro_cli {
@@ -43,29 +44,80 @@ std::vector<uint8_t> readFileBytes(const std::filesystem::path &path) {
     return bytes;
 }
 
-void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size) {
+AtomicWrite::AtomicWrite(AtomicWrite &&other) noexcept
+    : path_(std::move(other.path_)), temp_(std::move(other.temp_)), fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+AtomicWrite &AtomicWrite::operator=(AtomicWrite &&other) noexcept {
+    if (this != &other) {
+        abandon();
+        path_ = std::move(other.path_);
+        temp_ = std::move(other.temp_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+AtomicWrite::~AtomicWrite() { abandon(); }
+
+void AtomicWrite::abandon() noexcept {
+    if (fd_ < 0) return;
+    close(fd_);
+    fd_ = -1;
+    std::remove(temp_.c_str());
+}
+
+AtomicWrite AtomicWrite::start(const std::filesystem::path &path, const void *data, size_t size) {
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) dir = ".";
     std::random_device rd;
-    std::filesystem::path temp =
-        dir / ("." + path.filename().string() + ".tmp" + std::to_string(getpid()) + "-" +
-               std::to_string(rd() & 0xFFFFFF));
-    FILE *f = std::fopen(temp.c_str(), "wb");
-    if (!f) throw ToolError("cannot write " + path.string() + ": " + std::strerror(errno));
-    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (fsync(fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) {
-        std::remove(temp.c_str());
-        throw ToolError("cannot write " + path.string() + ": " + std::strerror(errno));
+    AtomicWrite w;
+    w.path_ = path;
+    w.temp_ = dir / ("." + path.filename().string() + ".tmp" + std::to_string(getpid()) + "-" +
+                     std::to_string(rd() & 0xFFFFFF));
+    w.fd_ = open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (w.fd_ < 0) throw ToolError("cannot write " + path.string() + ": " + std::strerror(errno));
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    while (size > 0) {
+        const ssize_t n = write(w.fd_, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ToolError("cannot write " + path.string() + ": " + std::strerror(n < 0 ? errno : EIO));
+        bytes += n;
+        size -= size_t(n);
+    }
+#ifdef __linux__
+    // Only a hint: finish() still waits for the data with fsync.
+    sync_file_range(w.fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return w;
+}
+
+void AtomicWrite::finish() {
+    if (fd_ < 0) return;
+    if (fsync(fd_) != 0) {
+        const int error = errno;
+        abandon();
+        throw ToolError("cannot write " + path_.string() + ": " + std::strerror(error));
+    }
+    const int closed = close(fd_);
+    const int error = errno;
+    fd_ = -1;
+    if (closed != 0) {
+        std::remove(temp_.c_str());
+        throw ToolError("cannot write " + path_.string() + ": " + std::strerror(error));
     }
     std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
+    std::filesystem::rename(temp_, path_, ec);
     if (ec) {
-        std::remove(temp.c_str());
-        throw ToolError("cannot write " + path.string() + ": " + ec.message());
+        std::remove(temp_.c_str());
+        throw ToolError("cannot write " + path_.string() + ": " + ec.message());
     }
+}
+
+void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size) {
+    AtomicWrite::start(path, data, size).finish();
 }
 
 int runGuarded(CLI::App &app, int argc, char **argv, int (*body)(void *), void *context) {

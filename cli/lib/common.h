@@ -43,6 +43,30 @@ inline void writeFileAtomically(const std::filesystem::path &path, const std::st
     writeFileAtomically(path, text.data(), text.size());
 }
 
+// The same write in two halves, so that the wait for the disk can overlap
+// other work: start() writes the temporary file and asks the system to
+// begin writing it out; finish() waits until it is on the disk and renames
+// it into place (both throw ToolError). A write that is dropped unfinished
+// removes its temporary file.
+class AtomicWrite {
+public:
+    AtomicWrite() = default;
+    AtomicWrite(AtomicWrite &&other) noexcept;
+    AtomicWrite &operator=(AtomicWrite &&other) noexcept;
+    AtomicWrite(const AtomicWrite &) = delete;
+    AtomicWrite &operator=(const AtomicWrite &) = delete;
+    ~AtomicWrite();
+
+    static AtomicWrite start(const std::filesystem::path &path, const void *data, size_t size);
+    void finish();
+    bool pending() const { return fd_ >= 0; }
+
+private:
+    void abandon() noexcept;
+    std::filesystem::path path_, temp_;
+    int fd_ = -1;
+};
+
 // Runs a sub-command body, turning ToolError and CLI11 parse results into
 // messages and exit codes.
 int runGuarded(CLI::App &app, int argc, char **argv, int (*body)(void *), void *context);

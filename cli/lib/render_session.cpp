@@ -25,6 +25,10 @@ struct RenderSession::State {
     // The output image is recycled from frame to frame, as a host does:
     // the effect prepares every pixel of it before painting.
     std::unique_ptr<minihost::Image> output;
+    // The last frame's file, on its way to the disk while the next frame
+    // renders.
+    AtomicWrite pendingWrite;
+    int32_t pendingFrame = 0;
 
     explicit State(const RenderJob &j) : job(j) {}
 };
@@ -168,6 +172,11 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
 
 RenderSession::~RenderSession() {
     State &s = *state_;
+    // A frame rendered before a failure elsewhere is still put in place.
+    try {
+        s.pendingWrite.finish();
+    } catch (const std::exception &) {
+    }
     if (!s.host || !s.plugin) return;
     if (s.sequenceSetUp) s.host->send(s.plugin->entry(), HOST_CMD_SEQUENCE_SETDOWN);
     if (s.globalSetUp) s.host->send(s.plugin->entry(), HOST_CMD_GLOBAL_SETDOWN);
@@ -282,14 +291,29 @@ EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(ren
 void RenderSession::renderFrameToFile(int32_t frame) {
     const minihost::Image &image = renderToOutput(frame);
     std::string name = frameFileName(state_->job.outputPattern, frame);
+    AtomicWrite write;
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
         // Straight from the host's image to the file, row by row.
-        writeFileAtomically(name, encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                                                [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); }));
+        const std::vector<uint8_t> png =
+            encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                          [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
+        write = AtomicWrite::start(name, png.data(), png.size());
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + e.what());
+    }
+    finishWrites();
+    state_->pendingWrite = std::move(write);
+    state_->pendingFrame = frame;
+}
+
+void RenderSession::finishWrites() {
+    State &s = *state_;
+    try {
+        s.pendingWrite.finish();
+    } catch (const std::exception &e) {
+        throw FrameFailure(s.pendingFrame, "frame " + std::to_string(s.pendingFrame) + ": " + e.what());
     }
 }
 

@@ -61,8 +61,12 @@ public:
 
     // Renders one frame and returns it; throws FrameFailure.
     EffectImage renderFrame(int32_t frame);
-    // Renders and writes the frame's output file.
+    // Renders the frame and writes its output file. The file is put in
+    // place by the next call or by finishWrites(), so that the wait for the
+    // disk overlaps the next frame's render; either throws FrameFailure
+    // naming the frame whose file could not be written.
     void renderFrameToFile(int32_t frame);
+    void finishWrites();
 
     // Reads the layer now when every frame has the same one (a generated
     // background or a single file), so that worker processes forked after

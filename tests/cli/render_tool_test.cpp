@@ -166,6 +166,24 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(RenderTool, AFrameThatCannotBeWrittenIsNamedAndTheOthersArePutInPlace) {
+    // Files reach their names one frame late (the disk wait overlaps the
+    // next render): a failing rename must still name its own frame, and
+    // the frame rendered before it must not be lost.
+    auto dir = pennaro_test::scratchDir("unwritable");
+    for (const char *jobs : {"1", "2"}) {
+        const auto out = dir / jobs;
+        std::filesystem::create_directories(out / "f_0003.png");  // a folder where frame 3 should go
+        ToolRun run = runTool({"render", drawing, "--frames", "0-5", "--size", "16x12", "-j", jobs, "-q", "-o",
+                               (out / "f_####.png").string()});
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_TRUE(contains(run.output, "frame 3")) << run.output;
+        EXPECT_TRUE(std::filesystem::is_regular_file(out / "f_0002.png")) << jobs;
+        for (const auto &file : filesIn(out)) EXPECT_FALSE(contains(file.string(), ".tmp")) << file;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(RenderTool, WorkerProcessesGiveTheSameFiles) {
     auto dir = pennaro_test::scratchDir("jobs");
     writeText(dir / "keys.json", R"({"wiggles-per-sec": [[0, 2.0], [5, 9.5]], "playback-mode": [[0, 1], [4, 2]]})");
