@@ -70,12 +70,12 @@ void writeColour(Pixel &px, const Channel colour[4], uint32_t alpha) {
     px.blue = colour[3];
 }
 
-// The frame shared by the six kernels. E is the outer horizontal extent.
-// rowTest(dy) returns false for rows that get no pixels (their span is still
-// widened); pixelStep(pixel, dx, dy) computes coverage and merges it.
-template <typename Pixel, typename RowTest, typename PixelStep>
-void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows,
-                RowTest rowTest, PixelStep pixelStep) {
+// The frame shared by the six kernels, whatever loop runs the pixels. E is
+// the outer horizontal extent. rowFn(row, dy, x0, x1) gets every row of the
+// clamped box after the row's span has been widened, and applies the shape's
+// row test itself.
+template <typename Pixel, typename RowFn>
+void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, RowFn rowFn) {
     if (!scratch || !scratch->data || !rows || !rows->spans) return;
     if (scratch->width <= 0 || scratch->height <= 0) return;
     const int32_t lastCol = scratch->width - 1;
@@ -94,16 +94,28 @@ void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, Painte
         RowSpan &span = rows->spans[y];
         span.left = std::min(span.left, x0);
         span.right = std::max(span.right, x1);
+        if (x0 > x1) continue;
         const float dy = (cy - static_cast<float>(y)) * A;
-        if (!rowTest(dy)) continue;
         auto *row = reinterpret_cast<Pixel *>(base + static_cast<ptrdiff_t>(y) * scratch->rowBytes);
+        rowFn(row, dy, x0, x1);
+    }
+}
+
+// The per-pixel form of the frame: rowTest(dy) returns false for rows that
+// get no pixels (their span is still widened); pixelStep(pixel, dx, dy)
+// computes coverage and merges it.
+template <typename Pixel, typename RowTest, typename PixelStep>
+void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows,
+                RowTest rowTest, PixelStep pixelStep) {
+    stampRows<Pixel>(A, E, cx, cy, scratch, rows, [&](Pixel *row, float dy, int32_t x0, int32_t x1) {
+        if (!rowTest(dy)) return;
         for (int32_t x = x0; x <= x1; ++x) {
             Pixel &px = row[x];
             if (Depth<Pixel>::saturated(px.alpha)) continue;
             const float dx = cx - static_cast<float>(x);
             pixelStep(px, dx, dy);
         }
-    }
+    });
 }
 
 // Soft union merges.
@@ -322,35 +334,6 @@ std::atomic<DabKernelPath> g_path{widestPath()};
 DabKernelPath currentPath() { return g_path.load(std::memory_order_relaxed); }
 
 #if defined(__SSE2__)
-
-// Box, band and spans as in stampFrame; rowFn(row, dy, x0, x1) gets every
-// row of the box (it applies the shape's row test itself).
-template <typename Pixel, typename RowFn>
-void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, RowFn rowFn) {
-    if (!scratch || !scratch->data || !rows || !rows->spans) return;
-    if (scratch->width <= 0 || scratch->height <= 0) return;
-    const int32_t lastCol = scratch->width - 1;
-    const int32_t lastRow = scratch->height - 1;
-    const float vertical = E / A;
-    const int32_t x0 = clampToImage(cx - E, lastCol);
-    const int32_t x1 = clampToImage(E + cx, lastCol);
-    const int32_t y0 = clampToImage(cy - vertical, lastRow);
-    const int32_t y1 = clampToImage(vertical + cy, lastRow);
-    if (x0 == x1 || y0 == y1) return;
-
-    rows->topRow = std::min(rows->topRow, y0);
-    rows->bottomRow = std::max(rows->bottomRow, y1);
-    auto *base = static_cast<uint8_t *>(scratch->data);
-    for (int32_t y = y0; y <= y1; ++y) {
-        RowSpan &span = rows->spans[y];
-        span.left = std::min(span.left, x0);
-        span.right = std::max(span.right, x1);
-        if (x0 > x1) continue;
-        const float dy = (cy - static_cast<float>(y)) * A;
-        auto *row = reinterpret_cast<Pixel *>(base + static_cast<ptrdiff_t>(y) * scratch->rowBytes);
-        rowFn(row, dy, x0, x1);
-    }
-}
 
 // The dab box as stampRows will clamp it, to decide before any bookkeeping
 // whether the vector loops may take the dab: they need a finite centre and
