@@ -703,11 +703,6 @@ inline __m128i unionMerge8(__m128i p, __m128i a, __m128i active, __m128i rgb) {
     return select(active, _mm_or_si128(colourPart, merged), p);
 }
 
-inline __m128i rgbLanes8(const uint8_t colour[4]) {
-    return _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
-                                               (uint32_t(colour[3]) << 24)));
-}
-
 // One 8-bit soft or round dab as the row loops need it. The squared
 // horizontal distance of each column does not depend on the row, so it is
 // tabled once per dab (dx2[x - x0]); each row adds its own dy².
