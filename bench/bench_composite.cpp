@@ -13,8 +13,8 @@
 
 #include "params/param_ids.h"
 #include "plain_composite.h"
-#include "render/composite.h"
-#include "render/over_rows.h"
+#include "pixels/rules.h"
+#include "pixels/row_kernels.h"
 
 using namespace pennaro;
 
@@ -90,10 +90,10 @@ void BM_Composite(benchmark::State &state) {
         state.ResumeTiming();
         if (plain) {
             if (deep)
-                pennaro_plain::compositePixels<HostPixel16>(layer.world, layer.bytes.data(), paint.world,
+                pennaro_plain::compositePixels<Pixel16>(layer.world, layer.bytes.data(), paint.world,
                                                             paint.bytes.data(), mode);
             else
-                pennaro_plain::compositePixels<HostPixel8>(layer.world, layer.bytes.data(), paint.world,
+                pennaro_plain::compositePixels<Pixel8>(layer.world, layer.bytes.data(), paint.world,
                                                            paint.bytes.data(), mode);
         } else if (deep) {
             composite16(&in, nullptr, &layer.world, &paint.world, mode);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "raster/dab_kernels.h"
+#include "pixels/dab_kernels.h"
 #include "raster/rasterize.h"
 #include "raster/stroke_path.h"
 #include "render/noise.h"

@@ -1,26 +1,12 @@
-// The per-stroke record the render hands to the rasterizer, and the painted
-// band the dab kernels widen. Private to the effect.
+// The per-stroke record the render hands to the rasterizer. Private to the
+// effect.
 #pragma once
 
 #include <cstdint>
 
+#include "pixels/image.h"
+
 namespace pennaro {
-
-// Empty row span: nothing touched yet.
-inline constexpr int32_t ROW_SPAN_EMPTY_LEFT = 9999;
-inline constexpr int32_t ROW_SPAN_EMPTY_RIGHT = -1;
-
-struct RowSpan {
-    int32_t left;
-    int32_t right;
-};
-
-struct PaintedRows {
-    int32_t rowCount;
-    int32_t topRow;     // first row touched; starts at rowCount - 1
-    int32_t bottomRow;  // last row touched; starts at 0
-    RowSpan *spans;
-};
 
 struct WiggleSettings {
     uint8_t wiggleEnabled;

@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 #include "raster/stroke_path.h"
-#include "render/over_rows.h"
+#include "pixels/row_kernels.h"
 
 namespace pennaro {
 namespace {
@@ -142,16 +142,14 @@ void applyStrokeOpacity(const HostInData *, HostWorld *scratch, HostWorld *,
     if (brush->deep) {
         walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
             HostPixel16 *row = pixelRow<HostPixel16>(scratch->data, scratch->rowBytes, y);
-            for (int32_t x = left; x <= right; ++x)
-                row[x].alpha = truncToChannel16(static_cast<float>(row[x].alpha) * opacity);
+            scaleAlphaRow16(reinterpret_cast<uint8_t *>(row + left), right - left + 1, opacity);
         });
         return;
     }
-    uint8_t table[256];
-    for (int i = 0; i < 256; ++i) table[i] = truncToChannel8(static_cast<float>(i) * opacity);
+    const AlphaScale8 scale = alphaScale8(opacity);
     walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
         HostPixel8 *row = pixelRow<HostPixel8>(scratch->data, scratch->rowBytes, y);
-        for (int32_t x = left; x <= right; ++x) row[x].alpha = table[row[x].alpha];
+        scaleAlphaRow8(reinterpret_cast<uint8_t *>(row + left), right - left + 1, scale);
     });
 }
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "raster/dab_kernels.h"
-#include "raster/numeric.h"
+#include "pixels/dab_kernels.h"
+#include "pixels/numeric.h"
 #include "render/wiggle.h"
 
 namespace pennaro {
@@ -157,7 +157,15 @@ void stampWithKernel(void *context, const Dab &dab) {
     const RasterBrush &b = *target->brush;
     const uint8_t c8[4] = {static_cast<uint8_t>(dab.alpha), b.color8[1], b.color8[2], b.color8[3]};
     const uint16_t c16[4] = {static_cast<uint16_t>(dab.alpha), b.color16[1], b.color16[2], b.color16[3]};
-    HostWorld *s = target->scratch;
+    ImageView view;
+    if (target->scratch) {
+        view.data = static_cast<uint8_t *>(target->scratch->data);
+        view.rowBytes = target->scratch->rowBytes;
+        view.width = target->scratch->width;
+        view.height = target->scratch->height;
+        view.deep = (target->scratch->flags & HOST_WORLD_FLAG_DEEP) != 0;
+    }
+    const ImageView *s = target->scratch ? &view : nullptr;
     PaintedRows *r = target->rows;
     switch (dab.selector) {
         case 1: stampRoundDab8(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c8, s, r); break;

@@ -7,41 +7,9 @@
 #include "render/composite.h"
 
 #include "params/param_ids.h"
-#include "render/over_rows.h"
+#include "pixels/row_kernels.h"
 
 namespace pennaro {
-
-HostPixel8 over8(HostPixel8 t, HostPixel8 b) {
-    if (t.alpha == 0) return b;
-    if (t.alpha == 255) return t;
-    if (b.alpha == 0) return t;
-    const uint32_t wt = uint32_t{t.alpha} * 255u;
-    const uint32_t wb = uint32_t{b.alpha} * (255u - t.alpha);
-    const uint32_t d = wt + wb;
-    HostPixel8 r;
-    r.red = static_cast<uint8_t>((b.red * wb + t.red * wt) / d);
-    r.green = static_cast<uint8_t>((b.green * wb + t.green * wt) / d);
-    r.blue = static_cast<uint8_t>((b.blue * wb + t.blue * wt) / d);
-    r.alpha = static_cast<uint8_t>(b.alpha - (uint32_t{b.alpha} * t.alpha) / 255u + t.alpha);
-    return r;
-}
-
-HostPixel16 over16(HostPixel16 t, HostPixel16 b) {
-    if (b.alpha == 0) return t;
-    if (t.alpha == 0) return b;
-    // Unsigned 32-bit throughout, as the arithmetic is defined; channel
-    // values above 32768 wrap here exactly as they do for every other
-    // implementation of it.
-    const uint32_t ta = t.alpha, ba = b.alpha;
-    const uint32_t wb = ((32768u - ta) * ba) >> 15;
-    const uint32_t d = wb + ta;
-    HostPixel16 r;
-    r.red = static_cast<uint16_t>((b.red * wb + t.red * ta) / d);
-    r.green = static_cast<uint16_t>((b.green * wb + t.green * ta) / d);
-    r.blue = static_cast<uint16_t>((b.blue * wb + t.blue * ta) / d);
-    r.alpha = static_cast<uint16_t>(ta - ((ba * ta) >> 15) + ba);
-    return r;
-}
 
 namespace {
 

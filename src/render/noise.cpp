@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 
 namespace pennaro {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "params/param_ids.h"
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 #include "render/noise.h"
 
 namespace pennaro {

@@ -73,9 +73,9 @@ void paintScratch(Image &scratch, Template &t, uint32_t alpha, uint32_t red) {
     for (int y = 2; y <= 3; ++y) {
         for (int x = 2; x <= 3; ++x) {
             if (scratch.deep)
-                scratch.p16(x, y) = HostPixel16{uint16_t(alpha), uint16_t(red), 0, 0};
+                scratch.p16(x, y) = Pixel16{uint16_t(alpha), uint16_t(red), 0, 0};
             else
-                scratch.p8(x, y) = HostPixel8{uint8_t(alpha), uint8_t(red), 0, 0};
+                scratch.p8(x, y) = Pixel8{uint8_t(alpha), uint8_t(red), 0, 0};
         }
         t.spans[y] = RowSpan{2, 3};
     }
@@ -89,8 +89,8 @@ TEST(Finish, CompositeOverRule) {
     Template t(scratch);
     paintScratch(scratch, t, 128, 255);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) out.p8(x, y) = HostPixel8{255, 0, 0, 0};
-    out.p8(3, 3) = HostPixel8{0, 9, 9, 9};
+        for (int x = 0; x < 8; ++x) out.p8(x, y) = Pixel8{255, 0, 0, 0};
+    out.p8(3, 3) = Pixel8{0, 9, 9, 9};
     compositeStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
     EXPECT_EQ(out.p8(2, 2).red, 128);
     EXPECT_EQ(out.p8(2, 2).alpha, 255);
@@ -101,7 +101,7 @@ TEST(Finish, CompositeOverRule) {
     Image s16(8, 8, true), o16(8, 8, true);
     Template t16(s16);
     paintScratch(s16, t16, 16384, 32768);
-    for (int x = 0; x < 8; ++x) o16.p16(x, 2) = HostPixel16{32768, 0, 0, 0};
+    for (int x = 0; x < 8; ++x) o16.p16(x, 2) = Pixel16{32768, 0, 0, 0};
     compositeStroke(&host.in, &s16.world, &o16.world, &t16.brush, &t16.brush.rows);
     EXPECT_EQ(o16.p16(2, 2).red, 16384);  // wd = 16384
     EXPECT_EQ(o16.p16(2, 2).alpha, 32768);
@@ -116,7 +116,7 @@ TEST(Finish, EraseCutsAlphaOnly) {
     paintScratch(scratch, t, 255, 0);
     scratch.p8(3, 3).alpha = 128;
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) out.p8(x, y) = HostPixel8{200, 10, 20, 30};
+        for (int x = 0; x < 8; ++x) out.p8(x, y) = Pixel8{200, 10, 20, 30};
     eraseStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
     EXPECT_EQ(out.p8(2, 2).alpha, 0);
     EXPECT_EQ(out.p8(3, 3).alpha, 99);

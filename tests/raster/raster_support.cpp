@@ -19,13 +19,14 @@ Image::Image(int32_t width, int32_t height, bool deep_, uint8_t fill) : deep(dee
     world.rowBytes = (width + 3) * pixel;
     bytes.assign(static_cast<size_t>(world.rowBytes) * (height > 0 ? height : 0) + 8, fill);
     world.data = bytes.data();
+    imageView = pennaro::ImageView{bytes.data(), world.rowBytes, width, height, deep};
 }
 
-HostPixel8 &Image::p8(int32_t x, int32_t y) {
-    return reinterpret_cast<HostPixel8 *>(bytes.data() + static_cast<size_t>(y) * world.rowBytes)[x];
+pennaro::Pixel8 &Image::p8(int32_t x, int32_t y) {
+    return reinterpret_cast<pennaro::Pixel8 *>(bytes.data() + static_cast<size_t>(y) * world.rowBytes)[x];
 }
-HostPixel16 &Image::p16(int32_t x, int32_t y) {
-    return reinterpret_cast<HostPixel16 *>(bytes.data() + static_cast<size_t>(y) * world.rowBytes)[x];
+pennaro::Pixel16 &Image::p16(int32_t x, int32_t y) {
+    return reinterpret_cast<pennaro::Pixel16 *>(bytes.data() + static_cast<size_t>(y) * world.rowBytes)[x];
 }
 bool Image::allZero() const {
     const size_t used = static_cast<size_t>(world.width) * (deep ? 8 : 4);

@@ -20,6 +20,8 @@ using pennaro::RowSpan;
 
 struct Image {
     HostWorld world{};
+    pennaro::ImageView imageView{};
+    const pennaro::ImageView *view() const { return &imageView; }
     std::vector<uint8_t> bytes;
     bool deep = false;
 
@@ -28,8 +30,8 @@ struct Image {
     Image(const Image &) = delete;
     Image &operator=(const Image &) = delete;
 
-    HostPixel8 &p8(int32_t x, int32_t y);
-    HostPixel16 &p16(int32_t x, int32_t y);
+    pennaro::Pixel8 &p8(int32_t x, int32_t y);
+    pennaro::Pixel16 &p16(int32_t x, int32_t y);
     bool allZero() const;  // every pixel inside width x height
     // True when the padding bytes after each row still hold `fill`.
     bool paddingIntact(uint8_t fill) const;

@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "params/param_ids.h"
+#include "pixels/rules.h"
 #include "render/composite.h"
 
 namespace pennaro {
 namespace {
 
-HostPixel8 px8(int a, int r, int g, int b) {
+Pixel8 px8(int a, int r, int g, int b) {
     return {uint8_t(a), uint8_t(r), uint8_t(g), uint8_t(b)};
 }
-HostPixel16 px16(int a, int r, int g, int b) {
+Pixel16 px16(int a, int r, int g, int b) {
     return {uint16_t(a), uint16_t(r), uint16_t(g), uint16_t(b)};
 }
 template <class P>
@@ -26,12 +27,12 @@ bool same(P x, P y) {
 
 TEST(Over8, HalfTopOnOpaqueBottom) {
     // wt = 32640, wb = 32385, red = 8323200 / 65025 = 128, alpha 255.
-    const HostPixel8 r = over8(px8(128, 255, 0, 0), px8(255, 0, 0, 0));
+    const Pixel8 r = over8(px8(128, 255, 0, 0), px8(255, 0, 0, 0));
     EXPECT_TRUE(same(r, px8(255, 128, 0, 0)));
 }
 
 TEST(Over8, Shortcuts) {
-    const HostPixel8 opaque = px8(255, 10, 20, 30), bottom = px8(90, 200, 100, 50);
+    const Pixel8 opaque = px8(255, 10, 20, 30), bottom = px8(90, 200, 100, 50);
     EXPECT_TRUE(same(over8(opaque, bottom), opaque));
     EXPECT_TRUE(same(over8(px8(0, 1, 2, 3), bottom), bottom));
     EXPECT_TRUE(same(over8(px8(40, 1, 2, 3), px8(0, 9, 9, 9)), px8(40, 1, 2, 3)));
@@ -46,13 +47,13 @@ TEST(Over16, ShortcutsAndOpaqueTop) {
     // No opaque shortcut, but the arithmetic lands on the top pixel.
     EXPECT_TRUE(same(over16(px16(32768, 100, 200, 300), px16(20000, 9, 9, 9)), px16(32768, 100, 200, 300)));
     // Half over opaque: wb = 16384, d = 32768.
-    const HostPixel16 r = over16(px16(16384, 32768, 0, 0), px16(32768, 0, 32768, 0));
+    const Pixel16 r = over16(px16(16384, 32768, 0, 0), px16(32768, 0, 32768, 0));
     EXPECT_TRUE(same(r, px16(32768, 16384, 16384, 0)));
 }
 
 // ---- a plain reference, one pixel at a time, in signed arithmetic
 
-HostPixel8 refOver8(HostPixel8 t, HostPixel8 b) {
+Pixel8 refOver8(Pixel8 t, Pixel8 b) {
     if (t.alpha == 0 || (t.alpha != 255 && b.alpha != 0)) {
         if (t.alpha == 0) return b;
         int wt = t.alpha * 255, wb = b.alpha * (255 - t.alpha), d = wt + wb;
@@ -62,7 +63,7 @@ HostPixel8 refOver8(HostPixel8 t, HostPixel8 b) {
     return t;
 }
 
-HostPixel16 refOver16(HostPixel16 t, HostPixel16 b) {
+Pixel16 refOver16(Pixel16 t, Pixel16 b) {
     if (b.alpha == 0) return t;
     if (t.alpha == 0) return b;
     long long wb = (32768LL - t.alpha) * b.alpha / 32768, d = wb + t.alpha;
@@ -71,8 +72,8 @@ HostPixel16 refOver16(HostPixel16 t, HostPixel16 b) {
                 int((b.blue * wb + (long long)t.blue * t.alpha) / d));
 }
 
-HostPixel8 ref8(int mode, HostPixel8 p, HostPixel8 l) {
-    HostPixel8 r = p;
+Pixel8 ref8(int mode, Pixel8 p, Pixel8 l) {
+    Pixel8 r = p;
     switch (mode) {
         case 4: return refOver8(p, l);
         case 5: return refOver8(l, p);
@@ -86,8 +87,8 @@ HostPixel8 ref8(int mode, HostPixel8 p, HostPixel8 l) {
     }
 }
 
-HostPixel16 ref16(int mode, HostPixel16 p, HostPixel16 l) {
-    HostPixel16 r = p;
+Pixel16 ref16(int mode, Pixel16 p, Pixel16 l) {
+    Pixel16 r = p;
     switch (mode) {
         case 4: return refOver16(p, l);
         case 5: return refOver16(l, p);
@@ -201,13 +202,13 @@ void compareWithReference(bool deep, int full) {
     }
 }
 
-TEST(Compositor, EightBitMatchesPlainReferenceInEveryMode) { compareWithReference<HostPixel8>(false, 255); }
-TEST(Compositor, SixteenBitMatchesPlainReferenceInEveryMode) { compareWithReference<HostPixel16>(true, 32768); }
+TEST(Compositor, EightBitMatchesPlainReferenceInEveryMode) { compareWithReference<Pixel8>(false, 255); }
+TEST(Compositor, SixteenBitMatchesPlainReferenceInEveryMode) { compareWithReference<Pixel16>(true, 32768); }
 
 TEST(Compositor, MatteModesOnDocumentedValues) {
     PixelHost host;
-    Image layer = makeImage<HostPixel8>(3, 1, 0, false);
-    Image paint = makeImage<HostPixel8>(3, 1, 0, false);
+    Image layer = makeImage<Pixel8>(3, 1, 0, false);
+    Image paint = makeImage<Pixel8>(3, 1, 0, false);
     setPixel(layer, 0, 0, px8(255, 1, 2, 3));
     setPixel(paint, 0, 0, px8(255, 0, 0, 0));
     setPixel(layer, 1, 0, px8(0, 1, 2, 3));
@@ -216,16 +217,16 @@ TEST(Compositor, MatteModesOnDocumentedValues) {
     setPixel(paint, 2, 0, px8(255, 0, 0, 0));
     Image inverse = paint;
     composite8(&host.in, &host.out, &layer.world, &paint.world, COMPOSITE_AS_MATTE);
-    EXPECT_TRUE(same(pixelAt<HostPixel8>(paint, 0, 0), px8(255, 1, 2, 3)));
-    EXPECT_TRUE(same(pixelAt<HostPixel8>(paint, 1, 0), px8(0, 1, 2, 3)));
+    EXPECT_TRUE(same(pixelAt<Pixel8>(paint, 0, 0), px8(255, 1, 2, 3)));
+    EXPECT_TRUE(same(pixelAt<Pixel8>(paint, 1, 0), px8(0, 1, 2, 3)));
     composite8(&host.in, &host.out, &layer.world, &inverse.world, COMPOSITE_AS_INVERSE_MATTE);
-    EXPECT_TRUE(same(pixelAt<HostPixel8>(inverse, 2, 0), px8(0, 4, 5, 6)));
+    EXPECT_TRUE(same(pixelAt<Pixel8>(inverse, 2, 0), px8(0, 4, 5, 6)));
 }
 
 TEST(Compositor, NoPixelAddressLeavesOutputAlone) {
     PixelHost host;
-    Image layer = makeImage<HostPixel8>(2, 2, 0, false);
-    Image paint = makeImage<HostPixel8>(2, 2, 0, false);
+    Image layer = makeImage<Pixel8>(2, 2, 0, false);
+    Image paint = makeImage<Pixel8>(2, 2, 0, false);
     std::fill(layer.bytes.begin(), layer.bytes.end(), 0x80);
     const Image before = paint;
     g_refuseAddress = true;

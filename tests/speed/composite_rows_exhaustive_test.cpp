@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "plain_composite.h"
-#include "render/over_rows.h"
+#include "pixels/row_kernels.h"
 
 using namespace pennaro;
 
@@ -71,15 +71,15 @@ TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
             for (int32_t k = 0; k < kRows; ++k)
                 for (uint32_t x = 0; x < 256; ++x) {
                     const size_t i = (size_t(k) * 256 + x) * 4;
-                    const HostPixel8 t{uint8_t(ta), uint8_t(x), uint8_t(x), uint8_t(x)};
-                    const HostPixel8 b{uint8_t(ba), uint8_t(k), uint8_t(k + kRows),
+                    const Pixel8 t{uint8_t(ta), uint8_t(x), uint8_t(x), uint8_t(x)};
+                    const Pixel8 b{uint8_t(ba), uint8_t(k), uint8_t(k + kRows),
                                        uint8_t(std::min<int32_t>(k + 2 * kRows, 255))};
                     std::memcpy(&top[i], &t, 4);
                     std::memcpy(&bottom[i], &b, 4);
                 }
             const int32_t count = kRows * 256;
             for (int32_t i = 0; i < count; ++i) {
-                HostPixel8 want = pennaro_plain::over(at<HostPixel8>(top.data(), i), at<HostPixel8>(bottom.data(), i));
+                Pixel8 want = pennaro_plain::over(at<Pixel8>(top.data(), i), at<Pixel8>(bottom.data(), i));
                 std::memcpy(&expected[size_t(i) * 4], &want, 4);
                 want.alpha = bottom[size_t(i) * 4];
                 std::memcpy(&expectedKeep[size_t(i) * 4], &want, 4);
@@ -89,11 +89,11 @@ TEST(OverRowsExhaustive, EightBitEveryAlphaAndColourPair) {
                 f->overKeepBottomAlpha8(top.data(), bottom.data(), dstKeep.data(), count);
                 if (dst == expected && dstKeep == expectedKeep) continue;
                 for (int32_t i = 0; i < count; ++i) {
-                    const HostPixel8 t = at<HostPixel8>(top.data(), i), b = at<HostPixel8>(bottom.data(), i);
-                    ASSERT_TRUE(same(at<HostPixel8>(dst.data(), i), at<HostPixel8>(expected.data(), i)))
+                    const Pixel8 t = at<Pixel8>(top.data(), i), b = at<Pixel8>(bottom.data(), i);
+                    ASSERT_TRUE(same(at<Pixel8>(dst.data(), i), at<Pixel8>(expected.data(), i)))
                         << name << ": top " << show(t) << " bottom " << show(b) << " gave "
-                        << show(at<HostPixel8>(dst.data(), i)) << ", want " << show(at<HostPixel8>(expected.data(), i));
-                    ASSERT_TRUE(same(at<HostPixel8>(dstKeep.data(), i), at<HostPixel8>(expectedKeep.data(), i)))
+                        << show(at<Pixel8>(dst.data(), i)) << ", want " << show(at<Pixel8>(expected.data(), i));
+                    ASSERT_TRUE(same(at<Pixel8>(dstKeep.data(), i), at<Pixel8>(expectedKeep.data(), i)))
                         << name << ": top " << show(t) << " bottom " << show(b);
                 }
             }
@@ -115,25 +115,25 @@ TEST(OverRowsExhaustive, SixteenBitEveryAlphaPair) {
     };
     for (uint32_t ta = 0; ta <= 32768; ++ta) {
         for (int32_t x = 0; x < kCount; ++x) {
-            const HostPixel16 t{uint16_t(ta), colour(), colour(), colour()};
-            HostPixel16 b{uint16_t(x), colour(), colour(), colour()};
+            const Pixel16 t{uint16_t(ta), colour(), colour(), colour()};
+            Pixel16 b{uint16_t(x), colour(), colour(), colour()};
             // A quarter paint over their own colour (exact quotients).
-            if (rng() % 4 == 0) b = HostPixel16{uint16_t(x), t.red, t.green, t.blue};
+            if (rng() % 4 == 0) b = Pixel16{uint16_t(x), t.red, t.green, t.blue};
             std::memcpy(&top[size_t(x) * 8], &t, 8);
             std::memcpy(&bottom[size_t(x) * 8], &b, 8);
         }
         for (int32_t i = 0; i < kCount; ++i) {
-            const HostPixel16 want = pennaro_plain::over(at<HostPixel16>(top.data(), i), at<HostPixel16>(bottom.data(), i));
+            const Pixel16 want = pennaro_plain::over(at<Pixel16>(top.data(), i), at<Pixel16>(bottom.data(), i));
             std::memcpy(&expected[size_t(i) * 8], &want, 8);
         }
         for (const auto &[name, f] : forms) {
             f->over16(top.data(), bottom.data(), dst.data(), kCount);
             if (dst == expected) continue;
             for (int32_t i = 0; i < kCount; ++i) {
-                const HostPixel16 t = at<HostPixel16>(top.data(), i), b = at<HostPixel16>(bottom.data(), i);
-                ASSERT_TRUE(same(at<HostPixel16>(dst.data(), i), at<HostPixel16>(expected.data(), i)))
+                const Pixel16 t = at<Pixel16>(top.data(), i), b = at<Pixel16>(bottom.data(), i);
+                ASSERT_TRUE(same(at<Pixel16>(dst.data(), i), at<Pixel16>(expected.data(), i)))
                     << name << ": top " << show(t) << " bottom " << show(b) << " gave "
-                    << show(at<HostPixel16>(dst.data(), i)) << ", want " << show(at<HostPixel16>(expected.data(), i));
+                    << show(at<Pixel16>(dst.data(), i)) << ", want " << show(at<Pixel16>(expected.data(), i));
             }
         }
     }

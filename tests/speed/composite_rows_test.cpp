@@ -16,7 +16,8 @@
 
 #include "plain_composite.h"
 #include "raster/rasterize.h"
-#include "render/over_rows.h"
+#include "pixels/row_kernels.h"
+#include "render/composite.h"
 
 using namespace pennaro;
 
@@ -155,16 +156,16 @@ TEST(OverRows, EveryFormMatchesOverPixelByPixel) {
     uint64_t seed = 1;
     for (const auto &[name, f] : forms) {
         SCOPED_TRACE(name);
-        checkOverRow<HostPixel8>({"over 8", f->over8, false}, false, seed++);
-        checkOverRow<HostPixel8>({"keep alpha 8", f->overKeepBottomAlpha8, true}, false, seed++);
+        checkOverRow<Pixel8>({"over 8", f->over8, false}, false, seed++);
+        checkOverRow<Pixel8>({"keep alpha 8", f->overKeepBottomAlpha8, true}, false, seed++);
         for (bool wild : {false, true}) {
-            checkOverRow<HostPixel16>({"over 16", f->over16, false}, wild, seed++);
-            checkOverRow<HostPixel16>({"keep alpha 16", f->overKeepBottomAlpha16, true}, wild, seed++);
+            checkOverRow<Pixel16>({"over 16", f->over16, false}, wild, seed++);
+            checkOverRow<Pixel16>({"keep alpha 16", f->overKeepBottomAlpha16, true}, wild, seed++);
         }
     }
     // The rows the product calls are one of the forms.
-    checkOverRow<HostPixel8>({"overRow8", overRow8, false}, false, seed++);
-    checkOverRow<HostPixel16>({"overRow16", overRow16, false}, true, seed++);
+    checkOverRow<Pixel8>({"overRow8", overRow8, false}, false, seed++);
+    checkOverRow<Pixel16>({"overRow16", overRow16, false}, true, seed++);
 }
 
 // The alpha-only rows against the per-pixel mode rules, in place on the
@@ -209,9 +210,9 @@ TEST(AlphaRows, MatchTheModeRulesAtBothDepths) {
     };
     uint64_t seed = 100;
     for (const Case &c : cases) {
-        checkModeRow<HostPixel8>(c.name, c.row8, c.mode, false, seed++);
-        checkModeRow<HostPixel16>(c.name, c.row16, c.mode, false, seed++);
-        checkModeRow<HostPixel16>(c.name, c.row16, c.mode, true, seed++);
+        checkModeRow<Pixel8>(c.name, c.row8, c.mode, false, seed++);
+        checkModeRow<Pixel16>(c.name, c.row16, c.mode, false, seed++);
+        checkModeRow<Pixel16>(c.name, c.row16, c.mode, true, seed++);
     }
 }
 
@@ -262,9 +263,9 @@ void checkCompositor(bool wild, uint64_t seed) {
 
 TEST(Compositors, MatchThePlainTraversalForEveryMode) {
     for (uint64_t seed = 0; seed < 20; ++seed) {
-        checkCompositor<HostPixel8>(false, seed);
-        checkCompositor<HostPixel16>(false, seed);
-        checkCompositor<HostPixel16>(true, seed);
+        checkCompositor<Pixel8>(false, seed);
+        checkCompositor<Pixel16>(false, seed);
+        checkCompositor<Pixel16>(true, seed);
     }
 }
 
@@ -326,9 +327,9 @@ void checkFinishingPasses(bool erase, bool wild, uint64_t seed) {
 TEST(FinishingPasses, CompositeAndEraseMatchThePlainPasses) {
     uint64_t seed = 500;
     for (bool erase : {false, true}) {
-        checkFinishingPasses<HostPixel8>(erase, false, seed++);
-        checkFinishingPasses<HostPixel16>(erase, false, seed++);
-        checkFinishingPasses<HostPixel16>(erase, true, seed++);
+        checkFinishingPasses<Pixel8>(erase, false, seed++);
+        checkFinishingPasses<Pixel16>(erase, false, seed++);
+        checkFinishingPasses<Pixel16>(erase, true, seed++);
     }
 }
 

@@ -23,12 +23,12 @@ using namespace pennaro;
 
 struct Canvas {
     std::vector<uint8_t> bytes;
-    HostWorld world{};
+    ImageView world{};
     std::vector<RowSpan> spans;
     PaintedRows rows{};
     Canvas(int32_t w, int32_t h, bool deep, uint32_t seed) {
         const int32_t pixel = deep ? 8 : 4;
-        world.flags = deep ? 1 : 0;
+        world.deep = deep;
         world.width = w;
         world.height = h;
         world.rowBytes = w * pixel + 12;  // padded rows

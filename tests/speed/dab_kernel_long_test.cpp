@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "dab_kernel_compare.h"
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 
 using namespace pennaro;
 using namespace dab_compare;

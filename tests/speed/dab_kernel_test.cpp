@@ -9,7 +9,7 @@
 #include <random>
 
 #include "dab_kernel_compare.h"
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 
 using namespace pennaro;
 using namespace dab_compare;

@@ -13,31 +13,33 @@
 #include "params/param_ids.h"
 #include "pennaro/host_records.h"
 #include "raster/raster_records.h"
-#include "render/composite.h"
+#include "pixels/rules.h"
 
 namespace pennaro_plain {
+using pennaro::Pixel8;
+using pennaro::Pixel16;
 
 
-inline HostPixel8 over(HostPixel8 t, HostPixel8 b) { return pennaro::over8(t, b); }
-inline HostPixel16 over(HostPixel16 t, HostPixel16 b) { return pennaro::over16(t, b); }
+inline Pixel8 over(Pixel8 t, Pixel8 b) { return pennaro::over8(t, b); }
+inline Pixel16 over(Pixel16 t, Pixel16 b) { return pennaro::over16(t, b); }
 
-inline HostPixel8 asMatte(HostPixel8 p, HostPixel8 l) {
-    HostPixel8 r = l;
+inline Pixel8 asMatte(Pixel8 p, Pixel8 l) {
+    Pixel8 r = l;
     r.alpha = static_cast<uint8_t>(((uint32_t{l.alpha} + 1u) * p.alpha) / 256u);
     return r;
 }
-inline HostPixel16 asMatte(HostPixel16 p, HostPixel16 l) {
-    HostPixel16 r = l;
+inline Pixel16 asMatte(Pixel16 p, Pixel16 l) {
+    Pixel16 r = l;
     r.alpha = static_cast<uint16_t>((uint32_t{p.alpha} * l.alpha) >> 15);
     return r;
 }
-inline HostPixel8 asInverseMatte(HostPixel8 p, HostPixel8 l) {
-    HostPixel8 r = l;
+inline Pixel8 asInverseMatte(Pixel8 p, Pixel8 l) {
+    Pixel8 r = l;
     r.alpha = static_cast<uint8_t>(((256u - p.alpha) * l.alpha) / 256u);
     return r;
 }
-inline HostPixel16 asInverseMatte(HostPixel16 p, HostPixel16 l) {
-    HostPixel16 r = l;
+inline Pixel16 asInverseMatte(Pixel16 p, Pixel16 l) {
+    Pixel16 r = l;
     r.alpha = static_cast<uint16_t>(((32768u - p.alpha) * l.alpha) >> 15);
     return r;
 }
@@ -107,7 +109,7 @@ void finishPass(HostWorld *scratch, HostWorld *output, const pennaro::PaintedRow
     }
 }
 
-inline void compositeStroke8(const HostPixel8 &S, HostPixel8 &D) {
+inline void compositeStroke8(const Pixel8 &S, Pixel8 &D) {
     const uint32_t as = S.alpha, ad = D.alpha;
     if (as == 0) return;
     if (as == 255 || ad == 0) {
@@ -121,7 +123,7 @@ inline void compositeStroke8(const HostPixel8 &S, HostPixel8 &D) {
     D.alpha = static_cast<uint8_t>(as - (ad * as) / 255 + ad);
 }
 
-inline void compositeStroke16(const HostPixel16 &S, HostPixel16 &D) {
+inline void compositeStroke16(const Pixel16 &S, Pixel16 &D) {
     const uint32_t as = S.alpha, ad = D.alpha;
     if (ad == 0) {
         D = S;
@@ -139,18 +141,18 @@ inline void compositeStroke16(const HostPixel16 &S, HostPixel16 &D) {
 // pixel addresses.
 inline void compositeStroke(HostWorld *scratch, HostWorld *output, bool deep, const pennaro::PaintedRows *rows) {
     if (deep)
-        finishPass<HostPixel16>(scratch, output, rows, compositeStroke16);
+        finishPass<Pixel16>(scratch, output, rows, compositeStroke16);
     else
-        finishPass<HostPixel8>(scratch, output, rows, compositeStroke8);
+        finishPass<Pixel8>(scratch, output, rows, compositeStroke8);
 }
 
 inline void eraseStroke(HostWorld *scratch, HostWorld *output, bool deep, const pennaro::PaintedRows *rows) {
     if (deep)
-        finishPass<HostPixel16>(scratch, output, rows, [](const HostPixel16 &S, HostPixel16 &D) {
+        finishPass<Pixel16>(scratch, output, rows, [](const Pixel16 &S, Pixel16 &D) {
             D.alpha = static_cast<uint16_t>(((32768u - S.alpha) * D.alpha) >> 15);
         });
     else
-        finishPass<HostPixel8>(scratch, output, rows, [](const HostPixel8 &S, HostPixel8 &D) {
+        finishPass<Pixel8>(scratch, output, rows, [](const Pixel8 &S, Pixel8 &D) {
             D.alpha = static_cast<uint8_t>(((D.alpha + 1u) * (255u - S.alpha)) >> 8);
         });
 }

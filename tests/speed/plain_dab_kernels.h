@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "raster/dab_kernels.h"
-#include "raster/numeric.h"
+#include "pixels/dab_kernels.h"
+#include "pixels/numeric.h"
 
 namespace pennaro_plain {
 using namespace pennaro;
@@ -18,14 +18,14 @@ template <typename Pixel>
 struct Depth;
 
 template <>
-struct Depth<HostPixel8> {
+struct Depth<Pixel8> {
     using Channel = uint8_t;
     static bool saturated(uint32_t alpha) { return alpha == 255; }
     static Channel toChannel(double v) { return truncToChannel8(v); }
 };
 
 template <>
-struct Depth<HostPixel16> {
+struct Depth<Pixel16> {
     using Channel = uint16_t;
     static bool saturated(uint32_t alpha) { return alpha >= 32768; }
     static Channel toChannel(double v) { return truncToChannel16(v); }
@@ -52,7 +52,7 @@ void writeColour(Pixel &px, const Channel colour[4], uint32_t alpha) {
 // rowTest(dy) returns false for rows that get no pixels (their span is still
 // widened); pixelStep(pixel, dx, dy) computes coverage and merges it.
 template <typename Pixel, typename RowTest, typename PixelStep>
-void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows,
+void stampFrame(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows,
                 RowTest rowTest, PixelStep pixelStep) {
     if (!scratch || !scratch->data || !rows || !rows->spans) return;
     if (scratch->width <= 0 || scratch->height <= 0) return;
@@ -67,7 +67,7 @@ void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, Painte
 
     rows->topRow = std::min(rows->topRow, y0);
     rows->bottomRow = std::max(rows->bottomRow, y1);
-    auto *base = static_cast<uint8_t *>(scratch->data);
+    uint8_t *base = scratch->data;
     for (int32_t y = y0; y <= y1; ++y) {
         RowSpan &span = rows->spans[y];
         span.left = std::min(span.left, x0);
@@ -85,7 +85,7 @@ void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, Painte
 }
 
 // Soft union merges.
-void softMerge8(HostPixel8 &px, const uint8_t colour[4], uint32_t a) {
+void softMerge8(Pixel8 &px, const uint8_t colour[4], uint32_t a) {
     const uint32_t ad = px.alpha;
     if (ad == 0) {
         writeColour(px, colour, a);
@@ -97,7 +97,7 @@ void softMerge8(HostPixel8 &px, const uint8_t colour[4], uint32_t a) {
     }
 }
 
-void softMerge16(HostPixel16 &px, const uint16_t colour[4], uint32_t a) {
+void softMerge16(Pixel16 &px, const uint16_t colour[4], uint32_t a) {
     const uint32_t ad = px.alpha;
     if (ad == 0) {
         writeColour(px, colour, a);
@@ -109,7 +109,7 @@ void softMerge16(HostPixel16 &px, const uint16_t colour[4], uint32_t a) {
 
 // Soft shape: cubic falloff, half the paint alpha.
 template <typename Pixel, typename Channel, typename Merge>
-void stampSoft(float A, float R, float cx, float cy, const Channel colour[4], HostWorld *scratch,
+void stampSoft(float A, float R, float cx, float cy, const Channel colour[4], const ImageView *scratch,
                PaintedRows *rows, Merge merge) {
     if (static_cast<double>(R) < 0.01) return;
     const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
@@ -170,7 +170,7 @@ SquareConstants squareConstants(float Rx, float h) {
 // depths.
 template <typename Pixel, typename Channel>
 void stampSquare(float A, float R, float h, float cx, float cy, const Channel colour[4],
-                 HostWorld *scratch, PaintedRows *rows) {
+                 const ImageView *scratch, PaintedRows *rows) {
     if (R <= 0.0f) return;
     const float Rx = R * A;
     Channel alpha = colour[0];
@@ -208,25 +208,25 @@ void stampSquare(float A, float R, float h, float cx, float cy, const Channel co
 }  // namespace detail
 using namespace detail;
 
-inline void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+inline void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                    PaintedRows *rows) {
-    stampSoft<HostPixel8>(A, R, cx, cy, colour, scratch, rows, softMerge8);
+    stampSoft<Pixel8>(A, R, cx, cy, colour, scratch, rows, softMerge8);
 }
 
 inline void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows) {
-    stampSoft<HostPixel16>(A, R, cx, cy, colour, scratch, rows, softMerge16);
+                    const ImageView *scratch, PaintedRows *rows) {
+    stampSoft<Pixel16>(A, R, cx, cy, colour, scratch, rows, softMerge16);
 }
 
 inline void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows) {
+                    const ImageView *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
-                           [&](HostPixel8 &px, float dx, float dy) {
+    stampFrame<Pixel8>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
+                           [&](Pixel8 &px, float dx, float dy) {
                                const float d2 = dx * dx + dy * dy;
                                if (!(d2 < k.ro2)) return;
                                if (d2 > k.q) {
@@ -243,14 +243,14 @@ inline void stampRoundDab8(float A, float R, float h, float cx, float cy, const 
 }
 
 inline void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows) {
+                     const ImageView *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel16>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
-                            [&](HostPixel16 &px, float dx, float dy) {
+    stampFrame<Pixel16>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
+                            [&](Pixel16 &px, float dx, float dy) {
                                 const float d2 = dx * dx + dy * dy;
                                 if (!(d2 < k.ro2)) return;
                                 const uint32_t ad = px.alpha;
@@ -271,13 +271,13 @@ inline void stampRoundDab16(float A, float R, float h, float cx, float cy, const
 }
 
 inline void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows) {
-    stampSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows);
+                     const ImageView *scratch, PaintedRows *rows) {
+    stampSquare<Pixel8>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
 inline void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                      HostWorld *scratch, PaintedRows *rows) {
-    stampSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows);
+                      const ImageView *scratch, PaintedRows *rows) {
+    stampSquare<Pixel16>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
 }  // namespace pennaro_plain

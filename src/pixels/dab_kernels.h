@@ -10,23 +10,22 @@
 
 #include <cstdint>
 
-#include "pennaro/host_records.h"
-#include "raster/raster_records.h"
+#include "pixels/image.h"
 
 namespace pennaro {
 
 void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows);
+                    const ImageView *scratch, PaintedRows *rows);
 void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows);
-void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+                     const ImageView *scratch, PaintedRows *rows);
+void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                    PaintedRows *rows);
 void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows);
+                    const ImageView *scratch, PaintedRows *rows);
 void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows);
+                     const ImageView *scratch, PaintedRows *rows);
 void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                      HostWorld *scratch, PaintedRows *rows);
+                      const ImageView *scratch, PaintedRows *rows);
 
 // Which pixel loops the kernels run: plain scalar code, SSE2 (any x86-64),
 // or AVX2 where the processor has it. All give the same pixels and spans;

@@ -5,13 +5,13 @@
 // The per-pixel operation order is that of over8/over16 and the alpha rules;
 // only the quotient of "over" is computed differently, and the arguments
 // below show it comes out the same for every input.
-#include "render/over_rows.h"
+#include "pixels/row_kernels.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "pennaro/host_records.h"
-#include "render/composite.h"
+#include "pixels/numeric.h"
+#include "pixels/rules.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,29 +46,29 @@ void scalarRow(const uint8_t *first, const uint8_t *second, uint8_t *dst, int32_
 }
 
 // The per-pixel alpha rules, as plain arithmetic.
-HostPixel8 minAlpha8(HostPixel8 p, HostPixel8 l) {
+Pixel8 minAlpha8(Pixel8 p, Pixel8 l) {
     p.alpha = std::min(l.alpha, p.alpha);
     return p;
 }
-HostPixel16 minAlpha16(HostPixel16 p, HostPixel16 l) {
+Pixel16 minAlpha16(Pixel16 p, Pixel16 l) {
     p.alpha = std::min(l.alpha, p.alpha);
     return p;
 }
 // The 8-bit matte divides by 256 after adding 1 to the layer alpha; the
 // 16-bit one adds nothing.
-HostPixel8 matte8(HostPixel8 p, HostPixel8 l) {
+Pixel8 matte8(Pixel8 p, Pixel8 l) {
     l.alpha = static_cast<uint8_t>(((uint32_t{l.alpha} + 1u) * p.alpha) / 256u);
     return l;
 }
-HostPixel16 matte16(HostPixel16 p, HostPixel16 l) {
+Pixel16 matte16(Pixel16 p, Pixel16 l) {
     l.alpha = static_cast<uint16_t>((uint32_t{p.alpha} * l.alpha) >> 15);
     return l;
 }
-HostPixel8 inverseMatte8(HostPixel8 p, HostPixel8 l) {
+Pixel8 inverseMatte8(Pixel8 p, Pixel8 l) {
     l.alpha = static_cast<uint8_t>(((256u - p.alpha) * l.alpha) / 256u);
     return l;
 }
-HostPixel16 inverseMatte16(HostPixel16 p, HostPixel16 l) {
+Pixel16 inverseMatte16(Pixel16 p, Pixel16 l) {
     l.alpha = static_cast<uint16_t>(((32768u - p.alpha) * l.alpha) >> 15);
     return l;
 }
@@ -82,11 +82,11 @@ Pixel maxAlpha(Pixel p, Pixel l) {
     l.alpha = std::max(l.alpha, p.alpha);
     return l;
 }
-HostPixel8 erase8(HostPixel8 s, HostPixel8 d) {
+Pixel8 erase8(Pixel8 s, Pixel8 d) {
     d.alpha = static_cast<uint8_t>(((d.alpha + 1u) * (255u - s.alpha)) >> 8);
     return d;
 }
-HostPixel16 erase16(HostPixel16 s, HostPixel16 d) {
+Pixel16 erase16(Pixel16 s, Pixel16 d) {
     d.alpha = static_cast<uint16_t>(((32768u - s.alpha) * d.alpha) >> 15);
     return d;
 }
@@ -94,14 +94,14 @@ HostPixel16 erase16(HostPixel16 s, HostPixel16 d) {
 template <class Pixel>
 Pixel overKeepBottomAlpha(Pixel t, Pixel b);
 template <>
-HostPixel8 overKeepBottomAlpha(HostPixel8 t, HostPixel8 b) {
-    HostPixel8 r = over8(t, b);
+Pixel8 overKeepBottomAlpha(Pixel8 t, Pixel8 b) {
+    Pixel8 r = over8(t, b);
     r.alpha = b.alpha;
     return r;
 }
 template <>
-HostPixel16 overKeepBottomAlpha(HostPixel16 t, HostPixel16 b) {
-    HostPixel16 r = over16(t, b);
+Pixel16 overKeepBottomAlpha(Pixel16 t, Pixel16 b) {
+    Pixel16 r = over16(t, b);
     r.alpha = b.alpha;
     return r;
 }
@@ -177,9 +177,9 @@ void overRow8Sse2(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32
     }
     const size_t at = size_t(i) * 4;
     if (keepBottomAlpha)
-        scalarRow<HostPixel8>(top + at, bottom + at, dst + at, count - i, overKeepBottomAlpha<HostPixel8>);
+        scalarRow<Pixel8>(top + at, bottom + at, dst + at, count - i, overKeepBottomAlpha<Pixel8>);
     else
-        scalarRow<HostPixel8>(top + at, bottom + at, dst + at, count - i, over8);
+        scalarRow<Pixel8>(top + at, bottom + at, dst + at, count - i, over8);
 }
 
 // ---- 16 bits: two pixels per register, a 16-bit lane per channel.
@@ -270,16 +270,16 @@ void overRow16Sse2(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int3
         if (inRange16(t, b)) {
             storeu(dst + at, over16x2<keepBottomAlpha>(t, b));
         } else if (keepBottomAlpha) {
-            scalarRow<HostPixel16>(top + at, bottom + at, dst + at, 2, overKeepBottomAlpha<HostPixel16>);
+            scalarRow<Pixel16>(top + at, bottom + at, dst + at, 2, overKeepBottomAlpha<Pixel16>);
         } else {
-            scalarRow<HostPixel16>(top + at, bottom + at, dst + at, 2, over16);
+            scalarRow<Pixel16>(top + at, bottom + at, dst + at, 2, over16);
         }
     }
     const size_t at = size_t(i) * 8;
     if (keepBottomAlpha)
-        scalarRow<HostPixel16>(top + at, bottom + at, dst + at, count - i, overKeepBottomAlpha<HostPixel16>);
+        scalarRow<Pixel16>(top + at, bottom + at, dst + at, count - i, overKeepBottomAlpha<Pixel16>);
     else
-        scalarRow<HostPixel16>(top + at, bottom + at, dst + at, count - i, over16);
+        scalarRow<Pixel16>(top + at, bottom + at, dst + at, count - i, over16);
 }
 
 // ---- the alpha-only rows: a vector step on 16 bytes taking (paint, layer),
@@ -479,16 +479,16 @@ bool cpuHasAvx2() {
 namespace {
 
 void overRow8Scalar(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel8>(top, bottom, dst, count, over8);
+    scalarRow<Pixel8>(top, bottom, dst, count, over8);
 }
 void overRow16Scalar(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel16>(top, bottom, dst, count, over16);
+    scalarRow<Pixel16>(top, bottom, dst, count, over16);
 }
 void overKeepBottomAlphaRow8Scalar(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel8>(top, bottom, dst, count, overKeepBottomAlpha<HostPixel8>);
+    scalarRow<Pixel8>(top, bottom, dst, count, overKeepBottomAlpha<Pixel8>);
 }
 void overKeepBottomAlphaRow16Scalar(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel16>(top, bottom, dst, count, overKeepBottomAlpha<HostPixel16>);
+    scalarRow<Pixel16>(top, bottom, dst, count, overKeepBottomAlpha<Pixel16>);
 }
 
 const OverRowForms kScalarForms{overRow8Scalar, overRow16Scalar, overKeepBottomAlphaRow8Scalar,
@@ -543,12 +543,12 @@ void overKeepBottomAlphaRow16(const uint8_t *top, const uint8_t *bottom, uint8_t
 #if defined(__SSE2__)
 
 void minAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel8>(paint, layer, count,
+    alphaRow<Pixel8>(paint, layer, count,
                          [](__m128i p, __m128i l) { return select(alphaLanes8(), _mm_min_epu8(p, l), p); }, minAlpha8);
 }
 void matteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
     // (la + 1) * pa <= 256 * 255 fits the low 16-bit half of each lane.
-    alphaRow<HostPixel8>(
+    alphaRow<Pixel8>(
         paint, layer, count,
         [](__m128i p, __m128i l) {
             const __m128i la1 = _mm_add_epi32(_mm_and_si128(l, alphaLanes8()), _mm_set1_epi32(1));
@@ -559,7 +559,7 @@ void matteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
 }
 void inverseMatteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
     // (256 - pa) * la <= 256 * 255 fits the low 16-bit half of each lane.
-    alphaRow<HostPixel8>(
+    alphaRow<Pixel8>(
         paint, layer, count,
         [](__m128i p, __m128i l) {
             const __m128i w = _mm_sub_epi32(_mm_set1_epi32(256), _mm_and_si128(p, alphaLanes8()));
@@ -569,95 +569,113 @@ void inverseMatteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
         inverseMatte8);
 }
 void paintAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel8>(paint, layer, count, [](__m128i p, __m128i l) { return select(alphaLanes8(), p, l); },
-                         paintAlpha<HostPixel8>);
+    alphaRow<Pixel8>(paint, layer, count, [](__m128i p, __m128i l) { return select(alphaLanes8(), p, l); },
+                         paintAlpha<Pixel8>);
 }
 void maxAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel8>(paint, layer, count,
+    alphaRow<Pixel8>(paint, layer, count,
                          [](__m128i p, __m128i l) { return select(alphaLanes8(), _mm_max_epu8(p, l), l); },
-                         maxAlpha<HostPixel8>);
+                         maxAlpha<Pixel8>);
 }
 void minAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel16>(paint, layer, count,
+    alphaRow<Pixel16>(paint, layer, count,
                           [](__m128i p, __m128i l) { return select(alphaLanes16(), minU16(p, l), p); }, minAlpha16);
 }
 void matteRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel16>(paint, layer, count,
+    alphaRow<Pixel16>(paint, layer, count,
                           [](__m128i p, __m128i l) { return select(alphaLanes16(), mulShift15(p, l), l); }, matte16);
 }
 void inverseMatteRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel16>(
+    alphaRow<Pixel16>(
         paint, layer, count,
         [](__m128i p, __m128i l) { return select(alphaLanes16(), inverseMulShift15(p, l), l); }, inverseMatte16);
 }
 void paintAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel16>(paint, layer, count, [](__m128i p, __m128i l) { return select(alphaLanes16(), p, l); },
-                          paintAlpha<HostPixel16>);
+    alphaRow<Pixel16>(paint, layer, count, [](__m128i p, __m128i l) { return select(alphaLanes16(), p, l); },
+                          paintAlpha<Pixel16>);
 }
 void maxAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    alphaRow<HostPixel16>(paint, layer, count,
+    alphaRow<Pixel16>(paint, layer, count,
                           [](__m128i p, __m128i l) { return select(alphaLanes16(), maxU16(p, l), l); },
-                          maxAlpha<HostPixel16>);
+                          maxAlpha<Pixel16>);
 }
 
 void eraseRow8(const uint8_t *cover, uint8_t *dst, int32_t count) {
     // The destination is the row rewritten; the coverage takes the layer's
     // place. (ad + 1) * (255 - as) <= 256 * 255 fits the low 16-bit half.
-    alphaRow<HostPixel8>(
+    alphaRow<Pixel8>(
         dst, cover, count,
         [](__m128i d, __m128i s) {
             const __m128i ad1 = _mm_add_epi32(_mm_and_si128(d, alphaLanes8()), _mm_set1_epi32(1));
             const __m128i w = _mm_sub_epi32(alphaLanes8(), _mm_and_si128(s, alphaLanes8()));
             return select(alphaLanes8(), _mm_srli_epi32(_mm_mullo_epi16(ad1, w), 8), d);
         },
-        [](HostPixel8 d, HostPixel8 s) { return erase8(s, d); });
+        [](Pixel8 d, Pixel8 s) { return erase8(s, d); });
 }
 void eraseRow16(const uint8_t *cover, uint8_t *dst, int32_t count) {
-    alphaRow<HostPixel16>(
+    alphaRow<Pixel16>(
         dst, cover, count,
         [](__m128i d, __m128i s) { return select(alphaLanes16(), inverseMulShift15(s, d), d); },
-        [](HostPixel16 d, HostPixel16 s) { return erase16(s, d); });
+        [](Pixel16 d, Pixel16 s) { return erase16(s, d); });
 }
 
 #else  // no SSE2: the per-pixel rules
 
 void minAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel8>(paint, layer, paint, count, minAlpha8);
+    scalarRow<Pixel8>(paint, layer, paint, count, minAlpha8);
 }
 void matteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel8>(paint, layer, paint, count, matte8);
+    scalarRow<Pixel8>(paint, layer, paint, count, matte8);
 }
 void inverseMatteRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel8>(paint, layer, paint, count, inverseMatte8);
+    scalarRow<Pixel8>(paint, layer, paint, count, inverseMatte8);
 }
 void paintAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel8>(paint, layer, paint, count, paintAlpha<HostPixel8>);
+    scalarRow<Pixel8>(paint, layer, paint, count, paintAlpha<Pixel8>);
 }
 void maxAlphaRow8(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel8>(paint, layer, paint, count, maxAlpha<HostPixel8>);
+    scalarRow<Pixel8>(paint, layer, paint, count, maxAlpha<Pixel8>);
 }
 void minAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel16>(paint, layer, paint, count, minAlpha16);
+    scalarRow<Pixel16>(paint, layer, paint, count, minAlpha16);
 }
 void matteRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel16>(paint, layer, paint, count, matte16);
+    scalarRow<Pixel16>(paint, layer, paint, count, matte16);
 }
 void inverseMatteRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel16>(paint, layer, paint, count, inverseMatte16);
+    scalarRow<Pixel16>(paint, layer, paint, count, inverseMatte16);
 }
 void paintAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel16>(paint, layer, paint, count, paintAlpha<HostPixel16>);
+    scalarRow<Pixel16>(paint, layer, paint, count, paintAlpha<Pixel16>);
 }
 void maxAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
-    scalarRow<HostPixel16>(paint, layer, paint, count, maxAlpha<HostPixel16>);
+    scalarRow<Pixel16>(paint, layer, paint, count, maxAlpha<Pixel16>);
 }
 void eraseRow8(const uint8_t *cover, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel8>(dst, cover, dst, count, [](HostPixel8 d, HostPixel8 s) { return erase8(s, d); });
+    scalarRow<Pixel8>(dst, cover, dst, count, [](Pixel8 d, Pixel8 s) { return erase8(s, d); });
 }
 void eraseRow16(const uint8_t *cover, uint8_t *dst, int32_t count) {
-    scalarRow<HostPixel16>(dst, cover, dst, count, [](HostPixel16 d, HostPixel16 s) { return erase16(s, d); });
+    scalarRow<Pixel16>(dst, cover, dst, count, [](Pixel16 d, Pixel16 s) { return erase16(s, d); });
 }
 
 #endif
+
+AlphaScale8 alphaScale8(float opacity) {
+    AlphaScale8 scale;
+    for (int i = 0; i < 256; ++i) scale.table[i] = truncToChannel8(static_cast<float>(i) * opacity);
+    return scale;
+}
+
+void scaleAlphaRow8(uint8_t *pixels, int32_t count, const AlphaScale8 &scale) {
+    for (int32_t i = 0; i < count; ++i) pixels[size_t(i) * 4] = scale.table[pixels[size_t(i) * 4]];
+}
+
+void scaleAlphaRow16(uint8_t *pixels, int32_t count, float opacity) {
+    for (int32_t i = 0; i < count; ++i) {
+        Pixel16 p = loadPixel<Pixel16>(pixels + size_t(i) * 8);
+        p.alpha = truncToChannel16(static_cast<float>(p.alpha) * opacity);
+        storePixel(pixels + size_t(i) * 8, p);
+    }
+}
 
 }  // namespace pennaro

@@ -12,7 +12,7 @@
 // the columns' squared distances, the square's column runs and its full-row
 // coverage. A dab whose centre is not finite, or a soft or round dab wider
 // than the column table, goes to the scalar path.
-#include "raster/dab_kernels.h"
+#include "pixels/dab_kernels.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +20,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "raster/numeric.h"
+#include "pixels/numeric.h"
 
 // The AVX2 loops are built only where GCC-compatible compilers can target
 // them per function and the stack keeps 32-byte spills aligned (not
@@ -40,14 +40,14 @@ template <typename Pixel>
 struct Depth;
 
 template <>
-struct Depth<HostPixel8> {
+struct Depth<Pixel8> {
     using Channel = uint8_t;
     static bool saturated(uint32_t alpha) { return alpha == 255; }
     static Channel toChannel(double v) { return truncToChannel8(v); }
 };
 
 template <>
-struct Depth<HostPixel16> {
+struct Depth<Pixel16> {
     using Channel = uint16_t;
     static bool saturated(uint32_t alpha) { return alpha >= 32768; }
     static Channel toChannel(double v) { return truncToChannel16(v); }
@@ -75,7 +75,7 @@ void writeColour(Pixel &px, const Channel colour[4], uint32_t alpha) {
 // clamped box after the row's span has been widened, and applies the shape's
 // row test itself.
 template <typename Pixel, typename RowFn>
-void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, RowFn rowFn) {
+void stampRows(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows, RowFn rowFn) {
     if (!scratch || !scratch->data || !rows || !rows->spans) return;
     if (scratch->width <= 0 || scratch->height <= 0) return;
     const int32_t lastCol = scratch->width - 1;
@@ -89,7 +89,7 @@ void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, Painted
 
     rows->topRow = std::min(rows->topRow, y0);
     rows->bottomRow = std::max(rows->bottomRow, y1);
-    auto *base = static_cast<uint8_t *>(scratch->data);
+    uint8_t *base = scratch->data;
     for (int32_t y = y0; y <= y1; ++y) {
         RowSpan &span = rows->spans[y];
         span.left = std::min(span.left, x0);
@@ -105,7 +105,7 @@ void stampRows(float A, float E, float cx, float cy, HostWorld *scratch, Painted
 // get no pixels (their span is still widened); pixelStep(pixel, dx, dy)
 // computes coverage and merges it.
 template <typename Pixel, typename RowTest, typename PixelStep>
-void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows,
+void stampFrame(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows,
                 RowTest rowTest, PixelStep pixelStep) {
     stampRows<Pixel>(A, E, cx, cy, scratch, rows, [&](Pixel *row, float dy, int32_t x0, int32_t x1) {
         if (!rowTest(dy)) return;
@@ -119,7 +119,7 @@ void stampFrame(float A, float E, float cx, float cy, HostWorld *scratch, Painte
 }
 
 // Soft union merges.
-void softMerge8(HostPixel8 &px, const uint8_t colour[4], uint32_t a) {
+void softMerge8(Pixel8 &px, const uint8_t colour[4], uint32_t a) {
     const uint32_t ad = px.alpha;
     if (ad == 0) {
         writeColour(px, colour, a);
@@ -131,7 +131,7 @@ void softMerge8(HostPixel8 &px, const uint8_t colour[4], uint32_t a) {
     }
 }
 
-void softMerge16(HostPixel16 &px, const uint16_t colour[4], uint32_t a) {
+void softMerge16(Pixel16 &px, const uint16_t colour[4], uint32_t a) {
     const uint32_t ad = px.alpha;
     if (ad == 0) {
         writeColour(px, colour, a);
@@ -143,7 +143,7 @@ void softMerge16(HostPixel16 &px, const uint16_t colour[4], uint32_t a) {
 
 // Soft shape: cubic falloff, half the paint alpha.
 template <typename Pixel, typename Channel, typename Merge>
-void stampSoft(float A, float R, float cx, float cy, const Channel colour[4], HostWorld *scratch,
+void stampSoft(float A, float R, float cx, float cy, const Channel colour[4], const ImageView *scratch,
                PaintedRows *rows, Merge merge) {
     if (static_cast<double>(R) < 0.01) return;
     const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
@@ -204,7 +204,7 @@ SquareConstants squareConstants(float Rx, float h) {
 // depths.
 template <typename Pixel, typename Channel>
 void stampSquare(float A, float R, float h, float cx, float cy, const Channel colour[4],
-                 HostWorld *scratch, PaintedRows *rows) {
+                 const ImageView *scratch, PaintedRows *rows) {
     if (R <= 0.0f) return;
     const float Rx = R * A;
     Channel alpha = colour[0];
@@ -243,25 +243,25 @@ void stampSquare(float A, float R, float h, float cx, float cy, const Channel co
     });
 }
 
-void scalarStampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+void scalarStampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                    PaintedRows *rows) {
-    stampSoft<HostPixel8>(A, R, cx, cy, colour, scratch, rows, softMerge8);
+    stampSoft<Pixel8>(A, R, cx, cy, colour, scratch, rows, softMerge8);
 }
 
 void scalarStampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows) {
-    stampSoft<HostPixel16>(A, R, cx, cy, colour, scratch, rows, softMerge16);
+                    const ImageView *scratch, PaintedRows *rows) {
+    stampSoft<Pixel16>(A, R, cx, cy, colour, scratch, rows, softMerge16);
 }
 
 void scalarStampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                    HostWorld *scratch, PaintedRows *rows) {
+                    const ImageView *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
-                           [&](HostPixel8 &px, float dx, float dy) {
+    stampFrame<Pixel8>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
+                           [&](Pixel8 &px, float dx, float dy) {
                                const float d2 = dx * dx + dy * dy;
                                if (!(d2 < k.ro2)) return;
                                if (d2 > k.q) {
@@ -278,14 +278,14 @@ void scalarStampRoundDab8(float A, float R, float h, float cx, float cy, const u
 }
 
 void scalarStampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows) {
+                     const ImageView *scratch, PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return;
     const uint32_t alpha = colour[0];
     if (alpha == 0) return;
     const float alphaF = static_cast<float>(alpha);
     const RoundConstants k = roundConstants(R * A, h);
-    stampFrame<HostPixel16>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
-                            [&](HostPixel16 &px, float dx, float dy) {
+    stampFrame<Pixel16>(A, k.ro, cx, cy, scratch, rows, [&](float dy) { return dy * dy < k.ro2; },
+                            [&](Pixel16 &px, float dx, float dy) {
                                 const float d2 = dx * dx + dy * dy;
                                 if (!(d2 < k.ro2)) return;
                                 const uint32_t ad = px.alpha;
@@ -306,13 +306,13 @@ void scalarStampRoundDab16(float A, float R, float h, float cx, float cy, const 
 }
 
 void scalarStampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows) {
-    stampSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows);
+                     const ImageView *scratch, PaintedRows *rows) {
+    stampSquare<Pixel8>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
 void scalarStampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                      HostWorld *scratch, PaintedRows *rows) {
-    stampSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows);
+                      const ImageView *scratch, PaintedRows *rows) {
+    stampSquare<Pixel16>(A, R, h, cx, cy, colour, scratch, rows);
 }
 
 DabKernelPath widestPath() {
@@ -338,7 +338,7 @@ DabKernelPath currentPath() { return g_path.load(std::memory_order_relaxed); }
 // The dab box as stampRows will clamp it, to decide before any bookkeeping
 // whether the vector loops may take the dab: they need a finite centre and
 // columns whose float value is exact.
-bool vectorFits(float E, float cx, const HostWorld *scratch) {
+bool vectorFits(float E, float cx, const ImageView *scratch) {
     if (!scratch || scratch->width <= 0) return false;
     if (!std::isfinite(cx)) return false;
     const int32_t lastCol = scratch->width - 1;
@@ -409,7 +409,7 @@ Run runWithin(float cx, float limit, int32_t x0, int32_t x1) {
 
 // Square, 8 bits: the interior run gets the row alpha wherever it is larger
 // than the pixel's (a saturated pixel never is).
-void squareInterior8(HostPixel8 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint8_t colour[4]) {
+void squareInterior8(Pixel8 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint8_t colour[4]) {
     if (rowAlpha == 0) return;
     const uint32_t packed = rowAlpha | (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
                             (uint32_t(colour[3]) << 24);
@@ -426,7 +426,7 @@ void squareInterior8(HostPixel8 *row, int32_t first, int32_t last, uint32_t rowA
         if (rowAlpha > row[x].alpha) writeColour(row[x], colour, rowAlpha);
 }
 
-void squareInterior16(HostPixel16 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint16_t colour[4]) {
+void squareInterior16(Pixel16 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint16_t colour[4]) {
     if (rowAlpha == 0) return;
     const __m128i full = _mm_setr_epi32(static_cast<int32_t>(rowAlpha | (uint32_t(colour[1]) << 16)),
                                         static_cast<int32_t>(colour[2] | (uint32_t(colour[3]) << 16)),
@@ -464,7 +464,7 @@ void squareEdgeScalar(Pixel &px, int32_t x, const SquareEdge &e, const Channel c
     if (a > static_cast<uint32_t>(px.alpha)) writeColour(px, colour, a);
 }
 
-void squareEdge8(HostPixel8 *row, int32_t first, int32_t last, const SquareEdge &e, const uint8_t colour[4]) {
+void squareEdge8(Pixel8 *row, int32_t first, int32_t last, const SquareEdge &e, const uint8_t colour[4]) {
     const __m128 cx = _mm_set1_ps(e.cx), ri = _mm_set1_ps(e.ri), norm = _mm_set1_ps(e.norm);
     const __m128 base = _mm_set1_ps(e.base), alphaF = _mm_set1_ps(e.alphaF);
     const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) |
@@ -485,20 +485,20 @@ void squareEdge8(HostPixel8 *row, int32_t first, int32_t last, const SquareEdge 
     for (; x <= last; ++x) squareEdgeScalar(row[x], x, e, colour);
 }
 
-void squareEdge16(HostPixel16 *row, int32_t first, int32_t last, const SquareEdge &e, const uint16_t colour[4]) {
+void squareEdge16(Pixel16 *row, int32_t first, int32_t last, const SquareEdge &e, const uint16_t colour[4]) {
     for (int32_t x = first; x <= last; ++x) squareEdgeScalar(row[x], x, e, colour);
 }
 
-inline void squareInterior(HostPixel8 *row, int32_t f, int32_t l, uint32_t ra, const uint8_t c[4]) {
+inline void squareInterior(Pixel8 *row, int32_t f, int32_t l, uint32_t ra, const uint8_t c[4]) {
     squareInterior8(row, f, l, ra, c);
 }
-inline void squareInterior(HostPixel16 *row, int32_t f, int32_t l, uint32_t ra, const uint16_t c[4]) {
+inline void squareInterior(Pixel16 *row, int32_t f, int32_t l, uint32_t ra, const uint16_t c[4]) {
     squareInterior16(row, f, l, ra, c);
 }
-inline void squareEdge(HostPixel8 *row, int32_t f, int32_t l, const SquareEdge &e, const uint8_t c[4]) {
+inline void squareEdge(Pixel8 *row, int32_t f, int32_t l, const SquareEdge &e, const uint8_t c[4]) {
     squareEdge8(row, f, l, e, c);
 }
-inline void squareEdge(HostPixel16 *row, int32_t f, int32_t l, const SquareEdge &e, const uint16_t c[4]) {
+inline void squareEdge(Pixel16 *row, int32_t f, int32_t l, const SquareEdge &e, const uint16_t c[4]) {
     squareEdge16(row, f, l, e, c);
 }
 
@@ -515,7 +515,7 @@ struct SquareTables8 {
     alignas(16) float g2[kSquareTableColumns + 4];
 };
 
-void squareTableRow8(HostPixel8 *row, int32_t first, int32_t last, const uint32_t *table) {
+void squareTableRow8(Pixel8 *row, int32_t first, int32_t last, const uint32_t *table) {
     const __m128i low = _mm_set1_epi32(0xff);
     int32_t x = first;
     for (; x + 3 <= last; x += 4, table += 4) {
@@ -526,13 +526,13 @@ void squareTableRow8(HostPixel8 *row, int32_t first, int32_t last, const uint32_
     }
     for (; x <= last; ++x, ++table) {
         const uint32_t a = *table & 0xffu;
-        if (a > row[x].alpha) std::memcpy(&row[x], table, sizeof(HostPixel8));
+        if (a > row[x].alpha) std::memcpy(&row[x], table, sizeof(Pixel8));
     }
 }
 
 // Edge columns first..last of a row with the given base; g2 holds the
 // columns' squared edge terms from `first` on.
-void squareTableEdge8(HostPixel8 *row, int32_t first, int32_t last, const float *g2, float base, float alphaF,
+void squareTableEdge8(Pixel8 *row, int32_t first, int32_t last, const float *g2, float base, float alphaF,
                       const uint8_t colour[4]) {
     const __m128 basev = _mm_set1_ps(base), alphaFv = _mm_set1_ps(alphaF);
     const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>((uint32_t(colour[1]) << 8) |
@@ -549,7 +549,7 @@ void squareTableEdge8(HostPixel8 *row, int32_t first, int32_t last, const float 
         storePixels(row + x, select(m, _mm_or_si128(rgb, a), p));
     }
     for (; x <= last; ++x, ++g2) {
-        HostPixel8 &px = row[x];
+        Pixel8 &px = row[x];
         if (px.alpha == 255) continue;
         const float cov = base - *g2;
         if (cov <= 0.0f) continue;
@@ -562,7 +562,7 @@ void squareTableEdge8(HostPixel8 *row, int32_t first, int32_t last, const float 
 // do not depend on the row, so they are found once per dab; each row then
 // fills its interior run with the row alpha and computes only the edges.
 template <typename Pixel, typename Channel>
-bool vectorSquare(float A, float R, float h, float cx, float cy, const Channel colour[4], HostWorld *scratch,
+bool vectorSquare(float A, float R, float h, float cx, float cy, const Channel colour[4], const ImageView *scratch,
                   PaintedRows *rows) {
     if (R <= 0.0f) return true;
     const float Rx = R * A;
@@ -609,7 +609,7 @@ bool vectorSquare(float A, float R, float h, float cx, float cy, const Channel c
 
 // The 8-bit square with its tables; wider dabs than the tables hold take
 // the run form above.
-bool vectorSquare8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+bool vectorSquare8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                    PaintedRows *rows) {
     if (R <= 0.0f) return true;
     const float Rx = R * A;
@@ -622,14 +622,14 @@ bool vectorSquare8(float A, float R, float h, float cx, float cy, const uint8_t 
     {
         const int32_t x0 = clampToImage(cx - k.ro, scratch->width - 1);
         const int32_t x1 = clampToImage(k.ro + cx, scratch->width - 1);
-        if (x1 - x0 >= kSquareTableColumns) return vectorSquare<HostPixel8>(A, R, h, cx, cy, colour, scratch, rows);
+        if (x1 - x0 >= kSquareTableColumns) return vectorSquare<Pixel8>(A, R, h, cx, cy, colour, scratch, rows);
     }
     const float alphaF = static_cast<float>(alpha);
     const uint32_t rgb = (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) | (uint32_t(colour[3]) << 24);
     bool found = false;
     Run outer{1, 0}, inner{1, 0};
     SquareTables8 t;
-    stampRows<HostPixel8>(A, k.ro, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+    stampRows<Pixel8>(A, k.ro, cx, cy, scratch, rows, [&](Pixel8 *row, float dy, int32_t x0, int32_t x1) {
         const float ady = std::fabs(dy);
         if (ady >= k.ro) return;
         if (!found) {
@@ -722,7 +722,7 @@ struct UnionDab8 {
 // The coverage a pixel at squared distance d2 gets, in float; the soft
 // and round rims multiply in different orders.
 template <bool Round>
-inline void unionScalar8(HostPixel8 &px, float d2, const UnionDab8 &d) {
+inline void unionScalar8(Pixel8 &px, float d2, const UnionDab8 &d) {
     if (!(d2 < d.outer2)) return;
     if (!Round) {
         const float u = (d.outer2 - d2) * d.norm;
@@ -737,7 +737,7 @@ inline void unionScalar8(HostPixel8 &px, float d2, const UnionDab8 &d) {
 }
 
 template <bool Round>
-void unionRow8Sse2(HostPixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
+void unionRow8Sse2(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
     const __m128 outer2 = _mm_set1_ps(d.outer2), norm = _mm_set1_ps(d.norm), alphaF = _mm_set1_ps(d.alphaF);
     const __m128 dy2v = _mm_set1_ps(dy2);
     const __m128i rgb = _mm_set1_epi32(static_cast<int32_t>(d.rgb));
@@ -769,7 +769,7 @@ void unionRow8Sse2(HostPixel8 *row, int32_t x, int32_t x1, float dy2, const Unio
 #if PENNARO_DAB_AVX2
 // The same loop eight pixels at a time.
 template <bool Round>
-PENNARO_TARGET_AVX2 void unionRow8Avx2(HostPixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
+PENNARO_TARGET_AVX2 void unionRow8Avx2(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionDab8 &d) {
     const __m256 outer2 = _mm256_set1_ps(d.outer2), norm = _mm256_set1_ps(d.norm);
     const __m256 alphaF = _mm256_set1_ps(d.alphaF), dy2v = _mm256_set1_ps(dy2);
     const __m256 q = _mm256_set1_ps(d.q), big = _mm256_set1_ps(2147483648.0f);
@@ -813,7 +813,7 @@ PENNARO_TARGET_AVX2 void unionRow8Avx2(HostPixel8 *row, int32_t x, int32_t x1, f
 // The soft and round kernels by rows. False when the dab is wider than the
 // column table or its centre is not finite; the scalar form takes it then.
 template <bool Round>
-bool unionDab8(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, UnionDab8 &d,
+bool unionDab8(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows, UnionDab8 &d,
                bool wide) {
     if (!vectorFits(E, cx, scratch)) return false;
     {
@@ -822,7 +822,7 @@ bool unionDab8(float A, float E, float cx, float cy, HostWorld *scratch, Painted
         if (x1 - x0 >= kDabTableColumns) return false;
     }
     bool tabled = false;
-    stampRows<HostPixel8>(A, E, cx, cy, scratch, rows, [&](HostPixel8 *row, float dy, int32_t x0, int32_t x1) {
+    stampRows<Pixel8>(A, E, cx, cy, scratch, rows, [&](Pixel8 *row, float dy, int32_t x0, int32_t x1) {
         const float dy2 = dy * dy;
         if (!(dy2 < d.outer2)) return;
         if (!tabled) {
@@ -843,7 +843,7 @@ bool unionDab8(float A, float E, float cx, float cy, HostWorld *scratch, Painted
     return true;
 }
 
-bool vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+bool vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                  PaintedRows *rows, bool wide) {
     if (static_cast<double>(R) < 0.01) return true;
     const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
@@ -866,7 +866,7 @@ bool vectorSoft8(float A, float R, float cx, float cy, const uint8_t colour[4], 
     return unionDab8<false>(A, Rx, cx, cy, scratch, rows, d, wide);
 }
 
-bool vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+bool vectorRound8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                   PaintedRows *rows, bool wide) {
     if (static_cast<double>(R) < 0.0001) return true;
     const uint32_t alpha = colour[0];
@@ -898,7 +898,7 @@ struct UnionDab16 {
 };
 
 template <bool Round>
-inline void unionScalar16(HostPixel16 &px, float d2, const UnionDab16 &d) {
+inline void unionScalar16(Pixel16 &px, float d2, const UnionDab16 &d) {
     if (!(d2 < d.outer2)) return;
     uint32_t a = d.alpha;
     if (!Round || d2 > d.q) {
@@ -913,7 +913,7 @@ inline void unionScalar16(HostPixel16 &px, float d2, const UnionDab16 &d) {
 }
 
 template <bool Round>
-void unionRow16Sse2(HostPixel16 *row, int32_t x0, int32_t x1, float dy2, const UnionDab16 &d) {
+void unionRow16Sse2(Pixel16 *row, int32_t x0, int32_t x1, float dy2, const UnionDab16 &d) {
     const __m128 outer2 = _mm_set1_ps(d.outer2), norm = _mm_set1_ps(d.norm), alphaF = _mm_set1_ps(d.alphaF);
     const __m128 dy2v = _mm_set1_ps(dy2), q = _mm_set1_ps(d.q), big = _mm_set1_ps(2147483648.0f);
     const __m128i alphaLane = _mm_setr_epi32(0xffff, 0, 0xffff, 0);
@@ -964,7 +964,7 @@ void unionRow16Sse2(HostPixel16 *row, int32_t x0, int32_t x1, float dy2, const U
 }
 
 template <bool Round>
-bool unionDab16(float A, float E, float cx, float cy, HostWorld *scratch, PaintedRows *rows, UnionDab16 &d) {
+bool unionDab16(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows, UnionDab16 &d) {
     if (!vectorFits(E, cx, scratch)) return false;
     {
         const int32_t x0 = clampToImage(cx - E, scratch->width - 1);
@@ -972,7 +972,7 @@ bool unionDab16(float A, float E, float cx, float cy, HostWorld *scratch, Painte
         if (x1 - x0 >= kDabTableColumns) return false;
     }
     bool tabled = false;
-    stampRows<HostPixel16>(A, E, cx, cy, scratch, rows, [&](HostPixel16 *row, float dy, int32_t x0, int32_t x1) {
+    stampRows<Pixel16>(A, E, cx, cy, scratch, rows, [&](Pixel16 *row, float dy, int32_t x0, int32_t x1) {
         const float dy2 = dy * dy;
         if (!(dy2 < d.outer2)) return;
         if (!tabled) {
@@ -988,7 +988,7 @@ bool unionDab16(float A, float E, float cx, float cy, HostWorld *scratch, Painte
     return true;
 }
 
-bool vectorSoft16(float A, float R, float cx, float cy, const uint16_t colour[4], HostWorld *scratch,
+bool vectorSoft16(float A, float R, float cx, float cy, const uint16_t colour[4], const ImageView *scratch,
                   PaintedRows *rows) {
     if (static_cast<double>(R) < 0.01) return true;
     const uint32_t alpha = static_cast<uint32_t>(colour[0]) >> 1;
@@ -1010,7 +1010,7 @@ bool vectorSoft16(float A, float R, float cx, float cy, const uint16_t colour[4]
     return unionDab16<false>(A, Rx, cx, cy, scratch, rows, d);
 }
 
-bool vectorRound16(float A, float R, float h, float cx, float cy, const uint16_t colour[4], HostWorld *scratch,
+bool vectorRound16(float A, float R, float h, float cx, float cy, const uint16_t colour[4], const ImageView *scratch,
                    PaintedRows *rows) {
     if (static_cast<double>(R) < 0.0001) return true;
     const uint32_t alpha = colour[0];
@@ -1057,7 +1057,7 @@ bool dabKernelPathAvailable(DabKernelPath path) {
     return false;
 }
 
-void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                    PaintedRows *rows) {
 #if defined(__SSE2__)
     const DabKernelPath path = currentPath();
@@ -1068,7 +1068,7 @@ void stampSoftDab8(float A, float R, float cx, float cy, const uint8_t colour[4]
     scalarStampSoftDab8(A, R, cx, cy, colour, scratch, rows);
 }
 
-void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4], HostWorld *scratch,
+void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[4], const ImageView *scratch,
                     PaintedRows *rows) {
 #if defined(__SSE2__)
     if (currentPath() != DabKernelPath::Scalar && vectorSoft16(A, R, cx, cy, colour, scratch, rows)) return;
@@ -1076,7 +1076,7 @@ void stampSoftDab16(float A, float R, float cx, float cy, const uint16_t colour[
     scalarStampSoftDab16(A, R, cx, cy, colour, scratch, rows);
 }
 
-void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                     PaintedRows *rows) {
 #if defined(__SSE2__)
     const DabKernelPath path = currentPath();
@@ -1088,14 +1088,14 @@ void stampRoundDab8(float A, float R, float h, float cx, float cy, const uint8_t
 }
 
 void stampRoundDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                     HostWorld *scratch, PaintedRows *rows) {
+                     const ImageView *scratch, PaintedRows *rows) {
 #if defined(__SSE2__)
     if (currentPath() != DabKernelPath::Scalar && vectorRound16(A, R, h, cx, cy, colour, scratch, rows)) return;
 #endif
     scalarStampRoundDab16(A, R, h, cx, cy, colour, scratch, rows);
 }
 
-void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], HostWorld *scratch,
+void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                      PaintedRows *rows) {
 #if defined(__SSE2__)
     // Square rows are short runs of cheap steps: the AVX2 loops measured
@@ -1106,10 +1106,10 @@ void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_
 }
 
 void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
-                      HostWorld *scratch, PaintedRows *rows) {
+                      const ImageView *scratch, PaintedRows *rows) {
 #if defined(__SSE2__)
     if (currentPath() != DabKernelPath::Scalar &&
-        vectorSquare<HostPixel16>(A, R, h, cx, cy, colour, scratch, rows))
+        vectorSquare<Pixel16>(A, R, h, cx, cy, colour, scratch, rows))
         return;
 #endif
     scalarStampSquareDab16(A, R, h, cx, cy, colour, scratch, rows);
