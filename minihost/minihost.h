@@ -39,15 +39,6 @@
 
 namespace minihost {
 
-// Error codes the stand-in host returns from its own services.
-inline constexpr int32_t HOST_ERR_OUT_OF_MEMORY = 4;
-inline constexpr int32_t HOST_ERR_INTERNAL = 7;
-inline constexpr int32_t HOST_ERR_BAD_PARAM = 9;
-inline constexpr int32_t HOST_ERR_INVALID_CALLBACK = 10;
-
-// The constant the effect passes when it opens its string table.
-inline constexpr int32_t STRING_TABLE_OPEN_FLAGS = 4183;
-
 // ------------------------------------------------------------------ faults
 
 // Makes the n-th call of one service fail, counting from when it was armed

@@ -2,7 +2,7 @@
 // host answers lookups with the default text after "=".
 #include <cstring>
 
-#include "host/string_table.h"
+#include "pennaro/string_table.h"
 #include "minihost/detail.h"
 
 namespace minihost {
@@ -29,7 +29,7 @@ int32_t HostCallbacks::openStringTable(void **tableRef, int32_t flags) {
         h->protocolError("string table opened with flags " + std::to_string(flags));
         return HOST_ERR_BAD_PARAM;
     }
-    auto *descriptor = static_cast<const pennaro::StringTableDescriptor *>(*tableRef);
+    auto *descriptor = static_cast<const StringTableDescriptor *>(*tableRef);
     if (!descriptor || !descriptor->entries || descriptor->entryCount < 1) {
         h->protocolError("string table opened without a descriptor");
         return HOST_ERR_BAD_PARAM;

@@ -9,8 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "drawing/flat_layout.h"
-#include "drawing/records.h"
+#include "format/block.h"
+#include "format/records.h"
 #include "lib/common.h"
 
 namespace pennaro_cli {
@@ -23,15 +23,8 @@ using pennaro::FlatStrokeRecord;
 
 namespace {
 
-// Offsets of the two words that tell what a block is.
-constexpr size_t BYTE_ORDER_MARK_OFFSET = offsetof(FlatDrawingHeader, byteOrderMark);
-constexpr size_t FORM_OFFSET = offsetof(FlatDrawingHeader, flatHeaderSize);
-
-uint32_t wordAt(const std::vector<uint8_t> &bytes, size_t offset) {
-    uint32_t w;
-    std::memcpy(&w, bytes.data() + offset, 4);
-    return w;
-}
+// The word that tells a block's byte order.
+constexpr size_t BYTE_ORDER_MARK_OFFSET = offsetof(pennaro::DrawingLayout, byteOrderMark);
 
 // ---- floats: shortest decimal that reads back to the same float; the
 // non-finite ones as their bit pattern in a hex string ("0x7fc00000").
@@ -128,18 +121,6 @@ std::vector<uint8_t> bytesFromHex(const ordered_json &v, const std::string &wher
     return out;
 }
 
-// The defaults a new drawing starts with, for keys a hand-written file
-// leaves out.
-BrushSettings defaultBrush() {
-    BrushSettings b{};
-    b.red = b.green = b.blue = b.opacity = 1.0f;
-    b.size = 5.0f;
-    b.brushMode = pennaro::BRUSH_KIND_ROUND;
-    b.softness = 0.0f;
-    b.pressureFlags = pennaro::PRESSURE_SCALES_SIZE;
-    return b;
-}
-
 ordered_json brushToJson(const BrushSettings &b) {
     ordered_json j;
     j["red"] = floatToJson(b.red);
@@ -173,7 +154,7 @@ void onlyKeys(const ordered_json &obj, const std::set<std::string> &known, const
 
 BrushSettings brushFromJson(const ordered_json &j, const std::string &where) {
     onlyKeys(j, {"red", "green", "blue", "opacity", "size", "brushMode", "softness", "pressureFlags"}, where);
-    BrushSettings b = defaultBrush();
+    BrushSettings b = pennaro::DEFAULT_BRUSH;
     auto f = [&](const char *key, float &field) {
         if (j.contains(key)) field = jsonToFloat(j[key], where + "." + key);
     };
@@ -193,7 +174,7 @@ BrushSettings brushFromJson(const ordered_json &j, const std::string &where) {
 
 BrushAttributeMask maskFromJson(const ordered_json &j, const std::string &where) {
     onlyKeys(j, {"color", "opacity", "size", "brushMode", "softness", "pressureFlags"}, where);
-    BrushAttributeMask m{1, 1, 1, 1, 1, 1};
+    BrushAttributeMask m = pennaro::FULL_BRUSH_MASK;
     auto u = [&](const char *key, uint32_t &field) {
         if (j.contains(key)) field = jsonToU32(j[key], where + "." + key);
     };
@@ -206,8 +187,8 @@ BrushAttributeMask maskFromJson(const ordered_json &j, const std::string &where)
     return m;
 }
 
-std::string describeProblem(const pennaro::FlatBlockCheck &check, uint64_t size) {
-    using P = pennaro::FlatBlockProblem;
+std::string describeProblem(const pennaro::BlockCheck &check, uint64_t size) {
+    using P = pennaro::BlockProblem;
     const std::string stroke = "stroke " + std::to_string(check.stroke);
     switch (check.problem) {
         case P::None: return "";
@@ -277,60 +258,52 @@ ByteOrder detectByteOrder(const std::vector<uint8_t> &block) {
     return block[BYTE_ORDER_MARK_OFFSET] == 0 ? ByteOrder::Little : ByteOrder::Big;
 }
 
-void swapWordBytes(std::vector<uint8_t> &block) {
-    for (size_t i = 0; i + 4 <= block.size(); i += 4) {
-        std::swap(block[i], block[i + 3]);
-        std::swap(block[i + 1], block[i + 2]);
-    }
-}
+void swapWordBytes(std::vector<uint8_t> &block) { pennaro::swapWords(block.data(), block.size()); }
 
 std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &bytes, const std::string &name) {
-    if (bytes.size() < FORM_OFFSET + 4)
-        throw ToolError(name + ": too short to be a drawing (" + std::to_string(bytes.size()) + " bytes)");
-    if (wordAt(bytes, FORM_OFFSET) == 0)
+    // The effect's own reader decides; a block of another version is read
+    // here too (the effect names the version when it refuses to open it).
+    using pennaro::ReadStatus;
+    using pennaro::UnknownReason;
+    const pennaro::BlockInspection seen = pennaro::inspectBlock(bytes.data(), bytes.size());
+    if (seen.status == ReadStatus::AlreadyInMemory || seen.reason == UnknownReason::MemoryFormSize)
         throw ToolError(name + ": not a saved drawing (the word at offset 8 is 0, which marks a drawing "
                                "in memory form); refusing it");
+    if (seen.reason == UnknownReason::TooShort)
+        throw ToolError(name + ": too short to be a drawing (" + std::to_string(bytes.size()) + " bytes)");
+    if (seen.reason == UnknownReason::ByteOrderMark)
+        throw ToolError(name + ": not a drawing in either byte order (unknown byte-order mark)");
+    if (seen.structure.problem != pennaro::BlockProblem::None)
+        throw ToolError(name + ": " + describeProblem(seen.structure, bytes.size()));
     std::vector<uint8_t> block = bytes;
-    if (detectByteOrder(block) == ByteOrder::Big) {
-        swapWordBytes(block);
-        if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) >> 24) == 0)
-            throw ToolError(name + ": not a drawing in either byte order (unknown byte-order mark)");
-        // The effect opens such a block, but once saved little-endian the
-        // stray low byte would make it read as big-endian: nothing can keep
-        // this drawing, so say so now.
-        if ((wordAt(block, BYTE_ORDER_MARK_OFFSET) & 0xFFu) != 0)
-            throw ToolError(name + ": damaged byte-order mark (stray bits in its low byte)");
-    }
-    const auto check = pennaro::checkFlatBlock(block.data(), block.size());
-    if (check.problem != pennaro::FlatBlockProblem::None)
-        throw ToolError(name + ": " + describeProblem(check, block.size()));
+    if (seen.otherByteOrder) swapWordBytes(block);
     return block;
 }
 
 ordered_json blockToJson(const std::vector<uint8_t> &input, const std::string &name) {
     const std::vector<uint8_t> block = normalizeBlock(input, name);
-    const auto h = pennaro::readFlatRecord<FlatDrawingHeader>(block.data(), 0);
+    const auto h = pennaro::readRecord<FlatDrawingHeader>(block.data(), 0);
     ordered_json j;
     j["format"] = DRAWING_JSON_FORMAT;
-    j["formatVersion"] = h.formatVersion;
+    j["formatVersion"] = h.layout.formatVersion;
     // Fields the effect always writes the same way appear only when a block
     // carries something else, so nothing of an odd block is lost.
-    if (h.byteOrderMark != pennaro::BYTE_ORDER_MARK) j["byteOrderMark"] = h.byteOrderMark;
-    if (h.flatHeaderSize != pennaro::FLAT_HEADER_SIZE) j["flatHeaderSize"] = h.flatHeaderSize;
-    if (h.strokeRecordSize != pennaro::STROKE_RECORD_SIZE) j["strokeRecordSize"] = h.strokeRecordSize;
-    if (h.pointRecordSize != pennaro::POINT_RECORD_SIZE) j["pointRecordSize"] = h.pointRecordSize;
+    if (h.layout.byteOrderMark != pennaro::BYTE_ORDER_MARK) j["byteOrderMark"] = h.layout.byteOrderMark;
+    if (h.layout.flatHeaderSize != pennaro::FLAT_HEADER_SIZE) j["flatHeaderSize"] = h.layout.flatHeaderSize;
+    if (h.layout.strokeRecordSize != pennaro::STROKE_RECORD_SIZE) j["strokeRecordSize"] = h.layout.strokeRecordSize;
+    if (h.layout.pointRecordSize != pennaro::POINT_RECORD_SIZE) j["pointRecordSize"] = h.layout.pointRecordSize;
     if (h.hasStrokeTable != 1) j["hasStrokeTable"] = h.hasStrokeTable;
-    j["toolMode"] = h.toolMode;
-    j["previousToolMode"] = h.previousToolMode;
-    j["toolModeSwapped"] = h.toolModeSwapped;
-    j["toolOption"] = h.toolOption;
+    j["toolMode"] = h.tools.toolMode;
+    j["previousToolMode"] = h.tools.previousToolMode;
+    j["toolModeSwapped"] = h.tools.toolModeSwapped;
+    j["toolOption"] = h.tools.toolOption;
     j["reservedSettings"] = ordered_json::array();
-    for (uint32_t w : h.reservedSettings) j["reservedSettings"].push_back(w);
-    j["currentBrush"] = brushToJson(h.currentBrush);
-    j["currentBrushMask"] = maskToJson(h.currentBrushMask);
-    j["selectionActive"] = h.selectionActive;
-    j["alternateBrush"] = brushToJson(h.alternateBrush);
-    j["alternateBrushMask"] = maskToJson(h.alternateBrushMask);
+    for (uint32_t w : h.tools.reservedSettings) j["reservedSettings"].push_back(w);
+    j["currentBrush"] = brushToJson(h.tools.currentBrush);
+    j["currentBrushMask"] = maskToJson(h.tools.currentBrushMask);
+    j["selectionActive"] = h.tools.selectionActive;
+    j["alternateBrush"] = brushToJson(h.tools.alternateBrush);
+    j["alternateBrushMask"] = maskToJson(h.tools.alternateBrushMask);
     bool reservedUsed = false;
     for (uint32_t w : h.reserved) reservedUsed = reservedUsed || w != 0;
     if (reservedUsed) {
@@ -339,27 +312,27 @@ ordered_json blockToJson(const std::vector<uint8_t> &input, const std::string &n
     }
     // A drawing saved without a stroke table (offset 0) differs from one
     // with an empty table; "strokes": null keeps that apart.
-    if (h.hasStrokeTable == 0 || (h.strokeCount == 0 && h.strokeTableOffset == 0)) {
+    if (h.hasStrokeTable == 0 || (h.layout.strokeCount == 0 && h.strokeTableOffset == 0)) {
         j["strokes"] = nullptr;
         return j;
     }
     j["strokes"] = ordered_json::array();
-    for (int32_t i = 0; i < h.strokeCount; ++i) {
-        const auto s = pennaro::readFlatRecord<FlatStrokeRecord>(
+    for (int32_t i = 0; i < h.layout.strokeCount; ++i) {
+        const auto s = pennaro::readRecord<FlatStrokeRecord>(
             block.data(), h.strokeTableOffset + static_cast<uint64_t>(i) * pennaro::FLAT_STROKE_RECORD_SIZE);
         ordered_json js;
-        js["strokeId"] = s.strokeId;
-        js["startTime"] = floatToJson(s.startTime);
-        js["duration"] = floatToJson(s.duration);
-        js["brush"] = brushToJson(s.brush);
-        js["drawCount"] = s.drawCount;
-        js["selected"] = s.selected;
+        js["strokeId"] = s.info.strokeId;
+        js["startTime"] = floatToJson(s.info.startTime);
+        js["duration"] = floatToJson(s.info.duration);
+        js["brush"] = brushToJson(s.info.brush);
+        js["drawCount"] = s.info.drawCount;
+        js["selected"] = s.info.selected;
         const uint32_t whole = s.flatPointBytes / pennaro::POINT_RECORD_SIZE;
-        if (static_cast<uint32_t>(s.pointCount) != whole) js["pointCount"] = s.pointCount;
+        if (static_cast<uint32_t>(s.info.pointCount) != whole) js["pointCount"] = s.info.pointCount;
         if (s.hasPoints != 1) js["hasPoints"] = s.hasPoints;
         ordered_json points = ordered_json::array();
         for (uint32_t k = 0; k < whole; ++k) {
-            const auto p = pennaro::readFlatRecord<pennaro::PaintPoint>(
+            const auto p = pennaro::readRecord<pennaro::PaintPoint>(
                 block.data(), s.flatPointOffset + static_cast<uint64_t>(k) * pennaro::POINT_RECORD_SIZE);
             points.push_back(ordered_json::array(
                 {floatToJson(p.time), floatToJson(p.x), floatToJson(p.y), floatToJson(p.pressure)}));
@@ -395,38 +368,38 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
     auto i32 = [&](const char *key, int32_t &field, int32_t dflt) {
         field = j.contains(key) ? jsonToI32(j[key], key) : dflt;
     };
-    u("formatVersion", h.formatVersion, pennaro::FORMAT_VERSION);
-    u("byteOrderMark", h.byteOrderMark, pennaro::BYTE_ORDER_MARK);
-    u("flatHeaderSize", h.flatHeaderSize, pennaro::FLAT_HEADER_SIZE);
-    u("strokeRecordSize", h.strokeRecordSize, pennaro::STROKE_RECORD_SIZE);
-    u("pointRecordSize", h.pointRecordSize, pennaro::POINT_RECORD_SIZE);
+    u("formatVersion", h.layout.formatVersion, pennaro::FORMAT_VERSION);
+    u("byteOrderMark", h.layout.byteOrderMark, pennaro::BYTE_ORDER_MARK);
+    u("flatHeaderSize", h.layout.flatHeaderSize, pennaro::FLAT_HEADER_SIZE);
+    u("strokeRecordSize", h.layout.strokeRecordSize, pennaro::STROKE_RECORD_SIZE);
+    u("pointRecordSize", h.layout.pointRecordSize, pennaro::POINT_RECORD_SIZE);
     u("hasStrokeTable", h.hasStrokeTable, 1);
-    i32("toolMode", h.toolMode, 1);
-    i32("previousToolMode", h.previousToolMode, 0);
-    i32("toolModeSwapped", h.toolModeSwapped, 0);
-    i32("toolOption", h.toolOption, 1);
-    i32("selectionActive", h.selectionActive, 0);
+    i32("toolMode", h.tools.toolMode, 1);
+    i32("previousToolMode", h.tools.previousToolMode, 0);
+    i32("toolModeSwapped", h.tools.toolModeSwapped, 0);
+    i32("toolOption", h.tools.toolOption, 1);
+    i32("selectionActive", h.tools.selectionActive, 0);
     auto words = [&](const char *key, uint32_t *out, size_t n) {
         if (!j.contains(key)) return;
         const auto &a = j[key];
         if (!a.is_array() || a.size() != n) bad(key, "expected an array of " + std::to_string(n) + " whole numbers");
         for (size_t i = 0; i < n; ++i) out[i] = jsonToU32(a[i], std::string(key) + "[" + std::to_string(i) + "]");
     };
-    words("reservedSettings", h.reservedSettings, 4);
+    words("reservedSettings", h.tools.reservedSettings, 4);
     words("reserved", h.reserved, 12);
-    h.currentBrush = j.contains("currentBrush") ? brushFromJson(j["currentBrush"], "currentBrush") : defaultBrush();
-    h.alternateBrush =
-        j.contains("alternateBrush") ? brushFromJson(j["alternateBrush"], "alternateBrush") : defaultBrush();
-    h.currentBrushMask = j.contains("currentBrushMask") ? maskFromJson(j["currentBrushMask"], "currentBrushMask")
-                                                        : BrushAttributeMask{1, 1, 1, 1, 1, 1};
-    h.alternateBrushMask = j.contains("alternateBrushMask")
+    h.tools.currentBrush = j.contains("currentBrush") ? brushFromJson(j["currentBrush"], "currentBrush") : pennaro::DEFAULT_BRUSH;
+    h.tools.alternateBrush =
+        j.contains("alternateBrush") ? brushFromJson(j["alternateBrush"], "alternateBrush") : pennaro::DEFAULT_BRUSH;
+    h.tools.currentBrushMask = j.contains("currentBrushMask") ? maskFromJson(j["currentBrushMask"], "currentBrushMask")
+                                                        : pennaro::FULL_BRUSH_MASK;
+    h.tools.alternateBrushMask = j.contains("alternateBrushMask")
                                ? maskFromJson(j["alternateBrushMask"], "alternateBrushMask")
-                               : BrushAttributeMask{1, 1, 1, 1, 1, 1};
-    if (h.flatHeaderSize == 0)
+                               : pennaro::FULL_BRUSH_MASK;
+    if (h.layout.flatHeaderSize == 0)
         bad("flatHeaderSize", "0 marks a drawing in memory form, which is never saved; leave the key out");
     // Byte 4 of a block tells its byte order: the mark's low byte must be 0
     // (little-endian) and its high byte non-zero (big-endian) to be read back.
-    if ((h.byteOrderMark & 0xFFu) != 0 || (order == ByteOrder::Big && (h.byteOrderMark >> 24) == 0))
+    if ((h.layout.byteOrderMark & 0xFFu) != 0 || (order == ByteOrder::Big && (h.layout.byteOrderMark >> 24) == 0))
         bad("byteOrderMark", "a block with this mark would not read back in its own byte order; leave the key out");
 
     const ordered_json &strokes = j["strokes"];
@@ -447,12 +420,12 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
             if (!js.contains("points") || !js["points"].is_array())
                 bad(where, "missing \"points\" (an array of [time, x, y, pressure])");
             FlatStrokeRecord r{};
-            r.strokeId = js.contains("strokeId") ? jsonToI32(js["strokeId"], where + ".strokeId")
+            r.info.strokeId = js.contains("strokeId") ? jsonToI32(js["strokeId"], where + ".strokeId")
                                                  : static_cast<int32_t>(i);
-            r.startTime = jsonToFloat(js["startTime"], where + ".startTime");
-            r.brush = js.contains("brush") ? brushFromJson(js["brush"], where + ".brush") : defaultBrush();
-            r.drawCount = js.contains("drawCount") ? jsonToI32(js["drawCount"], where + ".drawCount") : 0;
-            r.selected = js.contains("selected") ? jsonToI32(js["selected"], where + ".selected") : 0;
+            r.info.startTime = jsonToFloat(js["startTime"], where + ".startTime");
+            r.info.brush = js.contains("brush") ? brushFromJson(js["brush"], where + ".brush") : pennaro::DEFAULT_BRUSH;
+            r.info.drawCount = js.contains("drawCount") ? jsonToI32(js["drawCount"], where + ".drawCount") : 0;
+            r.info.selected = js.contains("selected") ? jsonToI32(js["selected"], where + ".selected") : 0;
             r.hasPoints = js.contains("hasPoints") ? jsonToU32(js["hasPoints"], where + ".hasPoints") : 1;
             const ordered_json &points = js["points"];
             r.flatPointOffset = static_cast<uint32_t>(pennaro::FLAT_HEADER_SIZE + samples.size());
@@ -470,11 +443,11 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
             }
             if (points.size() > static_cast<size_t>(INT32_MAX) / pennaro::POINT_RECORD_SIZE)
                 bad(where, "too many samples");
-            r.pointCount = js.contains("pointCount") ? jsonToI32(js["pointCount"], where + ".pointCount")
+            r.info.pointCount = js.contains("pointCount") ? jsonToI32(js["pointCount"], where + ".pointCount")
                                                      : static_cast<int32_t>(points.size());
-            if (r.pointCount < 0 || static_cast<size_t>(r.pointCount) > points.size())
+            if (r.info.pointCount < 0 || static_cast<size_t>(r.info.pointCount) > points.size())
                 bad(where + ".pointCount", "must be from 0 to the number of samples given");
-            r.duration = js.contains("duration") ? jsonToFloat(js["duration"], where + ".duration") : lastTime;
+            r.info.duration = js.contains("duration") ? jsonToFloat(js["duration"], where + ".duration") : lastTime;
             if (js.contains("extraSampleBytes")) {
                 const auto extra = bytesFromHex(js["extraSampleBytes"], where + ".extraSampleBytes");
                 if (extra.size() >= pennaro::POINT_RECORD_SIZE)
@@ -486,7 +459,7 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
             if (samples.size() > UINT32_MAX / 2) bad(where, "drawing too large for a saved block");
         }
     }
-    h.strokeCount = static_cast<int32_t>(records.size());
+    h.layout.strokeCount = static_cast<int32_t>(records.size());
     if (strokes.is_array()) {
         h.strokeTableSize = static_cast<uint32_t>(records.size() * pennaro::FLAT_STROKE_RECORD_SIZE);
         h.strokeTableOffset = static_cast<uint32_t>(pennaro::FLAT_HEADER_SIZE + samples.size());
@@ -498,8 +471,8 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
     if (!records.empty())
         std::memcpy(block.data() + sizeof h + samples.size(), records.data(),
                     records.size() * sizeof(FlatStrokeRecord));
-    const auto check = pennaro::checkFlatBlock(block.data(), block.size());
-    if (check.problem != pennaro::FlatBlockProblem::None)
+    const auto check = pennaro::checkBlockStructure(block.data(), block.size());
+    if (check.problem != pennaro::BlockProblem::None)
         bad("drawing", describeProblem(check, block.size()));
     if (order == ByteOrder::Big) swapWordBytes(block);
     return block;
@@ -521,14 +494,14 @@ std::string formatDrawingJson(const ordered_json &drawing) {
 }
 
 double drawingEndTime(const std::vector<uint8_t> &block) {
-    const auto h = pennaro::readFlatRecord<FlatDrawingHeader>(block.data(), 0);
+    const auto h = pennaro::readRecord<FlatDrawingHeader>(block.data(), 0);
     double end = 0.0;
     bool any = false;
     if (h.hasStrokeTable == 0) return 0.0;
-    for (int32_t i = 0; i < h.strokeCount; ++i) {
-        const auto s = pennaro::readFlatRecord<FlatStrokeRecord>(
+    for (int32_t i = 0; i < h.layout.strokeCount; ++i) {
+        const auto s = pennaro::readRecord<FlatStrokeRecord>(
             block.data(), h.strokeTableOffset + static_cast<uint64_t>(i) * pennaro::FLAT_STROKE_RECORD_SIZE);
-        const double e = static_cast<double>(s.startTime) + static_cast<double>(s.duration);
+        const double e = static_cast<double>(s.info.startTime) + static_cast<double>(s.info.duration);
         if (!std::isfinite(e)) continue;
         if (!any || e > end) end = e;
         any = true;
@@ -563,31 +536,31 @@ LoadedDrawing loadDrawingFile(const std::filesystem::path &path) {
 
 DrawingSummary summarizeDrawing(const std::vector<uint8_t> &block, ByteOrder fileOrder) {
     DrawingSummary sum;
-    const auto h = pennaro::readFlatRecord<FlatDrawingHeader>(block.data(), 0);
-    sum.formatVersion = h.formatVersion;
+    const auto h = pennaro::readRecord<FlatDrawingHeader>(block.data(), 0);
+    sum.formatVersion = h.layout.formatVersion;
     sum.byteOrder = fileOrder;
-    sum.strokeCount = h.strokeCount;
+    sum.strokeCount = h.layout.strokeCount;
     if (h.hasStrokeTable == 0) return sum;
-    for (int32_t i = 0; i < h.strokeCount; ++i) {
-        const auto s = pennaro::readFlatRecord<FlatStrokeRecord>(
+    for (int32_t i = 0; i < h.layout.strokeCount; ++i) {
+        const auto s = pennaro::readRecord<FlatStrokeRecord>(
             block.data(), h.strokeTableOffset + static_cast<uint64_t>(i) * pennaro::FLAT_STROKE_RECORD_SIZE);
-        sum.sampleCount += static_cast<uint64_t>(s.pointCount);
-        switch (s.brush.brushMode & pennaro::BRUSH_KIND_MASK) {
+        sum.sampleCount += static_cast<uint64_t>(s.info.pointCount);
+        switch (s.info.brush.brushMode & pennaro::BRUSH_KIND_MASK) {
             case pennaro::BRUSH_KIND_ROUND: ++sum.roundStrokes; break;
             case pennaro::BRUSH_KIND_SOFT: ++sum.softStrokes; break;
             case pennaro::BRUSH_KIND_SQUARE: ++sum.squareStrokes; break;
             default: ++sum.otherStrokes; break;
         }
-        if (s.brush.brushMode & pennaro::BRUSH_ERASE) ++sum.eraseStrokes;
-        const double start = s.startTime;
-        const double end = start + static_cast<double>(s.duration);
+        if (s.info.brush.brushMode & pennaro::BRUSH_ERASE) ++sum.eraseStrokes;
+        const double start = s.info.startTime;
+        const double end = start + static_cast<double>(s.info.duration);
         if (std::isfinite(start) && std::isfinite(end)) {
             if (!sum.hasTime || start < sum.firstStart) sum.firstStart = start;
             if (!sum.hasTime || end > sum.lastEnd) sum.lastEnd = end;
             sum.hasTime = true;
         }
-        for (int32_t k = 0; k < s.pointCount; ++k) {
-            const auto p = pennaro::readFlatRecord<pennaro::PaintPoint>(
+        for (int32_t k = 0; k < s.info.pointCount; ++k) {
+            const auto p = pennaro::readRecord<pennaro::PaintPoint>(
                 block.data(), s.flatPointOffset + static_cast<uint64_t>(k) * pennaro::POINT_RECORD_SIZE);
             if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
             if (!sum.hasBounds) {

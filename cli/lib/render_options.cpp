@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <string_view>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -10,7 +11,7 @@
 #include <set>
 
 #include "lib/common.h"
-#include "params/param_ids.h"
+#include "catalog/params.h"
 
 namespace pennaro_cli {
 
@@ -226,27 +227,43 @@ std::string frameFileName(const std::string &pattern, int32_t frame) {
 
 // ---------------------------------------------------------------- parameters
 
+namespace {
+
+std::vector<std::string> splitChoices(std::string_view list) {
+    std::vector<std::string> choices;
+    size_t at = 0;
+    for (size_t bar = list.find('|'); bar != std::string_view::npos; bar = list.find('|', at)) {
+        choices.emplace_back(list.substr(at, bar - at));
+        at = bar + 1;
+    }
+    choices.emplace_back(list.substr(at));
+    return choices;
+}
+
+}  // namespace
+
 const std::vector<ParamInfo> &effectParams() {
-    using namespace pennaro;
-    static const std::vector<ParamInfo> params = {
-        {"playback-mode", PARAM_PLAYBACK_MODE, ParamKind::Popup, 0, 0,
-         {"All Strokes", "Past Strokes", "Hold Strokes", "Animate Strokes", "Current Frame", "Onion Skin"},
-         PLAYBACK_CURRENT_FRAME},
-        {"playback-speed", PARAM_PLAYBACK_SPEED, ParamKind::Slider, -100.0, 100.0, {}, 0x10000},
-        {"composite", PARAM_COMPOSITE, ParamKind::Popup, 0, 0,
-         {"Only", "In Original", "(-", "Over Original", "Under Original", "(-", "Track Original Matte",
-          "Track Original Matte Visible", "(-", "As Matte", "As Inverse Matte", "(-",
-          "In Original Alpha Only", "Under Original Alpha Only"},
-         COMPOSITE_IN_ORIGINAL},
-        {"wiggle", PARAM_WIGGLE_ENABLE, ParamKind::Checkbox, 0, 0, {}, 0},
-        {"wiggles-per-sec", PARAM_WIGGLES_PER_SEC, ParamKind::Slider, -100.0, 100.0, {}, 30 << 16},
-        {"displacement-variation", PARAM_DISPLACEMENT_VARIATION, ParamKind::Slider, -30000.0, 30000.0, {},
-         5 << 16},
-        {"displacement-detail", PARAM_DISPLACEMENT_DETAIL, ParamKind::Slider, 0.0, 1000.0, {}, 100 << 16},
-        {"pressure-variation", PARAM_PRESSURE_VARIATION, ParamKind::Slider, -30000.0, 30000.0, {}, 70 << 16},
-        {"pressure-detail", PARAM_PRESSURE_DETAIL, ParamKind::Slider, 0.0, 1000.0, {}, 50 << 16},
-        {"individual-seeds", PARAM_INDIVIDUAL_SEEDS, ParamKind::Checkbox, 0, 0, {}, 1},
-    };
+    // Every parameter with a value, from the effect's own table, in the
+    // order the host shows them.
+    static const std::vector<ParamInfo> params = [] {
+        using namespace pennaro;
+        std::vector<ParamInfo> list;
+        for (const ParamSpec &spec : PARAM_SPECS) {
+            if (!spec.option) continue;
+            ParamInfo info{spec.option, spec.index, ParamKind::Slider, 0, 0, {}, spec.dephault};
+            if (spec.kind == pennaro::ParamKind::Popup) {
+                info.kind = ParamKind::Popup;
+                info.choices = splitChoices(messageText(spec.textMessage));
+            } else if (spec.kind == pennaro::ParamKind::Checkbox) {
+                info.kind = ParamKind::Checkbox;
+            } else {
+                info.validMin = spec.validMin / 65536.0;
+                info.validMax = spec.validMax / 65536.0;
+            }
+            list.push_back(info);
+        }
+        return list;
+    }();
     return params;
 }
 

@@ -250,6 +250,29 @@ typedef int32_t (*PluginDataEntryFn)(void *hostPtr, HostRegisterEffectFn callbac
 typedef int32_t (*FilterMainFn)(int32_t command, HostInData *in, HostOutData *out,
                                 HostParam *params[], HostWorld *output, void *extra);
 
+/* -------------------------------------------------------- layout checks
+ * Both sides of the library boundary rely on these shapes; fixed-width
+ * types keep them the same on LP64 (Linux) and LLP64 (Windows, where
+ * `long` is 32 bits). Only 64-bit hosts are supported. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
+#ifdef __cplusplus
+#define PENNARO_STATIC_ASSERT static_assert
+#else
+#define PENNARO_STATIC_ASSERT _Static_assert
+#endif
+PENNARO_STATIC_ASSERT(sizeof(void *) == 8, "64-bit hosts only");
+PENNARO_STATIC_ASSERT(sizeof(HostPixel8) == 4 && sizeof(HostPixel16) == 8, "pixel records");
+PENNARO_STATIC_ASSERT(offsetof(HostPixel16, blue) == 6, "pixel channel order");
+PENNARO_STATIC_ASSERT(offsetof(HostWorld, data) == 8 && offsetof(HostWorld, rowBytes) == 16 &&
+                          sizeof(HostWorld) == 32,
+                      "image record");
+PENNARO_STATIC_ASSERT(sizeof(HostRational) == 8, "rational");
+PENNARO_STATIC_ASSERT(offsetof(HostParam, name) == 16 && offsetof(HostParam, u) == 16 + HOST_PARAM_NAME_LEN + 8,
+                      "parameter record");
+PENNARO_STATIC_ASSERT(offsetof(HostOutData, message) == 40 && sizeof(HostOutData) == 304, "output record");
+#undef PENNARO_STATIC_ASSERT
+#endif
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,16 +3,15 @@
 #include <cstring>
 #include <new>
 
-#include "drawing/lifecycle.h"
+#include "catalog/messages.h"
+#include "host/commands.h"
+#include "host/drawing_commands.h"
 #include "host/entry.h"
 #include "host/globals.h"
 #include "host/messages.h"
-#include "host/string_table.h"
-#include "host/suites.h"
-#include "params/param_setup.h"
-#include "params/supervision.h"
-#include "prefs/prefs.h"
-#include "render/render.h"
+#include "host/render_command.h"
+#include "pennaro/errors.h"
+#include "pennaro/string_table.h"
 
 namespace pennaro {
 
@@ -30,7 +29,7 @@ static_assert(GLOBAL_OUT_FLAGS == 0x2208037, "global output flags");
 
 int32_t about(const HostInData *in, HostOutData *out) {
     // Message 0 starts "Pennaro, v%ld.%ld"; the host's "%ld" takes 32 bits.
-    in->utils->formatText(out->message, lookupMessage(in, 0), int32_t{1}, int32_t{2});
+    in->utils->formatText(out->message, lookupMessage(in, MSG_ABOUT), int32_t{1}, int32_t{2});
     return 0;
 }
 
@@ -46,7 +45,7 @@ int32_t globalSetUp(HostInData *in, HostOutData *out) {
         if (!globalsHandle) {
             globalsHandle = in->utils->newHandle(sizeof(PaintGlobals));
             if (!globalsHandle) {
-                err = ERR_OUT_OF_MEMORY;
+                err = HOST_ERR_OUT_OF_MEMORY;
             } else {
                 std::memset(*globalsHandle, 0, sizeof(PaintGlobals));
             }
@@ -55,8 +54,14 @@ int32_t globalSetUp(HostInData *in, HostOutData *out) {
             static_cast<PaintGlobals *>(*globalsHandle)->stringTable = table;
             out->globalData = globalsHandle;
             in->globalData = globalsHandle;
-            PaintPrefs prefs = readPrefs(in, out);
-            storePrefs(*static_cast<PaintGlobals *>(*globalsHandle), prefs);
+            // The high-resolution stylus switch is not used by this effect
+            // and stays as it is.
+            const PaintPrefs prefs = readPrefs(in, out);
+            PaintGlobals &globals = *static_cast<PaintGlobals *>(*globalsHandle);
+            globals.drawBrushSprite = static_cast<uint8_t>(prefs.drawBrushSprite != 0);
+            globals.previewQuality = static_cast<uint8_t>(prefs.previewQuality != 0);
+            globals.showToolbar = static_cast<uint8_t>(prefs.showToolbar != 0);
+            globals.onion = prefs.onion;
             return 0;
         }
     }
@@ -87,7 +92,7 @@ int32_t dispatch(int32_t command, HostInData *in, HostOutData *out, HostParam *p
     case HOST_CMD_GLOBAL_SETDOWN:
         return globalSetDown(in, out);
     case HOST_CMD_PARAMS_SETUP:
-        return setupParams(in, out, params, output);
+        return setupParams(in, out);
     case HOST_CMD_SEQUENCE_SETUP:
         return sequenceSetUp(in, out);
     case HOST_CMD_SEQUENCE_RESETUP:
@@ -115,7 +120,7 @@ int32_t dispatch(int32_t command, HostInData *in, HostOutData *out, HostParam *p
 
 int32_t filterMain(int32_t command, HostInData *in, HostOutData *out, HostParam *params[], HostWorld *output,
                    void * /*extra*/) {
-    if (!in || !out || !in->utils) return ERR_INTERNAL;
+    if (!in || !out || !in->utils) return HOST_ERR_INTERNAL;
     int32_t err = 0;
     try {
         // The sequence data stays locked between commands and unlocked
@@ -123,9 +128,9 @@ int32_t filterMain(int32_t command, HostInData *in, HostOutData *out, HostParam 
         if (in->sequenceData) in->utils->unlockHandle(in->sequenceData);
         err = dispatch(command, in, out, params, output);
     } catch (const std::bad_alloc &) {
-        err = ERR_OUT_OF_MEMORY;
+        err = HOST_ERR_OUT_OF_MEMORY;
     } catch (...) {
-        err = ERR_INTERNAL;
+        err = HOST_ERR_INTERNAL;
     }
     // A handler may have replaced or cleared the handle: lock the current one.
     if (in->sequenceData) in->utils->lockHandle(in->sequenceData);
@@ -134,7 +139,7 @@ int32_t filterMain(int32_t command, HostInData *in, HostOutData *out, HostParam 
 }
 
 int32_t pluginDataEntry(void *hostPtr, HostRegisterEffectFn callback) {
-    if (!callback) return ERR_INTERNAL;
+    if (!callback) return HOST_ERR_INTERNAL;
     struct EffectRecord {
         const char *nameKey;
         const char *matchName;
@@ -155,7 +160,7 @@ int32_t pluginDataEntry(void *hostPtr, HostRegisterEffectFn callback) {
             if (result) break;
         }
     } catch (...) {
-        result = ERR_INTERNAL;
+        result = HOST_ERR_INTERNAL;
     }
     return result;
 }

@@ -4,22 +4,10 @@
 
 #include <cstdint>
 
+#include "catalog/prefs.h"
 #include "pennaro/host_records.h"
 
 namespace pennaro {
-
-// Read as one block by the render (onion skin).
-struct OnionSkinPrefs {
-    float onionOpacity;
-    int32_t onionFramesBackward;
-    int32_t onionFramesForward;
-    float backwardRed;
-    float backwardGreen;
-    float backwardBlue;
-    float forwardRed;
-    float forwardGreen;
-    float forwardBlue;
-};
 
 struct PaintGlobals {
     uint8_t highResStylus;  // always 0 in this effect

@@ -22,14 +22,14 @@ int32_t AcquireSuite(const HostInData *in, HostOutData *out, const char *name, i
         if (*suite) return 0;
     }
     reportSuiteFailure(in, out, failureText ? failureText : "Not able to acquire OVFX Suite.");
-    return ERR_SUITE;
+    return HOST_ERR_SUITE;
 }
 
 int32_t ReleaseSuite(const HostInData *in, HostOutData *out, const char *name, int32_t version,
                      const char *failureText) {
     if (!in->basicSuite) {
         reportSuiteFailure(in, out, failureText ? failureText : "Not able to release OVFX Suite.");
-        return ERR_SUITE;
+        return HOST_ERR_SUITE;
     }
     in->basicSuite->releaseSuite(name, version);
     return 0;

@@ -1,5 +1,5 @@
-// The per-stroke record the render hands to the rasterizer. Private to the
-// effect.
+// What the render hands the rasterizer: the layer's geometry, once per
+// render, and the per-stroke brush record. Private to the effect.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,28 @@
 #include "pixels/image.h"
 
 namespace pennaro {
+
+struct Rational {
+    int32_t num;
+    uint32_t den;
+};
+
+inline double toDouble(const Rational &r) { return static_cast<double>(r.num) / static_cast<double>(r.den); }
+
+// Where strokes land: the layer's size at full resolution (sample positions
+// are fractions of it), the downsampling of the images at hand, the pixel
+// aspect and the layer's origin in those images.
+struct LayerGeometry {
+    int32_t width;
+    int32_t height;
+    Rational downsampleX;
+    Rational downsampleY;
+    Rational pixelAspect;
+    int32_t originX;
+    int32_t originY;
+};
+
+struct NoiseTable;
 
 struct WiggleSettings {
     uint8_t wiggleEnabled;
@@ -22,6 +44,7 @@ struct WiggleSettings {
     uint8_t individualSeeds;
     float seedOffsetX;
     float seedOffsetY;
+    const NoiseTable *noise;  // built by the render for this frame
 };
 
 struct RasterBrush {

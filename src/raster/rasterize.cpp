@@ -11,27 +11,22 @@
 #include <cstring>
 
 #include "pixels/numeric.h"
-#include "raster/stroke_path.h"
 #include "pixels/row_kernels.h"
+#include "raster/stroke_path.h"
 
 namespace pennaro {
 namespace {
-
-template <typename Pixel>
-Pixel *pixelRow(void *base, int32_t rowBytes, int32_t y) {
-    return reinterpret_cast<Pixel *>(static_cast<uint8_t *>(base) + static_cast<ptrdiff_t>(y) * rowBytes);
-}
 
 // The row walk of the finishing passes: rows topRow..bottomRow, in each the
 // recorded span, limited to the given width and height. visit(y, left, right)
 // is called once per non-empty row.
 template <typename Visit>
-void walkRows(const PaintedRows *rows, int32_t width, int32_t height, Visit visit) {
-    if (!rows || !rows->spans || width <= 0 || height <= 0) return;
-    const int32_t top = std::max(rows->topRow, 0);
-    const int32_t bottom = std::min(rows->bottomRow, height - 1);
+void walkRows(const PaintedRows &rows, int32_t width, int32_t height, Visit visit) {
+    if (!rows.spans || width <= 0 || height <= 0) return;
+    const int32_t top = std::max(rows.topRow, 0);
+    const int32_t bottom = std::min(rows.bottomRow, height - 1);
     for (int32_t y = top; y <= bottom; ++y) {
-        const RowSpan span = rows->spans[y];
+        const RowSpan span = rows.spans[y];
         if (span.right < 0) continue;
         const int32_t left = std::max(span.left, 0);
         const int32_t right = std::min(span.right, width - 1);
@@ -40,53 +35,22 @@ void walkRows(const PaintedRows *rows, int32_t width, int32_t height, Visit visi
     }
 }
 
-// First-pixel addresses of both images through the host, or false.
-template <typename Pixel>
-bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, Pixel **s, Pixel **d);
-
-template <>
-bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, HostPixel8 **s,
-                    HostPixel8 **d) {
-    *s = nullptr;
-    *d = nullptr;
-    if (!in->utils || !in->utils->getPixelAddress8) return false;
-    in->utils->getPixelAddress8(scratch, nullptr, s);
-    in->utils->getPixelAddress8(output, nullptr, d);
-    return *s && *d;
-}
-
-template <>
-bool pixelAddresses(const HostInData *in, HostWorld *scratch, HostWorld *output, HostPixel16 **s,
-                    HostPixel16 **d) {
-    *s = nullptr;
-    *d = nullptr;
-    if (!in->utils || !in->utils->getPixelAddress16) return false;
-    in->utils->getPixelAddress16(scratch, nullptr, s);
-    in->utils->getPixelAddress16(output, nullptr, d);
-    return *s && *d;
-}
-
 // Runs `blendRow(S, D, count)` over every visited run of pixels present in
 // both images, then clears S. Scratch pixels beyond the output's edge are
 // cleared as well: they can never reach the output, and clearing them keeps
 // the scratch image empty between strokes. The blend rows are the
-// compositor's (render/over_rows.h), so a stroke meets the output by the
-// same arithmetic as the frame meets the layer.
+// compositor's, so a stroke meets the output by the same arithmetic as the
+// frame meets the layer.
 template <typename Pixel, typename BlendRow>
-void finishPass(const HostInData *in, HostWorld *scratch, HostWorld *output, const PaintedRows *rows,
-                BlendRow blendRow) {
-    if (!scratch || !output) return;
-    Pixel *sBase = nullptr;
-    Pixel *dBase = nullptr;
-    if (!pixelAddresses(in, scratch, output, &sBase, &dBase)) return;
-    walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
-        Pixel *srow = pixelRow<Pixel>(sBase, scratch->rowBytes, y) + left;
-        if (y < output->height) {
-            const int32_t outRight = std::min(right, output->width - 1);
+void finishPass(const ImageView &scratch, const ImageView &output, const PaintedRows &rows, BlendRow blendRow) {
+    if (!scratch.data || !output.data) return;
+    walkRows(rows, scratch.width, scratch.height, [&](int32_t y, int32_t left, int32_t right) {
+        Pixel *srow = scratch.row<Pixel>(y) + left;
+        if (y < output.height) {
+            const int32_t outRight = std::min(right, output.width - 1);
             if (outRight >= left)
                 blendRow(reinterpret_cast<const uint8_t *>(srow),
-                         reinterpret_cast<uint8_t *>(pixelRow<Pixel>(dBase, output->rowBytes, y) + left),
-                         outRight - left + 1);
+                         reinterpret_cast<uint8_t *>(output.row<Pixel>(y) + left), outRight - left + 1);
         }
         std::memset(static_cast<void *>(srow), 0, size_t(right - left + 1) * sizeof(Pixel));
     });
@@ -94,8 +58,7 @@ void finishPass(const HostInData *in, HostWorld *scratch, HostWorld *output, con
 
 }  // namespace
 
-void prepareRasterBrush(const HostInData *in, const PaintStroke *stroke, RasterBrush *brush) {
-    const BrushSettings &b = stroke->brush;
+void prepareRasterBrush(const Rational &downsampleX, const BrushSettings &b, RasterBrush *brush) {
     float colour[3] = {b.red, b.green, b.blue};
     brush->opacity = b.opacity;
     if (brush->onionDirection > 0) {
@@ -116,9 +79,7 @@ void prepareRasterBrush(const HostInData *in, const PaintStroke *stroke, RasterB
     brush->pressureFlags = b.pressureFlags;
     brush->brushMode = b.brushMode;
     brush->softness = b.softness;
-    brush->radius = static_cast<float>(static_cast<double>(in->downsampleX.num) /
-                                       static_cast<double>(in->downsampleX.den) *
-                                       static_cast<double>(b.size));
+    brush->radius = static_cast<float>(toDouble(downsampleX) * static_cast<double>(b.size));
     const uint32_t kind = b.brushMode & BRUSH_KIND_MASK;
     if (kind != BRUSH_KIND_ROUND) {
         // The round kind keeps full alpha and gets its opacity after the walk.
@@ -135,49 +96,42 @@ void prepareRasterBrush(const HostInData *in, const PaintStroke *stroke, RasterB
         brush->spacing = 0.25f;
 }
 
-void applyStrokeOpacity(const HostInData *, HostWorld *scratch, HostWorld *,
-                        const RasterBrush *brush, const PaintedRows *rows) {
-    if (!scratch || !scratch->data) return;
-    const float opacity = brush->opacity;
-    if (brush->deep) {
-        walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
-            HostPixel16 *row = pixelRow<HostPixel16>(scratch->data, scratch->rowBytes, y);
-            scaleAlphaRow16(reinterpret_cast<uint8_t *>(row + left), right - left + 1, opacity);
+void applyStrokeOpacity(const ImageView &scratch, const RasterBrush &brush, const PaintedRows &rows) {
+    if (!scratch.data) return;
+    const float opacity = brush.opacity;
+    if (brush.deep) {
+        walkRows(rows, scratch.width, scratch.height, [&](int32_t y, int32_t left, int32_t right) {
+            scaleAlphaRow16(reinterpret_cast<uint8_t *>(scratch.row<Pixel16>(y) + left), right - left + 1, opacity);
         });
         return;
     }
     const AlphaScale8 scale = alphaScale8(opacity);
-    walkRows(rows, scratch->width, scratch->height, [&](int32_t y, int32_t left, int32_t right) {
-        HostPixel8 *row = pixelRow<HostPixel8>(scratch->data, scratch->rowBytes, y);
-        scaleAlphaRow8(reinterpret_cast<uint8_t *>(row + left), right - left + 1, scale);
+    walkRows(rows, scratch.width, scratch.height, [&](int32_t y, int32_t left, int32_t right) {
+        scaleAlphaRow8(reinterpret_cast<uint8_t *>(scratch.row<Pixel8>(y) + left), right - left + 1, scale);
     });
 }
 
-void compositeStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
-                     const RasterBrush *brush, const PaintedRows *rows) {
+void compositeStroke(const ImageView &scratch, const ImageView &output, const PaintedRows &rows) {
     // "Over" of the scratch pixel onto the output pixel, written back to the
     // output; its shortcuts (a transparent output takes the scratch pixel
     // whole) are the compositor's.
-    if (brush->deep)
-        finishPass<HostPixel16>(in, scratch, output, rows, [](const uint8_t *s, uint8_t *d, int32_t n) {
-            overRow16(s, d, d, n);
-        });
+    if (scratch.deep)
+        finishPass<Pixel16>(scratch, output, rows,
+                            [](const uint8_t *s, uint8_t *d, int32_t n) { overRow16(s, d, d, n); });
     else
-        finishPass<HostPixel8>(in, scratch, output, rows, [](const uint8_t *s, uint8_t *d, int32_t n) {
-            overRow8(s, d, d, n);
-        });
+        finishPass<Pixel8>(scratch, output, rows,
+                           [](const uint8_t *s, uint8_t *d, int32_t n) { overRow8(s, d, d, n); });
 }
 
-void eraseStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
-                 const RasterBrush *brush, const PaintedRows *rows) {
-    if (brush->deep)
-        finishPass<HostPixel16>(in, scratch, output, rows, eraseRow16);
+void eraseStroke(const ImageView &scratch, const ImageView &output, const PaintedRows &rows) {
+    if (scratch.deep)
+        finishPass<Pixel16>(scratch, output, rows, eraseRow16);
     else
-        finishPass<HostPixel8>(in, scratch, output, rows, eraseRow8);
+        finishPass<Pixel8>(scratch, output, rows, eraseRow8);
 }
 
-void rasterizeStroke(HostInData *in, HostOutData *, const PaintStroke *stroke, HostWorld *,
-                     HostWorld *output, HostWorld *scratch, RasterBrush *brush) {
+void rasterizeStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke,
+                     const ImageView &output, const ImageView &scratch, RasterBrush *brush) {
     PaintedRows &rows = brush->rows;
     if (rows.spans && rows.bottomRow <= rows.topRow) {
         // Only rows that exist in the table are reset.
@@ -185,38 +139,39 @@ void rasterizeStroke(HostInData *in, HostOutData *, const PaintStroke *stroke, H
         const int32_t last = std::min(rows.topRow, rows.rowCount - 1);
         for (int32_t y = first; y <= last; ++y) rows.spans[y] = RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT};
     }
-    if (!stroke || stroke->pointCount <= 0 || !stroke->points || !in || !in->utils) return;
+    if (stroke.info.pointCount <= 0 || !stroke.points) return;
 
-    auto *points = static_cast<const PaintPoint *>(in->utils->lockHandle(stroke->points));
-    if (!points) return;
-    // Never read past the block, whatever the point count claims.
-    const uint64_t available = in->utils->getHandleSize(stroke->points) / sizeof(PaintPoint);
-    const int32_t count = static_cast<int32_t>(std::min<uint64_t>(available, static_cast<uint64_t>(stroke->pointCount)));
-    prepareRasterBrush(in, stroke, brush);
     int32_t reached = 0;
-    if (count > 0) {
-        RasterBrush walk = *brush;
-        reached = paintStrokePath(in, scratch, points, count - 1, &walk, &rows);
+    {
+        Locked<const PaintPoint> points(memory, stroke.points);
+        if (!points) return;
+        // Never read past the block, whatever the point count claims.
+        const uint64_t available = memory.size(stroke.points) / sizeof(PaintPoint);
+        const auto count =
+            static_cast<int32_t>(std::min<uint64_t>(available, static_cast<uint64_t>(stroke.info.pointCount)));
+        prepareRasterBrush(layer.downsampleX, stroke.info.brush, brush);
+        if (count > 0) {
+            RasterBrush walk = *brush;
+            reached = paintStrokePath(memory, layer, scratch, points.get(), count - 1, &walk, &rows);
+        }
     }
-    in->utils->unlockHandle(stroke->points);
     if (reached < 1) return;
 
     const RasterBrush finish = *brush;
     const uint32_t kind = finish.brushMode & BRUSH_KIND_MASK;
-    if (kind == BRUSH_KIND_ROUND && finish.opacity < 1.0f)
-        applyStrokeOpacity(in, scratch, output, &finish, &finish.rows);
+    if (kind == BRUSH_KIND_ROUND && finish.opacity < 1.0f) applyStrokeOpacity(scratch, finish, finish.rows);
     switch (finish.brushMode) {
         case 1:
         case 2:
         case 3:
         case 4:
-            compositeStroke(in, scratch, output, &finish, &finish.rows);
+            compositeStroke(scratch, output, finish.rows);
             break;
         case 9:
         case 10:
         case 11:
         case 12:
-            eraseStroke(in, scratch, output, &finish, &finish.rows);
+            eraseStroke(scratch, output, finish.rows);
             break;
         default:
             break;  // paints nothing

@@ -2,32 +2,31 @@
 // scratch image, leaving the scratch image cleared.
 #pragma once
 
-#include "drawing/records.h"
+#include "format/records.h"
 #include "raster/raster_records.h"
 
 namespace pennaro {
 
-void rasterizeStroke(HostInData *in, HostOutData *out, const PaintStroke *stroke, HostWorld *input,
-                     HostWorld *output, HostWorld *scratch, RasterBrush *brush);
+// An image without pixels (null data) is left alone.
+void rasterizeStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke,
+                     const ImageView &output, const ImageView &scratch, RasterBrush *brush);
 
 // The steps of one stroke, exposed for tests and benchmarks.
 
 // Fills the brush fields (colour by depth and onion direction, opacity,
-// radius, mode, softness, spacing, pressure flags, paint alpha).
-void prepareRasterBrush(const HostInData *in, const PaintStroke *stroke, RasterBrush *brush);
+// radius for the horizontal downsampling, mode, softness, spacing, pressure
+// flags, paint alpha).
+void prepareRasterBrush(const Rational &downsampleX, const BrushSettings &settings, RasterBrush *brush);
 
 // Scales the accumulated coverage by the stroke opacity (scratch image only).
-void applyStrokeOpacity(const HostInData *in, HostWorld *scratch, HostWorld *output,
-                        const RasterBrush *brush, const PaintedRows *rows);
+void applyStrokeOpacity(const ImageView &scratch, const RasterBrush &brush, const PaintedRows &rows);
 
 // Lays the scratch image over the output ("over", straight alpha) and clears
 // every visited scratch pixel.
-void compositeStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
-                     const RasterBrush *brush, const PaintedRows *rows);
+void compositeStroke(const ImageView &scratch, const ImageView &output, const PaintedRows &rows);
 
 // Cuts the output's alpha by the scratch coverage and clears every visited
 // scratch pixel.
-void eraseStroke(const HostInData *in, HostWorld *scratch, HostWorld *output,
-                 const RasterBrush *brush, const PaintedRows *rows);
+void eraseStroke(const ImageView &scratch, const ImageView &output, const PaintedRows &rows);
 
 }  // namespace pennaro

@@ -6,7 +6,7 @@
 
 #include "pixels/dab_kernels.h"
 #include "pixels/numeric.h"
-#include "render/wiggle.h"
+#include "raster/wiggle.h"
 
 namespace pennaro {
 
@@ -43,12 +43,12 @@ PaintPoint blendPoints(const PaintPoint &p0, const PaintPoint &p1, const PaintPo
 // Samples of one adaptive span: about one per 3 full-resolution pixels of
 // the distance between its two middle control points. 0 when the distance is
 // not finite or absurdly long, which fails the resampling.
-int64_t adaptiveSampleCount(const HostInData *in, const PaintPoint *points, int64_t n, int64_t j) {
+int64_t adaptiveSampleCount(const LayerGeometry &layer, const PaintPoint *points, int64_t n, int64_t j) {
     const PaintPoint &a = points[clampIndex(j - 1, n)];
     const PaintPoint &b = points[clampIndex(j, n)];
-    const double dx = (static_cast<double>(a.x) - static_cast<double>(b.x)) * static_cast<double>(in->width);
-    const double dy = (static_cast<double>(a.y) - static_cast<double>(b.y)) * static_cast<double>(in->height);
-    const double len = in->utils->squareRoot(dx * dx + dy * dy);
+    const double dx = (static_cast<double>(a.x) - static_cast<double>(b.x)) * static_cast<double>(layer.width);
+    const double dy = (static_cast<double>(a.y) - static_cast<double>(b.y)) * static_cast<double>(layer.height);
+    const double len = std::sqrt(dx * dx + dy * dy);
     const double k = std::floor(len * (1.0 / 3.0)) + 1.0;
     if (!(k <= static_cast<double>(MAX_RESAMPLED_POINTS))) return 0;
     return static_cast<int64_t>(k);
@@ -56,8 +56,8 @@ int64_t adaptiveSampleCount(const HostInData *in, const PaintPoint *points, int6
 
 }  // namespace
 
-bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, bool adaptive,
-                    ResampledPoints *out) {
+bool resampleStroke(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
+                    bool adaptive, ResampledPoints *out) {
     out->handle = nullptr;
     out->points = nullptr;
     out->count = 0;
@@ -66,7 +66,7 @@ bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, b
     int64_t total = 0;
     if (adaptive) {
         for (int64_t j = 0; j <= last + 2; ++j) {
-            const int64_t k = adaptiveSampleCount(in, points, last, j);
+            const int64_t k = adaptiveSampleCount(layer, points, last, j);
             if (k == 0) return false;
             total += k;
             if (total > MAX_RESAMPLED_POINTS) return false;
@@ -76,11 +76,11 @@ bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, b
         if (total > INT32_MAX / static_cast<int64_t>(sizeof(PaintPoint))) return false;
     }
 
-    HostHandle handle = in->utils->newHandle(static_cast<uint64_t>(total) * sizeof(PaintPoint));
+    MemoryHandle handle = memory.newHandle(static_cast<uint64_t>(total) * sizeof(PaintPoint));
     if (!handle) return false;
-    auto *dst = static_cast<PaintPoint *>(in->utils->lockHandle(handle));
+    auto *dst = static_cast<PaintPoint *>(memory.lock(handle));
     if (!dst) {
-        in->utils->disposeHandle(handle);
+        memory.dispose(handle);
         return false;
     }
 
@@ -91,7 +91,7 @@ bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, b
             const PaintPoint &p1 = points[clampIndex(j - 1, last)];
             const PaintPoint &p2 = points[clampIndex(j, last)];
             const PaintPoint &p3 = points[clampIndex(j + 1, last)];
-            const int64_t k = adaptiveSampleCount(in, points, last, j);
+            const int64_t k = adaptiveSampleCount(layer, points, last, j);
             const double d = 1.0 / static_cast<double>(k + 1);
             double t = 0.0;
             for (int64_t s = 0; s < k && written < total; ++s) {
@@ -112,8 +112,8 @@ bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, b
 
     const int64_t count = std::min(written, total);
     if (count < 2) {
-        in->utils->unlockHandle(handle);
-        in->utils->disposeHandle(handle);
+        memory.unlock(handle);
+        memory.dispose(handle);
         return false;
     }
     out->handle = handle;
@@ -148,7 +148,7 @@ struct WalkFrame {
 // Hands a dab to its kernel. The colour is the walk's, with the dab's alpha.
 struct KernelTarget {
     const RasterBrush *brush;
-    HostWorld *scratch;
+    const ImageView *scratch;
     PaintedRows *rows;
 };
 
@@ -157,15 +157,7 @@ void stampWithKernel(void *context, const Dab &dab) {
     const RasterBrush &b = *target->brush;
     const uint8_t c8[4] = {static_cast<uint8_t>(dab.alpha), b.color8[1], b.color8[2], b.color8[3]};
     const uint16_t c16[4] = {static_cast<uint16_t>(dab.alpha), b.color16[1], b.color16[2], b.color16[3]};
-    ImageView view;
-    if (target->scratch) {
-        view.data = static_cast<uint8_t *>(target->scratch->data);
-        view.rowBytes = target->scratch->rowBytes;
-        view.width = target->scratch->width;
-        view.height = target->scratch->height;
-        view.deep = (target->scratch->flags & HOST_WORLD_FLAG_DEEP) != 0;
-    }
-    const ImageView *s = target->scratch ? &view : nullptr;
+    const ImageView *s = target->scratch;
     PaintedRows *r = target->rows;
     switch (dab.selector) {
         case 1: stampRoundDab8(dab.aspect, dab.radius, dab.softness, dab.cx, dab.cy, c8, s, r); break;
@@ -178,23 +170,21 @@ void stampWithKernel(void *context, const Dab &dab) {
     }
 }
 
-double rational(const HostRational &r) { return static_cast<double>(r.num) / static_cast<double>(r.den); }
-
 }  // namespace
 
-int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, RasterBrush *brush,
+int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t last, RasterBrush *brush,
                   const DabSink &sink) {
     const int32_t m = last;
     if (m < 0 || !points) return 0;
-    const double hds = rational(in->downsampleX);
-    const double vds = rational(in->downsampleY);
+    const double hds = toDouble(layer.downsampleX);
+    const double vds = toDouble(layer.downsampleY);
 
     WalkFrame w;
     w.points = points;
-    w.sx = static_cast<float>(hds * static_cast<double>(in->width));
-    w.sy = static_cast<float>(vds * static_cast<double>(in->height));
-    w.ox = static_cast<float>(static_cast<double>(in->originX) - 0.5);
-    w.oy = static_cast<float>(static_cast<double>(in->originY) - 0.5);
+    w.sx = static_cast<float>(hds * static_cast<double>(layer.width));
+    w.sy = static_cast<float>(vds * static_cast<double>(layer.height));
+    w.ox = static_cast<float>(static_cast<double>(layer.originX) - 0.5);
+    w.oy = static_cast<float>(static_cast<double>(layer.originY) - 0.5);
     w.softness = brush->softness;
 
     const uint32_t kind = brush->brushMode & BRUSH_KIND_MASK;
@@ -212,7 +202,7 @@ int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, 
     const float ratio = static_cast<float>(vds / hds);
     R = R * ratio;
     w.aspect = static_cast<float>(
-        (static_cast<double>(in->pixelAspect.den) / static_cast<double>(in->pixelAspect.num)) /
+        (static_cast<double>(layer.pixelAspect.den) / static_cast<double>(layer.pixelAspect.num)) /
         static_cast<double>(ratio));
     if (w.aspect != 1.0f) {
         const double a = w.aspect;
@@ -309,31 +299,25 @@ int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, 
     return std::min(i, m) + 1;
 }
 
-int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *points, int32_t last,
-                 RasterBrush *brush, PaintedRows *rows) {
-    KernelTarget target{brush, scratch, rows};
-    return traceDabs(in, points, last, brush, DabSink{stampWithKernel, &target});
-}
-
-int32_t traceStrokePath(const HostInData *in, const PaintPoint *points, int32_t n,
+int32_t traceStrokePath(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
                         RasterBrush *brush, const DabSink &sink) {
     const bool wiggle = brush->wiggle.wiggleEnabled != 0;
     if (wiggle) setWiggleSeedOffsets(&brush->wiggle, brush->strokeIndex);
     ResampledPoints resampled;
-    if (resampleStroke(in, points, n, wiggle, &resampled)) {
+    if (resampleStroke(memory, layer, points, n, wiggle, &resampled)) {
         if (wiggle) perturbPoints(brush->wiggle, resampled.points, resampled.count);
-        const int32_t reached = traceDabs(in, resampled.points, resampled.count - 1, brush, sink);
-        in->utils->unlockHandle(resampled.handle);
-        in->utils->disposeHandle(resampled.handle);
+        const int32_t reached = traceDabs(layer, resampled.points, resampled.count - 1, brush, sink);
+        memory.unlock(resampled.handle);
+        memory.dispose(resampled.handle);
         return reached;
     }
-    return traceDabs(in, points, n, brush, sink);
+    return traceDabs(layer, points, n, brush, sink);
 }
 
-int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
-                        int32_t n, RasterBrush *brush, PaintedRows *rows) {
-    KernelTarget target{brush, scratch, rows};
-    return traceStrokePath(in, points, n, brush, DabSink{stampWithKernel, &target});
+int32_t paintStrokePath(Allocator &memory, const LayerGeometry &layer, const ImageView &scratch,
+                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows) {
+    KernelTarget target{brush, &scratch, rows};
+    return traceStrokePath(memory, layer, points, n, brush, DabSink{stampWithKernel, &target});
 }
 
 }  // namespace pennaro

@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
-#include "drawing/records.h"
+#include "format/records.h"
 #include "raster/raster_records.h"
 
 namespace pennaro {
 
-// A resampled copy of a stroke's points in a new host block, locked; the
-// caller unlocks and disposes it.
+// A resampled copy of a stroke's points in a new block, locked; the caller
+// unlocks and disposes it.
 struct ResampledPoints {
-    HostHandle handle;
+    MemoryHandle handle;
     PaintPoint *points;
     int32_t count;
 };
@@ -24,18 +24,14 @@ float bsplineBlend(float p0, float p1, float p2, float p3, float t);
 // is false, about one per 3 full-resolution pixels of span length when it is
 // true. False when the block cannot be made or would hold fewer than two
 // points.
-bool resampleStroke(const HostInData *in, const PaintPoint *points, int32_t n, bool adaptive,
-                    ResampledPoints *out);
-
-// Walks points[0..last] into dabs on the scratch image. Changes the paint
-// alpha of `brush` (its own copy) for the animate cut-off. Returns the number
-// of points the walk reached (at least 1).
-int32_t walkDabs(const HostInData *in, HostWorld *scratch, const PaintPoint *points, int32_t last,
-                 RasterBrush *brush, PaintedRows *rows);
+bool resampleStroke(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
+                    bool adaptive, ResampledPoints *out);
 
 // Seed offsets, resampling, wiggle and walk for one stroke of n + 1 points.
-int32_t paintStrokePath(const HostInData *in, HostWorld *scratch, const PaintPoint *points,
-                        int32_t n, RasterBrush *brush, PaintedRows *rows);
+// Changes the paint alpha of `brush` (its own copy) for the animate
+// cut-off. Returns the number of points the walk reached (at least 1).
+int32_t paintStrokePath(Allocator &memory, const LayerGeometry &layer, const ImageView &scratch,
+                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows);
 
 // One dab as the walk hands it to a kernel.
 struct Dab {
@@ -56,9 +52,9 @@ struct DabSink {
 
 // The same walk and path as above, with every dab handed to `sink` and
 // nothing painted. Used to check and measure dab placement.
-int32_t traceDabs(const HostInData *in, const PaintPoint *points, int32_t last, RasterBrush *brush,
+int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t last, RasterBrush *brush,
                   const DabSink &sink);
-int32_t traceStrokePath(const HostInData *in, const PaintPoint *points, int32_t n,
+int32_t traceStrokePath(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
                         RasterBrush *brush, const DabSink &sink);
 
 // Most dabs one walk may stamp. Real strokes stay far below (dabs are at

@@ -2,11 +2,11 @@
 //
 // One traversal visits every row once, top to bottom; the composite mode
 // picks the row operation once, outside the loop. The row operations
-// (render/over_rows.h) take whole rows so they can work several pixels at
+// (the pixel layer's row kernels) take whole rows so they can work several pixels at
 // a time; each pixel is still rewritten once, from its own values only.
 #include "render/composite.h"
 
-#include "params/param_ids.h"
+#include "catalog/params.h"
 #include "pixels/row_kernels.h"
 
 namespace pennaro {
@@ -45,7 +45,7 @@ RowOperation rowOperation(int32_t mode, bool deep) {
 // row each pointer skips the padding of its own image (its row bytes less
 // its own width in pixels), so the two advance by different amounts when
 // the widths differ. The mode was decided once, outside the loop.
-void compositeRows(const HostWorld &input, uint8_t *layer, const HostWorld &output, uint8_t *paint,
+void compositeRows(const ImageView &input, uint8_t *layer, const ImageView &output, uint8_t *paint,
                    int32_t mode, bool deep) {
     const RowOperation operation = rowOperation(mode, deep);
     if (!operation) return;
@@ -64,26 +64,9 @@ void compositeRows(const HostWorld &input, uint8_t *layer, const HostWorld &outp
 
 }  // namespace
 
-void composite8(const HostInData *in, HostOutData *, HostWorld *input, HostWorld *output,
-                int32_t compositeMode) {
-    HostPixel8 *layer = nullptr;
-    HostPixel8 *paint = nullptr;
-    in->utils->getPixelAddress8(input, nullptr, &layer);
-    in->utils->getPixelAddress8(output, nullptr, &paint);
-    if (!layer || !paint) return;
-    compositeRows(*input, reinterpret_cast<uint8_t *>(layer), *output, reinterpret_cast<uint8_t *>(paint),
-                  compositeMode, false);
-}
-
-void composite16(const HostInData *in, HostOutData *, HostWorld *input, HostWorld *output,
-                 int32_t compositeMode) {
-    HostPixel16 *layer = nullptr;
-    HostPixel16 *paint = nullptr;
-    in->utils->getPixelAddress16(input, nullptr, &layer);
-    in->utils->getPixelAddress16(output, nullptr, &paint);
-    if (!layer || !paint) return;
-    compositeRows(*input, reinterpret_cast<uint8_t *>(layer), *output, reinterpret_cast<uint8_t *>(paint),
-                  compositeMode, true);
+void compositeFrame(const ImageView &layer, const ImageView &output, int32_t compositeMode) {
+    if (!layer.data || !output.data) return;
+    compositeRows(layer, layer.data, output, output.data, compositeMode, output.deep);
 }
 
 }  // namespace pennaro

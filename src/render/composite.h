@@ -1,15 +1,15 @@
-// Combining the painted output with the source layer by the composite mode.
+// The last step of a render: the painted output meets the layer by the
+// composite mode.
 #pragma once
 
-#include "pennaro/host_records.h"
+#include <cstdint>
+
+#include "pixels/image.h"
 
 namespace pennaro {
 
-// Rewrites `output` in place from itself (the paint) and `input` (the layer).
-// Both do nothing when the host gives no pixel address for either image.
-void composite8(const HostInData *in, HostOutData *out, HostWorld *input, HostWorld *output,
-                int32_t compositeMode);
-void composite16(const HostInData *in, HostOutData *out, HostWorld *input, HostWorld *output,
-                 int32_t compositeMode);
+// Rewrites `output` in place from itself (the paint) and `layer`, at the
+// output's depth. Does nothing when either image has no pixels.
+void compositeFrame(const ImageView &layer, const ImageView &output, int32_t compositeMode);
 
 }  // namespace pennaro

@@ -20,32 +20,32 @@ namespace {
 
 // Float comparison as the rounds make it: -0 and +0 are one start time, and
 // a NaN start time is never above anything, so such strokes are never drawn.
-bool keyBefore(const PaintStroke &a, const PaintStroke &b) {
+bool keyBefore(const StrokeInfo &a, const StrokeInfo &b) {
     return a.startTime < b.startTime || (a.startTime == b.startTime && a.strokeId < b.strokeId);
 }
 
-bool reachable(const PaintStroke &s) {
+bool reachable(const StrokeInfo &s) {
     return 0.0f < s.startTime || (0.0f == s.startTime && -1 < s.strokeId);
 }
 
 }  // namespace
 
-int32_t fillDrawOrder(HostInData *in, const PaintStroke *strokes, int32_t n, int32_t *order) {
+int32_t fillDrawOrder(const PaintStroke *strokes, int32_t n, int32_t *order, Progress &progress) {
     // Sorted in place in the order array itself, so the build needs no
     // memory beyond what the host gave: the reachable indices, by pair and
     // then by table index (the rounds take the first stroke holding a pair
     // and never reach the others), duplicates of a pair dropped.
     int32_t reached = 0;
     for (int32_t k = 0; k < n; ++k)
-        if (reachable(strokes[k])) order[reached++] = k;
+        if (reachable(strokes[k].info)) order[reached++] = k;
     std::sort(order, order + reached, [strokes](int32_t a, int32_t b) {
-        if (keyBefore(strokes[a], strokes[b])) return true;
-        if (keyBefore(strokes[b], strokes[a])) return false;
+        if (keyBefore(strokes[a].info, strokes[b].info)) return true;
+        if (keyBefore(strokes[b].info, strokes[a].info)) return false;
         return a < b;
     });
     int32_t distinct = 0;
     for (int32_t j = 0; j < reached; ++j)
-        if (distinct == 0 || keyBefore(strokes[order[distinct - 1]], strokes[order[j]])) order[distinct++] = order[j];
+        if (distinct == 0 || keyBefore(strokes[order[distinct - 1]].info, strokes[order[j]].info)) order[distinct++] = order[j];
     const int32_t last = distinct > 0 ? order[distinct - 1] : 0;
     for (int32_t i = distinct; i < n; ++i) order[i] = last;
 
@@ -53,7 +53,7 @@ int32_t fillDrawOrder(HostInData *in, const PaintStroke *strokes, int32_t n, int
     // 256th round. An order stopped by the host is not used.
     const int32_t progressTotal = drawOrderProgressTotal(n);
     for (int32_t i = 256; i < n; i += 256) {
-        const int32_t answer = in->progress ? in->progress(in->effectRef, i, progressTotal) : 0;
+        const int32_t answer = progress.report(i, progressTotal);
         if (answer != 0) return answer;
     }
     return 0;
@@ -69,57 +69,40 @@ int64_t drawOrderProgressBase(int32_t strokeCount) {
     return (n * n) / 16384;
 }
 
-int32_t buildDrawOrder(HostInData *in) {
-    const HostUtilities *utils = in->utils;
-    HostHandle sequenceHandle = in->sequenceData;
-    auto *sequence = static_cast<PaintSequence *>(utils->lockHandle(sequenceHandle));
-    DrawOrderCache &cache = sequence->drawOrder;
-    const int32_t n = sequence->strokeCount;
+int32_t buildDrawOrder(Allocator &memory, PaintSequence &drawing, Progress &progress) {
+    DrawOrderCache &cache = drawing.drawOrder;
+    const int32_t n = drawing.layout.strokeCount;
 
     if (cache.orderCount != n) {
         cache.orderValid = 0;
         cache.orderCount = n;
     }
-    if (n <= 0 || !sequence->strokeTable) {
-        utils->unlockHandle(sequenceHandle);
-        return 4;
-    }
+    if (n <= 0 || !drawing.strokeTable) return 4;
 
     const uint64_t bytes = static_cast<uint64_t>(n) * sizeof(int32_t);
     if (!cache.order) {
-        cache.order = utils->newHandle(bytes);
-        if (!cache.order) {
-            utils->unlockHandle(sequenceHandle);
-            return 4;
-        }
-    } else if (utils->getHandleSize(cache.order) != bytes) {
-        utils->resizeHandle(bytes, &cache.order);
-        if (!cache.order || utils->getHandleSize(cache.order) != bytes) {
-            if (cache.order) utils->disposeHandle(cache.order);
+        cache.order = memory.newHandle(bytes);
+        if (!cache.order) return 4;
+    } else if (memory.size(cache.order) != bytes) {
+        memory.resize(&cache.order, bytes);
+        if (!cache.order || memory.size(cache.order) != bytes) {
+            if (cache.order) memory.dispose(cache.order);
             cache.order = nullptr;
-            utils->unlockHandle(sequenceHandle);
             return 4;
         }
     }
 
-    auto *order = static_cast<int32_t *>(utils->lockHandle(cache.order));
-    HostHandle table = sequence->strokeTable;
-    const auto *strokes = static_cast<const PaintStroke *>(utils->lockHandle(table));
-    const int32_t result = fillDrawOrder(in, strokes, n, order);
-    utils->unlockHandle(cache.order);
-    utils->unlockHandle(table);
+    Locked<int32_t> order(memory, cache.order);
+    Locked<const PaintStroke> strokes(memory, drawing.strokeTable);
+    const int32_t result = fillDrawOrder(strokes.get(), n, order.get(), progress);
     if (result == 0) cache.orderValid = 1;
-    utils->unlockHandle(sequenceHandle);
     return result;
 }
 
-int32_t drawOrderLookup(const HostInData *in, const DrawOrderCache &cache, int32_t position) {
+int32_t drawOrderLookup(Allocator &memory, const DrawOrderCache &cache, int32_t position) {
     if (position < 0 || position >= cache.orderCount) return 0;
     if (!cache.order || cache.orderValid == 0) return position;
-    const auto *order = static_cast<const int32_t *>(in->utils->lockHandle(cache.order));
-    const int32_t index = order[position];
-    in->utils->unlockHandle(cache.order);
-    return index;
+    return Locked<const int32_t>(memory, cache.order)[position];
 }
 
 }  // namespace pennaro

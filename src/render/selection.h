@@ -1,24 +1,22 @@
-// Which strokes a frame shows, and at what drawing time.
+// Which strokes a frame shows, and how much of each: every stroke's draw
+// count for the drawing time under the playback mode.
 #pragma once
 
-#include "pennaro/host_records.h"
+#include "catalog/prefs.h"
+#include "format/records.h"
 
 namespace pennaro {
 
-// Checks out parameter `index` at `time` (with the host's time scale), reads
-// the first word of its value area into `*value` and checks it back in. On a
-// failed checkout `*value` is left as it was and the error is returned.
-int32_t checkOutParamValue(const HostInData *in, int32_t index, int32_t time, int32_t timeStep,
-                           int32_t *value);
+struct SelectionTime {
+    int32_t playbackMode;
+    double drawingTime;    // seconds
+    double frameDuration;  // seconds
+};
 
-// The drawing time in seconds for the host's current time: the layer time,
-// or for "Past", "Hold" and "Animate Strokes" the layer time run through the
-// playback speed.
-double drawingTime(const HostInData *in, HostOutData *out);
-
-// Sets every stroke's draw count for the current time and stores the drawing
-// time (before its rounding to the frame grid) in `*time`. Returns the error
-// of the playback-mode checkout, 0 normally.
-int32_t selectStrokes(HostInData *in, HostOutData *out, double *time);
+// Sets drawCount of strokes[0..count-1] (and clears their selected flags
+// unless a selection is active). In "Animate Strokes" the count is the
+// points the stroke's age has reached, read from the stroke's samples.
+void selectStrokes(Allocator &memory, PaintStroke *strokes, int32_t count, bool selectionActive,
+                   const SelectionTime &time, const OnionSkinPrefs &onion);
 
 }  // namespace pennaro

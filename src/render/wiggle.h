@@ -1,36 +1,29 @@
-// Wiggle: the time-varying noise that displaces stroke points and lowers
-// their pressure.
+// Wiggle set-up, once per frame: the settings block from the wiggle
+// controls and the layer, and the noise table for the frame's phase.
 #pragma once
 
-#include "drawing/records.h"
+#include "raster/noise.h"
 #include "raster/raster_records.h"
+#include "render/timing.h"
 
 namespace pennaro {
 
-// Derives the wiggle settings from the parameters and host values and
-// rebuilds the process-wide noise table for the current time. With the
-// wiggle switch off only `wiggleEnabled` (0) is set.
-void setupWiggle(const HostInData *in, HostParam *params[], WiggleSettings *out);
-
-// Sets the per-stroke seed offsets from the stroke's table index.
-void setWiggleSeedOffsets(WiggleSettings *settings, int32_t strokeIndex);
-
-// Displaces x, y and lowers pressure of `count` points in place.
-void perturbPoints(const WiggleSettings &settings, PaintPoint *points, int32_t count);
-
-// The wiggle phase at the current time: K = whole wiggle count x time scale,
-// f the fractional count, S the time scale the table is built with.
-struct WigglePhase {
-    int32_t K;
-    uint32_t S;
-    float f;
+// The wiggle controls at the current time, in real units.
+struct WiggleControls {
+    double displacementVariation;
+    double displacementDetail;
+    double pressureVariation;
+    double pressureDetail;
+    bool individualSeeds;
 };
 
-// Integrates "Wiggles/sec" (checked out at every frame time from 0 to the
-// current time) into the phase.
-WigglePhase integrateWigglePhase(const HostInData *in, HostParam *params[]);
+// The settings block (wiggling on) for a layer of width x height with the
+// given pixel aspect, reading the noise from `noise`. The seed offsets are
+// left for the rasterizer to set per stroke.
+WiggleSettings wiggleSettings(const WiggleControls &controls, int32_t width, int32_t height,
+                              const Rational &pixelAspect, const NoiseTable *noise);
 
-// The settings block from the parameter values and layer size (no noise).
-void fillWiggleSettings(const HostInData *in, HostParam *params[], WiggleSettings *out);
+// The noise table of a wiggle phase.
+void buildNoiseTable(NoiseTable &table, const WigglePhase &phase);
 
 }  // namespace pennaro

@@ -130,7 +130,7 @@ TEST_P(OutOfMemory, ReSetUpAtEveryAllocation) {
     // When memory stays gone, the instance is left without a drawing and
     // only the reader's message is shown.
     handOver(handleWith(native));
-    host.faults.newHandle.arm(2, minihost::HOST_ERR_OUT_OF_MEMORY, true);
+    host.faults.newHandle.arm(2, HOST_ERR_OUT_OF_MEMORY, true);
     EXPECT_EQ(send(HOST_CMD_SEQUENCE_RESETUP), 0);
     EXPECT_EQ(message(), text(33));
     EXPECT_EQ(host.in.sequenceData, nullptr);
@@ -139,8 +139,8 @@ TEST_P(OutOfMemory, ReSetUpAtEveryAllocation) {
 
 TEST_P(OutOfMemory, SetDownNeedsNoMemory) {
     makeDrawingForSweep();
-    host.faults.newHandle.arm(1, minihost::HOST_ERR_OUT_OF_MEMORY, true);
-    host.faults.resizeHandle.arm(1, minihost::HOST_ERR_OUT_OF_MEMORY, true);
+    host.faults.newHandle.arm(1, HOST_ERR_OUT_OF_MEMORY, true);
+    host.faults.resizeHandle.arm(1, HOST_ERR_OUT_OF_MEMORY, true);
     EXPECT_EQ(send(HOST_CMD_SEQUENCE_SETDOWN), 0);
     EXPECT_EQ(message(), "");
     EXPECT_EQ(drawingHandles(), 0u);

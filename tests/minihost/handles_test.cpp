@@ -85,7 +85,7 @@ TEST_F(Handles, NthNewAndResizeFailOnDemand) {
 
     // Absurd sizes fail like exhausted memory.
     EXPECT_EQ(minihost::newHandle(uint64_t(1) << 62), nullptr);
-    EXPECT_EQ(minihost::resizeHandle(minihost::handleSizeLimit() + 1, &a), minihost::HOST_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(minihost::resizeHandle(minihost::handleSizeLimit() + 1, &a), HOST_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(minihost::getHandleSize(a), 1000u);
 
     host.faults.newHandle.arm(1, 0, true);

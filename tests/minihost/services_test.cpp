@@ -37,7 +37,7 @@ TEST(StringService, OpensTheEffectsTableAndAnswersWithDefaultTexts) {
     minihost::Host host;
     void *ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
     EXPECT_NE(host.in.openStringTable(&ref, 1), 0);  // only the effect's constant opens it
-    ASSERT_EQ(host.in.openStringTable(&ref, minihost::STRING_TABLE_OPEN_FLAGS), 0);
+    ASSERT_EQ(host.in.openStringTable(&ref, STRING_TABLE_OPEN_FLAGS), 0);
     EXPECT_NE(ref, pennaro::stringTableDescriptor());
     EXPECT_EQ(host.openStringTables(), 1);
     EXPECT_STREQ(host.in.lookupString(ref, 1, 0, 0), "Not enough memory.");
@@ -49,7 +49,7 @@ TEST(StringService, OpensTheEffectsTableAndAnswersWithDefaultTexts) {
 
     host.faults.stringTableOpenError = 12;
     ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
-    EXPECT_EQ(host.in.openStringTable(&ref, minihost::STRING_TABLE_OPEN_FLAGS), 12);
+    EXPECT_EQ(host.in.openStringTable(&ref, STRING_TABLE_OPEN_FLAGS), 12);
     EXPECT_EQ(ref, pennaro::stringTableDescriptor());
 }
 

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "minihost/minihost.h"
-#include "params/param_ids.h"
+#include "catalog/params.h"
 
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO

@@ -1,13 +1,14 @@
 // The drawing as it lives in memory (the sequence data of one effect
 // instance) and as it is saved (the flattened block). These layouts are part
 // of saved projects: sizes and offsets are checked at compile time and must
-// never drift. Private to the effect and its tools.
+// never drift. The memory form and the saved form share their sub-records,
+// so moving a drawing between them copies a few whole records.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "pennaro/host_records.h"
+#include "format/memory.h"
 
 namespace pennaro {
 
@@ -49,22 +50,60 @@ struct BrushAttributeMask {
     uint32_t pressureFlags;
 };
 
+// The brush a new drawing starts with: opaque white, round, size 5, the
+// pressure scaling the size.
+inline constexpr BrushSettings DEFAULT_BRUSH = {1.0f, 1.0f, 1.0f, 1.0f, 5.0f, BRUSH_KIND_ROUND, 0.0f,
+                                               PRESSURE_SCALES_SIZE};
+inline constexpr BrushAttributeMask FULL_BRUSH_MASK = {1, 1, 1, 1, 1, 1};
+
 struct PaintPoint {
-    float time;
-    float x;
+    float time;  // seconds since the stroke's start
+    float x;     // fractions of the layer's width and height
     float y;
     float pressure;
 };
 
-struct PaintStroke {
+// ---- shared by both forms
+
+// The words that say how the rest of the drawing is laid out.
+struct DrawingLayout {
+    uint32_t formatVersion;
+    uint32_t byteOrderMark;
+    uint32_t flatHeaderSize;  // 0 in the memory form
+    uint32_t strokeRecordSize;
+    uint32_t pointRecordSize;
+    int32_t strokeCount;
+};
+
+// The drawing tool's state, saved with the drawing and otherwise unused.
+struct ToolState {
+    int32_t toolMode;
+    int32_t previousToolMode;
+    int32_t toolModeSwapped;
+    int32_t toolOption;
+    uint32_t reservedSettings[4];
+    BrushSettings currentBrush;
+    BrushAttributeMask currentBrushMask;
+    int32_t selectionActive;
+    BrushSettings alternateBrush;
+    BrushAttributeMask alternateBrushMask;
+};
+
+struct StrokeInfo {
     int32_t strokeId;
-    float startTime;
+    float startTime;  // layer time in seconds
     float duration;
     BrushSettings brush;
-    int32_t drawCount;
+    int32_t drawCount;  // set by every render's selection
     int32_t selected;
     int32_t pointCount;
-    HostHandle points;
+};
+
+// ---- the memory form
+
+struct PaintStroke {
+    StrokeInfo info;
+    MemoryHandle points;  // pointCount PaintPoints
     uint32_t flatPointBytes;
     uint32_t flatPointOffset;
 };
@@ -72,123 +111,80 @@ struct PaintStroke {
 struct DrawOrderCache {
     int32_t orderValid;
     int32_t orderCount;
-    HostHandle order;
+    MemoryHandle order;  // one stroke index per drawing position
     double lastSelectionTime;
 };
 
 struct StrokeUndoRecord {
     int32_t undoActive;
     uint32_t reserved;
-    HostHandle undoAux;
+    MemoryHandle undoAux;
     int32_t undoCount;
-    HostHandle undoStrokes;
-};
-
-struct EditStateBlock {
-    uint8_t bytes[EDIT_STATE_BLOCK_SIZE];
+    MemoryHandle undoStrokes;
 };
 
 struct PaintSequence {
-    uint32_t formatVersion;
-    uint32_t byteOrderMark;
-    uint32_t flatHeaderSize;
-    uint32_t strokeRecordSize;
-    uint32_t pointRecordSize;
-    int32_t strokeCount;
-    HostHandle strokeTable;
+    DrawingLayout layout;
+    MemoryHandle strokeTable;
     uint32_t strokeTableSize;
     uint32_t strokeTableOffset;
-    int32_t toolMode;
-    int32_t previousToolMode;
-    int32_t toolModeSwapped;
-    int32_t toolOption;
-    uint32_t reservedSettings[4];
-    BrushSettings currentBrush;
-    BrushAttributeMask currentBrushMask;
-    int32_t selectionActive;
-    BrushSettings alternateBrush;
-    BrushAttributeMask alternateBrushMask;
+    ToolState tools;
     DrawOrderCache drawOrder;
     StrokeUndoRecord undoRecord;
-    HostHandle editState;
+    MemoryHandle editState;  // EDIT_STATE_BLOCK_SIZE bytes
 };
 
-// ---- the flattened block: 32-bit words only, so reversing every word's bytes
-// converts it between byte orders.
+// ---- the flattened block: 32-bit words only, so reversing every word's
+// bytes converts it between byte orders.
 
 struct FlatDrawingHeader {
-    uint32_t formatVersion;
-    uint32_t byteOrderMark;
-    uint32_t flatHeaderSize;
-    uint32_t strokeRecordSize;
-    uint32_t pointRecordSize;
-    int32_t strokeCount;
+    DrawingLayout layout;
     uint32_t hasStrokeTable;
     uint32_t strokeTableSize;
     uint32_t strokeTableOffset;
-    int32_t toolMode;
-    int32_t previousToolMode;
-    int32_t toolModeSwapped;
-    int32_t toolOption;
-    uint32_t reservedSettings[4];
-    BrushSettings currentBrush;
-    BrushAttributeMask currentBrushMask;
-    int32_t selectionActive;
-    BrushSettings alternateBrush;
-    BrushAttributeMask alternateBrushMask;
+    ToolState tools;
     uint32_t reserved[12];
 };
 
 struct FlatStrokeRecord {
-    int32_t strokeId;
-    float startTime;
-    float duration;
-    BrushSettings brush;
-    int32_t drawCount;
-    int32_t selected;
-    int32_t pointCount;
+    StrokeInfo info;
     uint32_t hasPoints;
     uint32_t flatPointBytes;
     uint32_t flatPointOffset;
 };
 
+static_assert(sizeof(MemoryHandle) == 8, "the memory form is laid out for 64-bit hosts");
 static_assert(sizeof(BrushSettings) == 32);
 static_assert(sizeof(BrushAttributeMask) == 24);
 static_assert(sizeof(PaintPoint) == POINT_RECORD_SIZE);
+static_assert(sizeof(DrawingLayout) == 24);
+static_assert(sizeof(ToolState) == 148);
+static_assert(offsetof(ToolState, currentBrush) == 32);
+static_assert(offsetof(ToolState, selectionActive) == 88);
+static_assert(offsetof(ToolState, alternateBrushMask) == 124);
+static_assert(sizeof(StrokeInfo) == 56);
+static_assert(offsetof(StrokeInfo, brush) == 12);
+static_assert(offsetof(StrokeInfo, drawCount) == 44);
+static_assert(offsetof(StrokeInfo, pointCount) == 52);
 static_assert(sizeof(PaintStroke) == STROKE_RECORD_SIZE);
-static_assert(offsetof(PaintStroke, brush) == 12);
-static_assert(offsetof(PaintStroke, drawCount) == 44);
-static_assert(offsetof(PaintStroke, pointCount) == 52);
 static_assert(offsetof(PaintStroke, points) == 56);
 static_assert(offsetof(PaintStroke, flatPointBytes) == 64);
 static_assert(offsetof(PaintStroke, flatPointOffset) == 68);
 static_assert(sizeof(DrawOrderCache) == 24);
 static_assert(sizeof(StrokeUndoRecord) == 32);
 static_assert(sizeof(PaintSequence) == SEQUENCE_RECORD_SIZE);
-static_assert(offsetof(PaintSequence, strokeCount) == 20);
 static_assert(offsetof(PaintSequence, strokeTable) == 24);
 static_assert(offsetof(PaintSequence, strokeTableSize) == 32);
-static_assert(offsetof(PaintSequence, toolMode) == 40);
-static_assert(offsetof(PaintSequence, currentBrush) == 72);
-static_assert(offsetof(PaintSequence, currentBrushMask) == 104);
-static_assert(offsetof(PaintSequence, selectionActive) == 128);
-static_assert(offsetof(PaintSequence, alternateBrush) == 132);
-static_assert(offsetof(PaintSequence, alternateBrushMask) == 164);
+static_assert(offsetof(PaintSequence, tools) == 40);
 static_assert(offsetof(PaintSequence, drawOrder) == 192);
 static_assert(offsetof(PaintSequence, undoRecord) == 216);
 static_assert(offsetof(PaintSequence, editState) == 248);
 static_assert(sizeof(FlatDrawingHeader) == FLAT_HEADER_SIZE);
 static_assert(offsetof(FlatDrawingHeader, hasStrokeTable) == 24);
-static_assert(offsetof(FlatDrawingHeader, toolMode) == 36);
-static_assert(offsetof(FlatDrawingHeader, reservedSettings) == 52);
-static_assert(offsetof(FlatDrawingHeader, currentBrush) == 68);
-static_assert(offsetof(FlatDrawingHeader, currentBrushMask) == 100);
-static_assert(offsetof(FlatDrawingHeader, selectionActive) == 124);
-static_assert(offsetof(FlatDrawingHeader, alternateBrush) == 128);
-static_assert(offsetof(FlatDrawingHeader, alternateBrushMask) == 160);
+static_assert(offsetof(FlatDrawingHeader, strokeTableOffset) == 32);
+static_assert(offsetof(FlatDrawingHeader, tools) == 36);
 static_assert(offsetof(FlatDrawingHeader, reserved) == 184);
 static_assert(sizeof(FlatStrokeRecord) == FLAT_STROKE_RECORD_SIZE);
-static_assert(offsetof(FlatStrokeRecord, brush) == 12);
 static_assert(offsetof(FlatStrokeRecord, hasPoints) == 56);
 static_assert(offsetof(FlatStrokeRecord, flatPointOffset) == 64);
 

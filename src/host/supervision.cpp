@@ -1,15 +1,15 @@
 // Keeping the controls' enabled state in step with the values, and telling
 // the host whether the output varies with time.
-#include "params/supervision.h"
-
 #include <cstring>
 
-#include "drawing/sequence.h"
+#include "catalog/params.h"
+#include "format/drawing.h"
+#include "host/allocator.h"
+#include "host/commands.h"
 #include "host/messages.h"
 #include "host/suites.h"
-#include "params/param_ids.h"
+#include "host/values.h"
 #include "pennaro/suite_param_utils.h"
-#include "render/selection.h"
 
 namespace pennaro {
 
@@ -43,7 +43,7 @@ int32_t showControl(const HostInData *in, const HostParamUtilsSuite *suite, Host
 
 void superviseParams(HostInData *in, HostOutData *out, HostParam *params[]) {
     const void *suite = nullptr;
-    if (AcquireSuite(in, out, HOST_PARAM_UTILS_SUITE, HOST_PARAM_UTILS_SUITE_VERSION, lookupMessage(in, 24),
+    if (AcquireSuite(in, out, HOST_PARAM_UTILS_SUITE, HOST_PARAM_UTILS_SUITE_VERSION, lookupMessage(in, MSG_ACQUIRE_SUITE_FAILED),
                      &suite) != 0)
         return;
     const auto *utils = static_cast<const HostParamUtilsSuite *>(suite);
@@ -60,13 +60,14 @@ void superviseParams(HostInData *in, HostOutData *out, HostParam *params[]) {
         out->outFlags |= HOST_OUT_FLAG_REFRESH_UI;
     }
 
-    ReleaseSuite(in, out, HOST_PARAM_UTILS_SUITE, HOST_PARAM_UTILS_SUITE_VERSION, lookupMessage(in, 25));
+    ReleaseSuite(in, out, HOST_PARAM_UTILS_SUITE, HOST_PARAM_UTILS_SUITE_VERSION, lookupMessage(in, MSG_RELEASE_SUITE_FAILED));
 }
 
 // The output varies with time when there are strokes and they are replayed
 // over time (any mode but "All Strokes") or wiggled.
 int32_t queryDynamicFlags(HostInData *in, HostOutData *out) {
-    if (getStrokeCount(in) < 1) {
+    HostAllocator memory(*in->utils);
+    if (strokeCount(memory, in->sequenceData) < 1) {
         out->outFlags &= ~TIME_DEPENDENT_FLAGS;
         return 0;
     }

@@ -1,7 +1,6 @@
-// The wiggle noise. One table for the whole process: every render with
-// wiggling on rewrites it and then reads it for all of its strokes, which is
-// safe because the host never runs two renders at once.
-#include "render/noise.h"
+// The wiggle noise: the table is a value each wiggled render builds for
+// its frame and reads for all of its strokes.
+#include "raster/noise.h"
 
 #include <cmath>
 
@@ -9,8 +8,6 @@
 
 namespace pennaro {
 namespace {
-
-double gTable[NOISE_TABLE_SIZE];
 
 // Lattice coordinate of a lookup: the floor, saturated for absurd inputs so
 // that the conversion is defined. Neighbours are reached with wrapping
@@ -21,10 +18,10 @@ int32_t offset(int32_t x, int32_t d) {
     return static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(d));
 }
 
-double lattice(int32_t X, int32_t Y) {
+double lattice(const NoiseTable &table, int32_t X, int32_t Y) {
     const int32_t row = (X ^ (Y >> 5)) & 31;
     const int32_t col = (Y ^ (X >> 5)) & 31;
-    return gTable[32 * row + col];
+    return table.values[32 * row + col];
 }
 
 double smooth(double t) {
@@ -50,7 +47,7 @@ double bsplineBlendD(double p0, double p1, double p2, double p3, double t) {
            0.1666666716337204;
 }
 
-void buildNoiseTable(int32_t K, uint32_t S, double M, float f) {
+void buildNoiseTable(NoiseTable &table, int32_t K, uint32_t S, double M, float f) {
     // Generators for the whole wiggle counts around the current one; their
     // seeds repeat every 1000 wiggles.
     NoiseGenerator keys[6];
@@ -70,17 +67,15 @@ void buildNoiseTable(int32_t K, uint32_t S, double M, float f) {
         for (int k = 0; k < 6; ++k) q[k] = drawNoise(&keys[k]);
         // q[0] .. q[5] are the keys of counts -2 .. 3.
         if (o < 0.0)
-            gTable[i] = bsplineBlendD(q[0], q[1], q[2], q[3], o + 1.0);
+            table.values[i] = bsplineBlendD(q[0], q[1], q[2], q[3], o + 1.0);
         else if (o > 1.0)
-            gTable[i] = bsplineBlendD(q[2], q[3], q[4], q[5], o - 1.0);
+            table.values[i] = bsplineBlendD(q[2], q[3], q[4], q[5], o - 1.0);
         else
-            gTable[i] = bsplineBlendD(q[1], q[2], q[3], q[4], o);
+            table.values[i] = bsplineBlendD(q[1], q[2], q[3], q[4], o);
     }
 }
 
-const double *noiseTable() { return gTable; }
-
-double noise2(double u, double v) {
+double noise2(const NoiseTable &table, double u, double v) {
     const int32_t X0 = latticeFloor(u);
     const int32_t Y0 = latticeFloor(v);
     const double fu = u - static_cast<double>(X0);
@@ -88,21 +83,21 @@ double noise2(double u, double v) {
     double r[4];
     for (int32_t dy = -1; dy <= 2; ++dy) {
         const int32_t Y = offset(Y0, dy);
-        r[dy + 1] = bsplineBlendD(lattice(offset(X0, -1), Y), lattice(X0, Y), lattice(offset(X0, 1), Y),
-                                  lattice(offset(X0, 2), Y), fu);
+        r[dy + 1] = bsplineBlendD(lattice(table, offset(X0, -1), Y), lattice(table, X0, Y), lattice(table, offset(X0, 1), Y),
+                                  lattice(table, offset(X0, 2), Y), fu);
     }
     return bsplineBlendD(r[0], r[1], r[2], r[3], fv);
 }
 
-double noiseS(double u, double v) {
+double noiseS(const NoiseTable &table, double u, double v) {
     const int32_t X0 = latticeFloor(u);
     const int32_t Y0 = latticeFloor(v);
     const double su = smooth(u - static_cast<double>(X0));
     const double sv = smooth(v - static_cast<double>(Y0));
     const int32_t X1 = offset(X0, 1);
     const int32_t Y1 = offset(Y0, 1);
-    return (su * lattice(X1, Y0) + (1.0 - su) * lattice(X0, Y0)) * (1.0 - sv) +
-           (su * lattice(X1, Y1) + (1.0 - su) * lattice(X0, Y1)) * sv;
+    return (su * lattice(table, X1, Y0) + (1.0 - su) * lattice(table, X0, Y0)) * (1.0 - sv) +
+           (su * lattice(table, X1, Y1) + (1.0 - su) * lattice(table, X0, Y1)) * sv;
 }
 
 }  // namespace pennaro

@@ -1,0 +1,116 @@
+# Checks the #include graph against the layering the code is built on:
+#
+#   host (the adapter) -> render -> raster -> pixels
+#                  \         \        \
+#                   `-> catalog, format: below them all
+#
+# Only src/host sees the host protocol (include/pennaro); minihost/ is a
+# host and includes nothing of the effect; the tool (cli/) may use the
+# drawing format and the effect's tables but none of the adapter's private
+# records. A cycle among the folders of src/ fails the check too.
+#
+#   cmake -DSOURCE_DIR=<repository root> -P cmake/check-layers.cmake
+cmake_minimum_required(VERSION 3.22)
+
+if(NOT SOURCE_DIR)
+  get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+endif()
+
+set(layers catalog format pixels raster render host)
+set(allowed_catalog "")
+set(allowed_format "")
+set(allowed_pixels "")
+set(allowed_raster pixels format)
+set(allowed_render raster pixels format catalog)
+set(allowed_host render raster pixels format catalog protocol)
+set(allowed_minihost protocol minihost)
+set(allowed_cli protocol minihost cli format catalog)
+set(allowed_protocol protocol)
+
+# The folder a quoted include names, or "" for the file's own neighbours.
+function(include_target path out)
+  string(REGEX MATCH "^[^/]+" head "${path}")
+  if(head STREQUAL "pennaro")
+    set(${out} protocol PARENT_SCOPE)
+  elseif(head IN_LIST layers OR head STREQUAL "minihost")
+    set(${out} ${head} PARENT_SCOPE)
+  elseif(head STREQUAL "lib" OR path STREQUAL "commands.h")
+    set(${out} cli PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR}
+  ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/src/*.cpp
+  ${SOURCE_DIR}/minihost/*.h ${SOURCE_DIR}/minihost/*.cpp
+  ${SOURCE_DIR}/cli/*.h ${SOURCE_DIR}/cli/*.cpp
+  ${SOURCE_DIR}/include/pennaro/*.h)
+
+set(problems "")
+set(edges "")
+foreach(file IN LISTS files)
+  if(file MATCHES "^src/([^/]+)/")
+    set(from ${CMAKE_MATCH_1})
+    if(NOT from IN_LIST layers)
+      string(APPEND problems "  ${file}: src/${from} is not a known layer\n")
+      continue()
+    endif()
+  elseif(file MATCHES "^src/")
+    string(APPEND problems "  ${file}: sources belong in a layer folder of src/\n")
+    continue()
+  elseif(file MATCHES "^minihost/")
+    set(from minihost)
+  elseif(file MATCHES "^cli/")
+    set(from cli)
+  else()
+    set(from protocol)
+  endif()
+  file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" path "${line}")
+    include_target("${path}" to)
+    if(to STREQUAL "" OR to STREQUAL from)
+      continue()
+    endif()
+    if(NOT to IN_LIST allowed_${from})
+      string(APPEND problems "  ${file}: ${from} may not include \"${path}\" (${to})\n")
+    endif()
+    if(from IN_LIST layers AND to IN_LIST layers)
+      list(APPEND edges "${from}>${to}")
+    endif()
+  endforeach()
+endforeach()
+
+# Cycles among the folders of src/, from the edges actually present: remove
+# folders with no outgoing edge until none is left; what remains is cyclic.
+list(REMOVE_DUPLICATES edges)
+set(remaining ${layers})
+set(changed TRUE)
+while(changed)
+  set(changed FALSE)
+  foreach(layer IN LISTS remaining)
+    set(outgoing FALSE)
+    foreach(edge IN LISTS edges)
+      string(REPLACE ">" ";" pair "${edge}")
+      list(GET pair 0 a)
+      list(GET pair 1 b)
+      if(a STREQUAL layer AND b IN_LIST remaining)
+        set(outgoing TRUE)
+      endif()
+    endforeach()
+    if(NOT outgoing)
+      list(REMOVE_ITEM remaining ${layer})
+      set(changed TRUE)
+    endif()
+  endforeach()
+endwhile()
+if(remaining)
+  string(APPEND problems "  a cycle runs through src/ folders: ${remaining}\n")
+endif()
+
+if(problems)
+  message(FATAL_ERROR "include graph check failed:\n${problems}")
+endif()
+list(LENGTH files count)
+message(STATUS "include graph check: ${count} files, layers hold")

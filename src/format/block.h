@@ -1,0 +1,105 @@
+// The saved form of a drawing: one self-contained block of 32-bit words
+// (header, every stroke's samples, then the stroke table) that the host
+// keeps in the project. The same reader serves the effect, which opens the
+// blocks a host hands back, and the tools, which open blocks from files, so
+// both refuse exactly the same blocks.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "format/records.h"
+
+namespace pennaro {
+
+// Reverses the bytes of every whole 32-bit word (a trailing 1..3 bytes stay
+// as they are), converting a block between the two byte orders.
+void swapWords(uint8_t *bytes, uint64_t size);
+
+// Reads one record at any byte offset without assuming alignment; with
+// `swapped`, a record of the other byte order (records are whole words).
+template <typename T>
+inline T readRecord(const uint8_t *block, uint64_t offset, bool swapped = false) {
+    static_assert(sizeof(T) % 4 == 0, "records are whole 32-bit words");
+    T value;
+    std::memcpy(&value, block + offset, sizeof(T));
+    if (swapped) swapWords(reinterpret_cast<uint8_t *>(&value), sizeof(T));
+    return value;
+}
+
+// ---- structure: every count and offset of a block in this machine's byte
+// order lies inside the block. Computed in 64 bits so nothing can wrap.
+
+enum class BlockProblem : int32_t {
+    None = 0,
+    ShortHeader,          // fewer than 232 bytes
+    NegativeStrokeCount,  // strokeCount < 0
+    StrokesWithoutTable,  // hasStrokeTable 0 but strokeCount > 0
+    TablePastEnd,         // the stroke records reach past the block's end
+    NegativePointCount,   // a stroke with pointCount < 0
+    SamplesPastEnd,       // a stroke's sample block reaches past the end
+    SamplesTooShort,      // pointCount x 16 > flatPointBytes
+};
+
+struct BlockCheck {
+    BlockProblem problem = BlockProblem::None;
+    int32_t stroke = -1;  // the stroke concerned, for the per-stroke problems
+};
+
+// `swapped`: the block is in the other byte order.
+BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped = false);
+
+// ---- reading
+
+enum class ReadStatus : int32_t {
+    Read,                 // a new memory-form drawing was built; the block is gone
+    AlreadyInMemory,      // the handle holds the memory form: it is returned as it is
+    UnknownFormat,        // neither form, a damaged header or a structure that does not hold
+    NoMemoryForHeader,    // the header could not be copied
+    NoMemoryAfterSwap,    // the header of the byte-swapped block could not be copied
+    OtherVersion,         // a flattened block of another format version
+    NoMemoryForDrawing,   // the memory form could not be built
+};
+
+// Why a block reads as UnknownFormat.
+enum class UnknownReason : int32_t {
+    None = 0,
+    TooShort,         // too short to tell the form, or for a whole header
+    MemoryFormSize,   // claims the memory form (word 8 is 0) but is not one record
+    ByteOrderMark,    // the other byte order, but its mark is not there either
+    Structure,        // see `structure`
+};
+
+// What readBlock decides for these bytes when memory does not run out, and
+// why; reading nothing but the bytes. Tools use it to refuse exactly the
+// blocks the effect refuses.
+struct BlockInspection {
+    ReadStatus status;          // Read, AlreadyInMemory, UnknownFormat or OtherVersion
+    bool wholeHeader;           // the reader gets as far as copying the header
+    bool otherByteOrder;        // written by a machine of the other byte order
+    UnknownReason reason;
+    BlockCheck structure;       // checked for blocks of every version
+    uint32_t formatVersion;     // in this machine's byte order, when wholeHeader
+};
+
+BlockInspection inspectBlock(const uint8_t *bytes, uint64_t size);
+
+struct ReadResult {
+    ReadStatus status;
+    MemoryHandle drawing;  // null unless Read or AlreadyInMemory
+};
+
+// Takes the (unlocked) handle over whatever happens: it comes back as the
+// drawing when it already holds the memory form and is disposed otherwise,
+// and whatever was built is freed again on failure. Blocks of either byte
+// order are read; versions are not converted.
+ReadResult readBlock(Allocator &memory, MemoryHandle block);
+
+// ---- writing
+
+// Turns a drawing into one flattened block and always frees the memory
+// form. Returns the block, the same handle when it already holds a block,
+// or null when memory ran out (the drawing is then lost).
+MemoryHandle writeBlock(Allocator &memory, MemoryHandle drawing);
+
+}  // namespace pennaro
