@@ -123,9 +123,9 @@ say "tests done after $((SECONDS - started)) s"
 # the Linux library renders, byte for byte, whatever the expected files say.
 # Needs the Linux build of the tests (build/default, made by the Linux lane).
 if ((cross_check)) && [[ -f build/default/CMakeCache.txt ]]; then
-    cmake --build build/default --target windows_reference_test pennaro >/dev/null
-    linux_test=build/default/tests/windows/windows_reference_test
-    windows_test=build/windows/tests/windows/windows_reference_test.exe
+    cmake --build build/default --target reference_test pennaro >/dev/null
+    linux_test=build/default/tests/reference/reference_test
+    windows_test=build/windows/tests/reference/reference_test.exe
     mkdir -p "$wine_tmp/frames-linux" "$wine_tmp/frames-windows"
     filter='--gtest_filter=Conformance/ReferenceFrame.*'
     PENNARO_FRAME_DUMP_DIR="$wine_tmp/frames-linux" "$linux_test" "$filter" </dev/null >/dev/null 2>&1 || true

@@ -1,4 +1,4 @@
-#include "windows/reference_frames.h"
+#include "reference/reference_frames.h"
 
 #include <cstring>
 #include <fstream>

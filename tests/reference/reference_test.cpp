@@ -4,15 +4,23 @@
 // libraries give bit-identical frames and blocks. With PENNARO_FRAME_DUMP_DIR
 // set, every rendered frame is also written there as raw samples, so the
 // Windows lane can compare the two libraries' frames directly, whether or
-// not they match the expected files.
+// not they match the expected files. Where the pennaro tool is built, every
+// case also goes through `pennaro render` with each host value and parameter
+// on its command line, as a user would give them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <utility>
 
-#include "windows/reference_frames.h"
+#include "reference/reference_frames.h"
+
+#ifdef PENNARO_CLI_PATH
+#include "cli/run_tool.h"
+#endif
 
 namespace {
 
@@ -95,6 +103,57 @@ TEST_P(ReferenceFrame, MatchesTheExpectedFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Conformance, ReferenceFrame, ::testing::Range<size_t>(0, allCases().size()), caseTestName);
+
+#ifdef PENNARO_CLI_PATH
+// The command line that reproduces one case.
+std::vector<std::string> toolArguments(const ReferenceCase &c, const std::string &output) {
+    auto text = [](auto v) { return std::to_string(v); };
+    auto real = [](double v) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%.17g", v);
+        return std::string(buffer);
+    };
+    std::vector<std::string> args = {"render", kDataDir + "/" + c.block};
+    if (c.layer.empty())
+        args.insert(args.end(), {"--size", text(c.width) + "x" + text(c.height)});
+    else
+        args.insert(args.end(), {"--layer", kDataDir + "/" + c.layer});
+    args.insert(args.end(),
+                {"--depth", text(c.depth), "--time-scale", text(c.timeScale), "--time-step", text(c.timeStep),
+                 "--local-time-step", text(c.localTimeStep), "--frames", text(c.currentTime / c.timeStep),
+                 "--playback-mode", text(c.playbackMode), "--playback-speed", real(c.playbackSpeed),
+                 "--composite", text(c.composite), "--wiggle", c.wiggle ? "on" : "off", "--wiggles-per-sec",
+                 real(c.wigglesPerSec), "--displacement-variation", real(c.displacementVariation),
+                 "--displacement-detail", real(c.displacementDetail), "--pressure-variation",
+                 real(c.pressureVariation), "--pressure-detail", real(c.pressureDetail), "--individual-seeds",
+                 c.individualSeeds ? "on" : "off", "--pixel-aspect",
+                 text(c.pixelAspect.num) + "/" + text(c.pixelAspect.den), "--origin",
+                 text(c.originX) + "," + text(c.originY), "--downsample",
+                 text(c.downsample.num) + "/" + text(c.downsample.den), "-q", "-o", output});
+    return args;
+}
+
+class ThroughTheTool : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ThroughTheTool, MatchesTheExpectedFrame) {
+    const ReferenceCase &c = allCases()[GetParam()];
+    ASSERT_EQ(c.currentTime % c.timeStep, 0) << "the host's time is a whole frame";
+    const auto dir = pennaro_test::scratchDir("reference-" + c.name);
+    const std::string output = (dir / (c.name + ".png")).string();
+    const pennaro_test::ToolRun run = pennaro_test::runTool(toolArguments(c, output));
+    ASSERT_EQ(run.status, 0) << run.output;
+    Comparison result;
+    try {
+        result = compareFrames(readPng(output), readPng(kDataDir + "/" + c.expected));
+    } catch (const std::exception &e) {
+        FAIL() << e.what();
+    }
+    EXPECT_TRUE(result.identical()) << c.name << ": " << result.describe();
+    std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conformance, ThroughTheTool, ::testing::Range<size_t>(0, allCases().size()), caseTestName);
+#endif
 
 class SavedBlock : public ::testing::TestWithParam<size_t> {};
 
