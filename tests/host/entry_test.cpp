@@ -2,14 +2,16 @@
 // registration, about, global set-up and set-down, and the common frame.
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
-#include "fixture.h"
-#include "host/suites.h"
+#include "host/globals.h"
+#include "pennaro/errors.h"
+#include "rig.h"
 
 namespace {
 
-using pennaro_test::LoadedEffect;
+using host_test::LoadedEffect;
 
 TEST(Library, ExportsExactlyTheTwoEntryPoints) {
 #ifdef _WIN32
@@ -56,7 +58,7 @@ TEST_F(LoadedEffect, RegistrationReturnsTheCallbacksAnswer) {
     minihost::Plugin again(PENNARO_PLUGIN_PATH);
     EXPECT_EQ(again.registerEffect(-1234), -1234);
     EXPECT_EQ(again.registrations().size(), 1u);
-    EXPECT_EQ(again.dataEntry()(nullptr, nullptr, nullptr, nullptr), pennaro::ERR_INTERNAL);
+    EXPECT_EQ(again.dataEntry()(nullptr, nullptr, nullptr, nullptr), HOST_ERR_INTERNAL);
 }
 
 TEST_F(LoadedEffect, AboutShowsVersionOnePointTwo) {
@@ -174,37 +176,23 @@ TEST_F(LoadedEffect, EveryCommandReportsTheSequenceHandleEvenWhenThereIsNone) {
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
-TEST_F(LoadedEffect, FullSessionLeavesNoHandleImageOrSuiteBehind) {
+TEST(Session, EveryCommandLeavesTheDataLockedOnceAndNothingBehind) {
+    host_test::Rig rig(8, 6, false, false);
     minihost::setStrictHandles(true);
-    setUpGlobals();
-    ASSERT_EQ(send(HOST_CMD_PARAMS_SETUP), 0);
-    ASSERT_EQ(send(HOST_CMD_ABOUT), 0);
-    minihost::Image layer(8, 6, false, 4), output(8, 6, false, 12);
-    layer.fill(255, 40, 80, 120);
-    host.setLayer(&layer.world());
-    ASSERT_EQ(send(HOST_CMD_SEQUENCE_SETUP), 0) << host.out.message;
-    for (int32_t command : {HOST_CMD_UPDATE_PARAMS_UI, HOST_CMD_RENDER, HOST_CMD_QUERY_DYNAMIC_FLAGS,
+    for (int32_t command : {HOST_CMD_GLOBAL_SETUP, HOST_CMD_PARAMS_SETUP, HOST_CMD_ABOUT, HOST_CMD_SEQUENCE_SETUP,
+                            HOST_CMD_UPDATE_PARAMS_UI, HOST_CMD_RENDER, HOST_CMD_QUERY_DYNAMIC_FLAGS,
                             HOST_CMD_USER_CHANGED_PARAM, HOST_CMD_RENDER}) {
-        host.setFrame(command);
-        EXPECT_EQ(send(command, &output.world()), 0) << command << ": " << host.out.message;
+        rig.host.setFrame(command);
+        EXPECT_EQ(rig.send(command), 0) << command << ": " << rig.message();
         // Between commands the instance's data is locked exactly once.
-        if (host.in.sequenceData) {
-            EXPECT_EQ(minihost::handleInfo(host.in.sequenceData).lockCount, 1) << command;
+        if (rig.host.in.sequenceData) {
+            EXPECT_EQ(minihost::handleInfo(rig.host.in.sequenceData).lockCount, 1);
         }
-        EXPECT_EQ(host.out.sequenceData, host.in.sequenceData);
-        EXPECT_EQ(host.outstandingCheckouts(), 0) << command;
-        EXPECT_EQ(host.liveImages(), 0) << command;
+        EXPECT_EQ(rig.host.out.sequenceData, rig.host.in.sequenceData);
+        EXPECT_EQ(rig.host.outstandingCheckouts(), 0) << command;
+        EXPECT_EQ(rig.host.liveImages(), 0) << command;
     }
-    EXPECT_TRUE(output.paddingIntact());
-    ASSERT_EQ(send(HOST_CMD_SEQUENCE_SETDOWN), 0) << host.out.message;
-    EXPECT_EQ(host.in.sequenceData, nullptr);
-    ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
-    EXPECT_EQ(minihost::handleStats().live, liveBefore);
-    EXPECT_EQ(host.liveImages(), 0);
-    EXPECT_EQ(host.openStringTables(), 0);
-    EXPECT_TRUE(host.suitesBalanced());
-    EXPECT_EQ(host.outstandingCheckouts(), 0);
-    EXPECT_TRUE(host.protocolErrors().empty()) << host.protocolErrors().front();
+    EXPECT_TRUE(rig.output.paddingIntact());
 }
 
 }  // namespace

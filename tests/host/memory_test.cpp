@@ -3,10 +3,10 @@
 // host moving every unlocked block on each lock: same pixels, no leaks.
 #include <gtest/gtest.h>
 
-#include "params/param_ids.h"
-#include "render_fixture.h"
+#include "catalog/params.h"
+#include "rig.h"
 
-namespace render_test {
+namespace host_test {
 namespace {
 
 using namespace pennaro;
@@ -96,4 +96,4 @@ TEST(RenderMemory, EveryAllocationFailingOnceStillLeavesNoHandleBehind) {
 TEST(RenderMemory, EveryResizeFailingOnce) { sweep({PLAYBACK_ALL, true}, true); }
 
 }  // namespace
-}  // namespace render_test
+}  // namespace host_test

@@ -7,9 +7,9 @@
 #include "host/entry.h"
 #include "host/globals.h"
 #include "host/messages.h"
-#include "host/string_table.h"
 #include "host/suites.h"
 #include "minihost/minihost.h"
+#include "pennaro/errors.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ protected:
 };
 
 TEST(StringTable, DescriptorHoldsEightyNumberedKeysAndTheTerminator) {
-    const pennaro::StringTableDescriptor *d = pennaro::stringTableDescriptor();
+    const StringTableDescriptor *d = pennaro::stringTableDescriptor();
     EXPECT_STREQ(d->dictionary, "KZMO_Pennaro");
     EXPECT_EQ(d->entryCount, 81);
     EXPECT_EQ(d->reserved, 0);
@@ -83,15 +83,6 @@ TEST_F(InProcess, ReportedMessagesNameTheEffectAfterTheText) {
     EXPECT_NE(host.out.outFlags & 0x100u, 0u);
 }
 
-TEST_F(InProcess, PreferenceKeysOfTheHostMatchTheEffectsTexts) {
-    const auto &ints = minihost::PrefStore::integerKeys();
-    const auto &reals = minihost::PrefStore::realKeys();
-    // Messages 64..69 are integers, 70..76 reals.
-    ASSERT_EQ(ints.size() + reals.size(), 13u);
-    for (int32_t n = 64; n <= 69; ++n) EXPECT_EQ(ints[size_t(n - 64)], pennaro::lookupMessage(&host.in, n));
-    for (int32_t n = 70; n <= 76; ++n) EXPECT_EQ(reals[size_t(n - 70)], pennaro::lookupMessage(&host.in, n));
-}
-
 TEST_F(InProcess, SuiteAcquiredAndReleased) {
     const void *suite = nullptr;
     ASSERT_EQ(pennaro::AcquireSuite(&host.in, &host.out, HOST_WORLD_SUITE, HOST_WORLD_SUITE_VERSION, "x", &suite), 0);
@@ -107,7 +98,7 @@ TEST_F(InProcess, SuiteFailuresWriteTheTextAloneAndGive516) {
     host.faults.failAcquire[HOST_FILL_MATTE_SUITE] = 0;  // "success" but no table
     EXPECT_EQ(pennaro::AcquireSuite(&host.in, &host.out, HOST_FILL_MATTE_SUITE, 2,
                                     pennaro::lookupMessage(&host.in, 38), &suite),
-              pennaro::ERR_SUITE);
+              HOST_ERR_SUITE);
     EXPECT_EQ(suite, nullptr);
     EXPECT_STREQ(host.out.message, "Could not acquire Fill Matte Suite");
     EXPECT_NE(host.out.outFlags & 0x100u, 0u);
@@ -115,13 +106,13 @@ TEST_F(InProcess, SuiteFailuresWriteTheTextAloneAndGive516) {
     host.out.outFlags = 0;
     const HostBasicSuite *table = host.in.basicSuite;
     host.in.basicSuite = nullptr;
-    EXPECT_EQ(pennaro::AcquireSuite(&host.in, &host.out, HOST_WORLD_SUITE, 1, nullptr, &suite), pennaro::ERR_SUITE);
+    EXPECT_EQ(pennaro::AcquireSuite(&host.in, &host.out, HOST_WORLD_SUITE, 1, nullptr, &suite), HOST_ERR_SUITE);
     EXPECT_STREQ(host.out.message, "Not able to acquire OVFX Suite.");
     EXPECT_NE(host.out.outFlags & 0x100u, 0u);
-    EXPECT_EQ(pennaro::ReleaseSuite(&host.in, &host.out, HOST_WORLD_SUITE, 1, nullptr), pennaro::ERR_SUITE);
+    EXPECT_EQ(pennaro::ReleaseSuite(&host.in, &host.out, HOST_WORLD_SUITE, 1, nullptr), HOST_ERR_SUITE);
     EXPECT_STREQ(host.out.message, "Not able to release OVFX Suite.");
     EXPECT_EQ(pennaro::ReleaseSuite(&host.in, &host.out, HOST_WORLD_SUITE, 1, "Failed to release suite."),
-              pennaro::ERR_SUITE);
+              HOST_ERR_SUITE);
     EXPECT_STREQ(host.out.message, "Failed to release suite.");
     host.in.basicSuite = table;
 }

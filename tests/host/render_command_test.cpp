@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "params/param_ids.h"
+#include "catalog/params.h"
 #include "render/draw_order.h"
-#include "render_fixture.h"
+#include "rig.h"
 
-namespace render_test {
+namespace host_test {
 namespace {
 
 using namespace pennaro;
@@ -335,11 +335,11 @@ TEST(RenderFailure, UnreadableFlattenedBlockGivesZeroAndThePreparedOutput) {
     HostHandle block = minihost::newHandle(sizeof(FlatDrawingHeader));
     auto *header = static_cast<FlatDrawingHeader *>(minihost::lockHandle(block));
     std::memset(header, 0, sizeof *header);
-    header->formatVersion = 999;
-    header->byteOrderMark = BYTE_ORDER_MARK;
-    header->flatHeaderSize = FLAT_HEADER_SIZE;
-    header->strokeRecordSize = FLAT_STROKE_RECORD_SIZE;
-    header->pointRecordSize = POINT_RECORD_SIZE;
+    header->layout.formatVersion = 999;
+    header->layout.byteOrderMark = BYTE_ORDER_MARK;
+    header->layout.flatHeaderSize = FLAT_HEADER_SIZE;
+    header->layout.strokeRecordSize = FLAT_STROKE_RECORD_SIZE;
+    header->layout.pointRecordSize = POINT_RECORD_SIZE;
     // Locked, as the sequence data is between commands.
     rig.host.in.sequenceData = block;
     EXPECT_EQ(rig.render(), 0);
@@ -379,7 +379,7 @@ TEST(RenderFailure, PlaybackModeCheckoutFailure) {
     EXPECT_TRUE(rig.outputIsZero());
     EXPECT_EQ(rig.host.outstandingCheckouts(), 0);
     // Selection ran regardless: every stroke has its draw count.
-    EXPECT_EQ(rig.drawCounts(), (std::vector<int32_t>{1, 1}));
+    for (const PaintStroke &s : rig.strokes()) EXPECT_EQ(s.info.drawCount, 1);
 }
 
 TEST(RenderFailure, ProgressStopLeavesPartlyPaintedOutput) {
@@ -421,4 +421,4 @@ TEST(RenderFailure, HandlesBalancedOnEveryPath) {
 }
 
 }  // namespace
-}  // namespace render_test
+}  // namespace host_test

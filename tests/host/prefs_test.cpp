@@ -2,12 +2,12 @@
 // validation on its own.
 #include <bit>
 
-#include "fixture.h"
-#include "prefs/prefs.h"
+#include "catalog/prefs.h"
+#include "rig.h"
 
 namespace {
 
-using pennaro_test::LoadedEffect;
+using host_test::LoadedEffect;
 
 void expectDefaults(const pennaro::PaintGlobals &g) {
     EXPECT_EQ(g.drawBrushSprite, 1);
@@ -145,20 +145,20 @@ TEST_F(LoadedEffect, MissingSuiteIsShownButSetUpSucceeds) {
 
 TEST(PrefsClamp, BoundariesAndSwitches) {
     pennaro::PaintPrefs p = pennaro::defaultPrefs();
-    p.onionOpacity = 0.0f;
-    p.backwardGreen = -0.0f;
-    p.forwardRed = 1.0f;
-    p.forwardGreen = 0.999999f;
-    p.onionFramesBackward = 1000;
-    p.onionFramesForward = 999;
+    p.onion.onionOpacity = 0.0f;
+    p.onion.backwardGreen = -0.0f;
+    p.onion.forwardRed = 1.0f;
+    p.onion.forwardGreen = 0.999999f;
+    p.onion.onionFramesBackward = 1000;
+    p.onion.onionFramesForward = 999;
     p.previewQuality = -5;
     pennaro::clampPrefs(p);
-    EXPECT_EQ(std::bit_cast<uint32_t>(p.onionOpacity), 0u);
-    EXPECT_EQ(std::bit_cast<uint32_t>(p.backwardGreen), 0u);  // no negative zero
-    EXPECT_EQ(p.forwardRed, 1.0f);
-    EXPECT_EQ(p.forwardGreen, 0.999999f);
-    EXPECT_EQ(p.onionFramesBackward, 1000);
-    EXPECT_EQ(p.onionFramesForward, 999);
+    EXPECT_EQ(std::bit_cast<uint32_t>(p.onion.onionOpacity), 0u);
+    EXPECT_EQ(std::bit_cast<uint32_t>(p.onion.backwardGreen), 0u);  // no negative zero
+    EXPECT_EQ(p.onion.forwardRed, 1.0f);
+    EXPECT_EQ(p.onion.forwardGreen, 0.999999f);
+    EXPECT_EQ(p.onion.onionFramesBackward, 1000);
+    EXPECT_EQ(p.onion.onionFramesForward, 999);
     EXPECT_EQ(p.previewQuality, 1);
 }
 
