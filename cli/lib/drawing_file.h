@@ -3,7 +3,7 @@
 // A drawing file is either
 //   - a flattened block exactly as the effect saves it in a project (32-bit
 //     words, in the byte order of the machine that wrote it), or
-//   - the JSON form documented in docs/drawing-format.md (a "format" key,
+//   - the JSON form described in docs/drawing-format.md (a "format" key,
 //     the header fields, the two brushes and masks, and every stroke with its
 //     samples as [time, x, y, pressure]).
 //

@@ -48,7 +48,6 @@ struct WiggleSettings {
 };
 
 struct RasterBrush {
-    const void *drawingOptions;
     uint8_t deep;
     uint8_t color8[4];    // alpha, red, green, blue
     uint16_t color16[4];  // alpha, red, green, blue; full alpha 32768
@@ -62,8 +61,6 @@ struct RasterBrush {
     float strokeAge;
     int32_t onionDirection;
     float onionOpacity;
-    int32_t framesBackward;
-    int32_t framesForward;
     float backwardColor[3];
     float forwardColor[3];
     WiggleSettings wiggle;

@@ -68,13 +68,10 @@ PaintResult paintStrokes(Allocator &memory, PaintSequence &drawing, const PaintF
     RasterBrush brush;
     std::memset(&brush, 0, sizeof brush);
     brush.wiggle = frame.wiggle;
-    brush.drawingOptions = &drawing.tools;
     brush.deep = frame.deep ? 1 : 0;
     brush.animate = frame.playbackMode == PLAYBACK_ANIMATE ? 1 : 0;
     brush.onionDirection = 0;
     brush.onionOpacity = frame.onion.onionOpacity;
-    brush.framesBackward = frame.onion.onionFramesBackward;
-    brush.framesForward = frame.onion.onionFramesForward;
     brush.backwardColor[0] = frame.onion.backwardRed;
     brush.backwardColor[1] = frame.onion.backwardGreen;
     brush.backwardColor[2] = frame.onion.backwardBlue;

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "catalog/params.h"
-#include "render/draw_order.h"
 #include "rig.h"
 
 namespace host_test {
@@ -20,9 +19,8 @@ constexpr const char *WORLD = HOST_WORLD_SUITE;
 
 // ---- no strokes: the prepared output composited with the layer
 
-// What an empty drawing gives for one layer pixel, from the documented
-// results: paint is the cleared pixel, or the layer's copy for the modes that
-// start from it.
+// What an empty drawing gives for one layer pixel: paint is the cleared
+// pixel, or the layer's copy for the modes that start from it.
 template <class P>
 P expectedWithoutPaint(int mode, P layer, bool deep) {
     const P cleared{};
@@ -121,31 +119,6 @@ TEST(RenderProgress, BuildingTheOrderTakesItsShare) {
     EXPECT_EQ(both[399].total, 200);
 }
 
-TEST(RenderProgress, LongBuildsReportEvery256Rounds) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    rig.setStrokes(manyStrokes(600));
-    ASSERT_EQ(rig.render(), 0);
-    const auto &calls = rig.host.progressCalls();
-    ASSERT_EQ(calls.size(), 602u);
-    // 2n - n*n/16384 = 1200 - 21.
-    EXPECT_EQ(calls[0].current, 256);
-    EXPECT_EQ(calls[0].total, 1179);
-    EXPECT_EQ(calls[1].current, 512);
-    EXPECT_EQ(calls[2].current, 21);
-    EXPECT_EQ(calls[2].total, 621);
-}
-
-TEST(RenderProgress, TotalsOfHugeDrawingsWrapLikeTheHostsIntegers) {
-    EXPECT_EQ(drawOrderProgressTotal(200), 398);
-    EXPECT_EQ(drawOrderProgressTotal(32768), 0);
-    EXPECT_EQ(drawOrderProgressTotal(40000), 80000 - 97656);
-    EXPECT_EQ(drawOrderProgressBase(200), 2);
-    EXPECT_EQ(drawOrderProgressBase(2000000), 244140625);
-    // 3 000 000 strokes: n*n overflows 32 bits but not the 64 used here.
-    EXPECT_EQ(drawOrderProgressBase(3000000), 549316406);
-}
-
 // ---- scratch image
 
 TEST(RenderScratch, SixteenBitOutputWithEightBitScratchKeepsThePreparedImage) {
@@ -166,16 +139,6 @@ TEST(RenderScratch, SixteenBitOutputWithEightBitScratchKeepsThePreparedImage) {
     EXPECT_FALSE(rig.outputIsZero());
     EXPECT_EQ(rig.host.liveImages(), 0);
     EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 2);
-}
-
-TEST(RenderScratch, MadeOnceAtTheFirstDrawnStroke) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    rig.setStrokes(manyStrokes(5));
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.host.suiteCounts()[WORLD].acquired, 1);
-    EXPECT_EQ(rig.host.liveImages(), 0);
-    EXPECT_TRUE(rig.host.protocolErrors().empty());
 }
 
 // ---- failures and the output they leave
@@ -202,7 +165,7 @@ struct FailureRig : Rig {
     }
 };
 
-// A suite the render cannot acquire: the documented error and message. The
+// A suite the render cannot acquire: its error and message. The
 // compositing suites are acquired before the output is prepared, the world
 // suite after.
 TEST(RenderFailure, SuiteAcquireFailures) {
