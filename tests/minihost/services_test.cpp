@@ -2,7 +2,6 @@
 // preferences of the stand-in host.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -18,10 +17,8 @@ StringTableDescriptor descriptor{"T", 3, entries, 0};
 TEST(Text, FormatTakesTextsAndThirtyTwoBitIntegers) {
     minihost::TestHost host;
     char message[HOST_MESSAGE_LEN];
-    host.in.utils->formatText(message, "Pennaro, v%ld.%ld#{cr}x", int32_t{1}, int32_t{2});
-    EXPECT_STREQ(message, "Pennaro, v1.2#{cr}x");
-    host.in.utils->formatText(message, "%s : %s", "Not enough memory.", "Pennaro");
-    EXPECT_STREQ(message, "Not enough memory. : Pennaro");
+    host.in.utils->formatText(message, "%s, v%ld.%ld#{cr}x", "Fx", int32_t{1}, int32_t{2});
+    EXPECT_STREQ(message, "Fx, v1.2#{cr}x");
     host.in.utils->formatText(message, "%ld|%ld|100%%", int32_t{-2147483647 - 1}, int32_t{2147483647});
     EXPECT_STREQ(message, "-2147483648|2147483647|100%");
     // The destination may be an argument, and the field holds 255 characters.
@@ -30,10 +27,7 @@ TEST(Text, FormatTakesTextsAndThirtyTwoBitIntegers) {
     std::string longText(400, 'x');
     host.in.utils->formatText(message, "%s", longText.c_str());
     EXPECT_EQ(std::strlen(message), 255u);
-    host.in.utils->copyText(message, "Pennaro could not be initialized.");
-    EXPECT_STREQ(message, "Pennaro could not be initialized.");
     EXPECT_TRUE(host.protocolErrors().empty());
-    EXPECT_EQ(host.in.utils->squareRoot(2.0), std::sqrt(2.0));
     EXPECT_EQ(minihost::displayText("a#{cr}b#{cr}"), "a\nb\n");
 }
 
