@@ -10,11 +10,11 @@
 #include "drawing/records.h"
 #include "drawing/sequence.h"
 #include "host/entry.h"
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 
 namespace {
 
-minihost::Host *host = nullptr;
+minihost::TestHost *host = nullptr;
 uint64_t baseline = 0;
 
 int32_t send(int32_t command) { return host->send(&pennaro::filterMain, command); }
@@ -53,7 +53,7 @@ void touchDrawing() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    host = new minihost::Host;
+    host = new minihost::TestHost;
     minihost::setStrictHandles(std::getenv("PENNARO_FUZZ_STRICT") != nullptr);
     if (send(HOST_CMD_GLOBAL_SETUP) != 0) fail("global set-up failed");
     baseline = minihost::handleStats().live;

@@ -21,6 +21,7 @@ struct Host::Impl {
     int32_t effectRefTarget = 0;  // in.effectRef points here
     std::map<void *, std::unique_ptr<StringTableState>> tables;
     int32_t storeTarget = 0;      // the application preference store reference
+    std::map<std::string, int32_t> suitesHeld;  // acquisitions not released yet, by suite
 };
 
 // The host's callbacks; they find their host through Host::current().
@@ -69,10 +70,18 @@ struct HostCallbacks {
     static const HostWorldSuite worldSuite;
     static const HostPersistentDataSuite persistentDataSuite;
 
+    // The current host, telling its monitor when `ref` is not its effect
+    // reference.
     static Host *host(HostEffectRef ref);
     static std::vector<std::unique_ptr<Image>> &images(Host &h) { return h.images_; }
     static std::vector<std::unique_ptr<Image>> &spareImages(Host &h) { return h.spareImages_; }
+    static void answered(Host &h, PrefAnswer answer) { h.answered(std::move(answer)); }
 };
+
+// The failure the current host's monitor asks for, if any.
+std::optional<int32_t> failure(Host *h, ServiceCall call);
+// Tells the current host's monitor, if there is a current host.
+void protocolError(Host *h, const std::string &what);
 
 // Formats like the host's format-text utility into at most `capacity`
 // bytes including the terminator ("%s", "%ld"/"%d" taking int32_t, "%%").

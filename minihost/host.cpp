@@ -7,10 +7,24 @@
 namespace minihost {
 
 namespace {
+
 std::atomic<Host *> currentHost{nullptr};
+
+// The host's own monitor: lets every call through and keeps nothing.
+Monitor quietMonitor;
+
+}  // namespace
+
+std::optional<int32_t> failure(Host *h, ServiceCall call) {
+    if (!h) return std::nullopt;
+    return h->monitor().failure(call);
 }
 
-Host::Host() : impl_(std::make_unique<Impl>()) {
+void protocolError(Host *h, const std::string &what) {
+    if (h) h->monitor().protocolError(what);
+}
+
+Host::Host() : impl_(std::make_unique<Impl>()), monitor_(&quietMonitor) {
     in.checkoutParam = &HostCallbacks::checkoutParam;
     in.checkinParam = &HostCallbacks::checkinParam;
     in.addParam = &HostCallbacks::addParam;
@@ -41,7 +55,7 @@ Host::~Host() {
 Host *Host::current() { return currentHost.load(); }
 void Host::makeCurrent() { currentHost.store(this); }
 
-void Host::protocolError(const std::string &what) { protocolErrors_.push_back(what); }
+void Host::setMonitor(Monitor *monitor) { monitor_ = monitor ? monitor : &quietMonitor; }
 
 int32_t Host::call(FilterMainFn entry, int32_t command, HostWorld *output) {
     makeCurrent();
@@ -52,23 +66,24 @@ int32_t Host::call(FilterMainFn entry, int32_t command, HostWorld *output) {
         uiRegistered_ = false;
         customUI_ = HostCustomUIInfo{};
     }
-    const HostBasicSuite *suites = in.basicSuite;
-    if (faults.noBasicSuite) in.basicSuite = nullptr;
     HostParam **array = params(in.currentTime);
+    monitor_->commandStarting(in);
     int32_t result = entry(command, &in, &out, array, output, nullptr);
-    if (faults.noBasicSuite) in.basicSuite = suites;
+    monitor_->commandFinished(in);
     return result;
 }
 
 int32_t Host::send(FilterMainFn entry, int32_t command, HostWorld *output) {
     out.message[0] = '\0';
     out.outFlags = 0;
+    shown_.clear();
     int32_t result = call(entry, command, output);
     in.globalData = out.globalData;
     in.sequenceData = out.sequenceData;
     if (out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR) {
         out.message[HOST_MESSAGE_LEN - 1] = '\0';
-        shown_.push_back(displayText(out.message));
+        shown_ = displayText(out.message);
+        monitor_->shown(shown_);
     }
     return result;
 }
@@ -90,61 +105,15 @@ void Host::setLayer(HostWorld *layer) {
     }
 }
 
-void Host::forgetHistory() {
-    if (progressStopAt_ > 0) progressStopAt_ -= static_cast<int32_t>(progress_.size());
-    progress_.clear();
-    checkoutLog_.clear();
-    uiUpdates_.clear();
-    lookups_.clear();
-    shown_.clear();
-}
-
-void Host::stopProgressAt(int32_t n, int32_t answer) {
-    progressStopAt_ = n > 0 ? static_cast<int32_t>(progress_.size()) + n : 0;
-    progressAnswer_ = answer;
-}
-
 int32_t HostCallbacks::progress(HostEffectRef ref, int32_t current, int32_t total) {
     Host *h = host(ref);
-    if (!h) return 0;
-    h->progress_.push_back({current, total});
-    if (h->progressStopAt_ > 0 && static_cast<int32_t>(h->progress_.size()) == h->progressStopAt_)
-        return h->progressAnswer_;
-    return 0;
-}
-
-bool Host::suitesBalanced() const {
-    for (auto &[name, c] : suiteCounts_)
-        if (c.acquired != c.released) return false;
-    return true;
+    return h ? h->monitor().progress(current, total) : 0;
 }
 
 Host *HostCallbacks::host(HostEffectRef ref) {
     Host *h = Host::current();
-    if (!h) return nullptr;
-    if (ref != &h->impl().effectRefTarget) h->protocolError("callback with a foreign effect reference");
+    if (h && ref != &h->impl().effectRefTarget) h->monitor().protocolError("callback with a foreign effect reference");
     return h;
-}
-
-// ------------------------------------------------------------- faults
-
-void FaultCountdown::arm(int32_t n, int32_t err, bool sticky) {
-    target_ = n > 0 ? n : 0;
-    calls_ = 0;
-    sticky_ = sticky;
-    error = err;
-}
-
-void FaultCountdown::disarm() {
-    target_ = 0;
-    calls_ = 0;
-}
-
-bool FaultCountdown::trigger() {
-    if (target_ <= 0) return false;
-    ++calls_;
-    if (calls_ == target_) return true;
-    return sticky_ && calls_ > target_;
 }
 
 }  // namespace minihost

@@ -98,22 +98,24 @@ int32_t HostCallbacks::newWorld(HostEffectRef ref, int32_t width, int32_t height
     Host *h = host(ref);
     if (!out) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.newImage.trigger()) return h->faults.newImage.error;
+    if (auto error = failure(h, {Service::NewImage})) return *error;
     if (width < 0 || height < 0) return HOST_ERR_BAD_PARAM;
-    bool deep = (flags & HOST_NEW_WORLD_FLAG_DEEP) != 0 && !h->faults.newImageShallow;
+    bool deep = (flags & HOST_NEW_WORLD_FLAG_DEEP) != 0;
+    int32_t padding = 0;
+    h->monitor().shapeImage(deep, padding);
     std::unique_ptr<Image> image;
     auto &spare = spareImages(*h);
     for (auto it = spare.begin(); it != spare.end(); ++it) {
         const Image &s = **it;
         if (s.width() == width && s.height() == height && s.deep() == deep &&
-            s.padding() == h->faults.newImageRowPadding) {
+            s.padding() == padding) {
             image = std::move(*it);
             spare.erase(it);
             image->clear();
             break;
         }
     }
-    if (!image) image = std::make_unique<Image>(width, height, deep, h->faults.newImageRowPadding);
+    if (!image) image = std::make_unique<Image>(width, height, deep, padding);
     *out = image->world();
     images(*h).push_back(std::move(image));
     return 0;
@@ -123,7 +125,7 @@ int32_t HostCallbacks::disposeWorld(HostEffectRef ref, HostWorld *world) {
     Host *h = host(ref);
     if (!world) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.disposeImage.trigger()) return h->faults.disposeImage.error;
+    if (auto error = failure(h, {Service::DisposeImage})) return *error;
     auto &list = images(*h);
     for (auto it = list.begin(); it != list.end(); ++it) {
         if ((*it)->world().data == world->data) {
@@ -137,7 +139,7 @@ int32_t HostCallbacks::disposeWorld(HostEffectRef ref, HostWorld *world) {
             return 0;
         }
     }
-    h->protocolError("dispose of an image the host did not make");
+    h->monitor().protocolError("dispose of an image the host did not make");
     return HOST_ERR_BAD_PARAM;
 }
 
@@ -145,15 +147,15 @@ int32_t HostCallbacks::copyWorld(HostEffectRef ref, HostWorld *src, HostWorld *d
                                  const HostRect *dstRect) {
     Host *h = host(ref);
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.imageCopy.trigger()) return h->faults.imageCopy.error;
+    if (auto error = failure(h, {Service::CopyImage})) return *error;
     if (!src || !dst || !src->data || !dst->data) return HOST_ERR_BAD_PARAM;
     if (srcRect || dstRect) {
-        h->protocolError("image copy with rectangles is not supported by this host");
+        h->monitor().protocolError("image copy with rectangles is not supported by this host");
         return HOST_ERR_BAD_PARAM;
     }
     if (src->width != dst->width || src->height != dst->height ||
         (src->flags & HOST_WORLD_FLAG_DEEP) != (dst->flags & HOST_WORLD_FLAG_DEEP)) {
-        h->protocolError("image copy between images of different size or depth");
+        h->monitor().protocolError("image copy between images of different size or depth");
         return HOST_ERR_BAD_PARAM;
     }
     size_t rowPixels = size_t(src->width) * ((src->flags & HOST_WORLD_FLAG_DEEP) ? 8 : 4);
@@ -167,7 +169,7 @@ int32_t HostCallbacks::fillWorld(HostEffectRef ref, const HostPixel8 *color, con
                                  HostWorld *world) {
     Host *h = host(ref);
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.imageFill.trigger()) return h->faults.imageFill.error;
+    if (auto error = failure(h, {Service::FillImage})) return *error;
     if (!world || !world->data) return HOST_ERR_BAD_PARAM;
     HostPixel8 c = color ? *color : HostPixel8{0, 0, 0, 0};
     int32_t left = 0, top = 0, right = world->width, bottom = world->height;

@@ -1,3 +1,4 @@
+// Loading the effect library and its registration.
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -69,7 +70,7 @@ Plugin::Plugin(const std::string &path) : path_(path) {
     if (!dataEntry_ || !filterMain_) {
         closeLibrary(library_);
         library_ = nullptr;
-        throw std::runtime_error(path + " is not a Pennaro effect: PluginDataEntryFunction or FilterMain is missing");
+        throw std::runtime_error(path + " is not an effect library: PluginDataEntryFunction or FilterMain is missing");
     }
 }
 

@@ -4,10 +4,8 @@
 // exact sizes and counted locks, the utility table, the string-table
 // service, the basic suite table with its five suites, parameter values as
 // timelines, a preference store, images, progress, and loading the effect
-// library to drive its two entry points. On top of that it gives tests what
-// a real host never would: accounting of every live handle, image and
-// check-out, fault injection for every service, and a strict mode that moves
-// memory around to catch pointers kept across an unlock.
+// library to drive its two entry points. It knows nothing of any particular
+// effect: the effect tells it its texts, parameters and preference keys.
 //
 // Two ways to use it:
 //   * End to end: `Plugin plugin(path); plugin.registerEffect();` then
@@ -17,114 +15,154 @@
 //
 // The host's utility callbacks carry no context, so one `Host` at a time is
 // "current": the one constructed last (or made current with makeCurrent()).
-// Handles are process-wide: `handleStats()` counts every live block no
-// matter which host made it.
+// Handles are process-wide, as the effect's global data outlives a command.
 //
-// Host-side failures (an unknown key in a preference file, a plug-in path
-// that does not load) are thrown as std::runtime_error with a message meant
-// for the user. Misuse of host services by the effect (double dispose,
-// unknown handle) is never thrown across the effect: it is counted in
-// `Host::protocolErrors()` / `handleStats().misuse` so a test can assert none.
+// A Monitor sees every service the host gives and may make any of them
+// fail; the host's own sees nothing. minihost/testing.h builds fault
+// injection, call logs and handle accounting on it for tests.
+//
+// Host-side failures (a plug-in path that does not load, a bad timeline)
+// are thrown as std::runtime_error with a message meant for the user.
+// Misuse of host services by the effect (double dispose, unknown handle) is
+// never thrown across the effect: the call fails or does nothing, and the
+// monitor is told.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
-#include <set>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "pennaro/pennaro.h"
 
 namespace minihost {
 
-// ------------------------------------------------------------------ faults
+class Host;
 
-// Makes the n-th call of one service fail, counting from when it was armed
-// (n = 1: the very next call). With `sticky` that call and every later one
-// fail. `error` is what the failing call returns (some services can only
-// report a failure as a null result; they ignore it).
-struct FaultCountdown {
-    void arm(int32_t n, int32_t error = HOST_ERR_OUT_OF_MEMORY, bool sticky = false);
-    void disarm();
-    // Called by the service for every call; true means this call fails.
-    bool trigger();
-    bool armed() const { return target_ > 0; }
-    int32_t callsSinceArmed() const { return calls_; }
-    int32_t error = HOST_ERR_OUT_OF_MEMORY;
+// ----------------------------------------------------------------- monitor
 
-private:
-    int32_t target_ = 0;
-    int32_t calls_ = 0;
-    bool sticky_ = false;
+// The services a Monitor can make fail.
+enum class Service {
+    NewHandle,      // the new handle gives null
+    ResizeHandle,   // the handle stays as it was
+    NewImage,       // world suite
+    DisposeImage,   // utilities' disposeWorld
+    CopyImage,      // world transform suite
+    FillImage,      // fill matte suite
+    PixelAddress,   // both pixel-address callbacks; 0: success with a null address
+    AddParam,
+    RegisterUI,
+    CheckoutParam,  // `index` is the parameter
+    UpdateParamUI,  // param utils suite
+    KeyframeCount,  // param utils suite
+    AcquireSuite,   // `name` is the suite; 0: success without a table
+    ReleaseSuite,   // `name` is the suite
+    OpenStringTable,
+    PrefStore,      // the store is still handed out with an error; 0: no store, no error
+    ReadPref,       // `name` is the key
 };
 
-struct Faults {
-    FaultCountdown newHandle;     // new handle returns null
-    FaultCountdown resizeHandle;  // resize returns `error`, handle unchanged
-    FaultCountdown imageCopy;     // world transform suite, entry 3
-    FaultCountdown imageFill;     // fill matte suite, entry 0
-    FaultCountdown newImage;      // world suite, entry 0
-    FaultCountdown disposeImage;  // utilities' disposeWorld
-    FaultCountdown pixelAddress;  // both pixel-address callbacks; error 0: success with a null address
-    FaultCountdown addParam;
-    FaultCountdown registerUI;
-    FaultCountdown updateParamUI;  // param utils suite, entry 0
-    FaultCountdown keyframeCount;  // param utils suite, entry 5
-    // Parameter check-out: counts only check-outs of `checkoutIndex` (-1: any).
-    FaultCountdown checkout;
-    int32_t checkoutIndex = -1;
-    // Suite names whose acquire leaves the pointer null; the value is what
-    // the acquire entry returns (0 is allowed: "success" without a table).
-    std::map<std::string, int32_t> failAcquire;
-    // Suite names whose release returns the given error.
-    std::map<std::string, int32_t> failRelease;
-    bool noBasicSuite = false;  // in.basicSuite is null for the next command
-    bool noPrefStore = false;   // getApplicationStore leaves the store null, returns 0
-    int32_t prefStoreError = 0; // getApplicationStore returns this (store set)
-    // Reading this preference key (either type) returns `prefReadError`.
-    std::string failPrefReadKey;
-    int32_t prefReadError = HOST_ERR_INTERNAL;
-    int32_t stringTableOpenError = 0;  // non-zero: open fails with it
-    bool newImageShallow = false;      // new image returns 8 bits even when 16 are asked for
-    int32_t newImageRowPadding = 0;    // extra bytes at the end of every row of a new image
+struct ServiceCall {
+    Service service;
+    int32_t index = 0;
+    const char *name = nullptr;
+};
+
+struct CheckoutRecord {
+    int32_t index;
+    int32_t time;
+    int32_t timeStep;
+    uint32_t timeScale;
+};
+
+// Watches the host serve the effect. Each default lets the call through
+// and keeps nothing.
+class Monitor {
+public:
+    virtual ~Monitor() = default;
+    // Asked before a service does anything: a value makes the call return
+    // it at once (services whose only failure is a null result return null).
+    virtual std::optional<int32_t> failure(const ServiceCall &) { return std::nullopt; }
+    // Around the effect's entry point, for every command.
+    virtual void commandStarting(HostInData &) {}
+    virtual void commandFinished(HostInData &) {}
+    // A progress call; the result is the host's answer (non-zero: stop).
+    virtual int32_t progress(int32_t /*current*/, int32_t /*total*/) { return 0; }
+    virtual void checkedOut(const CheckoutRecord &) {}
+    virtual void uiUpdated(int32_t /*index*/, const HostParam &) {}
+    virtual void lookedUp(int32_t /*message*/) {}
+    virtual void shown(const std::string & /*message*/) {}
+    virtual void suiteAcquired(const std::string & /*name*/, bool /*granted*/) {}
+    virtual void suiteReleased(const std::string & /*name*/) {}
+    virtual void prefRead(const std::string & /*section*/, const std::string & /*key*/) {}
+    virtual void protocolError(const std::string & /*what*/) {}
+    // A new image's depth and the padding bytes at the end of its rows.
+    virtual void shapeImage(bool & /*deep*/, int32_t & /*rowPadding*/) {}
 };
 
 // ----------------------------------------------------------------- handles
-//
-// Every block has exactly the size asked for. Locks are counted: a block is
-// unlocked when its count is back to 0. Unlocking an unlocked block is
-// harmless (like the real host) but counted as misuse.
 
-struct HandleStats {
-    uint64_t live = 0;       // handles allocated and not disposed
-    uint64_t liveBytes = 0;  // sum of their sizes
-    uint64_t locked = 0;     // live handles with a lock count above 0
-    uint64_t allocations = 0;
-    uint64_t moves = 0;      // relocations (strict mode, or a resize that moved)
-    uint64_t misuse = 0;     // unknown handle, double dispose, unbalanced unlock
-};
-HandleStats handleStats();
-
-struct HandleInfo {
-    bool live = false;
-    uint64_t size = 0;
-    int32_t lockCount = 0;
-};
-HandleInfo handleInfo(HostHandle h);
-
-// Strict relocating mode: every block whose lock count is 0 moves to a new
-// address on its next lock or resize; freed and moved-from memory is filled
-// with 0xDD (and kept out of reuse for a while), new memory with 0xBE.
-// Outside strict mode new memory is zero-filled and blocks stay put.
-void setStrictHandles(bool on);
-bool strictHandles();
-
-// Blocks larger than this are refused like an exhausted memory (new handle
-// gives null, resize gives HOST_ERR_OUT_OF_MEMORY). Default 1 GiB, so a
-// corrupt size read from a saved drawing fails cleanly instead of
+// The memory behind handles, one store for the process. Every block has
+// exactly the size asked for. Locks are counted: a block is unlocked when
+// its count is back to 0; unlocking an unlocked block is harmless (like on
+// the real host) but reported. A block stays where it is until a resize
+// grows it. Blocks larger than the size limit are refused like an
+// exhausted memory (new handle gives null, resize HOST_ERR_OUT_OF_MEMORY),
+// so that a corrupt size read from a saved drawing fails cleanly instead of
 // exhausting the machine.
+class HandleStore {
+public:
+    virtual ~HandleStore() = default;
+    HostHandle create(uint64_t size);
+    void *lock(HostHandle h);
+    void unlock(HostHandle h);
+    void dispose(HostHandle h);
+    uint64_t size(HostHandle h);
+    int32_t resize(uint64_t newSize, HostHandle *h);
+    void setSizeLimit(uint64_t bytes);
+    uint64_t sizeLimit();
+    size_t liveHandles();
+
+protected:
+    // The master pointer is the first member: a HostHandle points at it.
+    struct Block {
+        void *data = nullptr;
+        uint64_t size = 0;
+        int32_t locks = 0;
+    };
+    enum class Event { Created, Moved, Misused };
+
+    // What a store that watches more closely changes. All are called with
+    // `mutex` held.
+    // Memory for a block of `size` bytes, every byte zero; null if none.
+    virtual void *obtain(uint64_t size);
+    // Memory a block no longer uses (`size` bytes of it were the block's).
+    virtual void giveBack(void *data, uint64_t size);
+    // The tail a shrink in place cut off a block.
+    virtual void cutOff(void * /*tail*/, uint64_t /*bytes*/) {}
+    // Whether a block whose lock count is 0 moves on its next lock or resize.
+    virtual bool movesUnlocked() const { return false; }
+    // Misuse is reported to the current host's monitor.
+    virtual void noted(Event event, const char *misuse);
+
+    std::mutex mutex;
+    std::unordered_map<HostHandle, Block *> blocks;
+
+private:
+    Block *find(HostHandle h, const char *misuse);
+    bool relocate(Block &b, uint64_t newSize);
+    uint64_t sizeLimit_ = uint64_t(1) << 30;
+};
+
+// Puts `store` in place of the host's own for the rest of the process. Only
+// before the first handle is made: later it throws std::logic_error.
+void useHandleStore(HandleStore &store);
+HandleStore &handleStore();
+
 void setHandleSizeLimit(uint64_t bytes);
 uint64_t handleSizeLimit();
 
@@ -135,9 +173,6 @@ void unlockHandle(HostHandle h);
 void disposeHandle(HostHandle h);
 uint64_t getHandleSize(HostHandle h);
 int32_t resizeHandle(uint64_t newSize, HostHandle *h);
-
-// Frees every live handle (test clean-up after a leak has been reported).
-void disposeAllHandles();
 
 // ------------------------------------------------------------------ images
 
@@ -181,45 +216,34 @@ private:
 };
 
 // ------------------------------------------------------------- preferences
-//
-// Section "Pennaro" of the application store. Integer keys: the four
-// switches and the two frame counts; real keys: opacity and the six colour
-// components (the key texts are the effect's preference key texts).
 
+// The application preference store: integers and reals by section and key.
+// An integer read of a key that holds a real is refused; a real read of an
+// integer gets it as a real.
 class PrefStore {
 public:
-    static const char *section();
-    static const std::vector<std::string> &integerKeys();
-    static const std::vector<std::string> &realKeys();
-
-    // Throw std::runtime_error for an unknown key or a value out of the
-    // 32-bit range.
-    void setInt(const std::string &key, int64_t value);
-    void setReal(const std::string &key, double value);
-    // Stores a value under any section and key without checks (to play a
-    // store that holds odd content).
-    void setRaw(const std::string &section, const std::string &key, double value, bool isInteger);
-    void clear();
-    // {"Onion skin - Opacity": 0.35, "Onion skin - Frames backward": 4}.
-    // Integers for integer keys, numbers for real keys; anything else
-    // (unknown key, wrong type, not an object, bad JSON) throws with a
-    // message naming the file and the key. Nothing is changed on error.
-    void loadJsonFile(const std::string &path);
-    void loadJsonText(const std::string &text, const std::string &origin = "preferences");
-
     struct Value {
         double value = 0.0;
         bool isInteger = false;
     };
+    void setInt(const std::string &section, const std::string &key, int32_t value);
+    void setReal(const std::string &section, const std::string &key, double value);
+    void clear() { values_.clear(); }
     const Value *find(const std::string &section, const std::string &key) const;
-    // Every stored key of section "Pennaro".
-    std::map<std::string, Value> entries() const;
-
-    // Reads made through the suite, in order (key texts).
-    std::vector<std::string> reads;
 
 private:
     std::map<std::pair<std::string, std::string>, Value> values_;
+};
+
+// What the host answered to one preference key, the last time it was read.
+struct PrefAnswer {
+    std::string section;
+    std::string key;
+    bool integer = false;  // asked for as an integer
+    double dephault = 0;   // the default the effect passed
+    double value = 0;      // what it was given (the default when nothing is stored)
+    bool stored = false;   // the value came from the store
+    int32_t error = 0;     // non-zero: the read was refused with it
 };
 
 // -------------------------------------------------------------- parameters
@@ -242,24 +266,6 @@ struct Timeline {
     double valueAt(int32_t time, bool interpolate) const;
 };
 
-struct CheckoutRecord {
-    int32_t index;
-    int32_t time;
-    int32_t timeStep;
-    uint32_t timeScale;
-};
-
-struct UIUpdate {
-    int32_t index;
-    int32_t uiFlags;
-    HostParam param;  // the whole record the effect passed
-};
-
-struct ProgressCall {
-    int32_t current;
-    int32_t total;
-};
-
 // 16.16 of a real value, rounded to nearest, halves away from zero,
 // saturated to the 32-bit range.
 int32_t toFixed(double value);
@@ -272,19 +278,23 @@ std::string displayText(const std::string &text);
 class Host {
 public:
     Host();
-    ~Host();
+    virtual ~Host();
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
     static Host *current();
     void makeCurrent();
 
+    // Nothing: the host's own, which watches nothing. The monitor must
+    // outlive its use.
+    void setMonitor(Monitor *monitor);
+    Monitor &monitor() { return *monitor_; }
+
     // The records handed to the effect. `in` is fully wired: callbacks,
     // utilities, basic suite table, effect reference, 24 fps time
     // (timeScale 2400, timeStep and localTimeStep 100), a 1:1 layer.
     HostInData in{};
     HostOutData out{};
-    Faults faults;
     PrefStore prefs;
 
     // -- commands
@@ -293,9 +303,10 @@ public:
     // flags, calls `entry`, then carries the global and sequence data
     // handles from `out` over to `in`. Returns the effect's result.
     int32_t send(FilterMainFn entry, int32_t command, HostWorld *output = nullptr);
-    // Messages the effect asked the host to show (output flag 0x100 on
-    // return from send()), as the host would show them ("#{cr}" a line break).
-    const std::vector<std::string> &shownMessages() const { return shown_; }
+    // The message the effect asked the host to show on return from the
+    // last send() (output flag 0x100), as shown ("#{cr}" a line break);
+    // empty when it asked for none.
+    const std::string &shownMessage() const { return shown_; }
     // Calls `entry` with the records exactly as they are (current host,
     // parameter array filled, nothing cleared or carried over). Parameter
     // set-up (command 4) starts a fresh list of definitions.
@@ -329,32 +340,7 @@ public:
     HostParam **params(int32_t time);
     HostParam **params() { return params(in.currentTime); }
     int32_t keyframeCount(int32_t index) const;
-
     int32_t outstandingCheckouts() const { return outstanding_; }
-    // Drops the recorded call history (check-outs, UI updates, progress,
-    // text lookups, shown messages) so that a long run does not grow it
-    // without bound; counts and live state are kept.
-    void forgetHistory();
-    const std::vector<CheckoutRecord> &checkouts() const { return checkoutLog_; }
-    const std::vector<UIUpdate> &uiUpdates() const { return uiUpdates_; }
-    // The UI flags last set for `index` through the param utils suite, or -1.
-    int32_t uiFlags(int32_t index) const;
-
-    // -- progress
-    const std::vector<ProgressCall> &progressCalls() const { return progress_; }
-    // The n-th progress call from now (1 = the next) answers `answer`;
-    // every other call answers 0.
-    void stopProgressAt(int32_t n, int32_t answer);
-
-    // -- suites: acquisitions and releases by name
-    struct SuiteCount {
-        int32_t acquired = 0;  // successful acquisitions
-        int32_t released = 0;
-        int32_t failedAcquires = 0;
-    };
-    std::map<std::string, SuiteCount> suiteCounts() const { return suiteCounts_; }
-    // True when every suite acquired was released as often.
-    bool suitesBalanced() const;
 
     // -- images the host made (world suite) and has not disposed
     int32_t liveImages() const { return static_cast<int32_t>(images_.size()); }
@@ -364,13 +350,13 @@ public:
     // not fault in fresh pages for its scratch image every frame; tests
     // leave it off so that a use after dispose stays visible to ASan.
     bool reuseImages = false;
-    const std::vector<std::string> &protocolErrors() const { return protocolErrors_; }
-    void protocolError(const std::string &what);
 
     // -- string tables
-    int32_t openStringTables() const { return static_cast<int32_t>(tables_.size()); }
-    // Every text lookup made, by message number.
-    const std::vector<int32_t> &lookups() const { return lookups_; }
+    int32_t openStringTables() const;
+
+    // -- preferences: the last answer to each key read, in the order the
+    // keys were first read.
+    const std::vector<PrefAnswer> &prefAnswers() const { return prefAnswers_; }
 
     // The host's private state (open string tables, the store reference).
     struct Impl;
@@ -380,8 +366,10 @@ private:
     friend struct HostCallbacks;
     void fillParam(int32_t index, int32_t time, HostParam &p) const;
     const HostParam *definitionFor(int32_t index) const;
+    void answered(PrefAnswer answer);
 
     std::unique_ptr<Impl> impl_;
+    Monitor *monitor_ = nullptr;
     HostWorld *layer_ = nullptr;
     std::vector<HostParam> defs_;
     std::vector<int32_t> addIndices_;
@@ -391,18 +379,10 @@ private:
     HostParam paramStore_[64]{};
     HostParam *paramPtrs_[64]{};
     int32_t outstanding_ = 0;
-    std::vector<CheckoutRecord> checkoutLog_;
-    std::vector<UIUpdate> uiUpdates_;
-    std::vector<ProgressCall> progress_;
-    int32_t progressStopAt_ = 0;
-    int32_t progressAnswer_ = 0;
-    std::map<std::string, SuiteCount> suiteCounts_;
     std::vector<std::unique_ptr<Image>> images_;
     std::vector<std::unique_ptr<Image>> spareImages_;
-    std::vector<std::string> protocolErrors_;
-    std::set<void *> tables_;
-    std::vector<int32_t> lookups_;
-    std::vector<std::string> shown_;
+    std::vector<PrefAnswer> prefAnswers_;
+    std::string shown_;
 };
 
 // ------------------------------------------------------------------ plugin

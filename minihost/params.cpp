@@ -92,12 +92,6 @@ HostParam **Host::params(int32_t time) {
     return paramPtrs_;
 }
 
-int32_t Host::uiFlags(int32_t index) const {
-    for (auto it = uiUpdates_.rbegin(); it != uiUpdates_.rend(); ++it)
-        if (it->index == index) return it->uiFlags;
-    return -1;
-}
-
 // ------------------------------------------------------------ callbacks
 
 int32_t HostCallbacks::checkoutParam(HostEffectRef ref, int32_t index, int32_t time, int32_t timeStep,
@@ -105,15 +99,13 @@ int32_t HostCallbacks::checkoutParam(HostEffectRef ref, int32_t index, int32_t t
     Host *h = host(ref);
     if (!out) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    h->checkoutLog_.push_back({index, time, timeStep, timeScale});
-    if (h->faults.checkoutIndex < 0 || h->faults.checkoutIndex == index) {
-        if (h->faults.checkout.trigger()) return h->faults.checkout.error;
-    }
+    h->monitor().checkedOut({index, time, timeStep, timeScale});
+    if (auto error = failure(h, {Service::CheckoutParam, index})) return *error;
     // Before parameter set-up any index of the array may be checked out (in
     // process tests); afterwards only the layer and the defined ones.
     int32_t limit = h->defs_.empty() ? 63 : static_cast<int32_t>(h->defs_.size());
     if (index < 0 || index > limit) {
-        h->protocolError("check-out of parameter " + std::to_string(index) + " that does not exist");
+        h->monitor().protocolError("check-out of parameter " + std::to_string(index) + " that does not exist");
         return HOST_ERR_BAD_PARAM;
     }
     h->fillParam(index, time, *out);
@@ -126,7 +118,7 @@ int32_t HostCallbacks::checkinParam(HostEffectRef ref, HostParam *param) {
     if (!param) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
     if (h->outstanding_ <= 0) {
-        h->protocolError("check-in without a check-out");
+        h->monitor().protocolError("check-in without a check-out");
         return HOST_ERR_BAD_PARAM;
     }
     --h->outstanding_;
@@ -137,7 +129,7 @@ int32_t HostCallbacks::addParam(HostEffectRef ref, int32_t index, HostParam *def
     Host *h = host(ref);
     if (!def) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.addParam.trigger()) return h->faults.addParam.error;
+    if (auto error = failure(h, {Service::AddParam})) return *error;
     h->defs_.push_back(*def);
     h->addIndices_.push_back(index);
     return 0;
@@ -147,7 +139,7 @@ int32_t HostCallbacks::registerUI(HostEffectRef ref, HostCustomUIInfo *info) {
     Host *h = host(ref);
     if (!info) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.registerUI.trigger()) return h->faults.registerUI.error;
+    if (auto error = failure(h, {Service::RegisterUI})) return *error;
     h->uiRegistered_ = true;
     h->customUI_ = *info;
     return 0;
@@ -157,8 +149,8 @@ int32_t HostCallbacks::updateParamUI(HostEffectRef ref, int32_t index, const Hos
     Host *h = host(ref);
     if (!param) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.updateParamUI.trigger()) return h->faults.updateParamUI.error;
-    h->uiUpdates_.push_back({index, param->uiFlags, *param});
+    if (auto error = failure(h, {Service::UpdateParamUI})) return *error;
+    h->monitor().uiUpdated(index, *param);
     return 0;
 }
 
@@ -166,7 +158,7 @@ int32_t HostCallbacks::getKeyframeCount(HostEffectRef ref, int32_t index, int32_
     Host *h = host(ref);
     if (!count) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.keyframeCount.trigger()) return h->faults.keyframeCount.error;
+    if (auto error = failure(h, {Service::KeyframeCount})) return *error;
     *count = h->keyframeCount(index);
     return 0;
 }

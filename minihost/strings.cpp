@@ -24,14 +24,14 @@ int32_t HostCallbacks::openStringTable(void **tableRef, int32_t flags) {
     Host *h = Host::current();
     if (!tableRef) return HOST_ERR_INVALID_CALLBACK;
     if (!h) return HOST_ERR_INTERNAL;
-    if (h->faults.stringTableOpenError) return h->faults.stringTableOpenError;
+    if (auto error = failure(h, {Service::OpenStringTable})) return *error;
     if (flags != STRING_TABLE_OPEN_FLAGS) {
-        h->protocolError("string table opened with flags " + std::to_string(flags));
+        h->monitor().protocolError("string table opened with flags " + std::to_string(flags));
         return HOST_ERR_BAD_PARAM;
     }
     auto *descriptor = static_cast<const StringTableDescriptor *>(*tableRef);
     if (!descriptor || !descriptor->entries || descriptor->entryCount < 1) {
-        h->protocolError("string table opened without a descriptor");
+        h->monitor().protocolError("string table opened without a descriptor");
         return HOST_ERR_BAD_PARAM;
     }
     auto state = std::make_unique<StringTableState>();
@@ -44,7 +44,6 @@ int32_t HostCallbacks::openStringTable(void **tableRef, int32_t flags) {
     }
     void *ref = state.get();
     h->impl().tables[ref] = std::move(state);
-    h->tables_.insert(ref);
     *tableRef = ref;
     return 0;
 }
@@ -53,15 +52,15 @@ const char *HostCallbacks::lookupString(void *tableRef, int32_t message, int32_t
     static const char empty[] = "";
     Host *h = Host::current();
     if (!h) return empty;
-    h->lookups_.push_back(message);
-    if (reserved1 || reserved2) h->protocolError("string lookup with non-zero reserved arguments");
+    h->monitor().lookedUp(message);
+    if (reserved1 || reserved2) h->monitor().protocolError("string lookup with non-zero reserved arguments");
     auto it = h->impl().tables.find(tableRef);
     if (it == h->impl().tables.end()) {
-        h->protocolError("string lookup in a table that is not open");
+        h->monitor().protocolError("string lookup in a table that is not open");
         return empty;
     }
     if (message < 0 || message >= static_cast<int32_t>(it->second->texts.size())) {
-        h->protocolError("string lookup of message " + std::to_string(message) + " outside the table");
+        h->monitor().protocolError("string lookup of message " + std::to_string(message) + " outside the table");
         return empty;
     }
     return it->second->texts[size_t(message)].c_str();
@@ -74,8 +73,9 @@ void HostCallbacks::closeStringTable(void **tableRef) {
     // A failed open leaves the effect's descriptor in the reference, and the
     // effect may close that: nothing to do for the host.
     if (it == h->impl().tables.end()) return;
-    h->tables_.erase(*tableRef);
     h->impl().tables.erase(it);
 }
+
+int32_t Host::openStringTables() const { return static_cast<int32_t>(impl_->tables.size()); }
 
 }  // namespace minihost

@@ -6,7 +6,7 @@
 namespace minihost {
 
 int32_t HostCallbacks::unusedEntry() {
-    if (Host *h = Host::current()) h->protocolError("call of a suite entry this host does not offer");
+    protocolError(Host::current(), "call of a suite entry this host does not offer");
     return HOST_ERR_INVALID_CALLBACK;
 }
 
@@ -67,19 +67,12 @@ int32_t HostCallbacks::acquireSuite(const char *name, int32_t version, const voi
     *suite = nullptr;
     if (!h) return HOST_ERR_INTERNAL;
     std::string key = name ? name : "";
-    auto &count = h->suiteCounts_[key];
-    auto fault = h->faults.failAcquire.find(key);
-    if (fault != h->faults.failAcquire.end()) {
-        ++count.failedAcquires;
-        return fault->second;
-    }
+    if (auto error = failure(h, {Service::AcquireSuite, 0, key.c_str()})) return *error;
     const SuiteEntry *entry = findSuite(name, version);
-    if (!entry) {
-        ++count.failedAcquires;
-        return HOST_ERR_BAD_PARAM;
-    }
+    h->monitor().suiteAcquired(key, entry != nullptr);
+    if (!entry) return HOST_ERR_BAD_PARAM;
     *suite = entry->table;
-    ++count.acquired;
+    ++h->impl().suitesHeld[key];
     return 0;
 }
 
@@ -87,18 +80,18 @@ int32_t HostCallbacks::releaseSuite(const char *name, int32_t version) {
     Host *h = Host::current();
     if (!h) return HOST_ERR_INTERNAL;
     std::string key = name ? name : "";
-    auto fault = h->faults.failRelease.find(key);
-    if (fault != h->faults.failRelease.end()) return fault->second;
+    if (auto error = failure(h, {Service::ReleaseSuite, 0, key.c_str()})) return *error;
     if (!findSuite(name, version)) {
-        h->protocolError("release of an unknown suite: " + key);
+        h->monitor().protocolError("release of an unknown suite: " + key);
         return HOST_ERR_BAD_PARAM;
     }
-    auto &count = h->suiteCounts_[key];
-    if (count.released >= count.acquired) {
-        h->protocolError("release of a suite that is not acquired: " + key);
+    int32_t &held = h->impl().suitesHeld[key];
+    if (held <= 0) {
+        h->monitor().protocolError("release of a suite that is not acquired: " + key);
         return HOST_ERR_BAD_PARAM;
     }
-    ++count.released;
+    --held;
+    h->monitor().suiteReleased(key);
     return 0;
 }
 

@@ -56,8 +56,7 @@ void formatInto(char *dest, size_t capacity, const char *format, va_list args) {
             text += '%';
             break;
         default:
-            if (Host *h = Host::current())
-                h->protocolError(std::string("format text with an unsupported conversion: ") + format);
+            protocolError(Host::current(), std::string("format text with an unsupported conversion: ") + format);
             if (*p == '\0') --p;
             text.append(start, p + 1);
             break;
@@ -95,12 +94,11 @@ int32_t pixelAddress(HostWorld *world, void *pixelFormat, Pixel **out, bool deep
     if (!out) return HOST_ERR_INVALID_CALLBACK;
     *out = nullptr;
     Host *h = Host::current();
-    if (h && h->faults.pixelAddress.trigger()) return h->faults.pixelAddress.error;
-    if (pixelFormat && h) h->protocolError("pixel address with a pixel format");
+    if (auto error = failure(h, {Service::PixelAddress})) return *error;
+    if (pixelFormat) protocolError(h, "pixel address with a pixel format");
     if (!world || !world->data) return HOST_ERR_BAD_PARAM;
     if (((world->flags & HOST_WORLD_FLAG_DEEP) != 0) != deep) {
-        if (h) h->protocolError(deep ? "16-bit pixel address of an 8-bit image"
-                                     : "8-bit pixel address of a 16-bit image");
+        protocolError(h, deep ? "16-bit pixel address of an 8-bit image" : "8-bit pixel address of a 16-bit image");
         return HOST_ERR_BAD_PARAM;
     }
     *out = static_cast<Pixel *>(world->data);

@@ -10,8 +10,8 @@ Usage: scripts/coverage.sh [--no-install] [--help]
 Builds the `coverage` preset (GCC, --coverage, -O0) in build/coverage, runs
 its tests (everything but the `release-only` label), and reports the line
 and branch coverage of the product: the files under src/, minihost/ and
-cli/. Tests, fuzz targets, benchmarks, system headers and generated files
-are left out.
+cli/. Tests, the stand-in host's testing layer (minihost/testing.*), fuzz
+targets, benchmarks, system headers and generated files are left out.
 
 Counts from every process are kept: the test binaries, the effect loaded
 as libpennaro.so, the pennaro tool the tests run, and its forked render
@@ -116,6 +116,7 @@ gcovr \
     --gcov-executable "$gcov" \
     -j 2 \
     --filter 'src/' --filter 'minihost/' --filter 'cli/' \
+    --exclude 'minihost/testing\.' \
     --exclude-unreachable-branches \
     --exclude-throw-branches \
     --print-summary \

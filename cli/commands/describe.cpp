@@ -3,13 +3,13 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.h"
-#include "host/globals.h"
+#include "catalog/messages.h"
 #include "lib/common.h"
+#include "lib/prefs_file.h"
 #include "minihost/minihost.h"
 
 namespace pennaro_cli {
@@ -125,42 +125,36 @@ void printParameter(int32_t index, const HostParam &p) {
     }
 }
 
-void printPreferences(const pennaro::PaintGlobals &g, const minihost::PrefStore &store) {
-    auto stored = store.entries();
-    auto source = [&](const std::string &key) -> std::string {
-        auto it = stored.find(key);
-        if (it == stored.end()) return "";
-        std::ostringstream text;
-        text << "  (stored ";
-        if (it->second.isInteger)
-            text << static_cast<int64_t>(it->second.value);
-        else
-            text << it->second.value;
-        text << ")";
-        return text.str();
-    };
-    auto row = [&](const std::string &key, const std::string &value) {
-        std::printf("  %-38s %s%s\n", key.c_str(), value.c_str(), source(key).c_str());
-    };
-    auto real = [](float v) {
-        // The shortest text that reads back as the same single-precision value.
-        char text[32];
-        auto result = std::to_chars(text, text + sizeof text, v);
-        return std::string(text, result.ptr);
-    };
-    row("Draw brush sprite", std::to_string(g.drawBrushSprite));
-    row("Preview quality", std::to_string(g.previewQuality));
-    row("Use high resolution stylus coordinates", std::to_string(g.highResStylus) + " (not used by this effect)");
-    row("Show toolbar in composition window", std::to_string(g.showToolbar));
-    row("Onion skin - Frames backward", std::to_string(g.onion.onionFramesBackward));
-    row("Onion skin - Frames forward", std::to_string(g.onion.onionFramesForward));
-    row("Onion skin - Opacity", real(g.onion.onionOpacity));
-    row("Onion skin - Backward color - Red", real(g.onion.backwardRed));
-    row("Onion skin - Backward color - Green", real(g.onion.backwardGreen));
-    row("Onion skin - Backward color - Blue", real(g.onion.backwardBlue));
-    row("Onion skin - Forward color - Red", real(g.onion.forwardRed));
-    row("Onion skin - Forward color - Green", real(g.onion.forwardGreen));
-    row("Onion skin - Forward color - Blue", real(g.onion.forwardBlue));
+// The shortest text that reads back as the same value. A value that is
+// exactly a single-precision number (the effect keeps its preferences in
+// those, so its defaults are) is shown as that number, 0.3501 rather than
+// the 0.35009999573230743 it is as a double.
+std::string realText(double v) {
+    char text[32];
+    const auto single = static_cast<float>(v);
+    auto result = static_cast<double>(single) == v ? std::to_chars(text, text + sizeof text, single)
+                                                   : std::to_chars(text, text + sizeof text, v);
+    return std::string(text, result.ptr);
+}
+
+// What the host answered to the effect's preference reads: the store is
+// the host's, the clamping the effect's.
+void printPreferences(const minihost::Host &host, bool fromFile) {
+    const auto &answers = host.prefAnswers();
+    const std::string section = answers.empty() ? pennaro::PLUGIN_NAME : answers.front().section;
+    std::printf("\nPreferences the effect read (section \"%s\"%s):\n", section.c_str(),
+                fromFile ? "" : ", no preference file: the defaults");
+    if (answers.empty()) std::printf("  none\n");
+    for (const minihost::PrefAnswer &a : answers) {
+        auto text = [&](double v) { return a.integer ? std::to_string(int64_t(v)) : realText(v); };
+        std::string key = a.section == section ? a.key : "[" + a.section + "] " + a.key;
+        std::string note = a.error    ? "refused with error " + std::to_string(a.error) + "; default " + text(a.dephault)
+                           : a.stored ? "stored; default " + text(a.dephault)
+                                      : "default";
+        std::printf("  %-38s %-7s  %-8s (%s)\n", key.c_str(), a.integer ? "integer" : "real",
+                    a.error ? "-" : text(a.value).c_str(), note.c_str());
+    }
+    std::printf("  These are the values the host answered; the effect clamps values out of range itself.\n");
 }
 
 int runDescribe(void *context) {
@@ -168,7 +162,7 @@ int runDescribe(void *context) {
     std::string path = resolvePluginPath(options.common.plugin).string();
 
     minihost::Host host;
-    if (!options.prefs.empty()) host.prefs.loadJsonFile(options.prefs);
+    if (!options.prefs.empty()) loadPrefsFile(host.prefs, options.prefs);
     minihost::Plugin plugin(path);
 
     int32_t registered = plugin.registerEffect();
@@ -211,10 +205,7 @@ int runDescribe(void *context) {
         for (size_t i = 0; i < defs.size(); ++i) printParameter(static_cast<int32_t>(i + 1), defs[i]);
         if (host.customUIRegistered())
             std::printf("  control area registered, event mask 0x%" PRIX32 "\n", host.customUI().eventMask);
-
-        std::printf("\nPreferences in effect (section \"%s\"%s):\n", minihost::PrefStore::section(),
-                    options.prefs.empty() ? ", no preference file: the defaults" : "");
-        printPreferences(*static_cast<const pennaro::PaintGlobals *>(*host.in.globalData), host.prefs);
+        printPreferences(host, !options.prefs.empty());
     } catch (...) {
         host.send(plugin.entry(), HOST_CMD_GLOBAL_SETDOWN);
         throw;
@@ -227,7 +218,7 @@ int runDescribe(void *context) {
 int describeMain(int argc, char **argv) {
     CLI::App app("Load the effect as a host would, then print its registration record, its about text, "
                  "the parameters it declares (names, types, defaults, ranges and choices) and the "
-                 "preferences in effect.",
+                 "preferences it read from the host, with the values the host answered.",
                  "describe");
     DescribeOptions options;
     app.add_option("--prefs", options.prefs,

@@ -171,9 +171,18 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
     std::fflush(stdout);
     std::fflush(stderr);
     std::vector<pid_t> children;
+    std::string forkError;
     for (int w = 0; w < workers; ++w) {
         pid_t pid = fork();
-        if (pid < 0) throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
+        if (pid < 0) {
+            // The workers already started take no further frame: each one
+            // finishes the frame it has, so no half-written file is left,
+            // and is waited for below like at the end of a run.
+            forkError = "cannot start worker " + std::to_string(w + 1) + " of " + std::to_string(workers) + ": " +
+                        std::strerror(errno);
+            nextFrame->store(uint32_t(frames.size()));
+            break;
+        }
         if (pid == 0) {
             close(pipeFds[0]);
             int status = 0;
@@ -228,6 +237,10 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ok = false;
     }
     munmap(shared, sizeof(std::atomic<uint32_t>));
+    if (!forkError.empty()) {
+        progress.finish();
+        throw ToolError(forkError + (children.empty() ? std::string() : "; the workers started were stopped"));
+    }
     return ok;
 }
 

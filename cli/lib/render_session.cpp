@@ -7,6 +7,7 @@
 #include <map>
 
 #include "lib/common.h"
+#include "lib/prefs_file.h"
 #include "minihost/minihost.h"
 
 namespace pennaro_cli {
@@ -113,7 +114,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
         s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
         s.host = std::make_unique<minihost::Host>();
         s.host->reuseImages = true;
-        if (!job.prefsPath.empty()) s.host->prefs.loadJsonFile(job.prefsPath);
+        if (!job.prefsPath.empty()) loadPrefsFile(s.host->prefs, job.prefsPath);
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
@@ -264,7 +265,6 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     int64_t time = int64_t(frame) * job.timeStep;
     if (time < INT32_MIN || time > INT32_MAX)
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
-    host.forgetHistory();
     host.setTime(int32_t(time), job.timeStep, job.timeScale);
     host.in.localTimeStep = job.localTimeStep;
     host.setLayer(&layer->world());

@@ -1,9 +1,13 @@
-// Golden frames of the bundled demo: any change to any pixel of these
-// renders fails here. When a change is intended, regenerate them (see
-// tests/data/golden/README.md) and review the new images before committing.
+// Golden frames of the bundled demo and the golden text of `pennaro
+// describe`: any change to any pixel of these renders, or to anything the
+// effect tells a host about itself, fails here. When a change is intended,
+// regenerate them (see tests/data/golden/README.md) and review them before
+// committing.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "cli/run_tool.h"
 #include "lib/image_compare.h"
@@ -72,5 +76,25 @@ TEST_P(GoldenFrame, IsUnchanged) {
 std::string goldenName(const testing::TestParamInfo<size_t> &info) { return goldens()[info.param].name; }
 
 INSTANTIATE_TEST_SUITE_P(Demo, GoldenFrame, testing::Range<size_t>(0, goldens().size()), goldenName);
+
+// Registration, about text, parameters and the preference reads with the
+// defaults, as a host sees them.
+TEST(Describe, IsUnchanged) {
+    pennaro_test::ToolRun run = pennaro_test::runTool({"describe"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The library's path is the one thing that depends on the build.
+    for (size_t at; (at = run.output.find(PENNARO_PLUGIN_PATH)) != std::string::npos;)
+        run.output.replace(at, std::string(PENNARO_PLUGIN_PATH).size(), "<effect library>");
+    const auto golden = goldenDir / "describe.txt";
+    if (std::getenv("PENNARO_UPDATE_GOLDEN")) {
+        std::ofstream(golden, std::ios::binary) << run.output;
+        GTEST_SKIP() << "wrote " << golden;
+    }
+    std::ostringstream expected;
+    expected << std::ifstream(golden, std::ios::binary).rdbuf();
+    EXPECT_EQ(expected.str(), run.output)
+        << "pennaro describe no longer prints " << golden << ". If the change is intended, refresh it with\n"
+        << "  PENNARO_UPDATE_GOLDEN=1 " << "cli_render_test --gtest_filter=Describe.*\nand review the difference.";
+}
 
 }  // namespace

@@ -1,10 +1,14 @@
-// What `pennaro render` accepts and refuses before the effect sees a value.
+// What `pennaro render` accepts and refuses before the effect sees a value,
+// and the preference files it hands to the host.
 #include <gtest/gtest.h>
 
+#include "catalog/messages.h"
+#include "catalog/params.h"
 #include "lib/common.h"
+#include "lib/prefs_file.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
-#include "params/param_ids.h"
+#include "minihost/minihost.h"
 
 using namespace pennaro_cli;
 
@@ -162,4 +166,32 @@ TEST(RenderOptions, KeyframeFiles) {
         EXPECT_NE(refusal([&] { loadParamKeyframes(fresh, bad, "bad.json"); }).find("bad.json"), std::string::npos)
             << bad;
     }
+}
+
+TEST(PreferenceFiles, KnownKeysWithTheirTypesOrAClearErrorAndNothingStored) {
+    minihost::PrefStore store;
+    loadPrefsText(store, R"({"Onion skin - Opacity": 0.35, "Onion skin - Frames backward": -4,
+                             "Onion skin - Forward color - Red": 1})", "prefs.json");
+    const auto *opacity = store.find(pennaro::PLUGIN_NAME, "Onion skin - Opacity");
+    ASSERT_NE(opacity, nullptr);
+    EXPECT_EQ(opacity->value, 0.35);
+    EXPECT_FALSE(opacity->isInteger);
+    EXPECT_TRUE(store.find(pennaro::PLUGIN_NAME, "Onion skin - Frames backward")->isInteger);
+    EXPECT_FALSE(store.find(pennaro::PLUGIN_NAME, "Onion skin - Forward color - Red")->isInteger);
+
+    auto error = [&](const std::string &json) { return refusal([&] { loadPrefsText(store, json, "prefs.json"); }); };
+    std::string e = error(R"({"Onion Skin Opacity": 0.35})");
+    EXPECT_NE(e.find("prefs.json: unknown preference \"Onion Skin Opacity\""), std::string::npos) << e;
+    EXPECT_NE(e.find("\"Draw brush sprite\" (integer)"), std::string::npos) << e;  // lists the known keys
+    e = error(R"({"Preview quality": 0, "Onion skin - Frames forward": 1.5})");
+    EXPECT_NE(e.find("\"Onion skin - Frames forward\" must be an integer"), std::string::npos) << e;
+    EXPECT_NE(error(R"({"Onion skin - Opacity": "high"})").find("must be a number"), std::string::npos);
+    for (const char *big : {R"({"Draw brush sprite": 2147483648})", R"({"Draw brush sprite": -2147483649})"})
+        EXPECT_NE(error(big).find("32 bits"), std::string::npos) << big;
+    EXPECT_NE(error("[1, 2]"), "");
+    EXPECT_NE(error("{"), "");
+    // The good key of a rejected file did not land.
+    EXPECT_EQ(store.find(pennaro::PLUGIN_NAME, "Preview quality"), nullptr);
+    EXPECT_NE(refusal([&] { loadPrefsFile(store, "/nonexistent/prefs.json"); }).find("/nonexistent/prefs.json"),
+              std::string::npos);
 }

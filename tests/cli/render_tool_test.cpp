@@ -2,6 +2,7 @@
 // leaves on disk, and that worker processes change nothing in the frames.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "cli/run_tool.h"
@@ -250,5 +251,26 @@ TEST(RenderTool, KeyframesAndPreferencesReachTheEffect) {
                            "--prefs", (dir / "bad.json").string()});
     EXPECT_NE(bad.status, 0);
     EXPECT_TRUE(contains(bad.output, "Frames sideways")) << bad.output;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RenderTool, AWorkerThatCannotStartStopsTheRunAndNoWorkerOutlivesIt) {
+    // Two workers start, the third cannot: the two take no new frame, finish
+    // the one they have and are waited for before the tool exits.
+    auto dir = pennaro_test::scratchDir("fork");
+    const auto log = dir / "workers";
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    ToolRun run = runTool({"render", drawing, "--frames", "0-40", "--size", "640x360", "-j", "3", "-q", "-o",
+                           (dir / "f_####.png").string()},
+                          "LD_PRELOAD=" PENNARO_FAIL_FORK_PATH " PENNARO_TEST_FAIL_FORK=3 PENNARO_TEST_FORK_LOG=" +
+                              pennaro_test::shellQuote(log.string()) + " ASAN_OPTIONS=" +
+                              pennaro_test::shellQuote(std::string(asan ? asan : "") + ":verify_asan_link_order=0"));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(contains(run.output, "cannot start worker 3 of 3")) << run.output;
+    std::ifstream pids(log);
+    int count = 0;
+    for (pid_t pid; pids >> pid; ++count) EXPECT_NE(kill(pid, 0), 0) << "worker " << pid << " outlived the tool";
+    EXPECT_EQ(count, 2);
+    for (const auto &file : filesIn(dir)) EXPECT_FALSE(contains(file.string(), ".tmp")) << file;
     std::filesystem::remove_all(dir);
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <array>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,18 +28,24 @@ inline std::string shellQuote(const std::string &arg) {
 }
 
 // `args` without the tool itself; the effect built with the tests is used.
-inline ToolRun runTool(const std::vector<std::string> &args) {
-    std::string command = shellQuote(PENNARO_CLI_PATH);
+// `environment` holds NAME=value words set for the tool alone. The output
+// goes through a file rather than a pipe, so that the call returns when the
+// tool exits even if a process it started lives on.
+inline ToolRun runTool(const std::vector<std::string> &args, const std::string &environment = "") {
+    static int runs = 0;
+    const auto output = std::filesystem::temp_directory_path() /
+                        ("pennaro-cli-test-output-" + std::to_string(getpid()) + "-" + std::to_string(runs++));
+    std::string command = environment.empty() ? "" : "env " + environment + " ";
+    command.append(shellQuote(PENNARO_CLI_PATH));
     for (const auto &a : args) command.append(" ").append(shellQuote(a));
-    command.append(" --plugin ").append(shellQuote(PENNARO_PLUGIN_PATH)).append(" 2>&1");
+    command.append(" --plugin ").append(shellQuote(PENNARO_PLUGIN_PATH));
+    command.append(" >").append(shellQuote(output.string())).append(" 2>&1");
+    const int status = std::system(command.c_str());
     ToolRun run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(output, std::ios::binary);
+    run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::filesystem::remove(output);
     return run;
 }
 

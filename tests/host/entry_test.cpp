@@ -102,7 +102,7 @@ TEST_F(LoadedEffect, GlobalSetUpReusesAGlobalHandleWithoutClearingIt) {
     g->highResStylus = 0x77;  // nothing writes this byte but the zeroing of a new record
     g->onion.onionFramesBackward = 123;
     host.out.globalData = existing;
-    host.prefs.setInt("Onion skin - Frames backward", 9);
+    setInt("Onion skin - Frames backward", 9);
     ASSERT_EQ(host.call(plugin.entry(), HOST_CMD_GLOBAL_SETUP), 0);
     EXPECT_EQ(host.out.globalData, existing);
     EXPECT_EQ(host.in.globalData, existing);

@@ -8,7 +8,7 @@
 #include "host/globals.h"
 #include "host/messages.h"
 #include "host/suites.h"
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 #include "pennaro/errors.h"
 
 namespace {
@@ -27,7 +27,7 @@ protected:
         EXPECT_EQ(minihost::handleStats().live, liveBefore);
     }
     uint64_t liveBefore = 0;
-    minihost::Host host;
+    minihost::TestHost host;
 };
 
 TEST(StringTable, DescriptorHoldsEightyNumberedKeysAndTheTerminator) {
@@ -126,7 +126,7 @@ TEST_F(InProcess, ReleaseResultOfTheHostIsNotTheEffectsConcern) {
 }
 
 TEST(NoGlobals, CommandsWithoutGlobalSetUpReadNothingThroughTheMissingRecord) {
-    minihost::Host host;
+    minihost::TestHost host;
     EXPECT_EQ(host.send(&pennaro::filterMain, HOST_CMD_ABOUT), 0);
     EXPECT_STREQ(pennaro::lookupMessage(&host.in, 1), "");
     EXPECT_EQ(host.send(&pennaro::filterMain, HOST_CMD_GLOBAL_SETDOWN), 0);

@@ -43,24 +43,22 @@ TEST_F(LoadedEffect, EmptyStoreGivesTheDefaultsAndReadsEveryKeyInOrder) {
         "Onion skin - Forward color - Green",
         "Onion skin - Forward color - Blue",
     };
-    EXPECT_EQ(host.prefs.reads, order);
+    EXPECT_EQ(host.prefReads(), order);
     EXPECT_TRUE(host.suitesBalanced());
     EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
 TEST_F(LoadedEffect, StoredValuesAreClampedNeverRejected) {
-    host.prefs.loadJsonText(R"({
-        "Onion skin - Frames backward": 5000,
-        "Onion skin - Frames forward": -3,
-        "Onion skin - Opacity": 1.7,
-        "Onion skin - Backward color - Red": -0.2,
-        "Onion skin - Forward color - Blue": 0.25,
-        "Draw brush sprite": 7,
-        "Preview quality": 0,
-        "Use high resolution stylus coordinates": 1,
-        "Show toolbar in composition window": -1
-    })");
+    setInt("Onion skin - Frames backward", 5000);
+    setInt("Onion skin - Frames forward", -3);
+    setReal("Onion skin - Opacity", 1.7);
+    setReal("Onion skin - Backward color - Red", -0.2);
+    setReal("Onion skin - Forward color - Blue", 0.25);
+    setInt("Draw brush sprite", 7);
+    setInt("Preview quality", 0);
+    setInt("Use high resolution stylus coordinates", 1);
+    setInt("Show toolbar in composition window", -1);
     setUpGlobals();
     const pennaro::PaintGlobals &g = globals();
     EXPECT_EQ(g.onion.onionFramesBackward, 1000);
@@ -77,8 +75,8 @@ TEST_F(LoadedEffect, StoredValuesAreClampedNeverRejected) {
 }
 
 TEST_F(LoadedEffect, RealsAreRoundedToSinglePrecision) {
-    host.prefs.setReal("Onion skin - Opacity", 0.1);
-    host.prefs.setReal("Onion skin - Forward color - Green", 1.0);
+    setReal("Onion skin - Opacity", 0.1);
+    setReal("Onion skin - Forward color - Green", 1.0);
     setUpGlobals();
     EXPECT_EQ(globals().onion.onionOpacity, 0.1f);
     EXPECT_EQ(globals().onion.forwardGreen, 1.0f);
@@ -88,29 +86,29 @@ TEST_F(LoadedEffect, RealsAreRoundedToSinglePrecision) {
 // A read that fails, integer or real, gives all defaults even for the values
 // read before it; nothing is read after it.
 TEST_F(LoadedEffect, AFailingReadGivesAllDefaultsEvenForValuesReadBefore) {
-    host.prefs.setInt("Draw brush sprite", 0);
-    host.prefs.setInt("Onion skin - Frames forward", 40);
-    host.prefs.setReal("Onion skin - Opacity", 0.9);
+    setInt("Draw brush sprite", 0);
+    setInt("Onion skin - Frames forward", 40);
+    setReal("Onion skin - Opacity", 0.9);
     for (const char *key : {"Preview quality", "Onion skin - Forward color - Blue"}) {
         SCOPED_TRACE(key);
-        host.prefs.reads.clear();
+        host.prefReads().clear();
         host.faults.failPrefReadKey = key;
         setUpGlobals();
         expectDefaults(globals());
-        EXPECT_EQ(host.prefs.reads.back(), key);
+        EXPECT_EQ(host.prefReads().back(), key);
         EXPECT_TRUE(host.suitesBalanced());
         EXPECT_EQ(host.out.outFlags & 0x100u, 0u);
         ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
     }
-    EXPECT_EQ(host.prefs.reads.size(), 13u);
+    EXPECT_EQ(host.prefReads().size(), 13u);
 }
 
 TEST_F(LoadedEffect, NoStoreOrAFailingStoreGivesDefaultsSilently) {
-    host.prefs.setInt("Onion skin - Frames forward", 40);
+    setInt("Onion skin - Frames forward", 40);
     host.faults.noPrefStore = true;
     setUpGlobals();
     expectDefaults(globals());
-    EXPECT_TRUE(host.prefs.reads.empty());
+    EXPECT_TRUE(host.prefReads().empty());
     EXPECT_TRUE(host.suitesBalanced());
     EXPECT_STREQ(host.out.message, "");
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
@@ -119,14 +117,14 @@ TEST_F(LoadedEffect, NoStoreOrAFailingStoreGivesDefaultsSilently) {
     host.faults.prefStoreError = 3;
     setUpGlobals();
     expectDefaults(globals());
-    EXPECT_TRUE(host.prefs.reads.empty());
+    EXPECT_TRUE(host.prefReads().empty());
     ASSERT_EQ(send(HOST_CMD_GLOBAL_SETDOWN), 0);
 }
 
 // No persistent-data suite, or no suite table at all: shown, set-up succeeds
 // with the defaults.
 TEST_F(LoadedEffect, MissingSuiteIsShownButSetUpSucceeds) {
-    host.prefs.setInt("Onion skin - Frames forward", 40);
+    setInt("Onion skin - Frames forward", 40);
     for (bool noTable : {false, true}) {
         SCOPED_TRACE(noTable ? "no suite table" : "no persistent-data suite");
         host.faults.noBasicSuite = noTable;

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "catalog/messages.h"
 #include "format/records.h"
 #include "host/globals.h"
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 
 namespace host_test {
 
@@ -37,7 +38,7 @@ public:
     explicit Rig(int32_t width = 32, int32_t height = 24, bool deep = false, bool setUp = true);
     ~Rig();
 
-    minihost::Host host;
+    minihost::TestHost host;
     minihost::Plugin plugin{PENNARO_PLUGIN_PATH};
     minihost::Image layer;
     minihost::Image output;
@@ -66,13 +67,16 @@ protected:
     void TearDown() override { minihost::setStrictHandles(false); }
     int32_t send(int32_t command, HostWorld *output = nullptr) { return host.send(plugin.entry(), command, output); }
     void setUpGlobals() { ASSERT_EQ(send(HOST_CMD_GLOBAL_SETUP), 0) << host.out.message; }
+    // A preference in the effect's section of the store.
+    void setInt(const char *key, int32_t value) { host.prefs.setInt(pennaro::PLUGIN_NAME, key, value); }
+    void setReal(const char *key, double value) { host.prefs.setReal(pennaro::PLUGIN_NAME, key, value); }
     const pennaro::PaintGlobals &globals() const {
         return *static_cast<const pennaro::PaintGlobals *>(*host.out.globalData);
     }
 
     uint64_t liveBefore = minihost::handleStats().live;
     minihost::Plugin plugin{PENNARO_PLUGIN_PATH};
-    minihost::Host host;
+    minihost::TestHost host;
 };
 
 }  // namespace host_test

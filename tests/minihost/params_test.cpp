@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 
 namespace {
 
@@ -28,16 +28,14 @@ protected:
         EXPECT_EQ(host.in.checkinParam(host.in.effectRef, &p), 0);
         return p.u.popup.value;
     }
-    minihost::Host host;
+    minihost::TestHost host;
 };
 
-TEST_F(Timelines, DefinitionsGiveTheInitialValues) {
+TEST_F(Timelines, SlidersInterpolateInRealUnitsAndRoundHalvesAwayFromZero) {
+    // Without a value set, the definition's initial value.
     EXPECT_EQ(checkout(1, 0), 0x10000);
     EXPECT_EQ(checkout(2, 12345), 5);
     EXPECT_EQ(host.keyframeCount(1), -1);
-}
-
-TEST_F(Timelines, SlidersInterpolateInRealUnitsAndRoundHalvesAwayFromZero) {
     host.setKeyframes(1, {{100, 1.0}, {300, 2.0}});
     EXPECT_EQ(checkout(1, -50), 0x10000);   // held before the first key
     EXPECT_EQ(checkout(1, 200), 0x18000);   // halfway

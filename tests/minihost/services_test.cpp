@@ -1,23 +1,24 @@
-// Text utilities, the string-table service, suites, images and progress of
-// the stand-in host.
+// Text utilities, the string-table service, suites, images, progress and
+// preferences of the stand-in host.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <string>
 
-#include "host/string_table.h"
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 
 namespace {
 
+// A table as an effect hands it over: "<prefix><number>=<default text>".
+const StringTableEntry entries[] = {{"T0000=Hello, v%ld#{cr}", 0, 0, 0}, {"T0001=Not enough memory.", 0, 0, 0},
+                                    {nullptr, 0, 0, 0}};
+StringTableDescriptor descriptor{"T", 3, entries, 0};
+
 TEST(Text, FormatTakesTextsAndThirtyTwoBitIntegers) {
-    minihost::Host host;
+    minihost::TestHost host;
     char message[HOST_MESSAGE_LEN];
-    host.in.utils->formatText(message, "Pennaro, v%ld.%ld#{cr}x", int32_t{1}, int32_t{2});
-    EXPECT_STREQ(message, "Pennaro, v1.2#{cr}x");
-    host.in.utils->formatText(message, "%s : %s", "Not enough memory.", "Pennaro");
-    EXPECT_STREQ(message, "Not enough memory. : Pennaro");
+    host.in.utils->formatText(message, "%s, v%ld.%ld#{cr}x", "Fx", int32_t{1}, int32_t{2});
+    EXPECT_STREQ(message, "Fx, v1.2#{cr}x");
     host.in.utils->formatText(message, "%ld|%ld|100%%", int32_t{-2147483647 - 1}, int32_t{2147483647});
     EXPECT_STREQ(message, "-2147483648|2147483647|100%");
     // The destination may be an argument, and the field holds 255 characters.
@@ -26,35 +27,33 @@ TEST(Text, FormatTakesTextsAndThirtyTwoBitIntegers) {
     std::string longText(400, 'x');
     host.in.utils->formatText(message, "%s", longText.c_str());
     EXPECT_EQ(std::strlen(message), 255u);
-    host.in.utils->copyText(message, "Pennaro could not be initialized.");
-    EXPECT_STREQ(message, "Pennaro could not be initialized.");
     EXPECT_TRUE(host.protocolErrors().empty());
-    EXPECT_EQ(host.in.utils->squareRoot(2.0), std::sqrt(2.0));
     EXPECT_EQ(minihost::displayText("a#{cr}b#{cr}"), "a\nb\n");
 }
 
 TEST(StringService, OpensTheEffectsTableAndAnswersWithDefaultTexts) {
-    minihost::Host host;
-    void *ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
-    EXPECT_NE(host.in.openStringTable(&ref, 1), 0);  // only the effect's constant opens it
+    minihost::TestHost host;
+    void *ref = &descriptor;
+    EXPECT_NE(host.in.openStringTable(&ref, 1), 0);  // only the protocol's flags open it
     ASSERT_EQ(host.in.openStringTable(&ref, STRING_TABLE_OPEN_FLAGS), 0);
-    EXPECT_NE(ref, pennaro::stringTableDescriptor());
+    EXPECT_NE(ref, &descriptor);
     EXPECT_EQ(host.openStringTables(), 1);
     EXPECT_STREQ(host.in.lookupString(ref, 1, 0, 0), "Not enough memory.");
-    EXPECT_EQ(std::string(host.in.lookupString(ref, 0, 0, 0)).rfind("Pennaro, v%ld.%ld#{cr}", 0), 0u);
-    EXPECT_STREQ(host.in.lookupString(ref, 80, 0, 0), "");
+    EXPECT_STREQ(host.in.lookupString(ref, 0, 0, 0), "Hello, v%ld#{cr}");
+    EXPECT_STREQ(host.in.lookupString(ref, 2, 0, 0), "");
+    EXPECT_EQ(host.lookups(), (std::vector<int32_t>{1, 0, 2}));
     EXPECT_EQ(host.protocolErrors().size(), 2u);  // bad flags, message out of range
     host.in.closeStringTable(&ref);
     EXPECT_EQ(host.openStringTables(), 0);
 
     host.faults.stringTableOpenError = 12;
-    ref = const_cast<pennaro::StringTableDescriptor *>(pennaro::stringTableDescriptor());
+    ref = &descriptor;
     EXPECT_EQ(host.in.openStringTable(&ref, STRING_TABLE_OPEN_FLAGS), 12);
-    EXPECT_EQ(ref, pennaro::stringTableDescriptor());
+    EXPECT_EQ(ref, &descriptor);
 }
 
 TEST(Suites, BasicTableHandsOutTheFiveSuitesAndCountsThem) {
-    minihost::Host host;
+    minihost::TestHost host;
     const void *suite = nullptr;
     for (auto [name, version] : {std::pair{HOST_PARAM_UTILS_SUITE, 3}, std::pair{HOST_WORLD_TRANSFORM_SUITE, 1},
                                  std::pair{HOST_FILL_MATTE_SUITE, 2}, std::pair{HOST_WORLD_SUITE, 1},
@@ -75,7 +74,7 @@ TEST(Suites, BasicTableHandsOutTheFiveSuitesAndCountsThem) {
 }
 
 TEST(Images, PaddedRowsNewCopyFillAndDispose) {
-    minihost::Host host;
+    minihost::TestHost host;
     minihost::Image layer(5, 3, false, 12);
     EXPECT_EQ(layer.rowBytes(), 5 * 4 + 12);
     layer.fill(255, 10, 20, 30);
@@ -133,7 +132,7 @@ TEST(Images, PaddedRowsNewCopyFillAndDispose) {
 }
 
 TEST(Images, DeepFillWidensTheColour) {
-    minihost::Host host;
+    minihost::TestHost host;
     minihost::Image image(2, 2, true, 8);
     HostPixel8 white{255, 255, 128, 0};
     HostRect one{1, 1, 2, 2};
@@ -148,7 +147,7 @@ TEST(Images, DeepFillWidensTheColour) {
 }
 
 TEST(Images, RecycledImagesComeBackClearedWithTheirPadding) {
-    minihost::Host host;
+    minihost::TestHost host;
     host.reuseImages = true;
     host.faults.newImageRowPadding = 4;
     const void *table = nullptr;
@@ -175,7 +174,7 @@ TEST(Images, RecycledImagesComeBackClearedWithTheirPadding) {
 }
 
 TEST(Progress, RecordsEveryCallAndStopsOnDemand) {
-    minihost::Host host;
+    minihost::TestHost host;
     host.stopProgressAt(3, 55);
     EXPECT_EQ(host.in.progress(host.in.effectRef, 0, 0), 0);
     EXPECT_EQ(host.in.progress(host.in.effectRef, 1, -4), 0);
@@ -190,6 +189,58 @@ TEST(Progress, RecordsEveryCallAndStopsOnDemand) {
     EXPECT_TRUE(host.progressCalls().empty());
     EXPECT_EQ(host.in.progress(host.in.effectRef, 0, 1), 0);
     EXPECT_EQ(host.in.progress(host.in.effectRef, 1, 1), 66);
+}
+
+TEST(Preferences, ReadsAnswerFromTheStoreByTypeAndAreRecorded) {
+    minihost::TestHost host;
+    host.prefs.setInt("Fx", "Quality", 0);
+    host.prefs.setReal("Fx", "Sprite", 0.5);
+    const void *table = nullptr;
+    ASSERT_EQ(host.in.basicSuite->acquireSuite(HOST_PERSISTENT_DATA_SUITE, 3, &table), 0);
+    auto *suite = static_cast<const HostPersistentDataSuite *>(table);
+    HostPrefStore store = nullptr;
+    ASSERT_EQ(suite->getApplicationStore(&store), 0);
+    ASSERT_NE(store, nullptr);
+    int32_t value = 9;
+    EXPECT_EQ(suite->getInt(store, "Fx", "Quality", 1, &value), 0);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(suite->getInt(store, "Fx", "Toolbar", 1, &value), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(suite->getInt(store, "Other", "Quality", 3, &value), 0);  // other section
+    EXPECT_EQ(value, 3);
+    EXPECT_NE(suite->getInt(store, "Fx", "Sprite", 1, &value), 0);  // holds a real
+    double real = 0;
+    EXPECT_EQ(suite->getReal(store, "Fx", "Opacity", 0.25, &real), 0);
+    EXPECT_EQ(real, 0.25);
+    EXPECT_EQ(suite->getReal(store, "Fx", "Quality", 0.25, &real), 0);  // an integer read as a real
+    EXPECT_EQ(real, 0.0);
+
+    // One answer per key, the last one, in the order the keys were first read.
+    host.prefs.setInt("Fx", "Toolbar", 7);
+    EXPECT_EQ(suite->getInt(store, "Fx", "Toolbar", 1, &value), 0);
+    const auto &answers = host.prefAnswers();
+    ASSERT_EQ(answers.size(), 5u);
+    EXPECT_EQ(answers[1].key, "Toolbar");
+    EXPECT_TRUE(answers[1].stored);
+    EXPECT_EQ(answers[1].value, 7);
+    EXPECT_EQ(answers[1].dephault, 1);
+    EXPECT_EQ(answers[2].section, "Other");
+    EXPECT_FALSE(answers[2].stored);
+    EXPECT_NE(answers[3].error, 0);
+    EXPECT_TRUE(answers[1].integer);
+    EXPECT_FALSE(answers[0].integer);  // last read as a real
+    EXPECT_EQ(host.prefReads().size(), 7u);
+
+    host.faults.failPrefReadKey = "Quality";
+    EXPECT_EQ(suite->getInt(store, "Fx", "Quality", 1, &value), host.faults.prefReadError);
+    host.faults.noPrefStore = true;
+    EXPECT_EQ(suite->getApplicationStore(&store), 0);
+    EXPECT_EQ(store, nullptr);
+    host.faults.noPrefStore = false;
+    host.faults.prefStoreError = 5;
+    EXPECT_EQ(suite->getApplicationStore(&store), 5);
+    EXPECT_NE(store, nullptr);  // handed out all the same
+    host.in.basicSuite->releaseSuite(HOST_PERSISTENT_DATA_SUITE, 3);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "minihost/minihost.h"
+#include "minihost/testing.h"
 #include "catalog/params.h"
 
 #define STBI_ONLY_PNG
@@ -36,7 +36,7 @@ HostRational parseRational(const std::string &text, const std::string &where) {
     return HostRational{int32_t(num), uint32_t(den)};
 }
 
-std::string effectMessage(const minihost::Host &host) {
+std::string effectMessage(const minihost::TestHost &host) {
     return std::string(host.out.message, strnlen(host.out.message, HOST_MESSAGE_LEN));
 }
 
@@ -45,7 +45,7 @@ std::string effectMessage(const minihost::Host &host) {
 // count is checked by the callers once it is gone.
 struct Instance {
     minihost::Plugin plugin;
-    minihost::Host host;
+    minihost::TestHost host;
     bool globalSetUp = false;
 
     explicit Instance(const std::string &pluginPath) : plugin(pluginPath) {
@@ -242,7 +242,7 @@ Frame renderCase(const ReferenceCase &c, const std::string &pluginPath, const st
     if (!c.layer.empty()) fillLayer(layer, readPng(dataDir + "/" + c.layer), c.layer);
 
     return withInstance(pluginPath, [&](Instance &instance) {
-        minihost::Host &host = instance.host;
+        minihost::TestHost &host = instance.host;
         using namespace pennaro;
         host.setParam(PARAM_PLAYBACK_MODE, c.playbackMode);
         host.setParam(PARAM_PLAYBACK_SPEED, c.playbackSpeed);
@@ -281,7 +281,7 @@ Frame renderCase(const ReferenceCase &c, const std::string &pluginPath, const st
 std::vector<uint8_t> roundTripBlock(const std::vector<uint8_t> &block, const std::string &pluginPath) {
     return withInstance(pluginPath, [&](Instance &instance) {
         instance.bringIn(block);
-        minihost::Host &host = instance.host;
+        minihost::TestHost &host = instance.host;
         int32_t result = host.send(instance.plugin.entry(), HOST_CMD_SEQUENCE_FLATTEN);
         std::string message = effectMessage(host);
         if (result != 0 || !message.empty())
