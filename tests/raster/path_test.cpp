@@ -184,11 +184,10 @@ TEST(Walk, PressureScalesSizeAndClampedOpacity) {
     TestMemory memory;
     const std::vector<PaintPoint> negative = {{0, 0.1f, 0.5f, -40}, {1, 0.9f, 0.5f, -40}};
     EXPECT_EQ(walk(memory, layerOf(200, 100), negative, brush(2, 5, 1, 0, 1)).dabs.size(), 1u);
-    // Between samples the pressure is interpolated.
+    // The pressure is smoothed and interpolated with the path: from 0.2 to 1
+    // over the 100 pixels here.
     const Walk w = walk(memory, layerOf(200, 100), {{0, 0.1f, 0.5f, 0.2f}, kLine[1]}, brush(2, 10, 1, 0, 1));
-    EXPECT_NEAR(w.dabs.front().radius, 4.0f, 1e-5);
-    for (size_t i = 1; i < w.dabs.size(); ++i) EXPECT_GE(w.dabs[i].radius, w.dabs[i - 1].radius);
-    EXPECT_GT(w.dabs.back().radius, 15.0f);
+    for (const Dab &d : w.dabs) EXPECT_NEAR(d.radius, 20 * (0.2f + 0.8f * (d.cx - 19.5f) / 100), 1e-3) << d.cx;
 }
 
 TEST(Walk, AnimateCutsOffAtTheStrokeAge) {
@@ -197,7 +196,10 @@ TEST(Walk, AnimateCutsOffAtTheStrokeAge) {
     base.animate = 1;
     base.strokeAge = 0.3f;
     const auto cut = walk(memory, layerOf(200, 100), kLine, brush(BRUSH_KIND_SOFT, 10), base).dabs;
-    ASSERT_GT(walk(memory, layerOf(200, 100), kLine, brush(BRUSH_KIND_SOFT, 10)).dabs.size(), cut.size());
+    const auto all = walk(memory, layerOf(200, 100), kLine, brush(BRUSH_KIND_SOFT, 10)).dabs;
+    ASSERT_GT(all.size(), cut.size());
+    // A dab's time follows its place along the path (100 px in 1 s here).
+    for (const Dab &d : all) EXPECT_NEAR(d.time, (d.cx - 19.5f) / 100.0f, 1e-4) << d.cx;
     ASSERT_GE(cut.size(), 2u);
     const Dab &last = cut.back(), &before = cut[cut.size() - 2];
     EXPECT_GT(last.time, base.strokeAge);
@@ -222,6 +224,14 @@ TEST(Walk, SinglePointGivesOneDabAndNoPointsNone) {
     ASSERT_EQ(dabs.size(), 1u);
     EXPECT_FLOAT_EQ(dabs[0].cx, 99.5f);
     EXPECT_EQ(dabs[0].alpha, 127u);
+    // Repeated samples count as a tenth of a pixel apart (the first two as
+    // a hundredth): 41 of them with dabs a pixel apart give 4 dabs.
+    const std::vector<PaintPoint> same(41, one);
+    RasterBrush dot{};
+    prepareRasterBrush(layer.downsampleX, brush(BRUSH_KIND_SOFT, 0), &dot);
+    EXPECT_EQ(traceDabs(layer, same.data(), 40, &dot, DabSink{collect, &dabs}), 41);
+    EXPECT_EQ(dabs.size(), 1u + 4);
+    dabs.resize(1);
     EXPECT_EQ(traceDabs(layer, &one, -1, &b, DabSink{collect, &dabs}), 0);
     EXPECT_EQ(traceDabs(layer, nullptr, 3, &b, DabSink{collect, &dabs}), 0);
     EXPECT_EQ(dabs.size(), 1u);
@@ -298,6 +308,9 @@ TEST(Perturb, SeedOffsetsAmplitudeAndPressure) {
         moved += a[i].x != base[i].x;
     }
     EXPECT_GT(moved, 100);
+    // One point as every wiggled frame so far has moved and lightened it.
+    EXPECT_EQ((std::vector<float>{a[100].x, a[100].y, a[100].pressure}),
+              (std::vector<float>{0x1.011b7ep-1f, 0x1.95a7b6p-2f, 0x1.0c88dp-1f}));
 
     // With them, stroke k samples it k steps away.
     w.settings.individualSeeds = 1;
@@ -354,14 +367,17 @@ TEST(Perturb, PressureOffsetIsAddedInDoubleAfterRounding) {
     EXPECT_GT(floatSumDiffers, 0);
 }
 
-TEST(Perturb, AbsurdSettingsNeverRaisePressure) {
-    Wiggle w({3.0e4, 1000, -3.0e4, 1000, true}, 0, -3, {0, 0});
-    EXPECT_EQ(w.settings.wiggleEnabled, 1);
-    std::vector<PaintPoint> pts = {{0, 0.5f, 0.5f, 1.0f}, {0, 1.0e30f, -1.0e30f, 2.0f}};
-    setWiggleSeedOffsets(&w.settings, INT32_MAX);
-    perturbPoints(w.settings, pts.data(), 2);
-    EXPECT_FALSE(pts[0].pressure > 1.0f);
-    EXPECT_FALSE(pts[1].pressure > 2.0f);
+// Pressure is lowered at most to zero, and absurd layers and settings stay
+// defined and never raise it.
+TEST(Perturb, PressureStaysWithinZeroAndItsOwn) {
+    Wiggle strong({0, 100, 3.0e4, 50, true}, 640, 480), absurd({3.0e4, 1000, -3.0e4, 1000, true}, 0, -3, {0, 0});
+    for (Wiggle *w : {&strong, &absurd}) {
+        std::vector<PaintPoint> pts = {{0, 0.5f, 0.5f, 1.0f}, {0, 0.3f, 0.7f, 2.0f}, {0, 1.0e30f, -1.0e30f, 2.0f}};
+        setWiggleSeedOffsets(&w->settings, INT32_MAX);
+        perturbPoints(w->settings, pts.data(), 3);
+        for (const PaintPoint &p : pts) EXPECT_TRUE(p.pressure >= 0.0f && p.pressure <= 2.0f) << p.pressure;
+        EXPECT_LE(pts[0].pressure, 1.0f);
+    }
 }
 
 // A wiggled stroke is resampled by its length (here 37 samples for 100

@@ -103,6 +103,8 @@ TEST(DrawOrder, MatchesThePlainRounds) {
 TEST(DrawOrder, ProgressTotalsWrapLikeTheHostsIntegers) {
     const Outcome o = run(fillDrawOrder, table(std::vector<std::pair<float, int32_t>>(600, {1.0f, 0})), -1);
     EXPECT_EQ(o.calls, (std::vector<std::pair<int32_t, int32_t>>{{256, 1179}, {512, 1179}}));  // 1200 - 21
+    const auto whole = run(fillDrawOrder, table(std::vector<std::pair<float, int32_t>>(512, {1.0f, 0})), -1);
+    EXPECT_EQ(whole.calls, (std::vector<std::pair<int32_t, int32_t>>{{256, 1008}}));  // before rounds 256 only
     EXPECT_EQ(drawOrderProgressTotal(200), 398);
     EXPECT_EQ(drawOrderProgressTotal(32768), 0);
     EXPECT_EQ(drawOrderProgressTotal(40000), 80000 - 97656);

@@ -137,7 +137,7 @@ TEST(PaintStrokes, EveryWayOut) {
 // the forward colour, both at the onion opacity; other modes never tint.
 TEST(PaintStrokes, OnionSkinTintsByAge) {
     TestMemory memory;
-    const float starts[] = {9.98f, 9.995f, 10.98f, 11.0f};
+    const float starts[] = {9.985f, 9.995f, 10.985f, 11.0f};
     std::vector<StrokeSpec> list;
     for (int k = 0; k < 4; ++k) list.push_back(dot(k, starts[k], 0.1f + 0.2f * float(k), 0.5f, 1, 0, 0, 1));
     Drawing d(memory, list);
@@ -159,7 +159,9 @@ TEST(PaintStrokes, OnionSkinTintsByAge) {
 }
 
 // "Animate Strokes" cuts each stroke at its age; the frame's wiggle moves
-// the dabs; strokes reach the first and last rows of the span table.
+// the dabs, each stroke's by its place in the table (individual seeds),
+// whatever the draw order; strokes reach the first and last rows of the
+// span table.
 TEST(PaintStrokes, AnimateWiggleAndEdgeRows) {
     TestMemory memory;
     StrokeSpec line = dot(1, 2.0f, 0.1f, 0.5f, 2);
@@ -168,20 +170,22 @@ TEST(PaintStrokes, AnimateWiggleAndEdgeRows) {
     d.setDrawCounts({2, 1, 1});
     NoiseTable noise;
     buildNoiseTable(noise, WigglePhase{0, 30, 0.5f});
-    std::vector<uint8_t> frames[3];
-    for (int run = 0; run < 3; ++run) {
+    std::vector<uint8_t> frames[4];
+    for (int run = 0; run < 4; ++run) {
         TestImage out(80, 10, true);
         FakeHost host;
         PaintFrame frame = frameFor(out, run == 1 ? PLAYBACK_ANIMATE : PLAYBACK_ALL);
         frame.drawingTime = 2.5;
-        if (run == 2) frame.wiggle = wiggleSettings({3, 100, 0, 50, true}, 80, 10, {1, 1}, &noise);
+        if (run >= 2) frame.wiggle = wiggleSettings({1, 100, 0, 50, true}, 80, 10, {1, 1}, &noise);
+        if (run == 3) d.setOrder({0, 2, 1});  // the two dots swapped
         EXPECT_EQ(paintStrokes(memory, d.seq, frame, out.view(), host).error, 0);
         frames[run] = out.pixels();
-        if (run == 2) break;
+        if (run >= 2) continue;
         EXPECT_TRUE(out.alpha(40, 0) > 0 && out.alpha(40, 9) > 0);
         EXPECT_EQ(out.alpha(65, 4) > 0, run == 0);
     }
     EXPECT_NE(frames[2], frames[0]);
+    EXPECT_EQ(frames[3], frames[2]);
 }
 
 // Draw order, selection and painting of a wiggled drawing, with every

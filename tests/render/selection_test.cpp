@@ -21,9 +21,10 @@ using Counts = std::vector<int32_t>;
 
 TEST(Selection, PlaybackModes) {
     const float nan = std::nanf("");
-    std::vector<float> onionStarts;  // frames 7..13 and half a frame after 10, at 24 fps
-    for (int k = 0; k < 7; ++k) onionStarts.push_back(float(7 + k) / 24.0f);
-    onionStarts.push_back(10.5f / 24.0f);
+    // Frames 7..13, then 10.5, 7.55 and 12.45, at 24 fps.
+    std::vector<float> onionStarts;
+    for (float frame : {7.0f, 8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 10.5f, 7.55f, 12.45f})
+        onionStarts.push_back(frame / 24.0f);
     struct Case {
         const char *name;
         int32_t mode;
@@ -31,31 +32,31 @@ TEST(Selection, PlaybackModes) {
         int32_t points;
         double fps;
         OnionSkinPrefs onion;
-        std::vector<std::pair<int32_t, Counts>> frames;  // the counts at each frame
+        std::vector<std::pair<double, Counts>> frames;  // the counts at each frame
     };
     const Case cases[] = {
         // Judged by the frame the time falls in, a quarter frame early;
         // drawn from 1 % of a frame before the start to just under a frame after.
         {"current frame", PLAYBACK_CURRENT_FRAME, {1.0f, 1.01f}, 1, 30, {},
-         {{29, {0, 0}}, {30, {1, 0}}, {31, {0, 1}}, {32, {0, 0}}}},
+         {{29, {0, 0}}, {29.6, {0, 0}}, {29.8, {1, 0}}, {30, {1, 0}}, {31, {0, 1}}, {32, {0, 0}}}},
         // Everything started, up to 1 % of a frame ahead; the whole stroke.
-        {"past", PLAYBACK_PAST, {1.5f, 2.0f, 2.0003f, 2.001f, 2.1f}, 3, 24, {}, {{48, {3, 3, 3, 0, 0}}}},
+        {"past", PLAYBACK_PAST, {1.5f, 2.0f, 2.0003f, 2.0006f, 2.1f}, 3, 24, {}, {{48, {3, 3, 3, 0, 0}}}},
         // The latest start reached (with 0.01 s to spare) and whatever starts
         // within just under a frame after it.
-        {"hold", PLAYBACK_HOLD, {1.0f, 2.0f, 1.0f, 1.04f, 1.05f}, 1, 24, {},
-         {{12, {0, 0, 0, 0, 0}},
-          {24, {1, 0, 1, 1, 0}},
-          {25, {0, 0, 0, 0, 1}},
-          {36, {0, 0, 0, 0, 1}},
-          {48, {0, 1, 0, 0, 0}},
-          {100, {0, 1, 0, 0, 0}}}},
+        {"hold", PLAYBACK_HOLD, {1.0f, 2.0f, 1.0f, 1.04f, 1.05f, 1.0415f}, 1, 24, {},
+         {{12, {0, 0, 0, 0, 0, 0}},
+          {24, {1, 0, 1, 1, 0, 0}},
+          {25, {0, 0, 0, 0, 1, 0}},
+          {36, {0, 0, 0, 0, 1, 0}},
+          {48, {0, 1, 0, 0, 0, 0}},
+          {100, {0, 1, 0, 0, 0, 0}}}},
         {"all", PLAYBACK_ALL, {-5.0f, 0.0f, 1e9f, nan}, 2, 24, {}, {{0, {2, 2, 2, 2}}}},
         {"unknown modes draw everything", 0, {-5.0f, 1e9f}, 2, 24, {}, {{3, {2, 2}}}},
         // Half a frame beyond the preferences' frames each way.
         {"onion skin 2 back 2 forward", PLAYBACK_ONION_SKIN, onionStarts, 1, 24, {0.5f, 2, 2, 0, 0, 0, 0, 0, 0},
-         {{10, {0, 1, 1, 1, 1, 1, 0, 1}}}},
+         {{10, {0, 1, 1, 1, 1, 1, 0, 1, 1, 1}}}},
         {"onion skin 1 back 3 forward", PLAYBACK_ONION_SKIN, onionStarts, 1, 24, {0.5f, 1, 3, 0, 0, 0, 0, 0, 0},
-         {{10, {0, 0, 1, 1, 1, 1, 1, 1}}}},
+         {{10, {0, 0, 1, 1, 1, 1, 1, 1, 0, 1}}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,6 +169,10 @@ TEST(WigglePhase, SumOfTheRateWholeFramesFirst) {
     EXPECT_EQ(rate.asked, steps(0, 700, 100));
     EXPECT_EQ(phase.K, 10 * 2400);
     EXPECT_NEAR(phase.f, 0.8f, 1e-4f);
+    // Without time steps a frame is a thirtieth of a second.
+    Control still{{{0, 1}}, {}};
+    integrateWigglePhase({250, 0, 0, 2400}, [&](int32_t t) { return still.at(t); });
+    EXPECT_EQ(still.asked, steps(0, 240, 80));
 }
 
 TEST(FrameSeconds, LocalStepThenStepThenOneSecond) {
