@@ -1,81 +1,71 @@
-// The rasterizer driver: brush preparation, opacity, composite, erase and
-// the scratch image left clear.
+// The rasterizer driver: brush preparation, the finishing passes, one
+// stroke from its block to the output, and properties over random and
+// hostile strokes.
 #include <gtest/gtest.h>
 
-#include "raster/rasterize.h"
-#include "raster_support.h"
+#include <chrono>
+#include <limits>
+#include <random>
 
-using namespace pennaro;
-using raster_test::Host;
-using raster_test::Image;
-using raster_test::Stroke;
-using raster_test::Template;
+#include "raster/rasterize.h"
+#include "raster_fixture.h"
+
+using namespace raster_test;
 
 namespace {
 
-TEST(PrepareBrush, ColourRoundingAndOpacityByKind) {
-    Host host(100, 100);
-    PaintStroke stroke{};
-    stroke.brush = raster_test::brush(BRUSH_KIND_SOFT, 8.0f, 0.5f);
-    stroke.brush.red = 0.5f;
-    RasterBrush b{};
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_EQ(b.color8[1], 128);
-    EXPECT_EQ(b.color8[0], 127);
-    EXPECT_FLOAT_EQ(b.spacing, 0.3f);
-    EXPECT_FLOAT_EQ(b.radius, 8.0f);
-
-    b = RasterBrush{};
-    b.deep = 1;
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_EQ(b.color16[1], 16384);
-    EXPECT_EQ(b.color16[0], 16384);
-    EXPECT_EQ(b.color8[0], 0);  // only the depth in use is filled
-
-    stroke.brush.brushMode = BRUSH_KIND_ROUND;
-    b = RasterBrush{};
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_EQ(b.color8[0], 255);  // opacity comes after the walk
-    EXPECT_FLOAT_EQ(b.opacity, 0.5f);
-
-    stroke.brush.brushMode = BRUSH_KIND_SQUARE | BRUSH_ERASE;
-    host.in.downsampleX = {1, 4};
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_FLOAT_EQ(b.spacing, 0.05f);
-    EXPECT_FLOAT_EQ(b.radius, 2.0f);
-    stroke.brush.brushMode = 5;
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_FLOAT_EQ(b.spacing, 0.25f);
+// Colour by depth (8 bits rounded, 16 truncated) and onion direction
+// (backward tint red, forward blue, at 0.5 x the opacity), the opacity in
+// the alpha except for round brushes, radius by downsampling, spacing by kind.
+TEST(PrepareBrush, ColourOpacityRadiusAndSpacing) {
+    struct Case {
+        const char *name;
+        uint32_t mode;
+        bool deep;
+        int32_t onion;
+        uint32_t downsample;
+        float red, opacity;
+        std::vector<double> expected;  // alpha, red, green, blue, opacity, spacing, radius
+    };
+    const Case cases[] = {
+        {"soft", BRUSH_KIND_SOFT, false, 0, 1, 0.003f, 0.5f, {127, 1, 128, 64, 0.5f, 0.3f, 8}},
+        {"soft 16 bits", BRUSH_KIND_SOFT, true, 0, 1, 0.99999f, 0.5f, {16384, 32767, 16384, 8192, 0.5f, 0.3f, 8}},
+        {"round keeps full alpha", BRUSH_KIND_ROUND, false, 0, 1, 0.5f, 0.5f, {255, 128, 128, 64, 0.5f, 0.3f, 8}},
+        {"round 16 bits", BRUSH_KIND_ROUND, true, 0, 1, 0.5f, 0.5f, {32768, 16384, 16384, 8192, 0.5f, 0.3f, 8}},
+        {"square erase, quarter width", BRUSH_KIND_SQUARE | BRUSH_ERASE, false, 0, 4, 1, 0.5f,
+         {127, 255, 128, 64, 0.5f, 0.05f, 2}},
+        {"other kinds", 5, false, 0, 1, 1, 0.25f, {63, 255, 128, 64, 0.25f, 0.25f, 8}},
+        {"onion past", BRUSH_KIND_SOFT, false, 1, 1, 1, 0.8f, {102, 255, 0, 0, 0.4f, 0.3f, 8}},
+        {"onion future", BRUSH_KIND_SOFT, false, -1, 1, 1, 0.8f, {102, 0, 0, 255, 0.4f, 0.3f, 8}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BrushSettings settings = brush(c.mode, 8, c.opacity, 0.7f, 3);
+        settings.red = c.red;
+        RasterBrush b{};
+        b.deep = c.deep;
+        b.onionDirection = c.onion;
+        b.onionOpacity = 0.5f;
+        b.backwardColor[0] = b.forwardColor[2] = 1.0f;
+        prepareRasterBrush({1, c.downsample}, settings, &b);
+        const uint16_t *colour = b.color16;
+        const uint16_t colour8[4] = {b.color8[0], b.color8[1], b.color8[2], b.color8[3]};
+        if (!c.deep) colour = colour8;
+        EXPECT_EQ((std::vector<double>{double(colour[0]), double(colour[1]), double(colour[2]), double(colour[3]),
+                                       b.opacity, b.spacing, b.radius}),
+                  c.expected);
+        EXPECT_EQ(c.deep ? b.color8[0] : b.color16[0], 0);  // only the depth in use is filled
+        EXPECT_EQ((std::vector<double>{double(b.brushMode), b.softness, double(b.pressureFlags)}),
+                  (std::vector<double>{double(c.mode), 0.7f, 3}));
+    }
 }
 
-TEST(PrepareBrush, OnionSkinColoursAndOpacity) {
-    Host host(100, 100);
-    PaintStroke stroke{};
-    stroke.brush = raster_test::brush(BRUSH_KIND_SOFT, 8.0f, 0.8f);
-    RasterBrush b{};
-    b.onionOpacity = 0.5f;
-    b.backwardColor[0] = 1.0f;
-    b.forwardColor[2] = 1.0f;
-    b.onionDirection = 1;
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_EQ(b.color8[1], 255);
-    EXPECT_EQ(b.color8[3], 0);
-    EXPECT_FLOAT_EQ(b.opacity, 0.4f);
-    EXPECT_EQ(b.color8[0], static_cast<uint8_t>(255.0f * 0.4f));
-    b.onionDirection = -1;
-    prepareRasterBrush(&host.in, &stroke, &b);
-    EXPECT_EQ(b.color8[1], 0);
-    EXPECT_EQ(b.color8[3], 255);
-}
-
-// A 2x2 block of scratch pixels with the given alpha over a span.
-void paintScratch(Image &scratch, Template &t, uint32_t alpha, uint32_t red) {
+// A 2 x 2 block of scratch pixels at (2..3, 2..3) and its spans.
+void paintScratch(TestImage &scratch, Template &t, uint16_t alpha, uint16_t red) {
     for (int y = 2; y <= 3; ++y) {
         for (int x = 2; x <= 3; ++x) {
-            if (scratch.deep)
-                scratch.p16(x, y) = Pixel16{uint16_t(alpha), uint16_t(red), 0, 0};
-            else
-                scratch.p8(x, y) = Pixel8{uint8_t(alpha), uint8_t(red), 0, 0};
+            if (scratch.deep()) scratch.p16(x, y) = Pixel16{alpha, red, 0, 0};
+            else scratch.p8(x, y) = Pixel8{uint8_t(alpha), uint8_t(red), 0, 0};
         }
         t.spans[y] = RowSpan{2, 3};
     }
@@ -83,130 +73,250 @@ void paintScratch(Image &scratch, Template &t, uint32_t alpha, uint32_t red) {
     t.brush.rows.bottomRow = 3;
 }
 
-TEST(Finish, CompositeOverRule) {
-    Host host(8, 8);
-    Image scratch(8, 8, false), out(8, 8, false);
+// Composite lays the scratch image over the output, erase cuts the
+// output's alpha by it; both clear what they visit, and only that.
+TEST(FinishPasses, CompositeAndEraseClearTheScratch) {
+    TestImage scratch(8, 8, false), out(8, 8, false), erased(8, 8, false);
     Template t(scratch);
     paintScratch(scratch, t, 128, 255);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) out.p8(x, y) = Pixel8{255, 0, 0, 0};
+    out.fill(255, 0, 0, 0);
     out.p8(3, 3) = Pixel8{0, 9, 9, 9};
-    compositeStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
-    EXPECT_EQ(out.p8(2, 2).red, 128);
-    EXPECT_EQ(out.p8(2, 2).alpha, 255);
-    EXPECT_EQ(out.p8(3, 3).alpha, 128);  // onto nothing: the scratch pixel itself
-    EXPECT_EQ(out.p8(3, 3).green, 0);
+    compositeStroke(scratch.view(), out.view(), t.brush.rows);
+    EXPECT_EQ(argb(out, 2, 2), (std::vector<int>{255, 128, 0, 0}));
+    EXPECT_EQ(argb(out, 3, 3), (std::vector<int>{128, 255, 0, 0}));  // onto nothing: the scratch pixel
     EXPECT_TRUE(scratch.allZero());
 
-    Image s16(8, 8, true), o16(8, 8, true);
+    paintScratch(scratch, t, 255, 0);
+    scratch.p8(3, 3).alpha = 128;
+    erased.fill(200, 10, 20, 30);
+    eraseStroke(scratch.view(), erased.view(), t.brush.rows);
+    EXPECT_EQ(argb(erased, 2, 2), (std::vector<int>{0, 10, 20, 30}));
+    EXPECT_EQ(argb(erased, 3, 3), (std::vector<int>{99, 10, 20, 30}));
+    EXPECT_EQ(erased.p8(4, 3).alpha, 200);
+    EXPECT_TRUE(scratch.allZero());
+
+    TestImage s16(8, 8, true), o16(8, 8, true);
     Template t16(s16);
     paintScratch(s16, t16, 16384, 32768);
     for (int x = 0; x < 8; ++x) o16.p16(x, 2) = Pixel16{32768, 0, 0, 0};
-    compositeStroke(&host.in, &s16.world, &o16.world, &t16.brush, &t16.brush.rows);
-    EXPECT_EQ(o16.p16(2, 2).red, 16384);  // wd = 16384
-    EXPECT_EQ(o16.p16(2, 2).alpha, 32768);
-    EXPECT_EQ(o16.p16(2, 3).alpha, 16384);
+    compositeStroke(s16.view(), o16.view(), t16.brush.rows);
+    EXPECT_EQ(argb(o16, 2, 2), (std::vector<int>{32768, 16384, 0, 0}));
+    EXPECT_EQ(argb(o16, 2, 3), (std::vector<int>{16384, 32768, 0, 0}));
     EXPECT_TRUE(s16.allZero());
-}
 
-TEST(Finish, EraseCutsAlphaOnly) {
-    Host host(8, 8);
-    Image scratch(8, 8, false), out(8, 8, false);
-    Template t(scratch);
-    paintScratch(scratch, t, 255, 0);
-    scratch.p8(3, 3).alpha = 128;
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) out.p8(x, y) = Pixel8{200, 10, 20, 30};
-    eraseStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
-    EXPECT_EQ(out.p8(2, 2).alpha, 0);
-    EXPECT_EQ(out.p8(3, 3).alpha, 99);
-    EXPECT_EQ(out.p8(3, 3).red, 10);
-    EXPECT_EQ(out.p8(4, 3).alpha, 200);
-    EXPECT_TRUE(scratch.allZero());
-}
-
-TEST(Finish, NoPixelAddressTouchesNothing) {
-    Host host(8, 8);
-    host.failPixelAddress();
-    Image scratch(8, 8, false), out(8, 8, false, 7);
-    Template t(scratch);
-    paintScratch(scratch, t, 128, 255);
-    compositeStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
-    EXPECT_EQ(scratch.p8(2, 2).alpha, 128);
-    EXPECT_EQ(out.p8(2, 2).alpha, 7);
-}
-
-TEST(Finish, EmptyRowsInsideTheBandAreSkipped) {
-    Host host(8, 8);
-    Image scratch(8, 8, false), out(8, 8, false, 7);
-    Template t(scratch);
-    scratch.p8(2, 4).alpha = 50;  // stray coverage in a row whose span stayed empty
-    t.brush.rows.topRow = 2;
-    t.brush.rows.bottomRow = 6;
-    compositeStroke(&host.in, &scratch.world, &out.world, &t.brush, &t.brush.rows);
-    EXPECT_EQ(out.p8(2, 4).alpha, 7);
+    // A row inside the band whose span stayed empty is not visited.
+    scratch.p8(2, 4).alpha = 50;
+    t.brush.rows = PaintedRows{8, 2, 6, t.spans.data()};
+    t.spans[2] = t.spans[3] = RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT};
+    compositeStroke(scratch.view(), out.view(), t.brush.rows);
+    EXPECT_EQ(out.p8(2, 4).alpha, 255);
     EXPECT_EQ(scratch.p8(2, 4).alpha, 50);
 }
 
-TEST(Rasterize, RoundStrokeOpacityDoesNotPileUp) {
-    Host host(60, 40);
-    Image scratch(60, 40, false), out(60, 40, false);
+TEST(FinishPasses, ImagesWithoutPixelsAreLeftAlone) {
+    TestImage scratch(8, 8, false), out(8, 8, false);
     Template t(scratch);
-    Stroke s({{0, 0.3f, 0.5f, 1}, {1, 0.5f, 0.5f, 1}}, raster_test::brush(BRUSH_KIND_ROUND, 5.0f, 0.5f));
-    RasterBrush copy = t.brush;
-    rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
-    EXPECT_EQ(out.p8(24, 20).alpha, 127);
-    EXPECT_EQ(out.p8(24, 20).red, 255);
-    EXPECT_TRUE(scratch.allZero());
-    // A second stroke over the first combines by "over".
-    copy = t.brush;
-    rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
-    EXPECT_EQ(out.p8(24, 20).alpha, 127 - (127 * 127) / 255 + 127);
-    EXPECT_TRUE(scratch.allZero());
-    EXPECT_EQ(host.newLiveHandles(), 1);  // only the stroke's own block
+    paintScratch(scratch, t, 128, 255);
+    compositeStroke(scratch.view(), ImageView{}, t.brush.rows);
+    eraseStroke(scratch.view(), ImageView{}, t.brush.rows);
+    EXPECT_EQ(scratch.p8(2, 2).alpha, 128);
+    compositeStroke(ImageView{}, out.view(), t.brush.rows);
+    applyStrokeOpacity(ImageView{}, t.brush, t.brush.rows);
+    EXPECT_TRUE(out.allZero());
 }
 
-TEST(Rasterize, KindsThatPaintNothing) {
-    Host host(60, 40);
+// One 60 x 40 scene: memory, scratch image, output and the render's brush.
+struct Scene {
+    TestMemory memory;
+    TestImage scratch, out;
+    Template t;
+    explicit Scene(bool deep = false) : scratch(60, 40, deep), out(60, 40, deep), t(scratch) {}
+    RasterBrush paint(const Stroke &s, RasterBrush brush) {
+        rasterizeStroke(memory, layerOf(60, 40), s.stroke, out.view(), scratch.view(), &brush);
+        return brush;
+    }
+    RasterBrush paint(const Stroke &s) { return paint(s, t.brush); }
+};
+
+const std::vector<PaintPoint> kDash = {{0, 0.3f, 0.5f, 1}, {1, 0.5f, 0.5f, 1}};
+
+TEST(Rasterize, RoundStrokeOpacityDoesNotPileUp) {
+    Scene scene;
+    Stroke s(scene.memory, kDash, brush(BRUSH_KIND_ROUND, 5, 0.5f));
+    scene.paint(s);
+    EXPECT_EQ(argb(scene.out, 24, 20), (std::vector<int>{127, 255, 128, 64}));
+    EXPECT_TRUE(scene.scratch.allZero());
+    scene.paint(s);  // a second stroke meets the first by "over"
+    EXPECT_EQ(scene.out.p8(24, 20).alpha, 127 - (127 * 127) / 255 + 127);
+    EXPECT_TRUE(scene.scratch.allZero());
+    EXPECT_EQ(scene.memory.live(), 1u);  // only the stroke's own block
+}
+
+// Modes 1-3 composite, 9-11 erase, every other mode paints nothing; the
+// scratch image is left clear and no row padding is written either way.
+TEST(Rasterize, EachModeCompositesErasesOrPaintsNothing) {
     for (bool deep : {false, true}) {
-        for (uint32_t mode : {0u, 4u, 5u, 7u, 8u, 12u, 13u, 20u}) {
-            Image scratch(60, 40, deep), out(60, 40, deep, 0x5A);
-            Template t(scratch);
-            Stroke s({{0, 0.3f, 0.5f, 1}, {1, 0.5f, 0.5f, 1}}, raster_test::brush(mode, 5.0f));
-            RasterBrush copy = t.brush;
-            rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
-            EXPECT_TRUE(scratch.allZero()) << mode;
-            bool untouched = true;
-            for (uint8_t byte : out.bytes) untouched = untouched && byte == 0x5A;
-            EXPECT_TRUE(untouched) << mode;
+        for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 20u}) {
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " deep " << deep);
+            Scene scene(deep);
+            const int was = deep ? 20000 : 150;
+            scene.out.fill(uint16_t(was), 0, 0, 0);
+            const auto before = scene.out.pixels();
+            scene.paint(Stroke(scene.memory, kDash, brush(mode, 5)));
+            EXPECT_TRUE(scene.scratch.allZero());
+            EXPECT_TRUE(scene.scratch.paddingIntact() && scene.out.paddingIntact());
+            const std::vector<int> p = argb(scene.out, 24, 20);
+            if (mode >= 1 && mode <= 3) {
+                EXPECT_TRUE(p[0] > was && p[1] > 0);
+            } else if (mode >= 9 && mode <= 11) {
+                EXPECT_TRUE(p[0] < was && p[1] == 0);  // erasing leaves the colour
+            } else {
+                EXPECT_EQ(scene.out.pixels(), before);
+            }
         }
     }
 }
 
-TEST(Rasterize, CallerCopyIsTheOnlyOneChanged) {
-    Host host(60, 40);
-    Image scratch(60, 40, false), out(60, 40, false);
-    Template t(scratch);
-    t.brush.animate = 1;
-    t.brush.strokeAge = 0.5f;
-    t.brush.wiggle.wiggleEnabled = 0;
-    Stroke s({{0, 0.3f, 0.5f, 1}, {1, 0.5f, 0.5f, 1}}, raster_test::brush(BRUSH_KIND_SOFT, 3.0f));
-    RasterBrush copy = t.brush;
-    rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
-    EXPECT_EQ(copy.color8[0], 255);  // the walk's cut-off stays in its own copy
-    EXPECT_LE(copy.rows.topRow, copy.rows.bottomRow);
-    EXPECT_GT(t.brush.rows.topRow, t.brush.rows.bottomRow);
-    EXPECT_TRUE(scratch.allZero());
+// The caller's brush gets the painted band; the walk's animate cut-off
+// stays in the walk's own copy.
+TEST(Rasterize, TheBrushGetsTheBandButKeepsItsAlpha) {
+    Scene scene;
+    scene.t.brush.animate = 1;
+    scene.t.brush.strokeAge = 0.5f;
+    const RasterBrush after = scene.paint(Stroke(scene.memory, {{0, 0.1f, 0.5f, 1}, {1, 0.9f, 0.5f, 1}}, brush(2, 3)));
+    EXPECT_EQ(after.color8[0], 255);
+    EXPECT_LE(after.rows.topRow, after.rows.bottomRow);
+    EXPECT_TRUE(scene.out.p8(10, 20).alpha > 0 && scene.out.p8(50, 20).alpha == 0);
 }
 
-TEST(Rasterize, StrokeWithoutPointsIsNotDrawn) {
-    Host host(60, 40);
-    Image scratch(60, 40, false), out(60, 40, false);
+// The span table is reset for the band it is handed, within the table.
+TEST(Rasterize, RowSpansAreResetWithinTheTable) {
+    Scene scene;
+    for (RowSpan &s : scene.t.spans) s = RowSpan{3, 4};
+    scene.t.brush.rows.topRow = 45;
+    scene.t.brush.rows.bottomRow = -4;
+    scene.paint(Stroke(scene.memory, kDash, brush(0, 3)));
+    for (const RowSpan &span : scene.t.spans)
+        EXPECT_TRUE(span.left == ROW_SPAN_EMPTY_LEFT && span.right == ROW_SPAN_EMPTY_RIGHT);
+}
+
+TEST(Rasterize, PointsAreReadNoFurtherThanTheirBlock) {
+    Scene whole, cut, blank;
+    std::vector<PaintPoint> claimed = kDash;
+    claimed.resize(50, PaintPoint{2, 0.9f, 0.9f, 1});
+    whole.paint(Stroke(whole.memory, kDash, brush(2, 4)));
+    cut.paint(Stroke(cut.memory, claimed, brush(2, 4), 2));
+    EXPECT_EQ(cut.out.pixels(), whole.out.pixels());
+    // Claimed points in an empty block, or no points at all, draw nothing.
+    blank.paint(Stroke(blank.memory, claimed, brush(2, 4), 0));
+    blank.paint(Stroke(blank.memory, {}, brush(2, 4)));
+    EXPECT_TRUE(blank.out.allZero());
+    EXPECT_EQ(cut.memory.locked() + blank.memory.locked(), 0u);
+}
+
+// ---- properties
+
+// `usual`, or in a hostile run now and then a value only a corrupt drawing
+// holds: NaN, infinities, huge, tiny or negative.
+float wild(std::mt19937 &rng, bool hostile, float usual) {
+    const float values[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 3.0e38f, -3.0e38f, 1.0e-30f, -40.0f};
+    return hostile && rng() % 6 == 0 ? values[rng() % 7] : usual;
+}
+
+std::vector<PaintPoint> randomPoints(std::mt19937 &rng, int count, bool hostile) {
+    std::uniform_real_distribution<float> pos(-0.2f, 1.2f), pressure(-0.2f, 1.6f), step(0.0f, 0.1f);
+    std::vector<PaintPoint> pts;
+    for (float time = 0.0f; count-- > 0; time += step(rng))
+        pts.push_back({wild(rng, hostile, time), wild(rng, hostile, pos(rng)), wild(rng, hostile, pos(rng)),
+                       wild(rng, hostile, pressure(rng))});
+    return pts;
+}
+
+BrushSettings randomBrush(std::mt19937 &rng, bool hostile) {
+    static const uint32_t modes[] = {1, 2, 3, 1, 2, 3, 9, 10, 11, 4, 12, 0, 6};
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_int_distribution<int> mode(0, 12), flags(0, 3);
+    return BrushSettings{unit(rng), unit(rng), unit(rng), wild(rng, hostile, unit(rng)),
+                         wild(rng, hostile, 0.2f + 25.0f * unit(rng)), modes[mode(rng)], wild(rng, hostile, unit(rng)),
+                         uint32_t(flags(rng))};
+}
+
+// One stroke through the driver: the scratch image ends clear, no padding
+// is written, no output pixel outside the painted spans changes, and the
+// modes that paint nothing change nothing.
+void paintAndCheck(TestMemory &memory, const LayerGeometry &layer, const Stroke &s, TestImage &scratch,
+                   TestImage &out, RasterBrush brush) {
+    const std::vector<uint8_t> before = out.pixels();
+    rasterizeStroke(memory, layer, s.stroke, out.view(), scratch.view(), &brush);
+    ASSERT_TRUE(scratch.allZero());
+    ASSERT_TRUE(scratch.paddingIntact() && out.paddingIntact());
+    const std::vector<uint8_t> after = out.pixels();
+    const size_t px = out.deep() ? 8 : 4;
+    for (int32_t y = 0; y < out.height(); ++y)
+        for (int32_t x = 0; x < out.width(); ++x) {
+            const size_t at = (size_t(y) * size_t(out.width()) + size_t(x)) * px;
+            if (std::memcmp(&before[at], &after[at], px) == 0) continue;
+            const RowSpan span = brush.rows.spans[y];
+            ASSERT_TRUE(y >= brush.rows.topRow && y <= brush.rows.bottomRow && x >= span.left && x <= span.right)
+                << "pixel " << x << "," << y;
+        }
+    const uint32_t mode = s.stroke.info.brush.brushMode;
+    if (!(mode >= 1 && mode <= 3) && !(mode >= 9 && mode <= 11)) {
+        ASSERT_EQ(before, after) << "mode " << mode;
+    }
+}
+
+// Random strokes, geometry and wiggle; in the hostile runs the strokes,
+// brushes, stroke age and wiggle hold values only corrupt data has, and
+// must still end quickly, keep to the images and leave nothing behind.
+TEST(RasterProperties, RandomAndHostileStrokesStayInTheirSpans) {
+    std::mt19937 rng(20261206);
+    const auto start = std::chrono::steady_clock::now();
+    for (bool hostile : {false, true}) {
+        for (bool deep : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "hostile " << hostile << " deep " << deep);
+            TestMemory memory;
+            TestImage scratch(97, 61, deep), out(97, 61, deep);
+            Template t(scratch);
+            Wiggle w({20, 150, 70, 50, true}, 97, 61), wildWiggle({1.0e4, 1.0e3, -3.0e4, 1.0e3, true}, 97, 61);
+            for (int i = 0; i < 300; ++i) {
+                const Stroke stroke(memory, randomPoints(rng, 1 + i % 12, hostile), randomBrush(rng, hostile));
+                RasterBrush copy = t.brush;
+                copy.animate = i % 3 == 0;
+                copy.strokeAge = wild(rng, hostile, 0.2f);
+                copy.strokeIndex = i;
+                copy.onionDirection = i % 5 - 2;
+                if (i % 3 == 1) copy.wiggle = (hostile ? wildWiggle : w).settings;
+                LayerGeometry layer = layerOf(97, 61);
+                if (i % 4 == 0)  // non-square pixels, half width, the origin moved
+                    layer = {97, 61, {1, 1u + (i % 8 == 0)}, {1, 1}, {i % 8 ? 10 : 2, i % 8 ? 11u : 1u}, i % 7 - 3, 0};
+                paintAndCheck(memory, layer, stroke, scratch, out, copy);
+                if (HasFatalFailure()) return;
+            }
+            EXPECT_EQ(memory.live() + memory.locked(), 0u);
+        }
+    }
+    // A hostile layer: zero and negative rationals and sizes.
+    Scene scene;
+    const Stroke stroke(scene.memory, {{0, 0.1f, 0.5f, 1}, {1, 0.9f, 0.5f, 1}}, brush(2, 5.0f));
+    paintAndCheck(scene.memory, LayerGeometry{-5, 48, {1, 1}, {-1, 0}, {0, 0}, 0, 0}, stroke, scene.scratch, scene.out,
+                  scene.t.brush);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+TEST(RasterProperties, ManyTinyStepsStayLinear) {
+    TestMemory memory;
+    TestImage scratch(200, 200, false), out(200, 200, false);
     Template t(scratch);
-    Stroke s({}, raster_test::brush(BRUSH_KIND_SOFT, 3.0f));
-    RasterBrush copy = t.brush;
-    rasterizeStroke(&host.in, nullptr, &s.stroke, nullptr, &out.world, &scratch.world, &copy);
-    EXPECT_TRUE(out.allZero());
+    std::vector<PaintPoint> pts;
+    for (int i = 0; i < 200000; ++i) pts.push_back({i * 1e-6f, 0.5f + (i % 3) * 1e-7f, 0.5f, 1.0f});
+    Stroke stroke(memory, pts, brush(BRUSH_KIND_SOFT, 4.0f));
+    const auto start = std::chrono::steady_clock::now();
+    rasterizeStroke(memory, layerOf(200, 200), stroke.stroke, out.view(), scratch.view(), &t.brush);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(scratch.allZero());
+    EXPECT_GT(out.p8(99, 99).alpha, 0);
 }
 
 }  // namespace

@@ -1,238 +1,127 @@
-// Compositing with the layer: the pixel rules on their documented values, and
-// both compositors against a plain per-pixel reference over random images
-// with padded rows.
+// The frame meets the layer: every composite mode against the per-pixel
+// rules over random images of several widths and row paddings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
-#include "params/param_ids.h"
+#include "catalog/params.h"
 #include "pixels/rules.h"
 #include "render/composite.h"
+#include "support/images.h"
 
 namespace pennaro {
 namespace {
 
-Pixel8 px8(int a, int r, int g, int b) {
-    return {uint8_t(a), uint8_t(r), uint8_t(g), uint8_t(b)};
-}
-Pixel16 px16(int a, int r, int g, int b) {
-    return {uint16_t(a), uint16_t(r), uint16_t(g), uint16_t(b)};
-}
+using test_support::TestImage;
+
+Pixel8 over(Pixel8 top, Pixel8 bottom) { return over8(top, bottom); }
+Pixel16 over(Pixel16 top, Pixel16 bottom) { return over16(top, bottom); }
+
+// The paint pixel p after compositing with the layer pixel l.
 template <class P>
-bool same(P x, P y) {
-    return x.alpha == y.alpha && x.red == y.red && x.green == y.green && x.blue == y.blue;
-}
-
-TEST(Over8, HalfTopOnOpaqueBottom) {
-    // wt = 32640, wb = 32385, red = 8323200 / 65025 = 128, alpha 255.
-    const Pixel8 r = over8(px8(128, 255, 0, 0), px8(255, 0, 0, 0));
-    EXPECT_TRUE(same(r, px8(255, 128, 0, 0)));
-}
-
-TEST(Over8, Shortcuts) {
-    const Pixel8 opaque = px8(255, 10, 20, 30), bottom = px8(90, 200, 100, 50);
-    EXPECT_TRUE(same(over8(opaque, bottom), opaque));
-    EXPECT_TRUE(same(over8(px8(0, 1, 2, 3), bottom), bottom));
-    EXPECT_TRUE(same(over8(px8(40, 1, 2, 3), px8(0, 9, 9, 9)), px8(40, 1, 2, 3)));
-    // Both transparent: the 8-bit form gives the bottom.
-    EXPECT_TRUE(same(over8(px8(0, 1, 2, 3), px8(0, 7, 8, 9)), px8(0, 7, 8, 9)));
-}
-
-TEST(Over16, ShortcutsAndOpaqueTop) {
-    // Both transparent: the 16-bit form gives the top.
-    EXPECT_TRUE(same(over16(px16(0, 1, 2, 3), px16(0, 7, 8, 9)), px16(0, 1, 2, 3)));
-    EXPECT_TRUE(same(over16(px16(0, 1, 2, 3), px16(5, 7, 8, 9)), px16(5, 7, 8, 9)));
-    // No opaque shortcut, but the arithmetic lands on the top pixel.
-    EXPECT_TRUE(same(over16(px16(32768, 100, 200, 300), px16(20000, 9, 9, 9)), px16(32768, 100, 200, 300)));
-    // Half over opaque: wb = 16384, d = 32768.
-    const Pixel16 r = over16(px16(16384, 32768, 0, 0), px16(32768, 0, 32768, 0));
-    EXPECT_TRUE(same(r, px16(32768, 16384, 16384, 0)));
-}
-
-// ---- a plain reference, one pixel at a time, in signed arithmetic
-
-Pixel8 refOver8(Pixel8 t, Pixel8 b) {
-    if (t.alpha == 0 || (t.alpha != 255 && b.alpha != 0)) {
-        if (t.alpha == 0) return b;
-        int wt = t.alpha * 255, wb = b.alpha * (255 - t.alpha), d = wt + wb;
-        return px8(b.alpha - b.alpha * t.alpha / 255 + t.alpha, (b.red * wb + t.red * wt) / d,
-                   (b.green * wb + t.green * wt) / d, (b.blue * wb + t.blue * wt) / d);
-    }
-    return t;
-}
-
-Pixel16 refOver16(Pixel16 t, Pixel16 b) {
-    if (b.alpha == 0) return t;
-    if (t.alpha == 0) return b;
-    long long wb = (32768LL - t.alpha) * b.alpha / 32768, d = wb + t.alpha;
-    return px16(int(t.alpha - (long long)b.alpha * t.alpha / 32768 + b.alpha),
-                int((b.red * wb + (long long)t.red * t.alpha) / d), int((b.green * wb + (long long)t.green * t.alpha) / d),
-                int((b.blue * wb + (long long)t.blue * t.alpha) / d));
-}
-
-Pixel8 ref8(int mode, Pixel8 p, Pixel8 l) {
-    Pixel8 r = p;
+P rule(int mode, P p, P l) {
+    constexpr bool deep = sizeof(P) == 8;
+    const uint32_t pa = p.alpha, la = l.alpha;
+    P r = l;
     switch (mode) {
-        case 4: return refOver8(p, l);
-        case 5: return refOver8(l, p);
-        case 7: r.alpha = uint8_t(l.alpha < p.alpha ? l.alpha : p.alpha); return r;
-        case 8: r = refOver8(p, l); r.alpha = l.alpha; return r;
-        case 10: r = l; r.alpha = uint8_t((l.alpha + 1) * p.alpha / 256); return r;
-        case 11: r = l; r.alpha = uint8_t((256 - p.alpha) * l.alpha / 256); return r;
-        case 13: r = l; r.alpha = p.alpha; return r;
-        case 14: r = l; r.alpha = uint8_t(l.alpha > p.alpha ? l.alpha : p.alpha); return r;
-        default: return p;
+        case COMPOSITE_OVER_ORIGINAL: return over(p, l);
+        case COMPOSITE_UNDER_ORIGINAL: return over(l, p);
+        case COMPOSITE_TRACK_MATTE: r = p; r.alpha = std::min(p.alpha, l.alpha); return r;
+        case COMPOSITE_TRACK_MATTE_VISIBLE: r = over(p, l); r.alpha = l.alpha; return r;
+        case COMPOSITE_AS_MATTE: r.alpha = deep ? (pa * la) >> 15 : (la + 1) * pa / 256; return r;
+        case COMPOSITE_AS_INVERSE_MATTE: r.alpha = deep ? ((32768 - pa) * la) >> 15 : (256 - pa) * la / 256; return r;
+        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY: r.alpha = p.alpha; return r;
+        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY: r.alpha = std::max(p.alpha, l.alpha); return r;
+        default: return p;  // "Only", "In Original", the separators, unknown values
     }
 }
 
-Pixel16 ref16(int mode, Pixel16 p, Pixel16 l) {
-    Pixel16 r = p;
-    switch (mode) {
-        case 4: return refOver16(p, l);
-        case 5: return refOver16(l, p);
-        case 7: r.alpha = uint16_t(l.alpha < p.alpha ? l.alpha : p.alpha); return r;
-        case 8: r = refOver16(p, l); r.alpha = l.alpha; return r;
-        case 10: r = l; r.alpha = uint16_t((long long)p.alpha * l.alpha / 32768); return r;
-        case 11: r = l; r.alpha = uint16_t((32768LL - p.alpha) * l.alpha / 32768); return r;
-        case 13: r = l; r.alpha = p.alpha; return r;
-        case 14: r = l; r.alpha = uint16_t(l.alpha > p.alpha ? l.alpha : p.alpha); return r;
-        default: return p;
-    }
-}
-
-// ---- images with padded rows and a host that only hands out pixel addresses
-
-struct Image {
-    std::vector<uint8_t> bytes;
-    HostWorld world{};
-    Image() = default;
-    Image(const Image &other) : bytes(other.bytes), world(other.world) { world.data = bytes.data(); }
-};
-
 template <class P>
-Image makeImage(int width, int height, int padding, bool deep) {
-    Image image;
-    image.world.flags = deep ? HOST_WORLD_FLAG_DEEP : 0;
-    image.world.width = width;
-    image.world.height = height;
-    image.world.rowBytes = int32_t(width * sizeof(P) + padding);
-    image.bytes.assign(size_t(image.world.rowBytes) * height, 0xEE);
-    image.world.data = image.bytes.data();
-    return image;
-}
-
-template <class P>
-P pixelAt(const Image &image, int x, int y) {
+P read(const uint8_t *at) {
     P p;
-    std::memcpy(&p, image.bytes.data() + size_t(y) * image.world.rowBytes + x * sizeof(P), sizeof p);
+    std::memcpy(&p, at, sizeof p);
     return p;
 }
-template <class P>
-void setPixel(Image &image, int x, int y, P p) {
-    std::memcpy(image.bytes.data() + size_t(y) * image.world.rowBytes + x * sizeof(P), &p, sizeof p);
-}
 
-bool g_refuseAddress = false;
-int32_t address8(HostWorld *w, void *, HostPixel8 **out) {
-    *out = g_refuseAddress ? nullptr : static_cast<HostPixel8 *>(w->data);
-    return 0;
-}
-int32_t address16(HostWorld *w, void *, HostPixel16 **out) {
-    *out = g_refuseAddress ? nullptr : static_cast<HostPixel16 *>(w->data);
-    return 0;
-}
-
-struct PixelHost {
-    HostUtilities utils{};
-    HostInData in{};
-    HostOutData out{};
-    PixelHost() {
-        utils.getPixelAddress8 = address8;
-        utils.getPixelAddress16 = address16;
-        in.utils = &utils;
-    }
-};
-
-const int ALL_MODES[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-
-// Random pixels with a good share of the boundary alphas, where the rules
-// take their shortcuts.
-template <class P>
-P randomPixel(std::mt19937 &rng, int full) {
+// Random channels; a good share of the alphas at 0 and full, where the
+// rules take their shortcuts.
+void randomize(TestImage &image, std::mt19937 &rng) {
+    const int full = image.deep() ? 32768 : 255;
     std::uniform_int_distribution<int> any(0, full), pick(0, 5);
-    const int choice = pick(rng);
-    const int alpha = choice == 0 ? 0 : choice == 1 ? full : any(rng);
-    return P{decltype(P::alpha)(alpha), decltype(P::alpha)(any(rng)), decltype(P::alpha)(any(rng)),
-             decltype(P::alpha)(any(rng))};
+    for (int32_t y = 0; y < image.height(); ++y)
+        for (int32_t x = 0; x < image.width(); ++x) {
+            const int choice = pick(rng), alpha = choice == 0 ? 0 : choice == 1 ? full : any(rng);
+            const uint16_t r = uint16_t(any(rng)), g = uint16_t(any(rng)), b = uint16_t(any(rng));
+            if (image.deep()) image.p16(x, y) = Pixel16{uint16_t(alpha), r, g, b};
+            else image.p8(x, y) = Pixel8{uint8_t(alpha), uint8_t(r), uint8_t(g), uint8_t(b)};
+        }
 }
 
 template <class P>
-void compareWithReference(bool deep, int full) {
-    PixelHost host;
-    std::mt19937 rng(deep ? 1616 : 88);
-    const int width = 37, height = 23;
-    for (int mode : ALL_MODES) {
-        Image layer = makeImage<P>(width, height, 12, deep);
-        Image paint = makeImage<P>(width, height, 4, deep);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                setPixel(layer, x, y, randomPixel<P>(rng, full));
-                setPixel(paint, x, y, randomPixel<P>(rng, full));
-            }
-        const Image before = paint;
-        if (deep)
-            composite16(&host.in, &host.out, &layer.world, &paint.world, mode);
-        else
-            composite8(&host.in, &host.out, &layer.world, &paint.world, mode);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                P expected;
-                if constexpr (sizeof(P) == 4)
-                    expected = ref8(mode, pixelAt<P>(before, x, y), pixelAt<P>(layer, x, y));
-                else
-                    expected = ref16(mode, pixelAt<P>(before, x, y), pixelAt<P>(layer, x, y));
-                ASSERT_TRUE(same(pixelAt<P>(paint, x, y), expected)) << "mode " << mode << " at " << x << "," << y;
-            }
-        // Row padding is never written.
-        for (int y = 0; y < height; ++y)
-            for (size_t b = width * sizeof(P); b < size_t(paint.world.rowBytes); ++b)
-                ASSERT_EQ(paint.bytes[y * paint.world.rowBytes + b], 0xEE);
+void compareWithRules(std::mt19937 &rng) {
+    constexpr bool deep = sizeof(P) == 8;
+    struct Geometry { int32_t layerWidth, layerHeight, layerPadding, width, height, padding; };
+    // Rows follow the layer's height and columns the output's width; each
+    // image's rows step by that width plus the image's own padding.
+    const Geometry geometries[] = {
+        {37, 23, 12, 37, 23, 4}, {1, 5, 0, 1, 5, 8}, {64, 3, 4, 64, 3, 0},
+        {40, 9, 8, 33, 9, 4},   // an output narrower than the layer
+        {20, 6, 0, 20, 9, 4},   // rows below the layer's are left alone
+    };
+    for (const Geometry &g : geometries) {
+        for (int mode = 0; mode <= 15; ++mode) {
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " output width " << g.width);
+            TestImage layer(g.layerWidth, g.layerHeight, deep, g.layerPadding), out(g.width, g.height, deep, g.padding);
+            randomize(layer, rng);
+            randomize(out, rng);
+            const auto layerBefore = layer.pixels();
+            TestImage before(g.width, g.height, deep, g.padding);
+            std::memcpy(before.view().data, out.view().data, size_t(out.view().rowBytes) * size_t(g.height));
+            compositeFrame(layer.view(), out.view(), mode);
+            const ImageView l = layer.view();
+            const intptr_t layerStep = intptr_t(g.width) * intptr_t(sizeof(P)) + g.layerPadding;
+            for (int32_t y = 0; y < g.height; ++y)
+                for (int32_t x = 0; x < g.width; ++x) {
+                    const P was = before.view().row<P>(y)[x];
+                    const uint8_t *layerPixel = l.data + y * layerStep + x * intptr_t(sizeof(P));
+                    const P expected = y < g.layerHeight ? rule(mode, was, read<P>(layerPixel)) : was;
+                    const P got = out.view().row<P>(y)[x];
+                    ASSERT_EQ(0, std::memcmp(&got, &expected, sizeof got)) << "pixel " << x << "," << y;
+                }
+            EXPECT_TRUE(out.paddingIntact());
+            EXPECT_EQ(layer.pixels(), layerBefore);
+        }
     }
 }
 
-TEST(Compositor, EightBitMatchesPlainReferenceInEveryMode) { compareWithReference<Pixel8>(false, 255); }
-TEST(Compositor, SixteenBitMatchesPlainReferenceInEveryMode) { compareWithReference<Pixel16>(true, 32768); }
-
-TEST(Compositor, MatteModesOnDocumentedValues) {
-    PixelHost host;
-    Image layer = makeImage<Pixel8>(3, 1, 0, false);
-    Image paint = makeImage<Pixel8>(3, 1, 0, false);
-    setPixel(layer, 0, 0, px8(255, 1, 2, 3));
-    setPixel(paint, 0, 0, px8(255, 0, 0, 0));
-    setPixel(layer, 1, 0, px8(0, 1, 2, 3));
-    setPixel(paint, 1, 0, px8(200, 0, 0, 0));
-    setPixel(layer, 2, 0, px8(255, 4, 5, 6));
-    setPixel(paint, 2, 0, px8(255, 0, 0, 0));
-    Image inverse = paint;
-    composite8(&host.in, &host.out, &layer.world, &paint.world, COMPOSITE_AS_MATTE);
-    EXPECT_TRUE(same(pixelAt<Pixel8>(paint, 0, 0), px8(255, 1, 2, 3)));
-    EXPECT_TRUE(same(pixelAt<Pixel8>(paint, 1, 0), px8(0, 1, 2, 3)));
-    composite8(&host.in, &host.out, &layer.world, &inverse.world, COMPOSITE_AS_INVERSE_MATTE);
-    EXPECT_TRUE(same(pixelAt<Pixel8>(inverse, 2, 0), px8(0, 4, 5, 6)));
+TEST(CompositeFrame, EveryModeFollowsTheRulesAtBothDepths) {
+    std::mt19937 rng(88);
+    compareWithRules<Pixel8>(rng);
+    compareWithRules<Pixel16>(rng);
+    // Images without pixels are left alone.
+    TestImage layer(4, 4, false), out(4, 4, false);
+    layer.fill(255, 9, 9, 9);
+    compositeFrame(ImageView{}, out.view(), COMPOSITE_UNDER_ORIGINAL);
+    compositeFrame(layer.view(), ImageView{}, COMPOSITE_UNDER_ORIGINAL);
+    EXPECT_TRUE(out.allZero());
 }
 
-TEST(Compositor, NoPixelAddressLeavesOutputAlone) {
-    PixelHost host;
-    Image layer = makeImage<Pixel8>(2, 2, 0, false);
-    Image paint = makeImage<Pixel8>(2, 2, 0, false);
-    std::fill(layer.bytes.begin(), layer.bytes.end(), 0x80);
-    const Image before = paint;
-    g_refuseAddress = true;
-    composite8(&host.in, &host.out, &layer.world, &paint.world, COMPOSITE_UNDER_ORIGINAL);
-    g_refuseAddress = false;
-    EXPECT_EQ(paint.bytes, before.bytes);
+TEST(CompositeFrame, MatteModesOnWorkedValues) {
+    TestImage layer(3, 1, false), matte(3, 1, false), inverse(3, 1, false);
+    layer.p8(0, 0) = Pixel8{255, 1, 2, 3};
+    layer.p8(1, 0) = Pixel8{0, 1, 2, 3};
+    layer.p8(2, 0) = Pixel8{255, 4, 5, 6};
+    for (TestImage *paint : {&matte, &inverse}) paint->fill(255, 0, 0, 0);
+    matte.p8(1, 0).alpha = 200;
+    compositeFrame(layer.view(), matte.view(), COMPOSITE_AS_MATTE);
+    compositeFrame(layer.view(), inverse.view(), COMPOSITE_AS_INVERSE_MATTE);
+    const Pixel8 m0 = matte.p8(0, 0), m1 = matte.p8(1, 0), i2 = inverse.p8(2, 0);
+    EXPECT_EQ((std::vector<int>{m0.alpha, m0.red, m0.green, m0.blue}), (std::vector<int>{255, 1, 2, 3}));
+    EXPECT_EQ((std::vector<int>{m1.alpha, m1.red}), (std::vector<int>{0, 1}));
+    EXPECT_EQ((std::vector<int>{i2.alpha, i2.red, i2.green, i2.blue}), (std::vector<int>{0, 4, 5, 6}));
 }
 
 }  // namespace

@@ -1,247 +1,211 @@
-// Which strokes a frame shows: the draw order, the drawing time with the
-// playback speed, and each playback mode at its edges.
+// Which strokes a frame shows and at what time: every playback mode's rule
+// at its edges; the drawing time and the wiggle phase as sums over frames
+// (and the times at which the controls are asked for), the frame duration,
+// and the wiggle settings from the controls.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <utility>
 
-#include "host/entry.h"
-#include "host/globals.h"
-#include "params/param_ids.h"
-#include "render/draw_order.h"
-#include "render/selection.h"
+#include "catalog/params.h"
+#include "render/timing.h"
+#include "render/wiggle.h"
 #include "render_fixture.h"
 
 namespace render_test {
 namespace {
 
-using namespace pennaro;
-
 using Counts = std::vector<int32_t>;
 
-TEST(DrawOrder, EqualStartTimesAreDrawnInIdOrder) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    rig.setStrokes({dotStroke(5, 1.0f, 0.1f, 0.5f), dotStroke(9, 0.5f, 0.3f, 0.5f), dotStroke(2, 1.0f, 0.5f, 0.5f),
-                    dotStroke(7, 0.0f, 0.7f, 0.5f), dotStroke(3, 1.0f, 0.9f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    bool valid = false;
-    EXPECT_EQ(rig.order(&valid), (Counts{3, 1, 2, 4, 0}));
-    EXPECT_TRUE(valid);
-}
-
-TEST(DrawOrder, UnreachableStrokesAndRepeatedPicks) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    // A negative start is never reached; a shared (start, id) pair is taken
-    // once, from its first holder; rounds that find nothing repeat the pick,
-    // and a repeated stroke is drawn once per position.
-    rig.setStrokes({dotStroke(1, -1.0f, 0.5f, 0.5f), dotStroke(4, 0.5f, 0.5f, 0.5f), dotStroke(4, 0.5f, 0.2f, 0.5f),
-                    dotStroke(2, 0.25f, 0.5f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.order(), (Counts{3, 1, 1, 1}));
-    EXPECT_EQ(rig.host.progressCalls().size(), 4u);
-
-    // Nothing reachable at all: stroke 0 fills every position.
-    rig.setStrokes({dotStroke(1, -1.0f, 0.5f, 0.5f), dotStroke(2, -2.0f, 0.5f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.order(), (Counts{0, 0}));
-}
-
-TEST(DrawOrder, RebuiltWhenTheStrokeCountChanges) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    rig.setStrokes({dotStroke(2, 0.0f, 0.5f, 0.5f), dotStroke(1, 0.0f, 0.5f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.order(), (Counts{1, 0}));
-    rig.setStrokes({dotStroke(2, 0.0f, 0.5f, 0.5f), dotStroke(3, 0.0f, 0.5f, 0.5f), dotStroke(1, 0.0f, 0.5f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.order(), (Counts{2, 0, 1}));
-}
-
-TEST(DrawOrder, LookupOutsideTheOrderOrWithoutOne) {
-    minihost::Host host;
-    DrawOrderCache cache{0, 3, nullptr, -1.0};
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 2);  // not valid: position itself
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, 3), 0);  // outside
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, -1), 0);
-    cache.order = minihost::newHandle(3 * sizeof(int32_t));
-    const int32_t stored[] = {2, 0, 1};
-    std::memcpy(minihost::lockHandle(cache.order), stored, sizeof stored);
-    minihost::unlockHandle(cache.order);
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 0);  // still not valid
-    cache.orderValid = 1;
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, 0), 2);
-    EXPECT_EQ(drawOrderLookup(&host.in, cache, 2), 1);
-    EXPECT_EQ(minihost::handleInfo(cache.order).lockCount, 0);
-    minihost::disposeHandle(cache.order);
-}
-
-TEST(Selection, CurrentFrameAtThirtyFramesPerSecond) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_CURRENT_FRAME);
-    rig.setStrokes({dotStroke(1, 1.0f, 0.5f, 0.5f), dotStroke(2, 1.01f, 0.5f, 0.5f)});
-    const Counts expected[] = {{0, 0}, {1, 0}, {0, 1}, {0, 0}};  // frames 29..32
-    for (int i = 0; i < 4; ++i) {
-        rig.setFrame(29 + i, 30);
-        ASSERT_EQ(rig.render(), 0);
-        EXPECT_EQ(rig.drawCounts(), expected[i]) << "frame " << 29 + i;
-    }
-}
-
-TEST(Selection, PastStrokesAtDoubleSpeed) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_PAST);
-    rig.host.setParam(PARAM_PLAYBACK_SPEED, 2.0);
-    // 24 fps: 1 % of a frame is 1/2400 s.
-    rig.setStrokes({dotStroke(1, 1.5f, 0.5f, 0.5f), dotStroke(2, 2.0f, 0.5f, 0.5f),
-                    dotStroke(3, 2.0003f, 0.5f, 0.5f), dotStroke(4, 2.001f, 0.5f, 0.5f),
-                    dotStroke(5, 2.1f, 0.5f, 0.5f)});
-    rig.host.setTime(2400, 100, 2400);  // layer time 1.0 s
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{1, 1, 1, 0, 0}));
-    // "Current Frame" ignores the speed: its time is the layer time.
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_CURRENT_FRAME);
-    rig.setStrokes({dotStroke(1, 1.0f, 0.5f, 0.5f), dotStroke(2, 2.0f, 0.5f, 0.5f)});
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{1, 0}));
-}
-
-TEST(Selection, HoldStrokesBetweenStarts) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_HOLD);
-    rig.setStrokes({dotStroke(1, 1.0f, 0.5f, 0.5f), dotStroke(2, 2.0f, 0.5f, 0.5f), dotStroke(3, 1.0f, 0.5f, 0.5f),
-                    dotStroke(4, 1.04f, 0.5f, 0.5f), dotStroke(5, 1.05f, 0.5f, 0.5f)});
-    const int32_t frames[] = {12, 24, 25, 36, 48, 100};
-    const Counts expected[] = {
-        {0, 0, 0, 0, 0},  // before the first start
-        {1, 0, 1, 1, 0},  // at 1.0 s: that start and what begins within W after it
-        {0, 0, 0, 0, 1},  // 1.05 s has been reached
-        {0, 0, 0, 0, 1},  // between starts the earlier one holds
-        {0, 1, 0, 0, 0},
-        {0, 1, 0, 0, 0},  // after the last start it stays
+TEST(Selection, PlaybackModes) {
+    const float nan = std::nanf("");
+    // Frames 7..13, then 10.5, 7.55 and 12.45, at 24 fps.
+    std::vector<float> onionStarts;
+    for (float frame : {7.0f, 8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 10.5f, 7.55f, 12.45f})
+        onionStarts.push_back(frame / 24.0f);
+    struct Case {
+        const char *name;
+        int32_t mode;
+        std::vector<float> starts;
+        int32_t points;
+        double fps;
+        OnionSkinPrefs onion;
+        std::vector<std::pair<double, Counts>> frames;  // the counts at each frame
     };
-    for (int i = 0; i < 6; ++i) {
-        rig.setFrame(frames[i], 24);
-        ASSERT_EQ(rig.render(), 0);
-        EXPECT_EQ(rig.drawCounts(), expected[i]) << "frame " << frames[i];
+    const Case cases[] = {
+        // Judged by the frame the time falls in, a quarter frame early;
+        // drawn from 1 % of a frame before the start to just under a frame after.
+        {"current frame", PLAYBACK_CURRENT_FRAME, {1.0f, 1.01f}, 1, 30, {},
+         {{29, {0, 0}}, {29.6, {0, 0}}, {29.8, {1, 0}}, {30, {1, 0}}, {31, {0, 1}}, {32, {0, 0}}}},
+        // Everything started, up to 1 % of a frame ahead; the whole stroke.
+        {"past", PLAYBACK_PAST, {1.5f, 2.0f, 2.0003f, 2.0006f, 2.1f}, 3, 24, {}, {{48, {3, 3, 3, 0, 0}}}},
+        // The latest start reached (with 0.01 s to spare) and whatever starts
+        // within just under a frame after it.
+        {"hold", PLAYBACK_HOLD, {1.0f, 2.0f, 1.0f, 1.04f, 1.05f, 1.0415f}, 1, 24, {},
+         {{12, {0, 0, 0, 0, 0, 0}},
+          {24, {1, 0, 1, 1, 0, 0}},
+          {25, {0, 0, 0, 0, 1, 0}},
+          {36, {0, 0, 0, 0, 1, 0}},
+          {48, {0, 1, 0, 0, 0, 0}},
+          {100, {0, 1, 0, 0, 0, 0}}}},
+        {"all", PLAYBACK_ALL, {-5.0f, 0.0f, 1e9f, nan}, 2, 24, {}, {{0, {2, 2, 2, 2}}}},
+        {"unknown modes draw everything", 0, {-5.0f, 1e9f}, 2, 24, {}, {{3, {2, 2}}}},
+        // Half a frame beyond the preferences' frames each way.
+        {"onion skin 2 back 2 forward", PLAYBACK_ONION_SKIN, onionStarts, 1, 24, {0.5f, 2, 2, 0, 0, 0, 0, 0, 0},
+         {{10, {0, 1, 1, 1, 1, 1, 0, 1, 1, 1}}}},
+        {"onion skin 1 back 3 forward", PLAYBACK_ONION_SKIN, onionStarts, 1, 24, {0.5f, 1, 3, 0, 0, 0, 0, 0, 0},
+         {{10, {0, 0, 1, 1, 1, 1, 1, 1, 0, 1}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestMemory memory;
+        std::vector<StrokeSpec> list;
+        for (size_t i = 0; i < c.starts.size(); ++i) list.push_back(dot(int32_t(i), c.starts[i], 0.5f, 0.5f, c.points));
+        Drawing d(memory, list);
+        for (const auto &[frame, counts] : c.frames)
+            EXPECT_EQ(d.select(c.mode, frame / c.fps, 1.0 / c.fps, c.onion), counts) << "frame " << frame;
     }
 }
 
-TEST(Selection, AnimateCountsThePointsTheAgeHasReached) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ANIMATE);
-    rig.setStrokes({dotStroke(1, 1.0f, 0.5f, 0.5f, 1, 1, 1, 4), dotStroke(2, 0.0f, 0.5f, 0.5f, 1, 1, 1, 4)});
-    rig.host.setTime(115, 1, 100);  // 1.15 s: ages 0.15 and 1.15
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{3, 4}));
-    rig.host.setTime(100, 1, 100);  // the very start of stroke 1: not drawn
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{0, 4}));
+// "Animate Strokes" counts the samples the stroke's age has reached, and
+// the first one beyond it; nothing at the very start or before the first
+// sample's time.
+TEST(Selection, AnimateCountsTheSamplesReached) {
+    TestMemory memory;
+    StrokeSpec late = dot(3, 1.0f, 0.5f, 0.5f, 2);
+    for (PaintPoint &p : late.points) p.time += 0.2f;
+    Drawing d(memory, {dot(1, 1.0f, 0.5f, 0.5f, 4), dot(2, 0.0f, 0.5f, 0.5f, 4), late, dot(4, 0.0f, 0.5f, 0.5f, 0)});
+    EXPECT_EQ(d.select(PLAYBACK_ANIMATE, 1.15, 0.01), (Counts{3, 4, 0, 0}));
+    EXPECT_EQ(d.select(PLAYBACK_ANIMATE, 1.0, 0.01), (Counts{0, 4, 0, 0}));
+    EXPECT_EQ(d.select(PLAYBACK_ANIMATE, 1.25, 0.01), (Counts{4, 4, 2, 0}));
+    EXPECT_EQ(memory.locked(), 0u);
 }
 
-TEST(Selection, UnselectsStrokesUnlessSelectionIsActive) {
-    Rig rig;
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ALL);
-    rig.setStrokes({dotStroke(1, 0.0f, 0.5f, 0.5f)});
-    auto *seq = static_cast<PaintSequence *>(minihost::lockHandle(rig.host.in.sequenceData));
-    auto *stroke = static_cast<PaintStroke *>(minihost::lockHandle(seq->strokeTable));
-    stroke->selected = 1;
-    minihost::unlockHandle(seq->strokeTable);
-    minihost::unlockHandle(rig.host.in.sequenceData);
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.strokes()[0].selected, 0);
-}
-
-// Onion skin with the default two frames each way: strokes two frames back
-// to two ahead are drawn; past ones in the backward tint, future ones in the
-// forward tint, the current one in its own colour.
-TEST(Selection, OnionSkinTwoFramesEachWayWithTints) {
-    Rig rig(80, 10, false);
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ONION_SKIN);
-    rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_ONLY);
-    std::vector<TestStroke> list;
-    for (int k = 0; k < 7; ++k)  // frames 7..13, current frame 10
-        list.push_back(dotStroke(k + 1, float(7 + k) / 24.0f, (5.0f + 10.0f * float(k)) / 80.0f, 0.5f, 0.0f, 0.0f, 1.0f));
-    // Half a frame ahead: drawn, and not yet a future stroke.
-    list.push_back(dotStroke(8, 10.5f / 24.0f, 75.0f / 80.0f, 0.5f, 0.0f, 0.0f, 1.0f));
-    rig.setStrokes(list);
-    rig.setFrame(10, 24);
-    ASSERT_EQ(rig.render(), 0);
-    EXPECT_EQ(rig.drawCounts(), (Counts{0, 1, 1, 1, 1, 1, 0, 1}));
-    auto at = [&](int k) { return rig.output.pixel8(5 + 10 * k, 5); };
-    EXPECT_EQ(at(0).alpha, 0);
-    EXPECT_EQ(at(6).alpha, 0);
-    for (int k : {1, 2}) {  // past: backward colour (1, 0.5, 0.5), onion opacity
-        EXPECT_EQ(at(k).red, 255);
-        EXPECT_EQ(at(k).green, 128);
-        EXPECT_EQ(at(k).blue, 128);
-        EXPECT_GT(at(k).alpha, 0);
-        EXPECT_LT(at(k).alpha, 255);
-    }
-    for (int k : {3, 7}) {  // current: own colour, own opacity
-        EXPECT_EQ(at(k).red, 0);
-        EXPECT_EQ(at(k).blue, 255);
-        EXPECT_EQ(at(k).alpha, 255);
-    }
-    for (int k : {4, 5}) {  // future: forward colour (0.5, 1, 0.5)
-        EXPECT_EQ(at(k).red, 128);
-        EXPECT_EQ(at(k).green, 255);
-        EXPECT_EQ(at(k).blue, 128);
-        EXPECT_EQ(at(k).alpha, at(1).alpha);
+TEST(Selection, UnselectsStrokesUnlessASelectionIsActive) {
+    for (bool active : {false, true}) {
+        TestMemory memory;
+        Drawing d(memory, {dot(1, 0.0f)});
+        Locked<PaintStroke>(memory, d.seq.strokeTable)->info.selected = 1;
+        d.select(PLAYBACK_ALL, 0.0, 1.0, {}, active);
+        EXPECT_EQ(Locked<PaintStroke>(memory, d.seq.strokeTable)->info.selected, active ? 1 : 0);
     }
 }
 
-// ---- the drawing time, called directly with the stand-in host's records
+// ---- time
 
-struct TimeRig {
-    minihost::Host host;
-    TimeRig() {
-        host.send(filterMain, HOST_CMD_GLOBAL_SETUP);
-        host.setTime(1550, 100, 2400);
-        host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_PAST);
+// A control held at each key's value from its time on; records the times
+// it was asked for.
+struct Control {
+    std::vector<std::pair<int32_t, double>> keys;
+    std::vector<int32_t> asked;
+    double at(int32_t t) {
+        asked.push_back(t);
+        double v = keys[0].second;
+        for (const auto &[from, value] : keys)
+            if (t >= from) v = value;
+        return v;
     }
-    ~TimeRig() { host.send(filterMain, HOST_CMD_GLOBAL_SETDOWN); }
-    double time() { return drawingTime(&host.in, &host.out); }
 };
 
-TEST(DrawingTime, ConstantSpeedScalesTheLayerTime) {
-    TimeRig rig;
-    rig.host.setParam(PARAM_PLAYBACK_SPEED, 2 * 65536);  // no definitions: the 16.16 word itself
-    EXPECT_EQ(rig.time(), 1550.0 / 2400.0 * 2.0);
-    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ONION_SKIN);
-    EXPECT_EQ(rig.time(), 1550.0 / 2400.0);
-    EXPECT_EQ(rig.host.outstandingCheckouts(), 0);
+std::vector<int32_t> steps(int32_t from, int32_t to, int32_t step) {
+    std::vector<int32_t> v;
+    for (int32_t t = from; t <= to; t += step) v.push_back(t);
+    return v;
 }
 
-TEST(DrawingTime, AnimatedSpeedIsALeftRiemannSum) {
-    TimeRig rig;
-    // Speed 1 until host time 1000, then 2 (held keys, no interpolation
-    // without definitions). Frames of 100: j = 0..9 at 1, 10..14 at 2, and
-    // the half frame from 1500 at 2: 10 + 10 + 1 = 21 frames of drawing time.
-    rig.host.setKeyframes(PARAM_PLAYBACK_SPEED, {{0, 65536}, {1000, 131072}});
-    EXPECT_EQ(rig.time(), 100.0 * 21.0 / 2400.0);
-    EXPECT_EQ(rig.host.outstandingCheckouts(), 0);
-    // The speed's checkouts go frame by frame with time step 0.
-    int speedCheckouts = 0;
-    for (const auto &c : rig.host.checkouts())
-        if (c.index == PARAM_PLAYBACK_SPEED) {
-            ++speedCheckouts;
-            EXPECT_EQ(c.timeStep, 0);
-            EXPECT_EQ(c.time % 100, 0);
-        }
-    EXPECT_EQ(speedCheckouts, 16);
+TEST(DrawingTime, LeftRiemannSumOfTheSpeedPartialStepFirst) {
+    struct Case {
+        const char *name; TimeBase time; std::vector<std::pair<int32_t, double>> speed; double expected;
+        std::vector<int32_t> asked;
+    };
+    std::vector<int32_t> animated = {1500};
+    for (int32_t t : steps(0, 1400, 100)) animated.push_back(t);
+    const Case cases[] = {
+        // Frames 0-9 at 1, 10-14 at 2 and the half frame from 1500 at 2.
+        {"animated speed", {1550, 100, 100, 2400}, {{0, 1}, {1000, 2}}, 100.0 * 21.0 / 2400.0, animated},
+        {"before zero only the partial step, backward", {-250, 100, 100, 2400}, {{-1000, 1}}, -50.0 / 2400.0, {-200}},
+        {"local time step first", {5, 7, 3, 24}, {{0, 1}}, 5.0 / 24.0, {3, 0}},
+        {"then the time step", {5, 7, 0, 24}, {{0, 1}}, 5.0 / 24.0, {0}},
+        {"then a thirtieth of a second", {250, 0, 0, 2400}, {{0, 2}}, 500.0 / 2400.0, {240, 0, 80, 160}},
+        {"then one time-scale unit", {50, 0, 0, 20}, {{0, 1}}, 50.0 / 20.0, {40, 0, 20}},
+        {"no time scale", {50, 0, 0, 0}, {{0, 1}}, std::numeric_limits<double>::infinity(), {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Control speed{c.speed, {}};
+        EXPECT_DOUBLE_EQ(integratedDrawingTime(c.time, [&](int32_t t) { return speed.at(t); }), c.expected);
+        EXPECT_EQ(speed.asked, c.asked);
+    }
+}
 
-    // Without the suite the speed counts as animated (and the message shows).
-    rig.host.setParam(PARAM_PLAYBACK_SPEED, 65536 * 3);
-    rig.host.faults.failAcquire[HOST_PARAM_UTILS_SUITE] = 0;
-    EXPECT_EQ(rig.time(), 100.0 * (3.0 * 0.5 + 45.0) / 2400.0);
-    EXPECT_STREQ(rig.host.out.message, "Could not acquire param utils suite");
+TEST(WigglePhase, SumOfTheRateWholeFramesFirst) {
+    struct Case {
+        const char *name; TimeBase time; std::vector<std::pair<int32_t, double>> rate; int32_t K; float f;
+    };
+    const Case cases[] = {
+        {"1.5 s at 30 wiggles/s", {45, 1, 1, 30}, {{0, 30}}, 45 * 30, 0.0f},
+        {"10 s at a quarter wiggle/s", {300, 1, 1, 30}, {{0, 0.25}}, 2 * 30, 0.5f},
+        {"the rate changes frame by frame", {30, 1, 1, 30}, {{0, 2}, {15, 4}}, 3 * 30, 0.0f},
+        // -17.5 frame-wiggles truncate to -17: the count -1 and 13/30 of one.
+        {"backward", {35, 1, 1, 30}, {{0, -0.5}}, -30, float(13.0 / 30.0)},
+        {"frozen", {300, 1, 1, 30}, {{0, 0}}, 0, 0.0f},
+        {"frozen elsewhere", {3, 1, 1, 30}, {{0, 0}}, 0, 0.0f},
+        {"no time scale", {5, 0, 0, 0}, {{0, 3}}, 0, 0.0f},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Control rate{c.rate, {}};
+        const WigglePhase phase = integrateWigglePhase(c.time, [&](int32_t t) { return rate.at(t); });
+        EXPECT_EQ(phase.K, c.K);
+        EXPECT_EQ(phase.f, c.f);
+        EXPECT_EQ(phase.S, c.time.timeScale);
+    }
+    // Frames 0-3 at 24, 4-6 at 48 and 0.4 of frame 7 at 48: 10.8 wiggles,
+    // the rate asked for at every frame from 0, then at the current one.
+    Control rate{{{0, 24}, {301, 48}}, {}};
+    const WigglePhase phase = integrateWigglePhase({740, 100, 100, 2400}, [&](int32_t t) { return rate.at(t); });
+    EXPECT_EQ(rate.asked, steps(0, 700, 100));
+    EXPECT_EQ(phase.K, 10 * 2400);
+    EXPECT_NEAR(phase.f, 0.8f, 1e-4f);
+    // Without time steps a frame is a thirtieth of a second.
+    Control still{{{0, 1}}, {}};
+    integrateWigglePhase({250, 0, 0, 2400}, [&](int32_t t) { return still.at(t); });
+    EXPECT_EQ(still.asked, steps(0, 240, 80));
+}
 
-    // Negative time: only the partial step, which runs backward.
-    rig.host.faults.failAcquire.clear();
-    rig.host.setTime(-250, 100, 2400);
-    rig.host.setKeyframes(PARAM_PLAYBACK_SPEED, {{0, 65536}, {1000, 131072}});
-    EXPECT_EQ(rig.time(), 100.0 * (1.0 * -50.0 / 100.0) / 2400.0);
+TEST(FrameSeconds, LocalStepThenStepThenOneSecond) {
+    EXPECT_EQ(frameSeconds(TimeBase{0, 5, 2, 48}), 2.0 / 48.0);
+    EXPECT_EQ(frameSeconds(TimeBase{0, 5, 0, 48}), 5.0 / 48.0);
+    EXPECT_EQ(frameSeconds(TimeBase{0, 0, -1, 48}), 1.0);
+    EXPECT_EQ(layerSeconds(TimeBase{36, 1, 1, 24}), 1.5);
+}
+
+// Amplitudes are the variations in layer fractions, frequencies the
+// details per thousand pixels, the pressure amount 1.5 % of its variation;
+// non-square pixels halve the horizontal amplitude and double the frequency.
+TEST(WiggleSettings, FromTheControlsAndTheLayer) {
+    NoiseTable noise{};
+    for (int32_t aspect : {1, 2}) {
+        const WiggleSettings w = wiggleSettings({5, 100, 70, 50, aspect == 1}, 640, 480, {aspect, 1}, &noise);
+        EXPECT_EQ((std::vector<float>{w.displaceAmountX, w.displaceAmountY, w.displaceScaleX, w.displaceScaleY,
+                                      w.pressureScaleX, w.pressureScaleY, w.pressureAmount}),
+                  (std::vector<float>{float(5.0 / 640) / float(aspect), float(5.0 / 480), 64.0f * float(aspect), 48.0f,
+                                      32.0f * float(aspect), 24.0f, 1.05f}));
+        EXPECT_EQ((std::vector<int>{w.wiggleEnabled, w.displaceOn, w.pressureOn, w.individualSeeds}),
+                  (std::vector<int>{1, 1, 1, aspect == 1}));
+        EXPECT_EQ(w.noise, &noise);
+    }
+}
+
+TEST(WiggleSettings, NoiseSeedsRepeatEvery1000Wiggles) {
+    NoiseTable a, b, c;
+    buildNoiseTable(a, WigglePhase{30 * 8, 30, 0.25f});
+    buildNoiseTable(b, WigglePhase{30 * 1008, 30, 0.25f});
+    buildNoiseTable(c, WigglePhase{30 * 9, 30, 0.25f});
+    EXPECT_EQ(0, std::memcmp(a.values, b.values, sizeof a.values));
+    EXPECT_NE(0, std::memcmp(a.values, c.values, sizeof a.values));
 }
 
 }  // namespace
