@@ -383,5 +383,73 @@ TEST(RenderFailure, HandlesBalancedOnEveryPath) {
     }
 }
 
+// ---- the values the render reads from the host
+
+// The check-outs of one parameter made by the last render, as (time, time
+// step) pairs.
+std::vector<std::pair<int32_t, int32_t>> checkoutsOf(const minihost::TestHost &host, int32_t index) {
+    std::vector<std::pair<int32_t, int32_t>> list;
+    for (const minihost::CheckoutRecord &c : host.checkouts())
+        if (c.index == index) list.emplace_back(c.time, c.timeStep);
+    return list;
+}
+
+// The speed and the wiggle rate are read at every frame time from 0 (time
+// step 0, the layer's time scale); the mode twice at the current time.
+TEST(RenderValues, ControlsAreCheckedOutAtEveryFrameTimeFromZero) {
+    Rig rig;
+    rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_PAST);
+    rig.host.setKeyframes(PARAM_PLAYBACK_SPEED, {{0, 1.0}, {2, 3.0}});
+    rig.host.setParam(PARAM_WIGGLE_ENABLE, 1);
+    rig.setStrokes({dotStroke(1, 0.0f, 0.5f, 0.5f)});
+    rig.setFrame(3, 24);
+    ASSERT_EQ(rig.render(), 0);
+    using Times = std::vector<std::pair<int32_t, int32_t>>;
+    EXPECT_EQ(checkoutsOf(rig.host, PARAM_PLAYBACK_MODE), (Times{{3, 1}, {3, 1}}));
+    // The partial last frame first (empty here), then the whole frames.
+    EXPECT_EQ(checkoutsOf(rig.host, PARAM_PLAYBACK_SPEED), (Times{{3, 0}, {0, 0}, {1, 0}, {2, 0}}));
+    EXPECT_EQ(checkoutsOf(rig.host, PARAM_WIGGLES_PER_SEC), (Times{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+    for (const minihost::CheckoutRecord &c : rig.host.checkouts()) EXPECT_EQ(c.timeScale, 24u);
+
+    // An unanimated speed is read once, at time 0.
+    rig.host.setParam(PARAM_PLAYBACK_SPEED, 2.0);
+    rig.host.forgetHistory();
+    ASSERT_EQ(rig.render(), 0);
+    EXPECT_EQ(checkoutsOf(rig.host, PARAM_PLAYBACK_SPEED), (Times{{0, 0}}));
+}
+
+// Without the param utils suite the speed counts as animated, which is right
+// either way; a failed wiggle-rate check-out uses the value at the current
+// time. Neither changes the frame when the controls are constant.
+TEST(RenderValues, FallbacksGiveTheSameFrame) {
+    auto frame = [](bool failing) {
+        Rig rig;
+        rig.host.setParam(PARAM_PLAYBACK_MODE, PLAYBACK_ANIMATE);
+        rig.host.setParam(PARAM_PLAYBACK_SPEED, 0.5);
+        rig.host.setParam(PARAM_WIGGLE_ENABLE, 1);
+        rig.setStrokes({dotStroke(1, 0.0f, 0.3f, 0.5f, 1, 1, 1, 8)});
+        rig.setFrame(9, 24);
+        if (failing) {
+            rig.host.faults.failAcquire[HOST_PARAM_UTILS_SUITE] = 0;
+            rig.host.faults.checkoutIndex = PARAM_WIGGLES_PER_SEC;
+            rig.host.faults.checkout.arm(1, 5, true);
+        }
+        EXPECT_EQ(rig.render(), 0);
+        EXPECT_EQ(rig.message(), failing ? "Could not acquire param utils suite" : "");
+        EXPECT_EQ(checkoutsOf(rig.host, PARAM_PLAYBACK_SPEED).size(), failing ? 10u : 1u);
+        return rig.output.packedPixels();
+    };
+    EXPECT_EQ(frame(true), frame(false));
+}
+
+// A host that gives no pixel address: nothing reaches the output beyond its
+// preparation, and nothing fails.
+TEST(RenderValues, NoPixelAddressLeavesThePreparedOutput) {
+    FailureRig rig;
+    rig.host.faults.pixelAddress.arm(1, 0, true);
+    EXPECT_EQ(rig.render(), 0);
+    EXPECT_TRUE(rig.outputIsZero());
+}
+
 }  // namespace
 }  // namespace host_test
