@@ -42,19 +42,16 @@ TEST_F(Drawing, DisposingFreesEveryBlockAndNeedsNoMemory) {
     EXPECT_EQ(disposeDrawing(memory, h), nullptr);
     EXPECT_EQ(memory.live(), 0u);
     EXPECT_EQ(disposeDrawing(memory, nullptr), nullptr);
-    memory.failNewHandle(0);
-
-    // Anything but the memory form is one block of bytes whatever its words
-    // say, a saved block the size of the record included.
-    Bytes flat(256, 0xBE);
-    putRecord(flat, 8, FLAT_HEADER_SIZE);
-    for (const Bytes &b : {flat, Bytes(10, 0), Bytes(496, 0)}) disposeDrawing(memory, handleWith(b));
 }
 
+// Anything but the memory form is one block of bytes to dispose, whatever
+// its words say: a saved block the size of the record included.
 TEST_F(Drawing, FormsAreToldApartOnAnyHandle) {
-    Bytes memoryForm(256, 0), flat(496, 0);
+    Bytes memoryForm(256, 0), flat(496, 0), flatRecordSize(256, 0xBE);
     putRecord(memoryForm, 20, int32_t{9});
     putRecord(flat, 8, FLAT_HEADER_SIZE);
+    putRecord(flatRecordSize, 8, FLAT_HEADER_SIZE);
+    disposeDrawing(memory, handleWith(flatRecordSize));
     struct Case {
         Bytes bytes;
         bool flattened;
@@ -67,7 +64,7 @@ TEST_F(Drawing, FormsAreToldApartOnAnyHandle) {
         EXPECT_EQ(isFlattened(memory, h), c.flattened);
         EXPECT_EQ(strokeCount(memory, h), c.count);
         EXPECT_EQ(isDrawingRecord(memory, h), c.count >= 0);
-        memory.dispose(h);
+        disposeDrawing(memory, h);
     }
     EXPECT_FALSE(isFlattened(memory, nullptr));
     EXPECT_EQ(strokeCount(memory, nullptr), -1);
@@ -110,13 +107,6 @@ TEST_F(Drawing, VersionsAfter264AreOnlyReStamped) {
         EXPECT_EQ(recordOf(h).layout.formatVersion, 272u);
         disposeDrawing(memory, h);
     }
-    // A saved block is no drawing to convert.
-    Bytes block = goodBlock();
-    putRecord(block, 0, uint32_t{264});
-    MemoryHandle h = handleWith(block);
-    EXPECT_FALSE(convertDrawingVersion(memory, h));
-    EXPECT_EQ(bytesOf(h), block);
-    memory.dispose(h);
 }
 
 // Every brush is converted, and a copy of each stroke as it was is saved in

@@ -3,7 +3,6 @@
 // their reasons.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "format_fixture.h"
 #include "lib/common.h"
@@ -18,18 +17,14 @@ using nlohmann::ordered_json;
 
 const fs::path kDemo = fs::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
 
-std::string readText(const fs::path &p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 class Files : public FormatTest {
 protected:
     const Bytes demo = loadDrawingFile(kDemo).block;
 };
 
 TEST_F(Files, JsonAndBlocksOfEitherByteOrderConvertToEachOtherExactly) {
-    const std::string text = readText(kDemo);
+    const Bytes file = readFileBytes(kDemo);
+    const std::string text(file.begin(), file.end());
     EXPECT_EQ(formatDrawingJson(blockToJson(demo)), text);
     Bytes big = jsonToBlock(ordered_json::parse(text), ByteOrder::Big);
     EXPECT_EQ(detectByteOrder(big), ByteOrder::Big);

@@ -113,13 +113,6 @@ protected:
         return makeDrawing({{brushOf(BRUSH_KIND_SOFT, 8, 0.5f), 3}, {brushOf(BRUSH_KIND_SQUARE | BRUSH_ERASE, 20), 5}},
                            version);
     }
-    // The 496-byte block of makeThreeAndFive().
-    Bytes goodBlock() {
-        MemoryHandle block = writeBlock(memory, makeThreeAndFive());
-        const Bytes b = bytesOf(block);
-        memory.dispose(block);
-        return b;
-    }
 };
 
 }  // namespace format_test
