@@ -1,94 +1,92 @@
-// Feeds arbitrary bytes to the effect as a saved drawing, the way the host
-// does on project open (re-set-up), then uses whatever the effect accepted as
-// the render would: every stroke's samples are read in full. The drawing is
-// saved and read once more, and set down; any handle left behind is a leak.
-#include <cstdint>
+// Feeds arbitrary bytes to the drawing reader as the saved block a host hands
+// back on project open, in memory that moves every block whenever it is
+// locked. The reader must decide what inspectBlock predicts from the bytes
+// alone; an accepted drawing is read in full (everything the render relies
+// on), saved, and must read back to the same drawing. Then the reader runs
+// out of memory at each of its first new blocks in turn: the outcome is the
+// same or a lack of memory, and nothing is ever leaked or left locked.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "drawing/records.h"
-#include "drawing/sequence.h"
-#include "host/entry.h"
-#include "minihost/testing.h"
+#include "format/block.h"
+#include "format/drawing_content.h"
+#include "support/memory.h"
 
 namespace {
 
-minihost::TestHost *host = nullptr;
-uint64_t baseline = 0;
+using namespace pennaro;
 
-int32_t send(int32_t command) { return host->send(&pennaro::filterMain, command); }
-
-[[noreturn]] void fail(const char *what) {
-    std::fprintf(stderr, "drawing reader fuzzer: %s\n", what);
+[[noreturn]] void fail(const std::string &what) {
+    std::fprintf(stderr, "drawing reader fuzzer: %s\n", what.c_str());
     std::abort();
 }
 
-// Reads everything the render and the rasterizer would read of an accepted
-// drawing, relying only on what the reader promises.
-void touchDrawing() {
-    HostInData *in = &host->in;
-    const int32_t count = pennaro::getStrokeCount(in);
-    if (count < 0) fail("accepted drawing is not in memory form");
-    HostHandle table = pennaro::getStrokeTable(in);
-    if (count > 0 && !table) fail("strokes without a stroke table");
-    if (!table) return;
-    if (minihost::getHandleSize(table) < static_cast<uint64_t>(count) * sizeof(pennaro::PaintStroke))
-        fail("stroke table shorter than its count");
-    auto *strokes = static_cast<pennaro::PaintStroke *>(minihost::lockHandle(table));
-    volatile float sink = 0.0f;
-    for (int32_t i = 0; i < count; ++i) {
-        const pennaro::PaintStroke &s = strokes[i];
-        if (s.pointCount < 0) fail("negative point count accepted");
-        if (s.pointCount == 0) continue;
-        if (!s.points || minihost::getHandleSize(s.points) < static_cast<uint64_t>(s.pointCount) * 16u)
-            fail("samples shorter than the point count");
-        auto *p = static_cast<const pennaro::PaintPoint *>(minihost::lockHandle(s.points));
-        for (int32_t k = 0; k < s.pointCount; ++k) sink = sink + p[k].time + p[k].x + p[k].y + p[k].pressure;
-        minihost::unlockHandle(s.points);
-    }
-    minihost::unlockHandle(table);
+MemoryHandle blockOf(Allocator &memory, const uint8_t *data, size_t size) {
+    MemoryHandle h = memory.newHandle(size);
+    if (size) std::memcpy(Locked<>(memory, h).get(), data, size);
+    return h;
+}
+
+std::vector<uint8_t> contentOf(Allocator &memory, MemoryHandle drawing) {
+    std::string problem;
+    std::vector<uint8_t> content = format_test::drawingContent(memory, drawing, problem);
+    if (!problem.empty()) fail("accepted drawing: " + problem);
+    return content;
+}
+
+void expectClean(const test_support::TestMemory &memory) {
+    if (memory.live() != 0) fail("blocks leaked");
+    if (memory.locked() != 0) fail("a block was left locked");
+    if (memory.misuse() != 0) fail("a call on a block that was not there, or an unlock too many");
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    host = new minihost::TestHost;
-    minihost::setStrictHandles(std::getenv("PENNARO_FUZZ_STRICT") != nullptr);
-    if (send(HOST_CMD_GLOBAL_SETUP) != 0) fail("global set-up failed");
-    baseline = minihost::handleStats().live;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // Files never hold the memory form (the word at offset 8 is then 0): it
-    // carries handles, which no saved block can. Make such inputs flattened.
-    HostHandle block = minihost::newHandle(size);
-    auto *bytes = static_cast<uint8_t *>(minihost::lockHandle(block));
-    if (size) std::memcpy(bytes, data, size);
-    if (size >= 12 && bytes[8] == 0 && bytes[9] == 0 && bytes[10] == 0 && bytes[11] == 0) bytes[8] = 232;
-    host->in.sequenceData = block;  // locked, as between commands
-
-    if (send(HOST_CMD_SEQUENCE_RESETUP) != 0) fail("re-set-up failed");
-    if (host->in.sequenceData) {
-        minihost::unlockHandle(host->in.sequenceData);
-        touchDrawing();
-        minihost::lockHandle(host->in.sequenceData);
-        // Save it and open it again: the saved block must be readable.
-        if (send(HOST_CMD_SEQUENCE_FLATTEN) == 0) {
-            // The byte-order mark is carried over verbatim, so a block whose
-            // mark had stray low bits reads as the other byte order once
-            // saved here. Any other block must read back.
-            const bool markSound = static_cast<const uint8_t *>(*host->in.sequenceData)[4] == 0;
-            if (send(HOST_CMD_SEQUENCE_RESETUP) != 0) fail("second re-set-up failed");
-            if (markSound && host->out.message[0] != '\0') fail("the effect could not read its own block");
+    const BlockInspection seen = inspectBlock(data, size);
+    test_support::TestMemory memory;
+    memory.moveOnLock(true);
+    MemoryHandle block = blockOf(memory, data, size);
+    const int32_t before = memory.newCalls();
+    const ReadResult read = readBlock(memory, block);
+    const int32_t newBlocks = memory.newCalls() - before;
+    if (read.status != seen.status) fail("the reader decided otherwise than inspectBlock");
+    if (read.status == ReadStatus::AlreadyInMemory) {
+        if (read.drawing != block) fail("the memory form did not come back as it was");
+        memory.dispose(block);  // its words are no blocks of ours
+    } else if (read.status == ReadStatus::Read) {
+        const std::vector<uint8_t> content = contentOf(memory, read.drawing);
+        MemoryHandle saved = writeBlock(memory, read.drawing);
+        if (!saved) fail("an accepted drawing could not be saved");
+        // The mark is saved as it was read: one with stray low bits no longer
+        // reads in this byte order once saved, so only sound marks are held
+        // to reading back.
+        if (Locked<>(memory, saved)[offsetof(DrawingLayout, byteOrderMark)] == 0) {
+            const ReadResult again = readBlock(memory, saved);
+            if (again.status != ReadStatus::Read) fail("the reader refused a block the writer made");
+            if (contentOf(memory, again.drawing) != content) fail("the drawing did not come back");
+            disposeDrawing(memory, again.drawing);
+        } else {
+            memory.dispose(saved);
         }
+    } else if (read.drawing) {
+        fail("a refused block came back as a drawing");
     }
-    send(HOST_CMD_SEQUENCE_SETDOWN);
-    if (host->in.sequenceData) fail("set-down left sequence data");
-    const minihost::HandleStats stats = minihost::handleStats();
-    if (stats.live != baseline) fail("handles leaked");
-    if (stats.locked != 0) fail("a handle was left locked");
-    if (stats.misuse != 0) fail("host services misused");
+    expectClean(memory);
+
+    for (int32_t n = 1; n <= std::min(newBlocks, 8); ++n) {
+        MemoryHandle copy = blockOf(memory, data, size);
+        memory.failNewHandle(n);
+        const ReadResult r = readBlock(memory, copy);
+        memory.failNewHandle(0);
+        const bool noMemory = r.status == ReadStatus::NoMemoryForHeader || r.status == ReadStatus::NoMemoryAfterSwap ||
+                              r.status == ReadStatus::NoMemoryForDrawing;
+        if (r.status != seen.status && !noMemory) fail("running out of memory changed the reader's decision");
+        if (r.status == ReadStatus::Read) disposeDrawing(memory, r.drawing);
+        else if (r.drawing) fail("a refused block came back as a drawing");
+        expectClean(memory);
+    }
     return 0;
 }

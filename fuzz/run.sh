@@ -1,13 +1,11 @@
 #!/bin/sh
 # Builds the fuzz preset, replays every kept regression, then fuzzes for a
-# bounded time on the seed corpus: the effect's saved-drawing reader for two
-# thirds of the time, the tools' drawing-file reader for the rest. A crashing
-# input is written to fuzz/regressions/ (commit it: the ordinary tests replay
-# that folder). Exit status is non-zero when anything crashed.
+# bounded time on the seed corpus: the drawing reader for two thirds of the
+# time, the tools' drawing-file reader for the rest. A crashing input is
+# written to fuzz/regressions/ (commit it: every build with tests replays that
+# folder, one test per file). Exit status is non-zero when anything crashed.
 #
 # Usage: fuzz/run.sh [SECONDS]   (default 60)
-# PENNARO_FUZZ_STRICT=1 makes the stand-in host move every unlocked block
-# (much slower, catches addresses kept across an unlock).
 set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
