@@ -27,6 +27,7 @@ int runConvert(void *context) {
 
     const std::vector<uint8_t> bytes = readFileBytes(o.input);
     const LoadedDrawing d = loadDrawingBytes(bytes, o.input);
+    requireReadableOnceSaved(d.block, o.input);
     if (toJson) {
         const auto json = blockToJson(d.block, o.input);
         // Blocks the effect writes always come back the same; a block laid

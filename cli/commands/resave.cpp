@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "format/block.h"
 #include "lib/common.h"
 #include "lib/drawing_file.h"
 #include "lib/drawing_resave.h"
@@ -39,6 +40,11 @@ int runResave(void *context) {
     if (!outcome.ok) {
         std::fprintf(stderr, "pennaro resave: %s failed (result %d); nothing was written\n",
                      outcome.failedStep.c_str(), outcome.result);
+        return 1;
+    }
+    // Nothing is written that the effect would not open again.
+    if (pennaro::inspectBlock(outcome.block.data(), outcome.block.size()).status != pennaro::ReadStatus::Read) {
+        std::fprintf(stderr, "pennaro resave: the effect saved a block it would not open again; nothing was written\n");
         return 1;
     }
     writeFileAtomically(o.output, outcome.block);

@@ -280,8 +280,18 @@ std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &bytes, const std
     return block;
 }
 
+void requireReadableOnceSaved(const std::vector<uint8_t> &block, const std::string &name) {
+    // A big-endian mark with stray bits in its low byte opens, but turned
+    // little-endian those bits land in byte 4, which then says "big-endian":
+    // no block written from this drawing would open again.
+    if (!block.empty() && pennaro::inspectBlock(block.data(), block.size()).otherByteOrder)
+        throw ToolError(name + ": the byte-order mark has stray bits in its low byte; the effect opens this "
+                               "drawing, but a block written from it would not open again, so it is not converted");
+}
+
 ordered_json blockToJson(const std::vector<uint8_t> &input, const std::string &name) {
     const std::vector<uint8_t> block = normalizeBlock(input, name);
+    requireReadableOnceSaved(block, name);
     const auto h = pennaro::readRecord<FlatDrawingHeader>(block.data(), 0);
     ordered_json j;
     j["format"] = DRAWING_JSON_FORMAT;

@@ -72,6 +72,11 @@ void swapWordBytes(std::vector<uint8_t> &block);
 // stroke table and every sample block inside the block). Throws ToolError.
 std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &block, const std::string &name);
 
+// Throws ToolError when a block in this machine's byte order (as
+// normalizeBlock gives it) would not open again once written: the one case
+// the effect opens but cannot save back.
+void requireReadableOnceSaved(const std::vector<uint8_t> &block, const std::string &name);
+
 // Block (either byte order) <-> JSON. The JSON form of an accepted
 // little-endian block converts back to the very same bytes.
 nlohmann::ordered_json blockToJson(const std::vector<uint8_t> &block, const std::string &name = "drawing");

@@ -89,7 +89,11 @@ BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped
         result.problem = BlockProblem::ShortHeader;
         return result;
     }
-    const auto header = readRecord<FlatDrawingHeader>(block, 0, swapped);
+    auto read = [&](auto record, uint64_t offset) {
+        using T = decltype(record);
+        return swapped ? readSwappedRecord<T>(block, size, offset) : readRecord<T>(block, offset);
+    };
+    const auto header = read(FlatDrawingHeader{}, 0);
     if (header.layout.strokeCount < 0) {
         result.problem = BlockProblem::NegativeStrokeCount;
         return result;
@@ -105,7 +109,7 @@ BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped
         return result;
     }
     for (uint64_t i = 0; i < count; ++i) {
-        const auto stroke = readRecord<FlatStrokeRecord>(block, tableOffset + i * FLAT_STROKE_RECORD_SIZE, swapped);
+        const auto stroke = read(FlatStrokeRecord{}, tableOffset + i * FLAT_STROKE_RECORD_SIZE);
         result.stroke = static_cast<int32_t>(i);
         if (stroke.info.pointCount < 0) {
             result.problem = BlockProblem::NegativePointCount;
@@ -144,7 +148,8 @@ BlockInspection inspectBlock(const uint8_t *bytes, uint64_t size) {
     // Byte 4 is the low byte of the byte-order mark where we run; a writer of
     // the other byte order put its high byte there.
     seen.otherByteOrder = bytes[offsetof(DrawingLayout, byteOrderMark)] != 0;
-    const auto header = readRecord<FlatDrawingHeader>(bytes, 0, seen.otherByteOrder);
+    const auto header = seen.otherByteOrder ? readSwappedRecord<FlatDrawingHeader>(bytes, size, 0)
+                                            : readRecord<FlatDrawingHeader>(bytes, 0);
     seen.formatVersion = header.layout.formatVersion;
     seen.structure = checkBlockStructure(bytes, size, seen.otherByteOrder);
     if (seen.otherByteOrder && (header.layout.byteOrderMark >> 24) == 0) {

@@ -16,14 +16,28 @@ namespace pennaro {
 // as they are), converting a block between the two byte orders.
 void swapWords(uint8_t *bytes, uint64_t size);
 
-// Reads one record at any byte offset without assuming alignment; with
-// `swapped`, a record of the other byte order (records are whole words).
+// Reads one record at any byte offset without assuming alignment.
 template <typename T>
-inline T readRecord(const uint8_t *block, uint64_t offset, bool swapped = false) {
-    static_assert(sizeof(T) % 4 == 0, "records are whole 32-bit words");
+inline T readRecord(const uint8_t *block, uint64_t offset) {
     T value;
     std::memcpy(&value, block + offset, sizeof(T));
-    if (swapped) swapWords(reinterpret_cast<uint8_t *>(&value), sizeof(T));
+    return value;
+}
+
+// The record at `offset` of a block of `size` bytes written in the other byte
+// order, as it reads once swapWords has turned the whole block around: the
+// words turned are the block's own, whatever the record's alignment, and a
+// trailing part word stays as it is.
+template <typename T>
+inline T readSwappedRecord(const uint8_t *block, uint64_t size, uint64_t offset) {
+    uint8_t bytes[sizeof(T)];
+    const uint64_t wholeWords = size & ~uint64_t{3};
+    for (uint64_t i = 0; i < sizeof(T); ++i) {
+        const uint64_t at = offset + i;
+        bytes[i] = block[at < wholeWords ? (at & ~uint64_t{3}) + 3 - (at & 3) : at];
+    }
+    T value;
+    std::memcpy(&value, bytes, sizeof(T));
     return value;
 }
 
