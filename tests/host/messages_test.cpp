@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "catalog/messages.h"
 #include "host/entry.h"
 #include "host/globals.h"
 #include "host/messages.h"
@@ -50,27 +51,14 @@ TEST(StringTable, DescriptorHoldsEightyNumberedKeysAndTheTerminator) {
     EXPECT_EQ(d->entries[80].reserved3, 0);
 }
 
-TEST_F(InProcess, LookupsGiveTheDefaultTexts) {
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 1), "Not enough memory.");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 16), "");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 22), "");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 24), "Failed to acquire suite.");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 35),
-                 "Drawing has been converted from an older version.#{cr}This can result in slight changes in "
-                 "appearance.");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 10),
-                 "All Strokes|Past Strokes|Hold Strokes|Animate Strokes|Current Frame|Onion Skin");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 11),
-                 "Only|In Original|(-|Over Original|Under Original|(-|Track Original Matte|Track Original Matte "
-                 "Visible|(-|As Matte|As Inverse Matte|(-|In Original Alpha Only|Under Original Alpha Only");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 63),
-                 "Not enough memory for better preview. The better preview preference can be disabled from the "
-                 "options dialog.");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 77), "Main Pref Section");
-    EXPECT_STREQ(pennaro::lookupMessage(&host.in, 79), "Pennaro");
-    // Only the about text is a format.
-    for (int32_t n = 1; n < 80; ++n)
-        EXPECT_EQ(std::string(pennaro::lookupMessage(&host.in, n)).find('%'), std::string::npos) << n;
+// The host looks every text up in the table the effect gave it; only the
+// about text is a format.
+TEST_F(InProcess, LookupsGiveTheTablesTexts) {
+    for (int32_t n = 0; n < pennaro::MESSAGE_COUNT; ++n) {
+        const std::string text = pennaro::lookupMessage(&host.in, n);
+        EXPECT_EQ(text, pennaro::messageText(n)) << n;
+        EXPECT_TRUE(n == 0 || text.find('%') == std::string::npos) << n;
+    }
     EXPECT_TRUE(host.protocolErrors().empty());
 }
 
