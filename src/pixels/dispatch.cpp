@@ -59,6 +59,19 @@ bool processorHasAvx2() {
 #endif
 }
 
+// A wider table leaves out (null) the kernels its registers do not speed
+// up; the next narrower table's serve there.
+PixelKernels completed(const PixelKernels &wide, const PixelKernels &narrow) {
+    PixelKernels k = wide;
+    if (!k.roundDab8) k.roundDab8 = narrow.roundDab8;
+    if (!k.roundDab16) k.roundDab16 = narrow.roundDab16;
+    if (!k.softDab8) k.softDab8 = narrow.softDab8;
+    if (!k.softDab16) k.softDab16 = narrow.softDab16;
+    if (!k.squareDab8) k.squareDab8 = narrow.squareDab8;
+    if (!k.squareDab16) k.squareDab16 = narrow.squareDab16;
+    return k;
+}
+
 }  // namespace
 
 const PixelKernels *const kScalarKernels = &kScalar;
@@ -75,22 +88,34 @@ const char *isaName(Isa isa) {
 bool isaAvailable(Isa isa) { return pixelKernels(isa) != nullptr; }
 
 const PixelKernels *pixelKernels(Isa isa) {
-    static const bool avx2 = processorHasAvx2();
+    static const PixelKernels *const avx2 = [] () -> const PixelKernels * {
+        if (!kAvx2Kernels || !processorHasAvx2()) return nullptr;
+        static const PixelKernels table = completed(*kAvx2Kernels, *kSse2Kernels);
+        return &table;
+    }();
     switch (isa) {
         case Isa::Scalar: return kScalarKernels;
         case Isa::Sse2: return kSse2Kernels;
-        case Isa::Avx2: return avx2 ? kAvx2Kernels : nullptr;
+        case Isa::Avx2: return avx2;
     }
     return nullptr;
 }
 
+namespace {
+const PixelKernels &widest() {
+    for (Isa isa : {Isa::Avx2, Isa::Sse2})
+        if (const PixelKernels *k = pixelKernels(isa)) return *k;
+    return *kScalarKernels;
+}
+// Chosen while the library loads, so that a kernel call costs one load more
+// than a direct call; a call made before then (from another library's
+// start-up) chooses for itself.
+const PixelKernels *g_active = &widest();
+}  // namespace
+
 const PixelKernels &activeKernels() {
-    static const PixelKernels &active = [] () -> const PixelKernels & {
-        for (Isa isa : {Isa::Avx2, Isa::Sse2})
-            if (const PixelKernels *k = pixelKernels(isa)) return *k;
-        return *kScalarKernels;
-    }();
-    return active;
+    const PixelKernels *active = g_active;
+    return active ? *active : widest();
 }
 
 }  // namespace pennaro

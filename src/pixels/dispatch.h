@@ -53,7 +53,8 @@ const PixelKernels *pixelKernels(Isa isa);
 // The widest table available, chosen on first use.
 const PixelKernels &activeKernels();
 
-// The tables themselves, one per source file (null where not built).
+// The tables as each source file builds them (null where not built); a
+// wider one may leave kernels out, which pixelKernels fills in.
 extern const PixelKernels *const kScalarKernels;
 extern const PixelKernels *const kSse2Kernels;
 extern const PixelKernels *const kAvx2Kernels;

@@ -1,6 +1,7 @@
 // The AVX2 table: the vector kernels compiled for AVX2 (the target region of
-// simd.h), rows and 8-bit soft and round dabs on 256-bit registers. Chosen
-// only on processors that have AVX2 (dispatch.cpp).
+// simd.h), rows and 8-bit soft and round dabs on 256-bit registers; the
+// other dabs are the SSE2 table's. Chosen only on processors that have AVX2
+// (dispatch.cpp).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,7 +19,7 @@ PENNARO_AVX2_BEGIN
 namespace {
 #include "pixels/vector_kernels.inl"
 
-constinit const PixelKernels kAvx2 = vectorKernels<simd::V256, simd::V256>(Isa::Avx2);
+constinit const PixelKernels kAvx2 = vectorKernels<simd::V256>(Isa::Avx2);
 }  // namespace
 PENNARO_AVX2_END
 

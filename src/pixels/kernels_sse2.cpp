@@ -16,7 +16,7 @@ namespace pennaro {
 namespace {
 #include "pixels/vector_kernels.inl"
 
-constinit const PixelKernels kSse2 = vectorKernels<V128, V128>(Isa::Sse2);
+constinit const PixelKernels kSse2 = vectorKernels<V128>(Isa::Sse2);
 }  // namespace
 
 const PixelKernels *const kSse2Kernels = &kSse2;

@@ -345,6 +345,15 @@ void eraseRow(const uint8_t *cover, uint8_t *dst, int32_t count) {
     alphaRow<W, Op>(dst, cover, count);
 }
 
+// A whole pixel of the colour with alpha a, as its bits lie in memory;
+// formed once per dab (alpha 0), the alpha or'ed in where it varies.
+inline uint32_t colourBits8(const uint8_t colour[4], uint32_t a) {
+    return a | (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) | (uint32_t(colour[3]) << 24);
+}
+inline uint64_t colourBits16(const uint16_t colour[4], uint32_t a) {
+    return uint64_t(a) | (uint64_t(colour[1]) << 16) | (uint64_t(colour[2]) << 32) | (uint64_t(colour[3]) << 48);
+}
+
 // ---- soft and round dabs.
 //
 // The squared horizontal distance of each column does not depend on the
@@ -377,10 +386,16 @@ struct UnionLanes {
     }
 };
 
-// The lanes a dab changes: inside the outer radius, not saturated.
-template <class W>
+// The lanes a dab changes: inside the outer radius, not saturated. An
+// 8-bit alpha cannot pass 255, so equality finds the saturated ones in one
+// step (a greater-than against a constant costs two).
+template <class W, class Depth>
 PENNARO_SIMD typename W::I unionActive(typename W::I ad, typename W::F d2, const UnionLanes<W> &c) {
-    return W::and_(W::ltf(d2, c.outer2), W::cmpgt32(c.saturatedAt, ad));
+    const typename W::I in = W::ltf(d2, c.outer2);
+    if constexpr (Depth::kDeep)
+        return W::and_(in, W::cmpgt32(c.saturatedAt, ad));
+    else
+        return W::andnot(W::cmpeq32(ad, c.saturatedAt), in);
 }
 
 // The union merge (dab_shapes.h's unionMerge) in 32-bit lanes of alpha ad
@@ -412,20 +427,20 @@ PENNARO_SIMD typename W::I unionAlpha(typename W::I ad, typename W::F d2, typena
     return W::and_(W::add32(W::sub32(ad, W::shr32(product, Depth::kShift)), a), c.mask);
 }
 
+// rgb: the colour channels in place, alpha 0.
 template <class W, bool Round>
 void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &s, const ColumnTable &t,
-               const uint8_t colour[4]) {
+               const uint8_t colour[4], uint32_t rgb8) {
     using I = typename W::I;
     const UnionLanes<W> c = UnionLanes<W>::template make<Depth8>(s, dy2);
-    const I rgb = W::set32(static_cast<int32_t>((uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
-                                                (uint32_t(colour[3]) << 24)));
+    const I rgb = W::set32(static_cast<int32_t>(rgb8));
     const I low = alphaLanes8<W>();
     const float *dx2 = t.dx2 + (x - t.x0);
     for (; x + W::kLanes - 1 <= x1; x += W::kLanes, dx2 += W::kLanes) {
         const I p = W::load(row + x);
         const I ad = W::and_(p, low);
         const typename W::F d2 = W::addf(W::loadf(dx2), c.dy2);
-        const I active = unionActive<W>(ad, d2, c);
+        const I active = unionActive<W, Depth8>(ad, d2, c);
         if (!W::any(active)) continue;
         I write;
         const I alpha = unionAlpha<W, Depth8, Round>(ad, d2, active, c, write);
@@ -433,7 +448,7 @@ void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &
         W::store(row + x, W::select(active, W::or_(colourPart, alpha), p));
     }
     if constexpr (W::kWide) {
-        if (x <= x1) unionRow8<typename W::Half, Round>(row, x, x1, dy2, s, t, colour);
+        if (x <= x1) unionRow8<typename W::Half, Round>(row, x, x1, dy2, s, t, colour, rgb8);
     } else {
         for (; x <= x1; ++x, ++dx2)
             if (!saturated<Depth8>(row[x].alpha)) unionPixel<Depth8, Round>(row[x], *dx2 + dy2, s, colour);
@@ -444,19 +459,18 @@ void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &
 // the 32-bit lanes of one register and the results spread back.
 template <class W, bool Round>
 void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionShape &s, const ColumnTable &t,
-                const uint16_t colour[4]) {
+                const uint16_t colour[4], uint64_t rgb16) {
     static_assert(!W::kWide, "16-bit dab rows gather four pixels into one 128-bit register");
     using I = typename W::I;
     const UnionLanes<W> c = UnionLanes<W>::template make<Depth16>(s, dy2);
     const I alphaLane = alphaLanes16<W>();
-    const I rgb = W::set64(static_cast<int64_t>((uint64_t(colour[1]) << 16) | (uint64_t(colour[2]) << 32) |
-                                                (uint64_t(colour[3]) << 48)));
+    const I rgb = W::set64(static_cast<int64_t>(rgb16));
     const float *dx2 = t.dx2 + (x - t.x0);
     for (; x + 3 <= x1; x += 4, dx2 += 4) {
         const I p0 = W::load(row + x), p1 = W::load(row + x + 2);
         const I ad = W::evenLanes(W::and_(p0, alphaLane), W::and_(p1, alphaLane));
         const typename W::F d2 = W::addf(W::loadf(dx2), c.dy2);
-        const I active = unionActive<W>(ad, d2, c);
+        const I active = unionActive<W, Depth16>(ad, d2, c);
         if (!W::any(active)) continue;
         I write;
         const I alpha = unionAlpha<W, Depth16, Round>(ad, d2, active, c, write);
@@ -504,8 +518,9 @@ template <class W, bool Round>
 bool unionDab8(const UnionShape &s, float A, float cx, float cy, const uint8_t colour[4], const ImageView *scratch,
                PaintedRows *rows) {
     ColumnTable t;
+    const uint32_t rgb = colourBits8(colour, 0);
     return unionRows<Pixel8>(s, A, cx, cy, scratch, rows, t, [&](Pixel8 *row, int32_t x0, int32_t x1, float dy2) {
-        unionRow8<W, Round>(row, x0, x1, dy2, s, t, colour);
+        unionRow8<W, Round>(row, x0, x1, dy2, s, t, colour, rgb);
     });
 }
 
@@ -513,8 +528,9 @@ template <class W, bool Round>
 bool unionDab16(const UnionShape &s, float A, float cx, float cy, const uint16_t colour[4],
                 const ImageView *scratch, PaintedRows *rows) {
     ColumnTable t;
+    const uint64_t rgb = colourBits16(colour, 0);
     return unionRows<Pixel16>(s, A, cx, cy, scratch, rows, t, [&](Pixel16 *row, int32_t x0, int32_t x1, float dy2) {
-        unionRow16<W, Round>(row, x0, x1, dy2, s, t, colour);
+        unionRow16<W, Round>(row, x0, x1, dy2, s, t, colour, rgb);
     });
 }
 
@@ -558,23 +574,12 @@ void softDab16(float A, float R, float cx, float cy, const uint16_t colour[4], c
 // but at 16 bits a pixel above 32768 is skipped explicitly) and computes
 // only the edge columns.
 
-// Whole pixels of the colour with alpha a, as one register holds them.
-template <class W>
-PENNARO_SIMD typename W::I colourLanes8(const uint8_t colour[4], uint32_t a) {
-    return W::set32(static_cast<int32_t>(a | (uint32_t(colour[1]) << 8) | (uint32_t(colour[2]) << 16) |
-                                         (uint32_t(colour[3]) << 24)));
-}
-template <class W>
-PENNARO_SIMD typename W::I colourLanes16(const uint16_t colour[4], uint32_t a) {
-    return W::set64(static_cast<int64_t>(uint64_t(a) | (uint64_t(colour[1]) << 16) | (uint64_t(colour[2]) << 32) |
-                                         (uint64_t(colour[3]) << 48)));
-}
 
 template <class W>
 void squareInterior(Pixel8 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint8_t colour[4]) {
     using I = typename W::I;
     if (rowAlpha == 0) return;
-    const I full = colourLanes8<W>(colour, rowAlpha);
+    const I full = W::set32(static_cast<int32_t>(colourBits8(colour, rowAlpha)));
     const I ra = W::set32(static_cast<int32_t>(rowAlpha));
     int32_t x = first;
     for (; x + W::kLanes - 1 <= last; x += W::kLanes) {
@@ -589,7 +594,7 @@ template <class W>
 void squareInterior(Pixel16 *row, int32_t first, int32_t last, uint32_t rowAlpha, const uint16_t colour[4]) {
     using I = typename W::I;
     if (rowAlpha == 0) return;
-    const I full = colourLanes16<W>(colour, rowAlpha);
+    const I full = W::set64(static_cast<int64_t>(colourBits16(colour, rowAlpha)));
     const I ra = W::set64(rowAlpha);
     const I top = W::set64(32768);
     int32_t x = first;
@@ -612,7 +617,7 @@ void squareEdge(Pixel8 *row, int32_t first, int32_t last, float cx, float base, 
     using F = typename W::F;
     const F cxv = W::setf(cx), ri = W::setf(k.ri), norm = W::setf(k.norm);
     const F basev = W::setf(base), alphaF = W::setf(k.alphaF);
-    const I rgb = colourLanes8<W>(colour, 0);
+    const I rgb = W::set32(static_cast<int32_t>(colourBits8(colour, 0)));
     const I low = alphaLanes8<W>();
     int32_t x = first;
     for (; x + W::kLanes - 1 <= last; x += W::kLanes) {
@@ -690,7 +695,7 @@ struct SquareTables8 {
         using F = typename W::F;
         const F cxv = W::setf(cx), riv = W::setf(k.ri), normv = W::setf(k.norm);
         const F one = W::setf(1.0f), alphaFv = W::setf(k.alphaF);
-        const I rgb = colourLanes8<W>(colour, 0);
+        const I rgb = W::set32(static_cast<int32_t>(colourBits8(colour, 0)));
         const I innerFirst = W::set32(runs.inner.first - 1), innerLast = W::set32(runs.inner.last + 1);
         for (int32_t x = runs.outer.first; x <= runs.outer.last; x += W::kLanes) {
             const int32_t i = x - runs.outer.first;
@@ -729,7 +734,7 @@ void squareTableEdge(Pixel8 *row, int32_t first, int32_t last, const float *g2, 
     using I = typename W::I;
     using F = typename W::F;
     const F basev = W::setf(base), alphaFv = W::setf(k.alphaF);
-    const I rgb = colourLanes8<W>(colour, 0);
+    const I rgb = W::set32(static_cast<int32_t>(colourBits8(colour, 0)));
     const I low = alphaLanes8<W>();
     int32_t x = first;
     for (; x + W::kLanes - 1 <= last; x += W::kLanes, g2 += W::kLanes) {
@@ -788,35 +793,38 @@ void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t c
     squareRunDab<W, Depth16>(k, A, cx, cy, colour, scratch, rows);
 }
 
-// ---- the table. Rows and the 8-bit soft and round dabs run at the full
-// width WRows / WUnion8; 16-bit soft and round dabs gather four pixels into
-// 128 bits, and square rows are short runs of cheap steps, for which 256-bit
-// loops measured slower than 128-bit ones: both take V128 at every width.
-template <class WRows, class WUnion8>
+// ---- the table. Rows and the 8-bit soft and round dabs run at the width
+// of W. 16-bit soft and round dabs gather four pixels into 128 bits, and
+// square rows are short runs of cheap steps: the AVX2 table leaves those
+// four out (null), so that the SSE2 kernels, built for the baseline target,
+// serve there (dispatch.cpp); built for AVX2 they measured a few per cent
+// slower on small dabs.
+template <class W>
 constexpr PixelKernels vectorKernels(Isa isa) {
+    constexpr bool narrow = !W::kWide;
     return PixelKernels{
         isa,
-        overRow8<WRows, false>,
-        overRow16<WRows, false>,
-        overRow8<WRows, true>,
-        overRow16<WRows, true>,
-        alphaRow<WRows, MinAlpha8>,
-        alphaRow<WRows, Matte8>,
-        alphaRow<WRows, InverseMatte8>,
-        alphaRow<WRows, PaintAlpha8>,
-        alphaRow<WRows, MaxAlpha8>,
-        alphaRow<WRows, MinAlpha16>,
-        alphaRow<WRows, Matte16>,
-        alphaRow<WRows, InverseMatte16>,
-        alphaRow<WRows, PaintAlpha16>,
-        alphaRow<WRows, MaxAlpha16>,
-        eraseRow<WRows, Erase8>,
-        eraseRow<WRows, Erase16>,
-        roundDab8<WUnion8>,
-        roundDab16<V128>,
-        softDab8<WUnion8>,
-        softDab16<V128>,
-        squareDab8<V128>,
-        squareDab16<V128>,
+        overRow8<W, false>,
+        overRow16<W, false>,
+        overRow8<W, true>,
+        overRow16<W, true>,
+        alphaRow<W, MinAlpha8>,
+        alphaRow<W, Matte8>,
+        alphaRow<W, InverseMatte8>,
+        alphaRow<W, PaintAlpha8>,
+        alphaRow<W, MaxAlpha8>,
+        alphaRow<W, MinAlpha16>,
+        alphaRow<W, Matte16>,
+        alphaRow<W, InverseMatte16>,
+        alphaRow<W, PaintAlpha16>,
+        alphaRow<W, MaxAlpha16>,
+        eraseRow<W, Erase8>,
+        eraseRow<W, Erase16>,
+        roundDab8<W>,
+        narrow ? roundDab16<V128> : nullptr,
+        softDab8<W>,
+        narrow ? softDab16<V128> : nullptr,
+        narrow ? squareDab8<V128> : nullptr,
+        narrow ? squareDab16<V128> : nullptr,
     };
 }
