@@ -115,6 +115,20 @@ PENNARO_SIMD typename W::I over8Step(typename W::I t, typename W::I b) {
 }
 
 template <class W, bool keepBottomAlpha>
+void overRow8(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
+
+// The pixels a full register does not reach. Out of line, so that the main
+// loop keeps its constants in registers (inlined, it measured slower).
+template <class W, bool keepBottomAlpha>
+__attribute__((noinline)) void overRow8Narrower(const uint8_t *top, const uint8_t *bottom, uint8_t *dst,
+                                                int32_t count) {
+    if constexpr (W::kWide)
+        overRow8<typename W::Half, keepBottomAlpha>(top, bottom, dst, count);
+    else
+        ruleRow<Pixel8>(top, bottom, dst, count, keepBottomAlpha ? overKeepBottomAlpha<Pixel8> : over8);
+}
+
+template <class W, bool keepBottomAlpha>
 void overRow8(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
     int32_t i = 0;
     for (; i + W::kLanes <= count; i += W::kLanes) {
@@ -122,11 +136,7 @@ void overRow8(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t c
         W::store(dst + at, over8Step<W, keepBottomAlpha>(W::load(top + at), W::load(bottom + at)));
     }
     const size_t at = size_t(i) * 4;
-    if constexpr (W::kWide)
-        overRow8<typename W::Half, keepBottomAlpha>(top + at, bottom + at, dst + at, count - i);
-    else
-        ruleRow<Pixel8>(top + at, bottom + at, dst + at, count - i,
-                        keepBottomAlpha ? overKeepBottomAlpha<Pixel8> : over8);
+    overRow8Narrower<W, keepBottomAlpha>(top + at, bottom + at, dst + at, count - i);
 }
 
 // ---- "over", 16 bits: a 16-bit lane per channel.
@@ -195,8 +205,10 @@ PENNARO_SIMD typename W::I over16Step(typename W::I t, typename W::I b) {
 template <class W, bool keepBottomAlpha>
 void overRow16(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
 
+// As overRow8Narrower; also where a register holds values above 32768.
 template <class W, bool keepBottomAlpha>
-void overRow16Narrower(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count) {
+__attribute__((noinline)) void overRow16Narrower(const uint8_t *top, const uint8_t *bottom, uint8_t *dst,
+                                                 int32_t count) {
     if constexpr (W::kWide)
         overRow16<typename W::Half, keepBottomAlpha>(top, bottom, dst, count);
     else
