@@ -2,9 +2,9 @@
 // mode at both depths, in pixels per second and bytes of frame per second,
 // next to memcpy of a frame-sized buffer as the bandwidth yardstick. A
 // quarter of each image is fully transparent, a quarter opaque, the rest of
-// random alpha. Each mode runs twice in the same program: the product's
-// compositor and the plain per-pixel form it is tested against (the form
-// it had before the row kernels), so their ratio comes from one run.
+// random alpha. The row kernels of every instruction set this processor
+// has run in the same program, the scalar ones (one pixel at a time through
+// the per-pixel rules) being the "before" of the vector forms.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "params/param_ids.h"
-#include "plain_composite.h"
-#include "pixels/rules.h"
-#include "pixels/row_kernels.h"
+#include "pixels/dispatch.h"
+#include "render/composite.h"
 
 using namespace pennaro;
 
@@ -75,7 +74,6 @@ BENCHMARK(BM_Memcpy)->ArgName("pixelBytes")->Arg(4)->Arg(8)->Unit(benchmark::kMi
 void BM_Composite(benchmark::State &state) {
     const bool deep = state.range(0) != 0;
     const int32_t mode = int32_t(state.range(1));
-    const bool plain = state.range(2) != 0;
     HostUtilities utils{};
     utils.getPixelAddress8 = address8;
     utils.getPixelAddress16 = address16;
@@ -88,61 +86,60 @@ void BM_Composite(benchmark::State &state) {
         state.PauseTiming();
         std::memcpy(paint.bytes.data(), original.data(), original.size());
         state.ResumeTiming();
-        if (plain) {
-            if (deep)
-                pennaro_plain::compositePixels<Pixel16>(layer.world, layer.bytes.data(), paint.world,
-                                                            paint.bytes.data(), mode);
-            else
-                pennaro_plain::compositePixels<Pixel8>(layer.world, layer.bytes.data(), paint.world,
-                                                           paint.bytes.data(), mode);
-        } else if (deep) {
+        if (deep)
             composite16(&in, nullptr, &layer.world, &paint.world, mode);
-        } else {
+        else
             composite8(&in, nullptr, &layer.world, &paint.world, mode);
-        }
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t(kWidth) * kHeight);
     state.SetBytesProcessed(state.iterations() * int64_t(original.size()));
 }
 BENCHMARK(BM_Composite)
-    ->ArgNames({"deep", "mode", "plain"})
+    ->ArgNames({"deep", "mode"})
     ->ArgsProduct({{0, 1},
                    {COMPOSITE_OVER_ORIGINAL, COMPOSITE_UNDER_ORIGINAL, COMPOSITE_TRACK_MATTE,
                     COMPOSITE_TRACK_MATTE_VISIBLE, COMPOSITE_AS_MATTE, COMPOSITE_AS_INVERSE_MATTE,
-                    COMPOSITE_IN_ORIGINAL_ALPHA_ONLY, COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY},
-                   {0, 1}})
+                    COMPOSITE_IN_ORIGINAL_ALPHA_ONLY, COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY}})
     ->Unit(benchmark::kMillisecond);
 
-// "Over" of the paint on the layer row by row through each form of the row
-// kernels this processor runs (0 scalar, 1 SSE2, 2 AVX2): what a processor
-// without AVX2, or the Windows build (SSE2 only), gets.
-void BM_OverForm(benchmark::State &state) {
+// Row by row through one instruction set's kernels (isa: 0 scalar, 1 SSE2,
+// 2 AVX2), in place on the paint: "over" (kernel 0), "over" keeping the
+// bottom alpha (1), min alpha (2), the matte (3); what a processor without
+// AVX2, or the Windows build (SSE2 only), gets.
+void BM_RowForm(benchmark::State &state) {
     const bool deep = state.range(0) != 0;
-    const OverRowForms *forms = overRowForms(int32_t(state.range(1)));
-    if (!forms) {
-        state.SkipWithError("form not available on this processor");
+    const int kernel = int(state.range(1));
+    const PixelKernels *k = pixelKernels(static_cast<Isa>(state.range(2)));
+    if (!k) {
+        state.SkipWithError("instruction set not available on this processor");
         return;
     }
-    const OverRow row = deep ? forms->over16 : forms->over8;
     Frame layer(deep, 1), paint(deep, 2);
     const std::vector<uint8_t> original = paint.bytes;
+    const OverRowFn over = kernel == 0 ? (deep ? k->over16 : k->over8)
+                                       : (deep ? k->overKeepBottomAlpha16 : k->overKeepBottomAlpha8);
+    const AlphaRowFn alpha = kernel == 2 ? (deep ? k->minAlpha16 : k->minAlpha8) : (deep ? k->matte16 : k->matte8);
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(paint.bytes.data(), original.data(), original.size());
         state.ResumeTiming();
         for (int32_t y = 0; y < kHeight; ++y) {
             uint8_t *p = paint.bytes.data() + size_t(y) * size_t(paint.world.rowBytes);
-            row(p, layer.bytes.data() + size_t(y) * size_t(layer.world.rowBytes), p, kWidth);
+            const uint8_t *l = layer.bytes.data() + size_t(y) * size_t(layer.world.rowBytes);
+            if (kernel < 2)
+                over(p, l, p, kWidth);
+            else
+                alpha(p, l, kWidth);
         }
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t(kWidth) * kHeight);
     state.SetBytesProcessed(state.iterations() * int64_t(original.size()));
 }
-BENCHMARK(BM_OverForm)
-    ->ArgNames({"deep", "width"})
-    ->ArgsProduct({{0, 1}, {OVER_ROWS_SCALAR, OVER_ROWS_SSE2, OVER_ROWS_AVX2}})
+BENCHMARK(BM_RowForm)
+    ->ArgNames({"deep", "kernel", "isa"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

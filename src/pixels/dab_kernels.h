@@ -27,14 +27,4 @@ void stampSquareDab8(float A, float R, float h, float cx, float cy, const uint8_
 void stampSquareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
                       const ImageView *scratch, PaintedRows *rows);
 
-// Which pixel loops the kernels run: plain scalar code, SSE2 (any x86-64),
-// or AVX2 where the processor has it. All give the same pixels and spans;
-// the choice exists so tests and benchmarks can hold each to the others.
-// The default is the widest the build and the processor support. Selecting
-// a path that is not available selects the widest that is.
-enum class DabKernelPath : uint8_t { Scalar = 0, Sse2 = 1, Avx2 = 2 };
-void selectDabKernelPath(DabKernelPath path);
-DabKernelPath dabKernelPath();
-bool dabKernelPathAvailable(DabKernelPath path);
-
 }  // namespace pennaro

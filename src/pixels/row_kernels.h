@@ -2,7 +2,7 @@
 // at both depths and the alpha-only layer modes. The frame compositor and the
 // stroke finishing passes both run their rows through these, so the
 // arithmetic has one definition; the kernels give exactly the results of
-// over8/over16 and of the per-pixel rules, bit for bit, for every input.
+// the per-pixel rules in rules.h, bit for bit, for every input.
 //
 // Pointers address packed pixels (4 bytes at 8 bits, 8 bytes at 16 bits)
 // with no alignment promised: hosts pad rows to any byte count. `dst` may be
@@ -21,21 +21,6 @@ void overRow16(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t 
 // dst[i] = over(top[i], bottom[i]) with the bottom's alpha kept.
 void overKeepBottomAlphaRow8(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
 void overKeepBottomAlphaRow16(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
-
-// The forms behind the four rows above, one set per vector width, so the
-// tests can hold every form this processor runs to the same results. The
-// rows above use the widest form available, chosen once.
-using OverRow = void (*)(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
-struct OverRowForms {
-    OverRow over8, over16, overKeepBottomAlpha8, overKeepBottomAlpha16;
-};
-enum : int32_t {
-    OVER_ROWS_SCALAR = 0,  // one pixel at a time through over8/over16
-    OVER_ROWS_SSE2 = 1,    // every x86-64 build
-    OVER_ROWS_AVX2 = 2,    // x86-64 processors with AVX2
-};
-// The forms of one width, or null where this build or processor lacks it.
-const OverRowForms *overRowForms(int32_t width);
 
 // The modes that keep one image's colour and set only the alpha, in place
 // on the paint row `paint` with the layer row `layer`:

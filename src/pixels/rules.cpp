@@ -1,5 +1,4 @@
-// The per-pixel compositing rules. These plain forms are the definition
-// every row kernel is held to.
+// The per-pixel "over" rules at both depths.
 #include "pixels/rules.h"
 
 namespace pennaro {
@@ -22,9 +21,9 @@ Pixel8 over8(Pixel8 t, Pixel8 b) {
 Pixel16 over16(Pixel16 t, Pixel16 b) {
     if (b.alpha == 0) return t;
     if (t.alpha == 0) return b;
-    // Unsigned 32-bit throughout, as the arithmetic is defined; channel
-    // values above 32768 wrap here exactly as they do for every other
-    // implementation of it.
+    // Unsigned 32-bit throughout, as the arithmetic is defined: channel
+    // values above 32768 (damaged input) wrap, and the row kernels give the
+    // same wrapped results.
     const uint32_t ta = t.alpha, ba = b.alpha;
     const uint32_t wb = ((32768u - ta) * ba) >> 15;
     const uint32_t d = wb + ta;

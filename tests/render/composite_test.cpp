@@ -20,21 +20,19 @@ using test_support::TestImage;
 Pixel8 over(Pixel8 top, Pixel8 bottom) { return over8(top, bottom); }
 Pixel16 over(Pixel16 top, Pixel16 bottom) { return over16(top, bottom); }
 
-// The paint pixel p after compositing with the layer pixel l.
+// The paint pixel p after compositing with the layer pixel l: which rule
+// each mode takes.
 template <class P>
 P rule(int mode, P p, P l) {
-    constexpr bool deep = sizeof(P) == 8;
-    const uint32_t pa = p.alpha, la = l.alpha;
-    P r = l;
     switch (mode) {
         case COMPOSITE_OVER_ORIGINAL: return over(p, l);
         case COMPOSITE_UNDER_ORIGINAL: return over(l, p);
-        case COMPOSITE_TRACK_MATTE: r = p; r.alpha = std::min(p.alpha, l.alpha); return r;
-        case COMPOSITE_TRACK_MATTE_VISIBLE: r = over(p, l); r.alpha = l.alpha; return r;
-        case COMPOSITE_AS_MATTE: r.alpha = deep ? (pa * la) >> 15 : (la + 1) * pa / 256; return r;
-        case COMPOSITE_AS_INVERSE_MATTE: r.alpha = deep ? ((32768 - pa) * la) >> 15 : (256 - pa) * la / 256; return r;
-        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY: r.alpha = p.alpha; return r;
-        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY: r.alpha = std::max(p.alpha, l.alpha); return r;
+        case COMPOSITE_TRACK_MATTE: return minAlpha(p, l);
+        case COMPOSITE_TRACK_MATTE_VISIBLE: return overKeepBottomAlpha(p, l);
+        case COMPOSITE_AS_MATTE: return matte(p, l);
+        case COMPOSITE_AS_INVERSE_MATTE: return inverseMatte(p, l);
+        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY: return paintAlpha(p, l);
+        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY: return maxAlpha(p, l);
         default: return p;  // "Only", "In Original", the separators, unknown values
     }
 }

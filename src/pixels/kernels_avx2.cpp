@@ -1,0 +1,31 @@
+// The AVX2 table: the vector kernels compiled for AVX2 (the target region of
+// simd.h), rows and 8-bit soft and round dabs on 256-bit registers; the
+// other dabs are the SSE2 table's. Chosen only on processors that have AVX2
+// (dispatch.cpp).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "pixels/dab_shapes.h"
+#include "pixels/dispatch.h"
+#include "pixels/rules.h"
+#include "pixels/simd.h"
+
+namespace pennaro {
+
+#if PENNARO_PIXELS_AVX2
+PENNARO_AVX2_BEGIN
+namespace {
+#include "pixels/vector_kernels.inl"
+
+constinit const PixelKernels kAvx2 = vectorKernels<simd::V256>(Isa::Avx2);
+}  // namespace
+PENNARO_AVX2_END
+
+const PixelKernels *const kAvx2Kernels = &kAvx2;
+#else
+const PixelKernels *const kAvx2Kernels = nullptr;
+#endif
+
+}  // namespace pennaro

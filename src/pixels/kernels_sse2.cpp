@@ -1,0 +1,27 @@
+// The SSE2 table: the vector kernels on 128-bit registers, built for the
+// baseline x86-64 target.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "pixels/dab_shapes.h"
+#include "pixels/dispatch.h"
+#include "pixels/rules.h"
+#include "pixels/simd.h"
+
+namespace pennaro {
+
+#if PENNARO_PIXELS_SSE2
+namespace {
+#include "pixels/vector_kernels.inl"
+
+constinit const PixelKernels kSse2 = vectorKernels<V128>(Isa::Sse2);
+}  // namespace
+
+const PixelKernels *const kSse2Kernels = &kSse2;
+#else
+const PixelKernels *const kSse2Kernels = nullptr;
+#endif
+
+}  // namespace pennaro
