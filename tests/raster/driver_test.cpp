@@ -7,12 +7,16 @@
 #include <limits>
 #include <random>
 
+#include "pixels/rules.h"
 #include "raster/rasterize.h"
 #include "raster_fixture.h"
 
 using namespace raster_test;
 
 namespace {
+
+Pixel8 overRule(Pixel8 top, Pixel8 bottom) { return over8(top, bottom); }
+Pixel16 overRule(Pixel16 top, Pixel16 bottom) { return over16(top, bottom); }
 
 // Colour by depth (8 bits rounded, 16 truncated) and onion direction
 // (backward tint red, forward blue, at 0.5 x the opacity), the opacity in
@@ -111,6 +115,61 @@ TEST(FinishPasses, CompositeAndEraseClearTheScratch) {
     compositeStroke(scratch.view(), out.view(), t.brush.rows);
     EXPECT_EQ(out.p8(2, 4).alpha, 255);
     EXPECT_EQ(scratch.p8(2, 4).alpha, 50);
+}
+
+// Random coverage under random spans (empty, or reaching past either edge)
+// over an output narrower and shorter than the scratch image: every visited
+// pixel present in both images gets the rule, every visited scratch pixel is
+// cleared, and nothing else changes.
+template <class P>
+void finishPassesFollowTheRules(std::mt19937 &rng) {
+    constexpr bool deep = sizeof(P) == 8;
+    const int full = deep ? 32768 : 255;
+    std::uniform_int_distribution<int> any(0, full), column(-3, 14), row(-1, 1);
+    for (int trial = 0; trial < 40; ++trial) {
+        const bool erase = trial % 2;
+        TestImage scratch(12, 9, deep, 8), out(10, 7, deep, 4);
+        Template t(scratch);
+        for (int32_t y = 0; y < 9; ++y) {
+            const int a = column(rng), b = column(rng);
+            t.spans[size_t(y)] = y % 4 == 3 ? RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT}
+                                            : RowSpan{std::min(a, b), std::max(a, b)};
+            for (int32_t x = 0; x < 12; ++x) {
+                if (deep) scratch.p16(x, y) = Pixel16{uint16_t(any(rng)), uint16_t(any(rng)), 7, 9};
+                else scratch.p8(x, y) = Pixel8{uint8_t(any(rng)), uint8_t(any(rng)), 7, 9};
+            }
+        }
+        for (int32_t y = 0; y < 7; ++y)
+            for (int32_t x = 0; x < 10; ++x) {
+                if (deep) out.p16(x, y) = Pixel16{uint16_t(any(rng)), 1, uint16_t(any(rng)), 3};
+                else out.p8(x, y) = Pixel8{uint8_t(any(rng)), 1, uint8_t(any(rng)), 3};
+            }
+        t.brush.rows = PaintedRows{9, row(rng), 8 + row(rng), t.spans.data()};
+        TestImage scratchBefore = scratch, outBefore = out;
+        if (erase) eraseStroke(scratch.view(), out.view(), t.brush.rows);
+        else compositeStroke(scratch.view(), out.view(), t.brush.rows);
+        auto at = [](TestImage &image, int32_t x, int32_t y) { return image.view().row<P>(y)[x]; };
+        const P cleared{};
+        for (int32_t y = 0; y < 9; ++y)
+            for (int32_t x = 0; x < 12; ++x) {
+                const RowSpan s = t.spans[size_t(y)];
+                const bool visited = y >= std::max(t.brush.rows.topRow, 0) && y <= t.brush.rows.bottomRow &&
+                                     s.right >= 0 && x >= s.left && x <= s.right;
+                const P was = at(scratchBefore, x, y), now = at(scratch, x, y);
+                ASSERT_EQ(std::memcmp(&now, visited ? &cleared : &was, sizeof now), 0) << x << "," << y;
+                if (x >= 10 || y >= 7) continue;
+                const P below = at(outBefore, x, y), got = at(out, x, y);
+                const P expected = !visited ? below : erase ? pennaro::erase(was, below) : overRule(was, below);
+                ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << (erase ? "erase " : "over ") << x << "," << y;
+            }
+        ASSERT_TRUE(out.paddingIntact() && scratch.paddingIntact());
+    }
+}
+
+TEST(FinishPasses, FollowTheRulesWithinTheSpansOfBothImages) {
+    std::mt19937 rng(5);
+    finishPassesFollowTheRules<Pixel8>(rng);
+    finishPassesFollowTheRules<Pixel16>(rng);
 }
 
 TEST(FinishPasses, ImagesWithoutPixelsAreLeftAlone) {
