@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "params/param_ids.h"
+#include "catalog/params.h"
 #include "pixels/dispatch.h"
 #include "render/composite.h"
 
@@ -21,21 +21,12 @@ namespace {
 
 constexpr int32_t kWidth = 1920, kHeight = 1080;
 
-int32_t address8(HostWorld *w, void *, HostPixel8 **out) {
-    *out = static_cast<HostPixel8 *>(w->data);
-    return 0;
-}
-int32_t address16(HostWorld *w, void *, HostPixel16 **out) {
-    *out = static_cast<HostPixel16 *>(w->data);
-    return 0;
-}
-
 struct Frame {
     std::vector<uint8_t> bytes;
-    HostWorld world{};
+    ImageView world{};
     Frame(bool deep, uint32_t seed) {
         const int32_t pixel = deep ? 8 : 4;
-        world.flags = deep ? 1 : 0;
+        world.deep = deep;
         world.width = kWidth;
         world.height = kHeight;
         world.rowBytes = kWidth * pixel;
@@ -74,11 +65,6 @@ BENCHMARK(BM_Memcpy)->ArgName("pixelBytes")->Arg(4)->Arg(8)->Unit(benchmark::kMi
 void BM_Composite(benchmark::State &state) {
     const bool deep = state.range(0) != 0;
     const int32_t mode = int32_t(state.range(1));
-    HostUtilities utils{};
-    utils.getPixelAddress8 = address8;
-    utils.getPixelAddress16 = address16;
-    HostInData in{};
-    in.utils = &utils;
     Frame layer(deep, 1), paint(deep, 2);
     const std::vector<uint8_t> original = paint.bytes;
     for (auto _ : state) {
@@ -86,10 +72,7 @@ void BM_Composite(benchmark::State &state) {
         state.PauseTiming();
         std::memcpy(paint.bytes.data(), original.data(), original.size());
         state.ResumeTiming();
-        if (deep)
-            composite16(&in, nullptr, &layer.world, &paint.world, mode);
-        else
-            composite8(&in, nullptr, &layer.world, &paint.world, mode);
+        compositeFrame(layer.world, paint.world, mode);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t(kWidth) * kHeight);

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "plain_forms.h"
+#include "plain_draw_order.h"
 #include "render/draw_order.h"
 
 using namespace pennaro;
@@ -17,24 +17,25 @@ std::vector<PaintStroke> drawing(int32_t n) {
     std::mt19937 rng(7);
     std::vector<PaintStroke> strokes(size_t(n), PaintStroke{});
     for (int32_t k = 0; k < n; ++k) {
-        strokes[size_t(k)].strokeId = k;
+        strokes[size_t(k)].info.strokeId = k;
         // Quarter-second start times: many ties broken by id.
-        strokes[size_t(k)].startTime = float(rng() % 4000) * 0.25f;
+        strokes[size_t(k)].info.startTime = float(rng() % 4000) * 0.25f;
     }
     return strokes;
 }
 
-int32_t keepGoing(HostEffectRef, int32_t, int32_t) { return 0; }
+struct KeepGoing final : Progress {
+    int32_t report(int32_t, int32_t) override { return 0; }
+};
 
 template <class Fill>
 void run(benchmark::State &state, Fill fill) {
     const int32_t n = int32_t(state.range(0));
     const auto strokes = drawing(n);
     std::vector<int32_t> order(static_cast<size_t>(n));
-    HostInData in{};
-    in.progress = keepGoing;
+    KeepGoing progress;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(fill(&in, strokes.data(), n, order.data()));
+        benchmark::DoNotOptimize(fill(strokes.data(), n, order.data(), progress));
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * n);

@@ -11,73 +11,26 @@
 #include "pixels/dab_kernels.h"
 #include "raster/rasterize.h"
 #include "raster/stroke_path.h"
-#include "render/noise.h"
+#include "raster/noise.h"
 
 using namespace pennaro;
 
 namespace {
 
-// ---- a minimal host: heap handles, direct pixel addresses, libm sqrt.
-HostHandle newHandle(uint64_t size) {
-    auto *h = new void *;
-    *h = std::calloc(1, size ? size : 1);
-    return h;
+// The layer the whole strokes are drawn on: square pixels, no downsampling.
+LayerGeometry layerOf(int32_t width, int32_t height) {
+    return LayerGeometry{width, height, {1, 1}, {1, 1}, {1, 1}, 0, 0};
 }
-void *lockHandle(HostHandle h) { return *h; }
-void unlockHandle(HostHandle) {}
-void disposeHandle(HostHandle h) {
-    std::free(*h);
-    delete h;
-}
-uint64_t handleSize(HostHandle) { return UINT64_MAX; }
-int32_t address8(HostWorld *w, void *, HostPixel8 **out) {
-    *out = static_cast<HostPixel8 *>(w->data);
-    return 0;
-}
-int32_t address16(HostWorld *w, void *, HostPixel16 **out) {
-    *out = static_cast<HostPixel16 *>(w->data);
-    return 0;
-}
-double squareRoot(double x) { return std::sqrt(x); }
-
-struct BenchHost {
-    HostUtilities utils{};
-    HostInData in{};
-    BenchHost(int32_t w, int32_t h) {
-        utils.newHandle = newHandle;
-        utils.lockHandle = lockHandle;
-        utils.unlockHandle = unlockHandle;
-        utils.disposeHandle = disposeHandle;
-        utils.getHandleSize = handleSize;
-        utils.getPixelAddress8 = address8;
-        utils.getPixelAddress16 = address16;
-        utils.squareRoot = squareRoot;
-        in.utils = &utils;
-        in.width = w;
-        in.height = h;
-        in.downsampleX = {1, 1};
-        in.downsampleY = {1, 1};
-        in.pixelAspect = {1, 1};
-        in.timeScale = 30;
-        in.localTimeStep = 1;
-    }
-};
 
 struct Canvas {
     std::vector<uint8_t> bytes;
-    HostWorld world{};
-    ImageView view{};  // the same pixels as the kernels see them
+    ImageView view{};
     std::vector<RowSpan> spans;
     PaintedRows rows{};
     Canvas(int32_t w, int32_t h, bool deep) {
-        const int32_t pixel = deep ? 8 : 4;
-        world.flags = deep ? 1 : 0;
-        world.width = w;
-        world.height = h;
-        world.rowBytes = w * pixel;
-        bytes.assign(static_cast<size_t>(world.rowBytes) * h, 0);
-        world.data = bytes.data();
-        view = ImageView{bytes.data(), world.rowBytes, w, h, deep};
+        const int32_t rowBytes = w * (deep ? 8 : 4);
+        bytes.assign(static_cast<size_t>(rowBytes) * h, 0);
+        view = ImageView{bytes.data(), rowBytes, w, h, deep};
         spans.assign(static_cast<size_t>(h), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
         rows = PaintedRows{h, h - 1, 0, spans.data()};
     }
@@ -174,41 +127,43 @@ void BM_WholeStroke(benchmark::State &state) {
     const uint32_t mode = static_cast<uint32_t>(state.range(0));
     const bool deep = state.range(1) != 0;
     const bool wiggle = state.range(2) != 0;
-    BenchHost host(1920, 1080);
+    HeapAllocator memory;
+    const LayerGeometry layer = layerOf(1920, 1080);
     Canvas scratch(1920, 1080, deep), out(1920, 1080, deep);
 
     PaintStroke stroke{};
-    stroke.brush = BrushSettings{0.9f, 0.4f, 0.1f, 0.8f, 12.0f, mode, 0.4f, 3};
+    stroke.info.brush = BrushSettings{0.9f, 0.4f, 0.1f, 0.8f, 12.0f, mode, 0.4f, 3};
     std::vector<PaintPoint> pts;
     for (int i = 0; i < 40; ++i)
         pts.push_back({i * 0.04f, 0.1f + i * 0.02f, 0.5f + 0.2f * std::sin(i * 0.4f), 0.6f + 0.01f * i});
-    stroke.pointCount = static_cast<int32_t>(pts.size());
-    stroke.points = newHandle(pts.size() * sizeof(PaintPoint));
+    stroke.info.pointCount = static_cast<int32_t>(pts.size());
+    stroke.points = memory.newHandle(pts.size() * sizeof(PaintPoint));
     std::copy(pts.begin(), pts.end(), static_cast<PaintPoint *>(*stroke.points));
 
     RasterBrush tmpl{};
     tmpl.deep = deep ? 1 : 0;
     tmpl.rows = scratch.rows;
+    NoiseTable noise{};
     if (wiggle) {
-        tmpl.wiggle = WiggleSettings{1, 1, 0.19f, 0.11f, 0.0026f, 0.0046f, 1, 0.1f, 0.05f, 1.05f, 1, 0, 0};
-        buildNoiseTable(0, 30, 30000.0, 0.25f);
+        buildNoiseTable(noise, 0, 30, 30000.0, 0.25f);
+        tmpl.wiggle = WiggleSettings{1, 1, 0.19f, 0.11f, 0.0026f, 0.0046f, 1, 0.1f, 0.05f, 1.05f, 1, 0, 0, &noise};
     }
 
     // Dab and pixel counts of one stroke, from the same walk.
     CountDabs counts;
     {
         RasterBrush b = tmpl;
-        prepareRasterBrush(&host.in, &stroke, &b);
-        traceStrokePath(&host.in, pts.data(), stroke.pointCount - 1, &b, DabSink{countDab, &counts});
+        prepareRasterBrush(layer.downsampleX, stroke.info.brush, &b);
+        traceStrokePath(memory, layer, pts.data(), stroke.info.pointCount - 1, &b, DabSink{countDab, &counts});
     }
     for (auto _ : state) {
         RasterBrush copy = tmpl;
-        rasterizeStroke(&host.in, nullptr, &stroke, nullptr, &out.world, &scratch.world, &copy);
+        rasterizeStroke(memory, layer, stroke, out.view, scratch.view, &copy);
     }
     state.SetItemsProcessed(state.iterations() * counts.dabs);
     state.SetBytesProcessed(state.iterations() * counts.pixels);
     state.counters["dabs"] = static_cast<double>(counts.dabs);
-    disposeHandle(stroke.points);
+    memory.dispose(stroke.points);
 }
 
 BENCHMARK(BM_WholeStroke)

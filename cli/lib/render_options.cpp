@@ -248,17 +248,17 @@ const std::vector<ParamInfo> &effectParams() {
     static const std::vector<ParamInfo> params = [] {
         using namespace pennaro;
         std::vector<ParamInfo> list;
-        for (const ParamSpec &spec : PARAM_SPECS) {
-            if (!spec.option) continue;
-            ParamInfo info{spec.option, spec.index, ParamKind::Slider, 0, 0, {}, spec.dephault};
-            if (spec.kind == pennaro::ParamKind::Popup) {
+        for (const ParamEntry &entry : PARAM_TABLE) {
+            if (!entry.option) continue;
+            ParamInfo info{entry.option, entry.index, ParamKind::Slider, 0, 0, {}, entry.dephault};
+            if (entry.kind == pennaro::ParamKind::Popup) {
                 info.kind = ParamKind::Popup;
-                info.choices = splitChoices(messageText(spec.textMessage));
-            } else if (spec.kind == pennaro::ParamKind::Checkbox) {
+                info.choices = splitChoices(messageText(entry.textMessage));
+            } else if (entry.kind == pennaro::ParamKind::Checkbox) {
                 info.kind = ParamKind::Checkbox;
             } else {
-                info.validMin = spec.validMin / 65536.0;
-                info.validMax = spec.validMax / 65536.0;
+                info.validMin = entry.validMin / 65536.0;
+                info.validMax = entry.validMax / 65536.0;
             }
             list.push_back(info);
         }

@@ -55,7 +55,7 @@ enum class ParamKind : int32_t { ControlArea, Popup, Slider, Checkbox, GroupStar
 // Whole numbers in the host's 16.16 fixed point.
 constexpr int32_t fixed16(int32_t whole) { return static_cast<int32_t>(static_cast<uint32_t>(whole) << 16); }
 
-struct ParamSpec {
+struct ParamEntry {
     int32_t index;
     int32_t id;
     ParamKind kind;
@@ -77,7 +77,7 @@ struct ParamSpec {
 };
 
 // Indices 1 to 13, in index order; the input layer (index 0) is the host's.
-inline constexpr ParamSpec PARAM_SPECS[PARAM_COUNT - 1] = {
+inline constexpr ParamEntry PARAM_TABLE[PARAM_COUNT - 1] = {
     {PARAM_BRUSH_SETTINGS, 1, ParamKind::ControlArea, nullptr, MSG_BRUSH_SETTINGS_NAME, false, false, 0, 0, 0,
      0, 0, 0, 0, 0, 260, 74},
     {PARAM_PLAYBACK_MODE, 2, ParamKind::Popup, "playback-mode", MSG_PLAYBACK_MODE_NAME, false, true,
@@ -107,7 +107,7 @@ inline constexpr ParamSpec PARAM_SPECS[PARAM_COUNT - 1] = {
      14, COMPOSITE_IN_ORIGINAL, 0, 0, 0, 0, 0, 0, 0},
 };
 
-constexpr const ParamSpec &paramSpec(int32_t index) { return PARAM_SPECS[index - 1]; }
+constexpr const ParamEntry &paramEntry(int32_t index) { return PARAM_TABLE[index - 1]; }
 
 // The custom control area's event mask, registered after the parameters.
 inline constexpr uint32_t CONTROL_AREA_EVENT_MASK = 5;

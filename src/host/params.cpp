@@ -24,39 +24,39 @@ int32_t hostType(ParamKind kind) {
 
 // The definition of one parameter. Labels and choice lists are handed over
 // as pointers to the host's own texts, looked up beforehand.
-HostParam definition(const HostInData *in, const ParamSpec &spec, const char *const texts[]) {
+HostParam definition(const HostInData *in, const ParamEntry &entry, const char *const texts[]) {
     HostParam def;
     std::memset(&def, 0, sizeof def);
-    def.id = spec.id;
-    def.paramType = hostType(spec.kind);
-    def.flags = (spec.startsCollapsed ? HOST_PARAM_FLAG_START_COLLAPSED : 0) |
-                (spec.supervised ? HOST_PARAM_FLAG_SUPERVISE : 0);
-    in->utils->copyText(def.name, lookupMessage(in, spec.nameMessage));
-    switch (spec.kind) {
+    def.id = entry.id;
+    def.paramType = hostType(entry.kind);
+    def.flags = (entry.startsCollapsed ? HOST_PARAM_FLAG_START_COLLAPSED : 0) |
+                (entry.supervised ? HOST_PARAM_FLAG_SUPERVISE : 0);
+    in->utils->copyText(def.name, lookupMessage(in, entry.nameMessage));
+    switch (entry.kind) {
         case ParamKind::ControlArea:
             def.uiFlags = HOST_PARAM_UI_FLAG_CONTROL;
-            def.uiWidth = spec.areaWidth;
-            def.uiHeight = spec.areaHeight;
+            def.uiWidth = entry.areaWidth;
+            def.uiHeight = entry.areaHeight;
             break;
         case ParamKind::Popup:
-            def.u.popup.value = spec.dephault;
-            def.u.popup.numChoices = spec.choiceCount;
-            def.u.popup.dephault = static_cast<int16_t>(spec.dephault);
-            def.u.popup.choices = texts[spec.index];
+            def.u.popup.value = entry.dephault;
+            def.u.popup.numChoices = entry.choiceCount;
+            def.u.popup.dephault = static_cast<int16_t>(entry.dephault);
+            def.u.popup.choices = texts[entry.index];
             break;
         case ParamKind::Checkbox:
-            def.u.checkbox.value = spec.dephault;
-            def.u.checkbox.dephault = static_cast<int8_t>(spec.dephault);
-            def.u.checkbox.label = texts[spec.index];
+            def.u.checkbox.value = entry.dephault;
+            def.u.checkbox.dephault = static_cast<int8_t>(entry.dephault);
+            def.u.checkbox.label = texts[entry.index];
             break;
         case ParamKind::Slider:
-            def.u.slider.value = spec.dephault;
-            def.u.slider.dephault = spec.dephault;
-            def.u.slider.validMin = spec.validMin;
-            def.u.slider.validMax = spec.validMax;
-            def.u.slider.sliderMin = spec.sliderMin;
-            def.u.slider.sliderMax = spec.sliderMax;
-            def.u.slider.precision = spec.precision;
+            def.u.slider.value = entry.dephault;
+            def.u.slider.dephault = entry.dephault;
+            def.u.slider.validMin = entry.validMin;
+            def.u.slider.validMax = entry.validMax;
+            def.u.slider.sliderMin = entry.sliderMin;
+            def.u.slider.sliderMax = entry.sliderMax;
+            def.u.slider.precision = entry.precision;
             break;
         case ParamKind::GroupStart:
         case ParamKind::GroupEnd:
@@ -72,11 +72,11 @@ int32_t setupParams(HostInData *in, HostOutData *out) {
     // definition is made.
     const char *texts[PARAM_COUNT] = {};
     for (const ParamKind kind : {ParamKind::Checkbox, ParamKind::Popup})
-        for (const ParamSpec &spec : PARAM_SPECS)
-            if (spec.kind == kind) texts[spec.index] = lookupMessage(in, spec.textMessage);
+        for (const ParamEntry &entry : PARAM_TABLE)
+            if (entry.kind == kind) texts[entry.index] = lookupMessage(in, entry.textMessage);
 
     HostParam defs[PARAM_COUNT - 1];
-    for (const ParamSpec &spec : PARAM_SPECS) defs[spec.index - 1] = definition(in, spec, texts);
+    for (const ParamEntry &entry : PARAM_TABLE) defs[entry.index - 1] = definition(in, entry, texts);
     for (HostParam &def : defs) {
         const int32_t err = in->addParam(in->effectRef, -1, &def);
         if (err) return err;

@@ -29,8 +29,8 @@ namespace {
 // Values used when the host cannot give a parameter: the parameters'
 // defaults, so a render with a misbehaving host still looks like the
 // effect's unedited state.
-constexpr int32_t FALLBACK_PLAYBACK_MODE = paramSpec(PARAM_PLAYBACK_MODE).dephault;
-constexpr double FALLBACK_PLAYBACK_SPEED = paramSpec(PARAM_PLAYBACK_SPEED).dephault / 65536.0;
+constexpr int32_t FALLBACK_PLAYBACK_MODE = paramEntry(PARAM_PLAYBACK_MODE).dephault;
+constexpr double FALLBACK_PLAYBACK_SPEED = paramEntry(PARAM_PLAYBACK_SPEED).dephault / 65536.0;
 
 bool startsFromLayer(int32_t compositeMode) {
     return compositeMode == COMPOSITE_IN_ORIGINAL || compositeMode == COMPOSITE_IN_ORIGINAL_ALPHA_ONLY;

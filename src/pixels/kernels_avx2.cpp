@@ -17,7 +17,7 @@ namespace pennaro {
 #if PENNARO_PIXELS_AVX2
 PENNARO_AVX2_BEGIN
 namespace {
-#include "pixels/vector_kernels.inl"
+#include "pixels/vector_kernels.h"
 
 constinit const PixelKernels kAvx2 = vectorKernels<simd::V256>(Isa::Avx2);
 }  // namespace

@@ -14,7 +14,7 @@ namespace pennaro {
 
 #if PENNARO_PIXELS_SSE2
 namespace {
-#include "pixels/vector_kernels.inl"
+#include "pixels/vector_kernels.h"
 
 constinit const PixelKernels kSse2 = vectorKernels<V128>(Isa::Sse2);
 }  // namespace

@@ -25,17 +25,17 @@ TEST(ParamSetUp, DeclaresTheTableInIndexOrderAsWholeCleanRecords) {
     ASSERT_EQ(defs.size(), 13u);
     EXPECT_EQ(rig.host.out.paramCount, PARAM_COUNT);
     for (int32_t index : rig.host.addParamIndices()) EXPECT_EQ(index, -1);
-    for (const ParamSpec &spec : PARAM_SPECS) {
-        const HostParam &p = defs[size_t(spec.index - 1)];
-        EXPECT_EQ(p.id, spec.id);
-        EXPECT_STREQ(p.name, std::string(messageText(spec.nameMessage)).c_str());
-        switch (spec.kind) {
+    for (const ParamEntry &entry : PARAM_TABLE) {
+        const HostParam &p = defs[size_t(entry.index - 1)];
+        EXPECT_EQ(p.id, entry.id);
+        EXPECT_STREQ(p.name, std::string(messageText(entry.nameMessage)).c_str());
+        switch (entry.kind) {
             case ParamKind::Popup:
-                EXPECT_STREQ(p.u.popup.choices, std::string(messageText(spec.textMessage)).c_str());
+                EXPECT_STREQ(p.u.popup.choices, std::string(messageText(entry.textMessage)).c_str());
                 expectCleanRecord(p, sizeof(HostPopupDef));
                 break;
             case ParamKind::Checkbox:
-                EXPECT_STREQ(p.u.checkbox.label, std::string(messageText(spec.textMessage)).c_str());
+                EXPECT_STREQ(p.u.checkbox.label, std::string(messageText(entry.textMessage)).c_str());
                 EXPECT_EQ(p.u.checkbox.reserved, 0);
                 EXPECT_EQ(p.u.checkbox.reserved1, 0);
                 expectCleanRecord(p, sizeof(HostCheckboxDef));
@@ -49,7 +49,7 @@ TEST(ParamSetUp, DeclaresTheTableInIndexOrderAsWholeCleanRecords) {
             default:
                 expectCleanRecord(p, 0);
         }
-        if (spec.kind != ParamKind::ControlArea) {
+        if (entry.kind != ParamKind::ControlArea) {
             EXPECT_EQ(p.uiFlags | p.uiWidth | p.uiHeight, 0) << p.name;
         }
     }

@@ -2,7 +2,8 @@
 // simd.h and built per instruction set: kernels_sse2.cpp and
 // kernels_avx2.cpp include this file inside an unnamed namespace of their
 // own (the AVX2 one inside its target region), so every function here has
-// internal linkage and is compiled for exactly one instruction set.
+// internal linkage and is compiled for exactly one instruction set. Hence
+// no include guard, and nothing here outside those namespaces.
 //
 // Each kernel takes a wrapper W: V128 or V256. Pixels a full register does
 // not reach go through the next narrower form (V256, then V128, then the
