@@ -101,19 +101,7 @@ std::vector<PaintStroke> Rig::strokes() {
     return result;
 }
 
-std::vector<int32_t> Rig::order(bool *valid) {
-    HostHandle handle = host.in.sequenceData;
-    auto *drawing = static_cast<PaintSequence *>(minihost::lockHandle(handle));
-    std::vector<int32_t> result;
-    if (valid) *valid = drawing->drawOrder.orderValid != 0;
-    if (drawing->drawOrder.order) {
-        auto *order = static_cast<int32_t *>(minihost::lockHandle(drawing->drawOrder.order));
-        result.assign(order, order + drawing->drawOrder.orderCount);
-        minihost::unlockHandle(drawing->drawOrder.order);
-    }
-    minihost::unlockHandle(handle);
-    return result;
-}
+bool Rig::orderValid() { return static_cast<const PaintSequence *>(*host.in.sequenceData)->drawOrder.orderValid != 0; }
 
 void Rig::setFrame(int32_t frame, int32_t fps) { host.setTime(frame, 1, uint32_t(fps)); }
 

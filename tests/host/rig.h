@@ -52,8 +52,9 @@ public:
     // Replaces the drawing's strokes; the draw order becomes not valid.
     void setStrokes(const std::vector<TestStroke> &strokes);
     std::vector<pennaro::PaintStroke> strokes();
-    // The draw order as stored, with its validity.
-    std::vector<int32_t> order(bool *valid = nullptr);
+    // Whether the drawing's draw order is valid (read without a lock: the
+    // data is locked between commands).
+    bool orderValid();
 
     // Sets the host's time as `frame` at `fps` whole frames per second.
     void setFrame(int32_t frame, int32_t fps);
