@@ -4,7 +4,8 @@
 #                  \         \        \
 #                   `-> catalog, format: below them all
 #
-# Only src/host sees the host protocol (include/pennaro); minihost/ is a
+# Only src/host sees the host protocol (include/pennaro) — below it, the
+# shared error codes (pennaro/errors.h) and nothing else; minihost/ is a
 # host and includes nothing of the effect; the tool (cli/) may use the
 # drawing format and the effect's tables but none of the adapter's private
 # records. A cycle among the folders of src/ fails the check too.
@@ -17,20 +18,22 @@ if(NOT SOURCE_DIR)
 endif()
 
 set(layers catalog format pixels raster render host)
-set(allowed_catalog "")
-set(allowed_format "")
-set(allowed_pixels "")
-set(allowed_raster pixels format)
-set(allowed_render raster pixels format catalog)
-set(allowed_host render raster pixels format catalog protocol)
-set(allowed_minihost protocol minihost)
-set(allowed_cli protocol minihost cli format catalog)
-set(allowed_protocol protocol)
+set(allowed_catalog errors)
+set(allowed_format errors)
+set(allowed_pixels errors)
+set(allowed_raster pixels format errors)
+set(allowed_render raster pixels format catalog errors)
+set(allowed_host render raster pixels format catalog protocol errors)
+set(allowed_minihost protocol minihost errors)
+set(allowed_cli protocol minihost cli format catalog errors)
+set(allowed_protocol protocol errors)
 
 # The folder a quoted include names, or "" for the file's own neighbours.
 function(include_target path out)
   string(REGEX MATCH "^[^/]+" head "${path}")
-  if(head STREQUAL "pennaro")
+  if(path STREQUAL "pennaro/errors.h")
+    set(${out} errors PARENT_SCOPE)
+  elseif(head STREQUAL "pennaro")
     set(${out} protocol PARENT_SCOPE)
   elseif(head IN_LIST layers OR head STREQUAL "minihost")
     set(${out} ${head} PARENT_SCOPE)

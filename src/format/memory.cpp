@@ -1,5 +1,7 @@
 #include "format/memory.h"
 
+#include "pennaro/errors.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -12,8 +14,6 @@ struct HeapBlock {
     void *data;
     uint64_t size;
 };
-
-constexpr int32_t OUT_OF_MEMORY = 4;
 
 void *allocate(uint64_t size) {
     // malloc(0) may give null; every block gets at least one byte.
@@ -41,7 +41,7 @@ uint64_t HeapAllocator::size(MemoryHandle h) { return h ? reinterpret_cast<HeapB
 int32_t HeapAllocator::resize(MemoryHandle *h, uint64_t size) {
     auto *block = reinterpret_cast<HeapBlock *>(*h);
     void *data = allocate(size);
-    if (!data) return OUT_OF_MEMORY;
+    if (!data) return HOST_ERR_OUT_OF_MEMORY;
     std::memcpy(data, block->data, static_cast<size_t>(size < block->size ? size : block->size));
     std::free(block->data);
     block->data = data;

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+#include "pennaro/errors.h"
+
 namespace pennaro {
 
 namespace {
@@ -77,18 +79,18 @@ int32_t buildDrawOrder(Allocator &memory, PaintSequence &drawing, Progress &prog
         cache.orderValid = 0;
         cache.orderCount = n;
     }
-    if (n <= 0 || !drawing.strokeTable) return 4;
+    if (n <= 0 || !drawing.strokeTable) return HOST_ERR_OUT_OF_MEMORY;
 
     const uint64_t bytes = static_cast<uint64_t>(n) * sizeof(int32_t);
     if (!cache.order) {
         cache.order = memory.newHandle(bytes);
-        if (!cache.order) return 4;
+        if (!cache.order) return HOST_ERR_OUT_OF_MEMORY;
     } else if (memory.size(cache.order) != bytes) {
         memory.resize(&cache.order, bytes);
         if (!cache.order || memory.size(cache.order) != bytes) {
             if (cache.order) memory.dispose(cache.order);
             cache.order = nullptr;
-            return 4;
+            return HOST_ERR_OUT_OF_MEMORY;
         }
     }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "catalog/params.h"
+#include "pennaro/errors.h"
 #include "raster/rasterize.h"
 #include "render/draw_order.h"
 
@@ -50,7 +51,7 @@ int32_t makeScratch(Scratch &scratch, const PaintFrame &frame, RasterBrush &brus
     scratch.view.deep = frame.deep;
     const size_t rows = scratch.view.height > 0 ? static_cast<size_t>(scratch.view.height) : 1;
     scratch.spans = static_cast<RowSpan *>(std::malloc(sizeof(RowSpan) * rows));
-    if (!scratch.spans) return 4;
+    if (!scratch.spans) return HOST_ERR_OUT_OF_MEMORY;
     brush.rows.rowCount = scratch.view.height;
     brush.rows.topRow = scratch.view.height - 1;
     brush.rows.bottomRow = 0;
