@@ -92,7 +92,7 @@ TEST_F(Drawing, WalksAreCappedByTheTableAndTheDrawOrderFreesToZero) {
 TEST_F(Drawing, VersionsAfter264AreOnlyReStamped) {
     for (uint32_t v : {FORMAT_VERSION, 265u, 270u, 271u, 273u, 0x7FFFFFFFu}) {
         SCOPED_TRACE(v);
-        MemoryHandle h = makeThreeAndFive(v);
+        MemoryHandle h = makeDrawing({{brushOf(BRUSH_KIND_SOFT, 8, 0.5f), 3}, {brushOf(BRUSH_KIND_ROUND, 4), 0}}, v);
         Bytes before = bytesOf(h), content = contentOf(h);
         EXPECT_FALSE(convertDrawingVersion(memory, h));
         putRecord(before, 0, FORMAT_VERSION);

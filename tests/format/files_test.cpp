@@ -22,56 +22,50 @@ protected:
     const Bytes demo = loadDrawingFile(kDemo).block;
 };
 
+// (The tools' commands over these, and what `info` says, are tests/cli's.)
 TEST_F(Files, JsonAndBlocksOfEitherByteOrderConvertToEachOtherExactly) {
     const Bytes file = readFileBytes(kDemo);
     const std::string text(file.begin(), file.end());
     EXPECT_EQ(formatDrawingJson(blockToJson(demo)), text);
-    Bytes big = jsonToBlock(ordered_json::parse(text), ByteOrder::Big);
-    EXPECT_EQ(detectByteOrder(big), ByteOrder::Big);
-    EXPECT_EQ(formatDrawingJson(blockToJson(big)), text);
+    const Bytes big = jsonToBlock(ordered_json::parse(text), ByteOrder::Big);
     EXPECT_EQ(swapped(big), demo);
     const LoadedDrawing fromBig = loadDrawingBytes(big, "big");
-    EXPECT_EQ(fromBig.kind, DrawingFileKind::Block);
     EXPECT_EQ(fromBig.fileByteOrder, ByteOrder::Big);
     EXPECT_EQ(fromBig.block, demo);
-    EXPECT_NEAR(fromBig.endTime, 5.6, 1e-6);
-    EXPECT_EQ(loadDrawingFile(kDemo).kind, DrawingFileKind::Json);
     const DrawingSummary s = summarizeDrawing(demo, ByteOrder::Little);
     EXPECT_GE(std::min({s.roundStrokes, s.softStrokes, s.squareStrokes, s.eraseStrokes}), 3u);
-    EXPECT_GT(s.lastEnd - s.firstStart, 3.0);
     // The tools write blocks the way the effect does: the effect's reader and
     // writer give the same bytes back, from either byte order.
     for (const Bytes &b : {demo, big}) {
-        const ReadResult read = readBlock(memory, handleWith(b));
-        MemoryHandle saved = writeBlock(memory, read.drawing);
+        MemoryHandle saved = writeBlock(memory, readBlock(memory, handleWith(b)).drawing);
         EXPECT_EQ(bytesOf(saved), demo);
         memory.dispose(saved);
     }
 }
 
+// NaNs keep their payload, and 0x15ae43fd comes back although its shortest
+// decimal, read as a double, narrows to its neighbour.
 TEST_F(Files, EveryFloatComesBackBitForBit) {
     Bytes block = demo;
     const uint32_t odd[] = {0x7fc00001u, 0xff800000u, 0x7f800000u, 0x80000000u, 0x00000001u,
-                            0x3dcccccdu, 0x7f7fffffu, 0x33800000u, 0xffffffffu, 0x4b800001u};
+                            0x3dcccccdu, 0x7f7fffffu, 0x15ae43fdu, 0xffffffffu, 0x4b800001u};
     // Over the samples, a stroke's brush size and the current brush softness.
-    const auto h = recordAt<FlatDrawingHeader>(block, 0);
+    const auto h = readRecord<FlatDrawingHeader>(block.data(), 0);
     for (size_t i = 0; i * 4 + 232 < h.strokeTableOffset; i += 3) putRecord(block, 232 + i * 4, odd[i % 10]);
     putRecord(block, h.strokeTableOffset + 12 + 16, odd[0]);
     putRecord(block, 68 + 24, odd[1]);
-    const std::string text = formatDrawingJson(blockToJson(block));
-    EXPECT_NE(text.find("\"0x7fc00001\""), std::string::npos);
-    EXPECT_EQ(jsonToBlock(ordered_json::parse(text)), block);
+    EXPECT_EQ(jsonToBlock(ordered_json::parse(formatDrawingJson(blockToJson(block)))), block);
 }
 
 TEST_F(Files, HandWrittenJsonFillsInDefaultsAndRefusesMistakes) {
     const Bytes block = jsonToBlock(ordered_json::parse(
         R"({"format": 1, "strokes": [{"startTime": 0.5, "points": [[0, 0.1, 0.2, 1], [0.25, 0.3, 0.4, 0.5]]}]})"));
     ASSERT_EQ(block.size(), 232u + 32 + 68);
-    const auto s = recordAt<FlatStrokeRecord>(block, 264);
+    const auto s = readRecord<FlatStrokeRecord>(block.data(), 264);
     EXPECT_EQ(s.info.duration, 0.25f);
     EXPECT_EQ(s.info.brush.size, 5.0f);
     EXPECT_EQ(s.info.pointCount, 2);
-    EXPECT_EQ(recordAt<FlatDrawingHeader>(block, 0).tools.toolMode, 1);
+    EXPECT_EQ(readRecord<FlatDrawingHeader>(block.data(), 0).tools.toolMode, 1);
     ordered_json strayMark = blockToJson(demo);
     strayMark["byteOrderMark"] = 0x010000E8u;  // no little-endian block can carry it
     EXPECT_THROW(jsonToBlock(strayMark), ToolError);
@@ -88,7 +82,7 @@ TEST_F(Files, HandWrittenJsonFillsInDefaultsAndRefusesMistakes) {
 // The tools take exactly the blocks the effect's reader takes, plus those it
 // refuses only for their version, and say why they refuse the others.
 TEST_F(Files, BlocksAreRefusedForTheReasonsTheEffectWould) {
-    const size_t t = recordAt<FlatDrawingHeader>(demo, 0).strokeTableOffset, cut = demo.size() - 1;
+    const size_t t = readRecord<FlatDrawingHeader>(demo.data(), 0).strokeTableOffset, cut = demo.size() - 1;
     const std::string memoryForm = "not a saved drawing (the word at offset 8 is 0, which marks a drawing in memory "
                                    "form); refusing it";
     struct Case {

@@ -20,7 +20,8 @@ namespace format_test {
 using namespace pennaro;
 using Bytes = std::vector<uint8_t>;
 
-// Stroke i of a drawing is numbered 11 + i and starts at 0.5 + 0.75 i s.
+// Stroke i of a drawing is numbered 11 + i and starts at 0.5 + 0.75 i s; its
+// samples are 0.04 s apart.
 struct StrokeDef {
     BrushSettings brush;
     int points;
@@ -34,17 +35,6 @@ inline BrushSettings brushOf(uint32_t mode, float size, float softness = 0.0f) {
     return b;
 }
 
-inline std::vector<PaintPoint> samples(int n, float t0 = 0.0f) {
-    std::vector<PaintPoint> v;
-    for (float i = 0; i < static_cast<float>(n); ++i)
-        v.push_back({t0 + 0.04f * i, 0.1f + 0.05f * i, 0.9f - 0.03f * i, 0.5f + 0.1f * i});
-    return v;
-}
-
-template <typename T>
-T recordAt(const Bytes &b, size_t offset) {
-    return readRecord<T>(b.data(), offset);
-}
 template <typename T>
 void putRecord(Bytes &b, size_t offset, const T &v) {
     std::memcpy(b.data() + offset, &v, sizeof v);
@@ -97,21 +87,17 @@ protected:
         s->strokeTable = memory.newHandle(strokes.size() * sizeof(PaintStroke));
         Locked<PaintStroke> table(memory, s->strokeTable);
         for (size_t i = 0; i < strokes.size(); ++i) {
-            const std::vector<PaintPoint> points = samples(strokes[i].points, 0.01f * float(i));
-            const auto n = static_cast<int32_t>(points.size());
-            table[i] = {{int32_t(11 + i), 0.5f + 0.75f * float(i), n ? points.back().time : 0, strokes[i].brush, 7,
-                         int32_t(i % 2), n},
-                        memory.newHandle(points.size() * sizeof(PaintPoint)), 0, 0};
-            if (n) std::memcpy(Locked<>(memory, table[i].points).get(), points.data(), n * sizeof(PaintPoint));
+            const int32_t n = strokes[i].points;
+            table[i] = {{int32_t(11 + i), 0.5f + 0.75f * float(i), 0.04f * float(n), strokes[i].brush, 7, int32_t(i % 2), n},
+                        memory.newHandle(n * sizeof(PaintPoint)), 0, 0};
+            Locked<PaintPoint> points(memory, table[i].points);
+            for (float k = 0; k < float(n); ++k)
+                points[size_t(k)] = {0.01f * float(i) + 0.04f * k, 0.1f + 0.05f * k, 0.9f - 0.03f * k, 0.5f + 0.1f * k};
         }
         uint32_t tools[sizeof(ToolState) / 4];  // every word different
         for (uint32_t w = 0; w < std::size(tools); ++w) tools[w] = 0x3F800000u + w;
         std::memcpy(&s->tools, tools, sizeof tools);
         return h;
-    }
-    MemoryHandle makeThreeAndFive(uint32_t version = FORMAT_VERSION) {
-        return makeDrawing({{brushOf(BRUSH_KIND_SOFT, 8, 0.5f), 3}, {brushOf(BRUSH_KIND_SQUARE | BRUSH_ERASE, 20), 5}},
-                           version);
     }
 };
 

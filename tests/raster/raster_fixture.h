@@ -1,5 +1,5 @@
-// Strokes, brushes and layers for the rasterizer's tests, on the shared
-// test memory and images.
+// Strokes, brushes, layers and images for the rasterizer's tests and the
+// render's, on the shared test memory and images.
 #pragma once
 
 #include <algorithm>
@@ -29,20 +29,26 @@ inline BrushSettings brush(uint32_t mode, float size, float opacity = 1.0f, floa
     return BrushSettings{1.0f, 0.5f, 0.25f, opacity, size, mode, softness, pressureFlags};
 }
 
-// A stroke whose samples live in a block of `memory`; the block may hold
-// fewer points than the stroke claims (blockPoints).
+// A stroke claiming `points`, copied into a new block of `memory` that
+// holds the first `held` of them (or as many as there are).
+inline PaintStroke newStroke(TestMemory &m, const std::vector<PaintPoint> &points, const BrushSettings &b,
+                             size_t held) {
+    PaintStroke s{};
+    s.info.brush = b;
+    s.info.pointCount = int32_t(points.size());
+    s.points = m.newHandle(held * sizeof(PaintPoint));
+    if (held && !points.empty())
+        std::memcpy(Locked<PaintPoint>(m, s.points).get(), points.data(),
+                    std::min(held, points.size()) * sizeof(PaintPoint));
+    return s;
+}
+
+// The same, its block given back when it goes; all points held by default.
 struct Stroke {
     TestMemory &memory;
-    PaintStroke stroke{};
-    Stroke(TestMemory &m, const std::vector<PaintPoint> &points, const BrushSettings &b, int32_t blockPoints = -1)
-        : memory(m) {
-        const size_t held = blockPoints < 0 ? points.size() : size_t(blockPoints);
-        stroke.info.brush = b;
-        stroke.info.pointCount = int32_t(points.size());
-        stroke.points = m.newHandle(held * sizeof(PaintPoint));
-        if (held) std::memcpy(m.lock(stroke.points), points.data(), std::min(held, points.size()) * sizeof(PaintPoint));
-        if (held) m.unlock(stroke.points);
-    }
+    PaintStroke stroke;
+    Stroke(TestMemory &m, const std::vector<PaintPoint> &points, const BrushSettings &b, int32_t held = -1)
+        : memory(m), stroke(newStroke(m, points, b, held < 0 ? points.size() : size_t(held))) {}
     ~Stroke() { memory.dispose(stroke.points); }
 };
 
@@ -74,7 +80,7 @@ struct Wiggle {
     NoiseTable noise;
     WiggleSettings settings;
     Wiggle(WiggleControls controls, int32_t width, int32_t height, Rational aspect = {1, 1}, int32_t K = 30 * 17) {
-        buildNoiseTable(noise, K, 30, 30000.0, 0.0f);
+        buildNoiseTable(noise, WigglePhase{K, 30, 0.0f});
         settings = wiggleSettings(controls, width, height, aspect, &noise);
     }
     Wiggle(const Wiggle &) = delete;

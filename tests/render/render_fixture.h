@@ -2,17 +2,13 @@
 // every stroke's samples, built from a short list.
 #pragma once
 
-#include <cstring>
-#include <vector>
-
 #include "format/drawing.h"
+#include "raster/raster_fixture.h"
 #include "render/selection.h"
-#include "support/memory.h"
 
 namespace render_test {
 
-using namespace pennaro;
-using test_support::TestMemory;
+using namespace raster_test;
 
 struct StrokeSpec {
     int32_t id;
@@ -42,16 +38,9 @@ public:
         seq.strokeTable = m.newHandle(list.size() * sizeof(PaintStroke));
         Locked<PaintStroke> table(m, seq.strokeTable);
         for (size_t i = 0; i < list.size(); ++i) {
-            PaintStroke s{};
-            s.info.strokeId = list[i].id;
-            s.info.startTime = list[i].start;
-            s.info.brush = list[i].brush;
-            s.info.pointCount = int32_t(list[i].points.size());
-            s.points = m.newHandle(list[i].points.size() * sizeof(PaintPoint));
-            if (!list[i].points.empty())
-                std::memcpy(Locked<PaintPoint>(m, s.points).get(), list[i].points.data(),
-                            list[i].points.size() * sizeof(PaintPoint));
-            table[i] = s;
+            table[i] = newStroke(m, list[i].points, list[i].brush, list[i].points.size());
+            table[i].info.strokeId = list[i].id;
+            table[i].info.startTime = list[i].start;
         }
     }
     ~Drawing() {
@@ -64,29 +53,20 @@ public:
         memory.dispose(seq.strokeTable);
     }
 
-    std::vector<int32_t> drawCounts() {
-        Locked<PaintStroke> table(memory, seq.strokeTable);
-        std::vector<int32_t> counts;
-        for (int32_t i = 0; i < seq.layout.strokeCount; ++i) counts.push_back(table[i].info.drawCount);
-        return counts;
-    }
     void setDrawCounts(const std::vector<int32_t> &counts) {
         Locked<PaintStroke> table(memory, seq.strokeTable);
         for (size_t i = 0; i < counts.size(); ++i) table[i].info.drawCount = counts[i];
     }
-    // Selects for a drawing time in seconds and frames of `frame` seconds.
+    // Selects for a drawing time in seconds and frames of `frame` seconds;
+    // the draw counts.
     std::vector<int32_t> select(int32_t mode, double time, double frame, const OnionSkinPrefs &onion = {},
                                 bool selectionActive = false) {
-        {
-            Locked<PaintStroke> table(memory, seq.strokeTable);
-            selectStrokes(memory, table.get(), seq.layout.strokeCount, selectionActive,
-                          SelectionTime{mode, time, frame}, onion);
-        }
-        return drawCounts();
-    }
-    std::vector<int32_t> order() {
-        Locked<int32_t> order(memory, seq.drawOrder.order);
-        return std::vector<int32_t>(order.get(), order.get() + seq.drawOrder.orderCount);
+        Locked<PaintStroke> table(memory, seq.strokeTable);
+        selectStrokes(memory, table.get(), seq.layout.strokeCount, selectionActive, SelectionTime{mode, time, frame},
+                      onion);
+        std::vector<int32_t> counts;
+        for (int32_t i = 0; i < seq.layout.strokeCount; ++i) counts.push_back(table[i].info.drawCount);
+        return counts;
     }
     // A valid stored order.
     void setOrder(const std::vector<int32_t> &order) {

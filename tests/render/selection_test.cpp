@@ -1,17 +1,16 @@
 // Which strokes a frame shows and at what time: every playback mode's rule
 // at its edges; the drawing time and the wiggle phase as sums over frames
-// (and the times at which the controls are asked for), the frame duration,
-// and the wiggle settings from the controls.
+// (and the times at which the controls are asked for), the frame duration.
+// The wiggle settings from the controls are pinned by the wiggled reference
+// frames.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "catalog/params.h"
 #include "render/timing.h"
-#include "render/wiggle.h"
 #include "render_fixture.h"
 
 namespace render_test {
@@ -26,12 +25,7 @@ TEST(Selection, PlaybackModes) {
     for (float frame : {7.0f, 8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 10.5f, 7.55f, 12.45f})
         onionStarts.push_back(frame / 24.0f);
     struct Case {
-        const char *name;
-        int32_t mode;
-        std::vector<float> starts;
-        int32_t points;
-        double fps;
-        OnionSkinPrefs onion;
+        const char *name; int32_t mode; std::vector<float> starts; int32_t points; double fps; OnionSkinPrefs onion;
         std::vector<std::pair<double, Counts>> frames;  // the counts at each frame
     };
     const Case cases[] = {
@@ -44,12 +38,8 @@ TEST(Selection, PlaybackModes) {
         // The latest start reached (with 0.01 s to spare) and whatever starts
         // within just under a frame after it.
         {"hold", PLAYBACK_HOLD, {1.0f, 2.0f, 1.0f, 1.04f, 1.05f, 1.0415f}, 1, 24, {},
-         {{12, {0, 0, 0, 0, 0, 0}},
-          {24, {1, 0, 1, 1, 0, 0}},
-          {25, {0, 0, 0, 0, 1, 0}},
-          {36, {0, 0, 0, 0, 1, 0}},
-          {48, {0, 1, 0, 0, 0, 0}},
-          {100, {0, 1, 0, 0, 0, 0}}}},
+         {{12, {0, 0, 0, 0, 0, 0}}, {24, {1, 0, 1, 1, 0, 0}}, {25, {0, 0, 0, 0, 1, 0}},
+          {36, {0, 0, 0, 0, 1, 0}}, {48, {0, 1, 0, 0, 0, 0}}, {100, {0, 1, 0, 0, 0, 0}}}},
         {"all", PLAYBACK_ALL, {-5.0f, 0.0f, 1e9f, nan}, 2, 24, {}, {{0, {2, 2, 2, 2}}}},
         {"unknown modes draw everything", 0, {-5.0f, 1e9f}, 2, 24, {}, {{3, {2, 2}}}},
         // Half a frame beyond the preferences' frames each way.
@@ -140,19 +130,29 @@ TEST(DrawingTime, LeftRiemannSumOfTheSpeedPartialStepFirst) {
     }
 }
 
+// The rate is asked for at every whole frame from 0, then at the current
+// one; a frame is the local time step, else the time step, else a
+// thirtieth of a second, else one time-scale unit.
 TEST(WigglePhase, SumOfTheRateWholeFramesFirst) {
     struct Case {
         const char *name; TimeBase time; std::vector<std::pair<int32_t, double>> rate; int32_t K; float f;
+        std::vector<int32_t> asked;
     };
     const Case cases[] = {
-        {"1.5 s at 30 wiggles/s", {45, 1, 1, 30}, {{0, 30}}, 45 * 30, 0.0f},
-        {"10 s at a quarter wiggle/s", {300, 1, 1, 30}, {{0, 0.25}}, 2 * 30, 0.5f},
-        {"the rate changes frame by frame", {30, 1, 1, 30}, {{0, 2}, {15, 4}}, 3 * 30, 0.0f},
+        {"1.5 s at 30 wiggles/s", {45, 1, 1, 30}, {{0, 30}}, 45 * 30, 0.0f, steps(0, 45, 1)},
+        {"10 s at a quarter wiggle/s", {300, 1, 1, 30}, {{0, 0.25}}, 2 * 30, 0.5f, steps(0, 300, 1)},
+        {"the rate changes frame by frame", {30, 1, 1, 30}, {{0, 2}, {15, 4}}, 3 * 30, 0.0f, steps(0, 30, 1)},
         // -17.5 frame-wiggles truncate to -17: the count -1 and 13/30 of one.
-        {"backward", {35, 1, 1, 30}, {{0, -0.5}}, -30, float(13.0 / 30.0)},
-        {"frozen", {300, 1, 1, 30}, {{0, 0}}, 0, 0.0f},
-        {"frozen elsewhere", {3, 1, 1, 30}, {{0, 0}}, 0, 0.0f},
-        {"no time scale", {5, 0, 0, 0}, {{0, 3}}, 0, 0.0f},
+        {"backward", {35, 1, 1, 30}, {{0, -0.5}}, -30, float(13.0 / 30.0), steps(0, 35, 1)},
+        {"frozen", {300, 1, 1, 30}, {{0, 0}}, 0, 0.0f, steps(0, 300, 1)},
+        {"frozen elsewhere", {3, 1, 1, 30}, {{0, 0}}, 0, 0.0f, steps(0, 3, 1)},
+        {"no time scale", {5, 0, 0, 0}, {{0, 3}}, 0, 0.0f, steps(0, 5, 1)},
+        // Frames 0-3 at 24, 4-6 at 48 and 0.4 of frame 7 at 48: 10.8 wiggles.
+        {"frames of 100 units", {740, 100, 100, 2400}, {{0, 24}, {301, 48}}, 10 * 2400, 0.8f, steps(0, 700, 100)},
+        {"local time step first", {6, 7, 3, 24}, {{0, 1}}, 0, 0.25f, steps(0, 6, 3)},
+        {"no time steps: a thirtieth of a second", {250, 0, 0, 2400}, {{0, 1}}, 0, float(250.0 / 2400.0),
+         steps(0, 240, 80)},
+        {"then one time-scale unit", {50, 0, 0, 20}, {{0, 1}}, 40, 0.5f, steps(0, 40, 20)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -161,51 +161,14 @@ TEST(WigglePhase, SumOfTheRateWholeFramesFirst) {
         EXPECT_EQ(phase.K, c.K);
         EXPECT_EQ(phase.f, c.f);
         EXPECT_EQ(phase.S, c.time.timeScale);
+        EXPECT_EQ(rate.asked, c.asked);
     }
-    // Frames 0-3 at 24, 4-6 at 48 and 0.4 of frame 7 at 48: 10.8 wiggles,
-    // the rate asked for at every frame from 0, then at the current one.
-    Control rate{{{0, 24}, {301, 48}}, {}};
-    const WigglePhase phase = integrateWigglePhase({740, 100, 100, 2400}, [&](int32_t t) { return rate.at(t); });
-    EXPECT_EQ(rate.asked, steps(0, 700, 100));
-    EXPECT_EQ(phase.K, 10 * 2400);
-    EXPECT_NEAR(phase.f, 0.8f, 1e-4f);
-    // Without time steps a frame is a thirtieth of a second.
-    Control still{{{0, 1}}, {}};
-    integrateWigglePhase({250, 0, 0, 2400}, [&](int32_t t) { return still.at(t); });
-    EXPECT_EQ(still.asked, steps(0, 240, 80));
 }
 
 TEST(FrameSeconds, LocalStepThenStepThenOneSecond) {
     EXPECT_EQ(frameSeconds(TimeBase{0, 5, 2, 48}), 2.0 / 48.0);
     EXPECT_EQ(frameSeconds(TimeBase{0, 5, 0, 48}), 5.0 / 48.0);
     EXPECT_EQ(frameSeconds(TimeBase{0, 0, -1, 48}), 1.0);
-    EXPECT_EQ(layerSeconds(TimeBase{36, 1, 1, 24}), 1.5);
-}
-
-// Amplitudes are the variations in layer fractions, frequencies the
-// details per thousand pixels, the pressure amount 1.5 % of its variation;
-// non-square pixels halve the horizontal amplitude and double the frequency.
-TEST(WiggleSettings, FromTheControlsAndTheLayer) {
-    NoiseTable noise{};
-    for (int32_t aspect : {1, 2}) {
-        const WiggleSettings w = wiggleSettings({5, 100, 70, 50, aspect == 1}, 640, 480, {aspect, 1}, &noise);
-        EXPECT_EQ((std::vector<float>{w.displaceAmountX, w.displaceAmountY, w.displaceScaleX, w.displaceScaleY,
-                                      w.pressureScaleX, w.pressureScaleY, w.pressureAmount}),
-                  (std::vector<float>{float(5.0 / 640) / float(aspect), float(5.0 / 480), 64.0f * float(aspect), 48.0f,
-                                      32.0f * float(aspect), 24.0f, 1.05f}));
-        EXPECT_EQ((std::vector<int>{w.wiggleEnabled, w.displaceOn, w.pressureOn, w.individualSeeds}),
-                  (std::vector<int>{1, 1, 1, aspect == 1}));
-        EXPECT_EQ(w.noise, &noise);
-    }
-}
-
-TEST(WiggleSettings, NoiseSeedsRepeatEvery1000Wiggles) {
-    NoiseTable a, b, c;
-    buildNoiseTable(a, WigglePhase{30 * 8, 30, 0.25f});
-    buildNoiseTable(b, WigglePhase{30 * 1008, 30, 0.25f});
-    buildNoiseTable(c, WigglePhase{30 * 9, 30, 0.25f});
-    EXPECT_EQ(0, std::memcmp(a.values, b.values, sizeof a.values));
-    EXPECT_NE(0, std::memcmp(a.values, c.values, sizeof a.values));
 }
 
 }  // namespace
