@@ -3,8 +3,6 @@
 // as they were.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "format/block.h"
 #include "lib/common.h"
 #include "lib/drawing_file.h"
@@ -16,23 +14,12 @@ namespace fs = std::filesystem;
 using pennaro_cli::readFileBytes;
 using pennaro_cli::writeFileAtomically;
 
-const fs::path kDemo = fs::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
+const std::string kDemo = (fs::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json").string();
 
-std::string readText(const fs::path &p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::vector<uint8_t> demoBlock() { return pennaro_cli::loadDrawingFile(kDemo).block; }
-
-int tool(std::vector<std::string> args, std::string *said = nullptr) {
-    const pennaro_test::ToolRun run = pennaro_test::runTool(args);
-    if (said) *said = run.output;
-    return run.status;
-}
+int tool(const std::vector<std::string> &args) { return pennaro_test::runTool(args).status; }
 
 TEST(DrawingTools, ConvertAndResaveInBothByteOrdersAndInPlace) {
-    const fs::path dir = pennaro_test::scratchDir("drawing-tools");
+    pennaro_test::ScratchDir dir("drawing-tools");
     const std::string bin = dir / "demo.bin", big = dir / "big.bin", json = dir / "back.json", saved = dir / "saved.bin";
     ASSERT_EQ(tool({"convert", kDemo, bin}), 0);
     ASSERT_EQ(tool({"convert", "--big-endian", bin, big}), 0);
@@ -42,26 +29,23 @@ TEST(DrawingTools, ConvertAndResaveInBothByteOrdersAndInPlace) {
     ASSERT_EQ(tool({"resave", big, saved}), 0);
     EXPECT_EQ(readFileBytes(saved), readFileBytes(bin));
     ASSERT_EQ(tool({"convert", big, json}), 0);
-    EXPECT_EQ(readText(json), readText(kDemo));
+    EXPECT_EQ(readFileBytes(json), readFileBytes(kDemo));
     ASSERT_EQ(tool({"resave", saved, saved}), 0);
     EXPECT_EQ(readFileBytes(saved), readFileBytes(bin));
     ASSERT_EQ(tool({"convert", "--to", "json", saved, saved}), 0);
-    EXPECT_EQ(readText(saved), readText(kDemo));
-    std::string said;
-    ASSERT_EQ(tool({"info", big}, &said), 0);
-    EXPECT_NE(said.find("big-endian"), std::string::npos) << said;
-    EXPECT_NE(said.find("strokes         19"), std::string::npos) << said;
-    EXPECT_NE(said.find("5.600 s"), std::string::npos) << said;
+    EXPECT_EQ(readFileBytes(saved), readFileBytes(kDemo));
+    const pennaro_test::ToolRun info = pennaro_test::runTool({"info", big});
+    ASSERT_EQ(info.status, 0);
+    EXPECT_TRUE(info.says("big-endian") && info.says("strokes         19") && info.says("5.600 s")) << info.output;
     // Nothing but the files asked for is left in the folder.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
-    fs::remove_all(dir);
+    EXPECT_EQ(pennaro_test::filesIn(dir.path), (std::vector<std::string>{"back.json", "big.bin", "demo.bin", "saved.bin"}));
 }
 
 // What the tools refuse, they refuse before writing: the user's file stays
 // as it was, and the reason names the file.
 TEST(DrawingTools, RefusalsWriteNothing) {
-    const fs::path dir = pennaro_test::scratchDir("drawing-refusals");
-    const std::vector<uint8_t> block = demoBlock();
+    pennaro_test::ScratchDir dir("drawing-refusals");
+    const std::vector<uint8_t> block = pennaro_cli::loadDrawingFile(kDemo).block;
     std::vector<uint8_t> memoryForm = block, old = block, cut(block.begin(), block.end() - 10), stray = block;
     memoryForm[8] = memoryForm[9] = memoryForm[10] = memoryForm[11] = 0;
     old[0] = 9;  // version 265
@@ -90,12 +74,11 @@ TEST(DrawingTools, RefusalsWriteNothing) {
         std::vector<std::string> args = c.command;
         args.push_back(file);
         if (args[0] != "info") args.push_back(file);
-        std::string said;
-        EXPECT_EQ(tool(args, &said), 1) << args[0] << " " << c.name;
-        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        const pennaro_test::ToolRun run = pennaro_test::runTool(args);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << c.name;
+        EXPECT_TRUE(run.says(c.says)) << run.output;
         EXPECT_EQ(readFileBytes(file), c.bytes) << args[0] << " " << c.name;
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -16,8 +16,7 @@ pid_t fork(void) {
         errno = EAGAIN;
         return -1;
     }
-    pid_t (*realFork)(void) = (pid_t(*)(void))dlsym(RTLD_NEXT, "fork");
-    pid_t pid = realFork();
+    pid_t pid = ((pid_t(*)(void))dlsym(RTLD_NEXT, "fork"))();
     const char *logPath = getenv("PENNARO_TEST_FORK_LOG");
     FILE *log = pid > 0 && logPath ? fopen(logPath, "a") : NULL;
     if (log) {

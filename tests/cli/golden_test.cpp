@@ -5,7 +5,6 @@
 // committing.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -52,25 +51,20 @@ class GoldenFrame : public testing::TestWithParam<size_t> {};
 
 TEST_P(GoldenFrame, IsUnchanged) {
     const Golden &g = goldens()[GetParam()];
-    ASSERT_TRUE(std::filesystem::exists(demo)) << "the demo drawing is missing: " << demo;
-    auto dir = pennaro_test::scratchDir(std::string("golden-") + g.name);
-    auto output = dir / "frame.png";
-    std::vector<std::string> args = {"render", demo, "-q", "-o", output.string()};
+    pennaro_test::ScratchDir dir(std::string("golden-") + g.name);
+    std::vector<std::string> args = {"render", demo, "-q", "-o", dir / "frame.png"};
     args.insert(args.end(), g.args.begin(), g.args.end());
     pennaro_test::ToolRun run = pennaro_test::runTool(args);
     ASSERT_EQ(run.status, 0) << run.output;
 
     auto golden = goldenDir / (std::string(g.name) + ".png");
     if (std::getenv("PENNARO_UPDATE_GOLDEN")) {
-        std::filesystem::copy_file(output, golden, std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::remove_all(dir);
+        std::filesystem::copy_file(dir / "frame.png", golden, std::filesystem::copy_options::overwrite_existing);
         GTEST_SKIP() << "wrote " << golden;
     }
     ASSERT_TRUE(std::filesystem::exists(golden)) << golden << " is missing; see tests/data/golden/README.md";
-    PngImage expected = readPng(golden), actual = readPng(output);
-    ImageComparison result = compareImages(expected, actual);
+    ImageComparison result = compareImages(readPng(golden), readPng(dir / "frame.png"));
     EXPECT_TRUE(result.identical()) << g.name << " (golden vs now): " << describeComparison(result);
-    std::filesystem::remove_all(dir);
 }
 
 std::string goldenName(const testing::TestParamInfo<size_t> &info) { return goldens()[info.param].name; }

@@ -10,24 +10,20 @@ namespace {
 
 class Handles : public ::testing::Test {
 protected:
-    void SetUp() override { before = minihost::handleStats(); }
     void TearDown() override {
         minihost::setStrictHandles(false);
         EXPECT_EQ(minihost::handleStats().live, before.live);
     }
-    minihost::HandleStats before;
+    minihost::HandleStats before = minihost::handleStats();
     minihost::TestHost host;
 };
 
 TEST_F(Handles, ExactSizesCountedLocksAndAccounting) {
-    HostHandle a = host.in.utils->newHandle(13);
-    HostHandle b = host.in.utils->newHandle(0);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
+    HostHandle a = host.in.utils->newHandle(13), b = host.in.utils->newHandle(0);
+    ASSERT_TRUE(a && b);
     EXPECT_EQ(host.in.utils->getHandleSize(b), 0u);
-    auto stats = minihost::handleStats();
-    EXPECT_EQ(stats.live, before.live + 2);
-    EXPECT_EQ(stats.liveBytes, before.liveBytes + 13);
+    EXPECT_EQ(minihost::handleStats().live, before.live + 2);
+    EXPECT_EQ(minihost::handleStats().liveBytes, before.liveBytes + 13);
 
     void *p1 = host.in.utils->lockHandle(a);
     EXPECT_EQ(host.in.utils->lockHandle(a), p1);
@@ -38,8 +34,7 @@ TEST_F(Handles, ExactSizesCountedLocksAndAccounting) {
     EXPECT_EQ(minihost::handleStats().locked, before.locked);
 
     // New memory is zero outside strict mode; resizing keeps the content.
-    auto *bytes = static_cast<uint8_t *>(*a);
-    for (int i = 0; i < 13; ++i) EXPECT_EQ(bytes[i], 0);
+    EXPECT_EQ(std::memcmp(*a, std::vector<uint8_t>(13, 0).data(), 13), 0);
     std::memcpy(*a, "hello, world", 13);
     ASSERT_EQ(host.in.utils->resizeHandle(100000, &a), 0);
     EXPECT_EQ(host.in.utils->getHandleSize(a), 100000u);
@@ -47,7 +42,6 @@ TEST_F(Handles, ExactSizesCountedLocksAndAccounting) {
     ASSERT_EQ(host.in.utils->resizeHandle(6, &a), 0);
     EXPECT_EQ(std::memcmp(*a, "hello,", 6), 0);
     EXPECT_EQ(minihost::handleStats().liveBytes, before.liveBytes + 6);
-
     host.in.utils->disposeHandle(a);
     host.in.utils->disposeHandle(b);
     EXPECT_EQ(minihost::handleStats().misuse, before.misuse);
@@ -61,14 +55,10 @@ TEST_F(Handles, ExactSizesCountedLocksAndAccounting) {
     EXPECT_EQ(host.protocolErrors().size(), 2u);
 }
 
-TEST_F(Handles, NthNewAndResizeFailOnDemandAndAbsurdSizesFail) {
-    host.faults.newHandle.arm(2);
+// (Failing the n-th new handle, once or from then on, is pinned by the
+// effect's own tests in tests/host, which rely on it throughout.)
+TEST_F(Handles, FailedAndAbsurdRequestsLeaveTheHandleAsItWas) {
     HostHandle a = minihost::newHandle(8);
-    EXPECT_EQ(minihost::newHandle(8), nullptr);
-    HostHandle c = minihost::newHandle(8);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(c, nullptr);
-
     host.faults.resizeHandle.arm(1, 33);
     HostHandle kept = a;
     std::memcpy(*a, "abcdefg", 8);
@@ -81,14 +71,7 @@ TEST_F(Handles, NthNewAndResizeFailOnDemandAndAbsurdSizesFail) {
     EXPECT_EQ(minihost::newHandle(uint64_t(1) << 62), nullptr);
     EXPECT_EQ(minihost::resizeHandle(minihost::handleSizeLimit() + 1, &a), HOST_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(minihost::getHandleSize(a), 1000u);
-
-    host.faults.newHandle.arm(1, 0, true);
-    EXPECT_EQ(minihost::newHandle(1), nullptr);
-    EXPECT_EQ(minihost::newHandle(1), nullptr);
-    host.faults.newHandle.disarm();
-    HostHandle d = minihost::newHandle(1);
-    EXPECT_NE(d, nullptr);
-    for (HostHandle h : {a, c, d}) minihost::disposeHandle(h);
+    minihost::disposeHandle(a);
 }
 
 TEST_F(Handles, StrictModeMovesUnlockedBlocksAndPoisonsTheOldPlace) {
