@@ -294,8 +294,8 @@ TEST_P(ThroughTheTool, MatchesTheExpectedFrame) {
         std::snprintf(buffer, sizeof buffer, "%.17g", v);
         return std::string(buffer);
     };
-    const auto dir = pennaro_test::scratchDir("reference-" + c.name);
-    const std::string output = (dir / (c.name + ".png")).string();
+    const pennaro_test::ScratchDir dir("reference-" + c.name);
+    const std::string output = dir / (c.name + ".png");
     std::vector<std::string> args = {"render", kDataDir + "/" + c.block, "--depth", text(c.depth), "--time-scale",
                                      text(c.timeScale), "--time-step", text(c.timeStep), "--local-time-step",
                                      text(c.localTimeStep), "--frames", text(c.currentTime / c.timeStep),
@@ -316,7 +316,6 @@ TEST_P(ThroughTheTool, MatchesTheExpectedFrame) {
     } catch (const std::exception &e) {
         ADD_FAILURE() << e.what();
     }
-    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Conformance, ThroughTheTool, ::testing::Range<size_t>(0, allCases().size()), caseName);
