@@ -28,6 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include "catalog/params.h"
+#include "format/block.h"
 #include "minihost/testing.h"
 
 #define STBI_ONLY_PNG
@@ -149,9 +150,9 @@ std::string frameDifference(const Frame &a, const Frame &e) {
     return pixels ? std::to_string(pixels) + " pixel(s) differ" + first : "";
 }
 
-// The word's bytes reversed: a block as a machine of the other byte order writes it.
+// A block as a machine of the other byte order writes it.
 Bytes reverseWords(Bytes b) {
-    for (size_t i = 0; i + 4 <= b.size(); i += 4) std::reverse(b.begin() + long(i), b.begin() + long(i) + 4);
+    pennaro::swapWords(b.data(), b.size());
     return b;
 }
 
