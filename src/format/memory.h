@@ -2,7 +2,7 @@
 // reached through a handle, locked while their bytes are read or written.
 // In the effect each call is exactly one call of the host's handle
 // services, in the same order, so a host that runs out of memory fails the
-// same request whichever layer made it; tools and tests use the heap.
+// same request whichever layer made it; tests use their own heap allocator.
 #pragma once
 
 #include <cstddef>
@@ -56,18 +56,6 @@ private:
     Allocator *memory_;
     MemoryHandle handle_;
     T *data_;
-};
-
-// Blocks from the process heap, for tools and tests that use the drawing
-// format without a host. Not thread-safe; blocks never move.
-class HeapAllocator final : public Allocator {
-public:
-    MemoryHandle newHandle(uint64_t size) override;
-    void *lock(MemoryHandle h) override { return *h; }
-    void unlock(MemoryHandle) override {}
-    void dispose(MemoryHandle h) override;
-    uint64_t size(MemoryHandle h) override;
-    int32_t resize(MemoryHandle *h, uint64_t size) override;
 };
 
 }  // namespace pennaro

@@ -37,6 +37,8 @@ TEST(DrawingTools, ConvertAndResaveInBothByteOrdersAndInPlace) {
     const pennaro_test::ToolRun info = pennaro_test::runTool({"info", big});
     ASSERT_EQ(info.status, 0);
     EXPECT_TRUE(info.says("big-endian") && info.says("strokes         19") && info.says("5.600 s")) << info.output;
+    const pennaro_test::ToolRun asJson = pennaro_test::runTool({"info", "--json", big});
+    EXPECT_TRUE(asJson.says(R"("byteOrder": "big-endian")") && asJson.says(R"("strokes": 19)")) << asJson.output;
     // Nothing but the files asked for is left in the folder.
     EXPECT_EQ(pennaro_test::filesIn(dir.path), (std::vector<std::string>{"back.json", "big.bin", "demo.bin", "saved.bin"}));
 }

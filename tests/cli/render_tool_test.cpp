@@ -151,6 +151,12 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(compareImages(big, readPng(dir / "seq_100000.png")).identical());
     EXPECT_TRUE(compareImages(small, readPng(dir / "seq_100001.png")).identical());
+    // pennaro compare's answer is its exit status: same, different, unreadable.
+    EXPECT_EQ(runTool({"compare", dir / "layer_100000.png", dir / "seq_100000.png"}).status, 0);
+    run = runTool({"compare", dir / "seq_100000.png", dir / "seq_100001.png", "--diff", dir / "diff.png"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(dir / "diff.png"));
+    EXPECT_EQ(runTool({"compare", dir / "seq_100000.png", dir / "missing.png", "-q"}).status, 2);
 }
 
 TEST(RenderTool, AFrameThatCannotBeWrittenIsNamedAndTheOthersArePutInPlace) {
