@@ -12,6 +12,7 @@
 #include "raster/rasterize.h"
 #include "raster/stroke_path.h"
 #include "raster/noise.h"
+#include "support/memory.h"
 
 using namespace pennaro;
 
@@ -127,7 +128,7 @@ void BM_WholeStroke(benchmark::State &state) {
     const uint32_t mode = static_cast<uint32_t>(state.range(0));
     const bool deep = state.range(1) != 0;
     const bool wiggle = state.range(2) != 0;
-    HeapAllocator memory;
+    test_support::TestMemory memory;
     const LayerGeometry layer = layerOf(1920, 1080);
     Canvas scratch(1920, 1080, deep), out(1920, 1080, deep);
 
