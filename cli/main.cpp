@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "lib/common.h"
 
 namespace pennaro_cli {
 
@@ -27,29 +28,34 @@ void printUsage(FILE *to) {
                  "Commands:\n");
     for (const auto &c : commands) std::fprintf(to, "  %-10s %s\n", c.name.c_str(), c.summary.c_str());
     std::fprintf(to, "\nEvery command takes --plugin PATH (default: the effect built next to this "
-                     "tool) and --version.\n");
+                     "tool) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    namespace exit_status = pennaro_cli::exit_status;
     if (argc < 2) {
         printUsage(stderr);
-        return 2;
+        return exit_status::USAGE;
     }
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
-        return 0;
+        return exit_status::OK;
     }
     if (name == "--version") {
         std::printf("pennaro tool %s, effect version 1.2\n", PENNARO_TOOL_VERSION);
-        return 0;
+        return exit_status::OK;
     }
+    std::vector<std::string> names;
     for (const auto &c : pennaro_cli::commandRegistry()) {
         if (c.name == name) return c.run(argc - 1, argv + 1);
+        names.push_back(c.name);
     }
-    std::fprintf(stderr, "pennaro: unknown command '%s'\n\n", name.c_str());
+    const std::string close = pennaro_cli::closestName(name, names);
+    std::fprintf(stderr, "pennaro: unknown command '%s'%s\n\n", name.c_str(),
+                 close.empty() ? "" : ("; did you mean " + close + "?").c_str());
     printUsage(stderr);
-    return 2;
+    return exit_status::USAGE;
 }

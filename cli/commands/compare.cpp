@@ -17,26 +17,20 @@ struct CompareOptions {
 
 int runCompare(void *context) {
     auto &options = *static_cast<CompareOptions *>(context);
-    PngImage a, b;
-    try {
-        a = readPng(options.first);
-        b = readPng(options.second);
-    } catch (const ToolError &e) {  // an unreadable file is not a difference
-        std::fprintf(stderr, "pennaro compare: %s\n", e.what());
-        return 2;
-    }
+    // An unreadable file is a failure (1), never taken for a difference.
+    const PngImage a = readPng(options.first), b = readPng(options.second);
     ImageComparison result = compareImages(a, b);
     if (!options.diff.empty()) writePng(options.diff, makeDiffImage(a, b));
     if (!options.quiet) std::printf("%s\n", describeComparison(result).c_str());
-    return result.identical() ? 0 : 1;
+    return result.identical() ? exit_status::OK : exit_status::NEGATIVE;
 }
 
 int compareMain(int argc, char **argv) {
     CLI::App app("Compare two PNG frames sample for sample: all four channels, colour included where "
                  "alpha is 0. Prints the number of differing pixels, the largest difference of one "
-                 "channel and the first differing pixel.\n\nExit status: 0 when the images are "
-                 "identical (same size, same depth, same samples), 1 when they differ, 2 on a usage "
-                 "error or an unreadable file.",
+                 "channel and the first differing pixel.\n\nThe answer is the exit status: 0 when the "
+                 "images are identical (same size, same depth, same samples), 3 when they differ, 1 "
+                 "when a file cannot be read, 2 on a usage error.",
                  "compare");
     CompareOptions options;
     app.add_option("A", options.first, "First PNG file")->required();

@@ -23,7 +23,7 @@ bool hasJsonExtension(const std::filesystem::path &p) {
 int runConvert(void *context) {
     auto &o = *static_cast<ConvertOptions *>(context);
     const bool toJson = o.to.empty() ? hasJsonExtension(o.output) : o.to == "json";
-    if (toJson && o.bigEndian) throw ToolError("--big-endian applies to block output only");
+    if (toJson && o.bigEndian) throw UsageError("--big-endian applies to block output only");
 
     const std::vector<uint8_t> bytes = readFileBytes(o.input);
     const LoadedDrawing d = loadDrawingBytes(bytes, o.input);

@@ -224,8 +224,7 @@ int describeMain(int argc, char **argv) {
     app.add_option("--prefs", options.prefs,
                    "JSON file of preferences, keyed by their names, e.g. "
                    "{\"Onion skin - Opacity\": 0.35, \"Onion skin - Frames backward\": 4}; "
-                   "unknown keys and values of the wrong type are errors")
-        ->check(CLI::ExistingFile);
+                   "unknown keys and values of the wrong type are errors");
     addCommonOptions(app, options.common);
     return runGuarded(app, argc, argv, runDescribe, &options);
 }

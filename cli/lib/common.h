@@ -33,6 +33,17 @@ struct ToolError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A command line that cannot be carried out as written (a value outside its
+// set or range, options that cannot go together): exit status 2, so that a
+// script can tell a mistake of its own from a file that failed.
+struct UsageError : ToolError {
+    using ToolError::ToolError;
+};
+
+// The name in `names` closest to `given` in edit distance, when it is close
+// enough to be the one meant; "" otherwise.
+std::string closestName(const std::string &given, const std::vector<std::string> &names);
+
 struct CommonOptions {
     std::string plugin;  // empty: the effect built next to the tool
 };
@@ -81,7 +92,9 @@ private:
 };
 
 // Runs a sub-command body, turning ToolError and CLI11 parse results into
-// messages and exit codes.
+// messages and exit codes: --help and --version 0, a usage error (CLI11's
+// own or UsageError) 2, any other failure 1. The help ends with the table
+// of exit statuses.
 int runGuarded(CLI::App &app, int argc, char **argv, int (*body)(void *), void *context);
 
 }  // namespace pennaro_cli
