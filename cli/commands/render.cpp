@@ -45,12 +45,6 @@ std::filesystem::path defaultDrawing() {
     return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
 }
 
-int32_t parsePositiveInt(const std::string &text, const std::string &what) {
-    Rational r = parseRational(text, what);
-    if (r.den != 1 || r.num <= 0) throw ToolError(what + ": '" + text + "' must be a whole number above 0");
-    return r.num;
-}
-
 RenderJob resolveJob(const RenderOptions &o) {
     RenderJob job;
     job.pluginPath = resolvePluginPath(o.common.plugin).string();
@@ -58,30 +52,17 @@ RenderJob resolveJob(const RenderOptions &o) {
     if (!o.prefsFile.empty() && !std::filesystem::exists(o.prefsFile))
         throw ToolError("--prefs: no such file: " + o.prefsFile);
 
-    // Time: --fps N/D is time scale N and time step D; the others override.
-    Rational fps = parseRational(o.fps, "--fps");
-    if (fps.num <= 0) throw ToolError("--fps: '" + o.fps + "' must be above 0");
-    job.timeScale = uint32_t(fps.num);
-    job.timeStep = int32_t(fps.den);
-    if (!o.timeScale.empty()) job.timeScale = uint32_t(parsePositiveInt(o.timeScale, "--time-scale"));
-    if (!o.timeStep.empty()) {
-        Rational r = parseRational(o.timeStep, "--time-step");
-        if (r.den != 1) throw ToolError("--time-step must be a whole number");
-        job.timeStep = r.num;
-    }
-    job.localTimeStep = job.timeStep;
-    if (!o.localTimeStep.empty()) {
-        Rational r = parseRational(o.localTimeStep, "--local-time-step");
-        if (r.den != 1) throw ToolError("--local-time-step must be a whole number");
-        job.localTimeStep = r.num;
-    }
+    const Timing timing = parseTiming(o.fps, o.timeScale, o.timeStep, o.localTimeStep);
+    job.timeScale = timing.timeScale;
+    job.timeStep = timing.timeStep;
+    job.localTimeStep = timing.localTimeStep;
 
     // Layer and depth.
     job.layerPattern = o.layer;
     if (!o.layer.empty()) {
-        if (!o.size.empty()) throw ToolError("--size and --layer cannot be used together: the layer gives the size");
+        if (!o.size.empty()) throw UsageError("--size and --layer cannot be used together: the layer gives the size");
         if (o.background != "transparent")
-            throw ToolError("--background and --layer cannot be used together");
+            throw UsageError("--background and --layer cannot be used together");
     } else if (!o.size.empty()) {
         auto size = parseSize(o.size);
         job.width = size[0];
@@ -93,8 +74,7 @@ RenderJob resolveJob(const RenderOptions &o) {
     auto ds = parseDownsample(o.downsample);
     job.downsampleX = ds[0];
     job.downsampleY = ds[1];
-    job.pixelAspect = parseRational(o.pixelAspect, "--pixel-aspect");
-    if (job.pixelAspect.num <= 0) throw ToolError("--pixel-aspect must be above 0 (such as 1/1 or 10/11)");
+    job.pixelAspect = parsePixelAspect(o.pixelAspect);
     auto origin = parseOrigin(o.origin);
     job.originX = origin[0];
     job.originY = origin[1];
@@ -112,13 +92,8 @@ RenderJob resolveJob(const RenderOptions &o) {
     RenderDrawing loaded = loadRenderDrawing(drawing);
     job.block = std::move(loaded.block);
     job.drawingName = drawing.string();
-    if (!o.frames.empty()) {
-        job.frames = parseFrameList(o.frames);
-    } else {
-        double last = std::floor(loaded.endTime * double(job.timeScale) / double(job.timeStep > 0 ? job.timeStep : 1));
-        int32_t lastFrame = last > 0 ? int32_t(std::min(last, 1e6)) : 0;
-        for (int32_t f = 0; f <= lastFrame; ++f) job.frames.push_back(f);
-    }
+    job.frames = o.frames.empty() ? defaultFrameRange(loaded.endTime, timing, job.drawingName) : parseFrameList(o.frames);
+    checkFrameTimes(job.frames, job.timeStep, !o.frames.empty());
 
     // The depth follows the layer unless given.
     if (!o.layer.empty()) {
@@ -134,11 +109,16 @@ RenderJob resolveJob(const RenderOptions &o) {
 
     job.outputPattern = o.output;
     if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
-        throw ToolError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
-                        " frames need #### in the name for the frame number (such as out/frame_####.png)");
+        throw UsageError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
+                         " frames need #### in the file name for the frame number (such as out/frame_####.png)");
+    // The longest name is that of the lowest or the highest frame.
+    for (int32_t f : {*std::min_element(job.frames.begin(), job.frames.end()),
+                      *std::max_element(job.frames.begin(), job.frames.end())})
+        checkOutputName(frameFileName(o.output, f), "-o");
+    if (!o.contactSheet.empty()) checkOutputName(o.contactSheet, "--contact-sheet");
     if (!o.chunk.empty()) {
         if (!o.contactSheet.empty())
-            throw ToolError("--contact-sheet cannot be used with --chunk: each chunk holds only part of the "
+            throw UsageError("--contact-sheet cannot be used with --chunk: each chunk holds only part of the "
                             "frames; make the sheet from a whole run");
         job.frames = frameChunk(job.frames, o.chunk);
     }
@@ -316,15 +296,19 @@ int renderMain(int argc, char **argv) {
                    "Default: examples/demo.json");
     auto *timeGroup = "Time";
     app.add_option("--frames", o.frames,
-                   "Frames to render: N, A-B or a list such as 1,5,10-20. Default: from 0 to the frame "
-                   "holding the end of the last stroke")->group(timeGroup);
+                   "Frames to render: N, A-B or a list such as 1,5,10-20, at most " +
+                       std::to_string(FRAME_COUNT_LIMIT) + " frames from " + std::to_string(-FRAME_NUMBER_LIMIT) +
+                       " to " + std::to_string(FRAME_NUMBER_LIMIT) +
+                       ". Default: from 0 to the frame holding the end of the last stroke, when that is at most " +
+                       std::to_string(DEFAULT_FRAME_COUNT_LIMIT) + " frames")->group(timeGroup);
     app.add_option("--fps", o.fps,
-                   "Frame rate, whole or N/D such as 30000/1001: time scale N, time step D. Frame F "
-                   "is rendered at host time F x time step")->capture_default_str()->group(timeGroup);
-    app.add_option("--time-scale", o.timeScale, "Host time units per second (overrides --fps)")->group(timeGroup);
-    app.add_option("--time-step", o.timeStep, "Host time units per frame (overrides --fps)")->group(timeGroup);
+                   "Frame rate, whole or N/D such as 30000/1001 (N and D from 1 to 2147483647): time "
+                   "scale N, time step D. Frame F is rendered at host time F x time step, which must fit "
+                   "the host's 32-bit clock")->capture_default_str()->group(timeGroup);
+    app.add_option("--time-scale", o.timeScale, "Host time units per second, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
+    app.add_option("--time-step", o.timeStep, "Host time units per frame, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
     app.add_option("--local-time-step", o.localTimeStep,
-                   "The layer's time units per frame (default: the time step)")->group(timeGroup);
+                   "The layer's time units per frame, 1 to 2147483647 (default: the time step)")->group(timeGroup);
 
     auto *layerGroup = "Layer";
     app.add_option("--layer", o.layer,
@@ -339,10 +323,11 @@ int renderMain(int argc, char **argv) {
                                        "A 16-bit layer at depth 8 is refused")
         ->check(CLI::IsMember({8, 16}))->group(layerGroup);
     app.add_option("--downsample", o.downsample,
-                   "Downsample factors X[,Y] as fractions such as 1/2: the host's layer size stays at "
+                   "Downsample factors X[,Y] as fractions N/D from 1/2147483647 to 1/1, such as 1/2: "
+                   "the host's layer size stays at "
                    "full resolution, the images are ceil(W*X) x ceil(H*Y), and the layer PNG (at full "
                    "resolution) is point-sampled down")->capture_default_str()->group(layerGroup);
-    app.add_option("--pixel-aspect", o.pixelAspect, "Pixel aspect ratio N/D")->capture_default_str()->group(layerGroup);
+    app.add_option("--pixel-aspect", o.pixelAspect, "Pixel aspect ratio N/D, from 1/100 to 100")->capture_default_str()->group(layerGroup);
     app.add_option("--origin", o.origin, "Layer origin X,Y in pixels")->capture_default_str()->group(layerGroup);
 
     auto *paramGroup = "Effect parameters (constant over time; --params for keyframes)";
@@ -378,8 +363,10 @@ int renderMain(int argc, char **argv) {
 
     auto *outGroup = "Output";
     app.add_option("-o,--output", o.output,
-                   "Output file names; #### is the zero-padded frame number. A name without # is "
-                   "used as it stands when one frame is rendered")->capture_default_str()->group(outGroup);
+                   "Output file names; #### in the file name (not in a folder name) is the zero-padded "
+                   "frame number. A name without # is used as it stands when one frame is rendered. A "
+                   "name too long for its folder's file system, counting the temporary name it is "
+                   "first written under, is refused before rendering")->capture_default_str()->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
                    "Also write every frame as a thumbnail on one PNG")->group(outGroup);
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "
@@ -402,7 +389,9 @@ int renderMain(int argc, char **argv) {
     app.footer(
         "Messages of the effect are shown. A frame that fails stops the run with exit status 1, "
         "naming the frame and the effect's message; a drawing the effect cannot read fails before "
-        "any frame is rendered.\n\n"
+        "any frame is rendered, and so does (exit status 1) a drawing whose strokes would make the "
+        "default range longer than 100000 frames: choose its frames with --frames. Values outside "
+        "their range and options that cannot go together are usage errors (exit status 2).\n\n"
         "Examples:\n"
         "  pennaro render --playback-mode \"Animate Strokes\" -o demo/frame_####.png --contact-sheet demo/sheet.png\n"
         "  pennaro render my.json --layer plate_####.png --frames 1-48 --fps 24 --composite \"Over Original\"\n"

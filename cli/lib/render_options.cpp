@@ -8,7 +8,11 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <cerrno>
+#include <cstdio>
 #include <set>
+
+#include <unistd.h>
 
 #include "lib/common.h"
 #include "catalog/params.h"
@@ -57,16 +61,62 @@ Rational parseRational(const std::string &text, const std::string &what) {
     int64_t num = 0, den = 1;
     bool ok = parseInteger(slash == std::string::npos ? t : t.substr(0, slash), INT32_MIN, INT32_MAX, num);
     if (ok && slash != std::string::npos) ok = parseInteger(t.substr(slash + 1), 1, UINT32_MAX, den);
-    if (!ok) throw ToolError(what + ": '" + text + "' is not an integer or a fraction N/D with D > 0");
+    if (!ok) throw UsageError(what + ": '" + text + "' is not an integer or a fraction N/D with D > 0");
     return Rational{int32_t(num), uint32_t(den)};
 }
 
+namespace {
+
+const std::string TERM_MAX_TEXT = std::to_string(INT32_MAX);
+
+// N or N/D with both terms from 1 to INT32_MAX, so that either fits any of
+// the host's fields, the signed time step included.
+Rational positiveRational(const std::string &text, const std::string &what, const std::string &allowed) {
+    const Rational r = parseRational(text, what);
+    if (r.num < 1 || r.den > uint32_t(INT32_MAX))
+        throw UsageError(what + ": '" + text + "' is outside the allowed range: " + allowed);
+    return r;
+}
+
+int32_t wholeAboveZero(const std::string &text, const std::string &what) {
+    int64_t value = 0;
+    if (!parseInteger(trim(text), 1, INT32_MAX, value))
+        throw UsageError(what + ": '" + text + "' is not a whole number from 1 to " + TERM_MAX_TEXT);
+    return int32_t(value);
+}
+
+}  // namespace
+
+Timing parseTiming(const std::string &fps, const std::string &timeScale, const std::string &timeStep,
+                   const std::string &localTimeStep) {
+    const Rational rate = positiveRational(
+        fps, "--fps", "N or N/D with N and D from 1 to " + TERM_MAX_TEXT + " (such as 24 or 30000/1001)");
+    Timing timing{uint32_t(rate.num), int32_t(rate.den), int32_t(rate.den)};
+    if (!timeScale.empty()) timing.timeScale = uint32_t(wholeAboveZero(timeScale, "--time-scale"));
+    if (!timeStep.empty()) timing.timeStep = timing.localTimeStep = wholeAboveZero(timeStep, "--time-step");
+    if (!localTimeStep.empty()) timing.localTimeStep = wholeAboveZero(localTimeStep, "--local-time-step");
+    return timing;
+}
+
+Rational parsePixelAspect(const std::string &text) {
+    // Beyond a hundred to one, a dab would be smeared across thousands of
+    // pixels; no camera or display has such pixels.
+    const std::string allowed = "N/D with N and D from 1 to " + TERM_MAX_TEXT + " and N/D from 1/100 to 100 "
+                                "(such as 1/1 or 10/11)";
+    const Rational r = positiveRational(text, "--pixel-aspect", allowed);
+    if (int64_t(r.num) * 100 < int64_t(r.den) || int64_t(r.num) > int64_t(r.den) * 100)
+        throw UsageError("--pixel-aspect: '" + text + "' is outside the allowed range: " + allowed);
+    return r;
+}
+
 std::array<Rational, 2> parseDownsample(const std::string &text) {
+    // A host only ever shrinks the images it asks for.
+    const std::string allowed = "fractions N/D with 1 <= N <= D <= " + TERM_MAX_TEXT + " (such as 1/2 or 1/2,1/3)";
     size_t comma = text.find(',');
-    Rational x = parseRational(text.substr(0, comma), "--downsample");
-    Rational y = comma == std::string::npos ? x : parseRational(text.substr(comma + 1), "--downsample");
+    Rational x = positiveRational(text.substr(0, comma), "--downsample", allowed);
+    Rational y = comma == std::string::npos ? x : positiveRational(text.substr(comma + 1), "--downsample", allowed);
     for (const Rational &r : {x, y})
-        if (r.num <= 0) throw ToolError("--downsample: factors must be greater than 0 (such as 1/2)");
+        if (uint32_t(r.num) > r.den) throw UsageError("--downsample: '" + text + "' is outside the allowed range: " + allowed);
     return {x, y};
 }
 
@@ -81,7 +131,8 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
     std::vector<int32_t> frames;
     std::set<int32_t> seen;
     auto bad = [&](const std::string &why) {
-        return ToolError("--frames: '" + text + "': " + why + " (use N, A-B or a list such as 1,5,10-20)");
+        return UsageError("--frames: '" + text + "': " + why + " (use N, A-B or a list such as 1,5,10-20, frames from " +
+                          std::to_string(-FRAME_NUMBER_LIMIT) + " to " + std::to_string(FRAME_NUMBER_LIMIT) + ")");
     };
     size_t at = 0;
     if (trim(text).empty()) throw bad("no frames");
@@ -97,7 +148,7 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
                 break;
             }
         int64_t a = 0, b = 0;
-        const int64_t limit = 10000000;
+        const int64_t limit = FRAME_NUMBER_LIMIT;
         if (dash == std::string::npos) {
             if (!parseInteger(item, -limit, limit, a)) throw bad("'" + item + "' is not a frame number");
             b = a;
@@ -106,28 +157,59 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
             throw bad("'" + item + "' is not a range of frames");
         }
         if (b < a) throw bad("the range '" + item + "' runs backwards");
-        if (b - a > 1000000) throw bad("the range '" + item + "' holds more than a million frames");
-        for (int64_t f = a; f <= b; ++f)
+        for (int64_t f = a; f <= b; ++f) {
             if (seen.insert(int32_t(f)).second) frames.push_back(int32_t(f));
+            if (frames.size() > size_t(FRAME_COUNT_LIMIT))
+                throw bad("more than " + std::to_string(FRAME_COUNT_LIMIT) + " frames");
+        }
         if (comma == std::string::npos) break;
         at = comma + 1;
     }
     return frames;
 }
 
+std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName) {
+    const double last = std::floor(endTime * double(timing.timeScale) / double(timing.timeStep));
+    if (!(last < DEFAULT_FRAME_COUNT_LIMIT)) {
+        // The drawing asks for it, not the command line: a refused input.
+        char text[160];
+        std::snprintf(text, sizeof text, "its last stroke ends at %g s, frame %.15g, and frames 0 to that one", endTime,
+                      last);
+        throw ToolError(drawingName + ": " + text + " are more than " + std::to_string(DEFAULT_FRAME_COUNT_LIMIT) +
+                        " frames to render by default; choose the frames with --frames (such as --frames 0-99, "
+                        "frames from " + std::to_string(-FRAME_NUMBER_LIMIT) + " to " +
+                        std::to_string(FRAME_NUMBER_LIMIT) + ")");
+    }
+    std::vector<int32_t> frames;
+    for (int32_t f = 0; f <= (last > 0 ? int32_t(last) : 0); ++f) frames.push_back(f);
+    return frames;
+}
+
+void checkFrameTimes(const std::vector<int32_t> &frames, int32_t timeStep, bool chosen) {
+    const int64_t lowest = INT32_MIN / int64_t(timeStep), highest = INT32_MAX / int64_t(timeStep);
+    for (int32_t f : frames) {
+        if (f >= lowest && f <= highest) continue;
+        const std::string why = "frame " + std::to_string(f) + " at a time step of " + std::to_string(timeStep) +
+                                " lies beyond the host's clock (frames from " + std::to_string(lowest) + " to " +
+                                std::to_string(highest) + " at this time step)";
+        if (chosen) throw UsageError("--frames: " + why);
+        throw ToolError(why + "; choose the frames with --frames");
+    }
+}
+
 std::vector<int32_t> frameChunk(const std::vector<int32_t> &frames, const std::string &text) {
     const auto slash = text.find('/');
     auto whole = [&text](const std::string &part) -> int64_t {
         if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos)
-            throw ToolError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
+            throw UsageError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
         return std::stoll(part);
     };
     if (slash == std::string::npos)
-        throw ToolError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
+        throw UsageError("--chunk: '" + text + "' must be K/N with whole numbers, such as 3/10");
     const int64_t k = whole(text.substr(0, slash));
     const int64_t n = whole(text.substr(slash + 1));
     if (n < 1 || k < 1 || k > n)
-        throw ToolError("--chunk: '" + text + "' needs 1 <= K <= N (chunks count from 1)");
+        throw UsageError("--chunk: '" + text + "' needs 1 <= K <= N (chunks count from 1)");
     const int64_t total = int64_t(frames.size());
     const int64_t base = total / n, larger = total % n;
     const int64_t index = k - 1;
@@ -141,7 +223,7 @@ std::array<int32_t, 2> parseSize(const std::string &text) {
     int64_t w = 0, h = 0;
     if (x == std::string::npos || !parseInteger(trim(text.substr(0, x)), 1, 30000, w) ||
         !parseInteger(trim(text.substr(x + 1)), 1, 30000, h))
-        throw ToolError("--size: '" + text + "' is not WxH with both from 1 to 30000 (such as 1920x1080)");
+        throw UsageError("--size: '" + text + "' is not WxH with both from 1 to 30000 (such as 1920x1080)");
     return {int32_t(w), int32_t(h)};
 }
 
@@ -150,7 +232,7 @@ std::array<int32_t, 2> parseOrigin(const std::string &text) {
     int64_t x = 0, y = 0;
     if (comma == std::string::npos || !parseInteger(trim(text.substr(0, comma)), INT32_MIN, INT32_MAX, x) ||
         !parseInteger(trim(text.substr(comma + 1)), INT32_MIN, INT32_MAX, y))
-        throw ToolError("--origin: '" + text + "' is not X,Y in whole pixels (such as 5,-3)");
+        throw UsageError("--origin: '" + text + "' is not X,Y in whole pixels (such as 5,-3)");
     return {int32_t(x), int32_t(y)};
 }
 
@@ -183,7 +265,7 @@ Background parseBackground(const std::string &text) {
             b.rgba[c] = c * 2 + 1 < t.size() ? uint8_t(std::stoi(t.substr(c * 2 + 1, 2), nullptr, 16)) : 255;
         return b;
     }
-    throw ToolError("--background: '" + text +
+    throw UsageError("--background: '" + text +
                     "' is not transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, red, green, "
                     "blue) or a pattern (checker, gradient)");
 }
@@ -212,10 +294,21 @@ std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int
 
 // ---------------------------------------------------------------- file names
 
-bool hasFramePlaceholder(const std::string &pattern) { return pattern.find('#') != std::string::npos; }
+namespace {
+
+// Where the frame number goes: the first run of '#' in the last path
+// component, so that a folder named "take#2" stays a folder name.
+size_t placeholderAt(const std::string &pattern) {
+    const size_t slash = pattern.rfind('/');
+    return pattern.find('#', slash == std::string::npos ? 0 : slash + 1);
+}
+
+}  // namespace
+
+bool hasFramePlaceholder(const std::string &pattern) { return placeholderAt(pattern) != std::string::npos; }
 
 std::string frameFileName(const std::string &pattern, int32_t frame) {
-    size_t start = pattern.find('#');
+    size_t start = placeholderAt(pattern);
     if (start == std::string::npos) return pattern;
     size_t end = pattern.find_first_not_of('#', start);
     if (end == std::string::npos) end = pattern.size();
@@ -223,6 +316,24 @@ std::string frameFileName(const std::string &pattern, int32_t frame) {
     if (digits.size() < end - start) digits.insert(0, end - start - digits.size(), '0');
     if (frame < 0) digits.insert(0, 1, '-');
     return pattern.substr(0, start) + digits + pattern.substr(end);
+}
+
+void checkOutputName(const std::filesystem::path &path, const std::string &option) {
+    const std::string name = path.filename().string();
+    // The limit is the file system's, so ask the nearest folder that exists.
+    std::filesystem::path dir = path.parent_path();
+    std::error_code ec;
+    while (!dir.empty() && !std::filesystem::is_directory(dir, ec)) dir = dir.parent_path();
+    errno = 0;
+    const long nameMax = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) return;  // no limit, or none to be found: the write itself will tell
+    // The file is first written beside itself as ".<name>.tmp<pid>-<digits>".
+    const size_t temporary = 1 + name.size() + 4 + std::to_string(getpid()).size() + 1 + 6 + TEMPORARY_NAME_MARGIN;
+    if (temporary <= size_t(nameMax)) return;
+    throw UsageError(option + ": the file name '" + name + "' is " + std::to_string(name.size()) +
+                     " bytes long; names in " + (dir.empty() ? std::string(".") : dir.string()) + " may be at most " +
+                     std::to_string(nameMax - long(temporary - name.size())) +
+                     " bytes, leaving room for the temporary name the file is first written under");
 }
 
 // ---------------------------------------------------------------- parameters
@@ -278,7 +389,7 @@ const ParamInfo *findParam(const std::string &name) {
 
 int32_t sliderToFixed(double value) {
     double scaled = std::round(value * 65536.0);  // std::round: halves away from zero
-    if (scaled < double(INT32_MIN) || scaled > double(INT32_MAX)) throw ToolError("slider value out of range");
+    if (scaled < double(INT32_MIN) || scaled > double(INT32_MAX)) throw UsageError("slider value out of range");
     return int32_t(scaled);
 }
 
@@ -305,7 +416,7 @@ ParamValue parseParamValue(const ParamInfo &param, const std::string &text) {
         int64_t n = 0;
         if (parseInteger(t, INT32_MIN, INT32_MAX, n)) {
             if (n < 1 || n > int64_t(param.choices.size()) || param.choices[size_t(n - 1)] == "(-")
-                throw ToolError(where + ": " + t + " is not a choice; choose one of " + choiceList(param));
+                throw UsageError(where + ": " + t + " is not a choice; choose one of " + choiceList(param));
             value.stored = int32_t(n);
             return value;
         }
@@ -315,23 +426,23 @@ ParamValue parseParamValue(const ParamInfo &param, const std::string &text) {
                 return value;
             }
         }
-        throw ToolError(where + ": '" + t + "' is not a choice; choose one of " + choiceList(param));
+        throw UsageError(where + ": '" + t + "' is not a choice; choose one of " + choiceList(param));
     }
     case ParamKind::Checkbox: {
         std::string v = lower(t);
         if (v == "on" || v == "1" || v == "true" || v == "yes") value.stored = 1;
         else if (v == "off" || v == "0" || v == "false" || v == "no") value.stored = 0;
-        else throw ToolError(where + ": '" + t + "' is not on, off, 1 or 0");
+        else throw UsageError(where + ": '" + t + "' is not on, off, 1 or 0");
         return value;
     }
     case ParamKind::Slider: {
         double v = 0.0;
-        if (!parseReal(t, v)) throw ToolError(where + ": '" + t + "' is not a number");
+        if (!parseReal(t, v)) throw UsageError(where + ": '" + t + "' is not a number");
         int32_t fixed = sliderToFixed(v);
         if (fixed < sliderToFixed(param.validMin) || fixed > sliderToFixed(param.validMax)) {
             char range[96];
             std::snprintf(range, sizeof range, "%g to %g", param.validMin, param.validMax);
-            throw ToolError(where + ": " + t + " is outside the valid range " + range);
+            throw UsageError(where + ": " + t + " is outside the valid range " + range);
         }
         value.stored = fixed;
         value.real = v;
@@ -355,7 +466,7 @@ ParamSettings defaultParamSettings() {
 void setParamFromOption(ParamSettings &settings, const ParamInfo &param, const std::string &text) {
     ParamTrack &track = settings.tracks[param.index];
     if (track.keyed())
-        throw ToolError(std::string("--") + param.option + " is also keyed in " + settings.origin[param.index] +
+        throw UsageError(std::string("--") + param.option + " is also keyed in " + settings.origin[param.index] +
                         "; give it in one place only");
     track.constant = parseParamValue(param, text);
     settings.origin[param.index] = "the command line";
@@ -386,7 +497,7 @@ void loadParamKeyframes(ParamSettings &settings, const std::string &jsonText, co
         std::string where = fileName + ": \"" + name + "\"";
         if (!param) throw ToolError(where + " is not a parameter of the effect");
         if (settings.origin.count(param->index))
-            throw ToolError(where + " is also given on " + settings.origin[param->index] +
+            throw UsageError(where + " is also given on " + settings.origin[param->index] +
                             "; give it in one place only");
         ParamTrack track;
         try {

@@ -18,17 +18,49 @@ struct Rational {
     uint32_t den = 1;
 };
 
+// Every refusal below is a UsageError naming the option and what it allows.
+
 // "N" or "N/D"; D must be positive. `what` names the option in errors.
 Rational parseRational(const std::string &text, const std::string &what);
-// "X" or "X,Y" (Y defaults to X), each a positive rational.
+
+// The host's clock: --fps N/D is time scale N and time step D; --time-scale,
+// --time-step and --local-time-step (empty when not given) override it, the
+// local step following the time step unless given. Every value is a whole
+// number from 1 to INT32_MAX.
+struct Timing {
+    uint32_t timeScale = 30;
+    int32_t timeStep = 1, localTimeStep = 1;
+};
+Timing parseTiming(const std::string &fps, const std::string &timeScale, const std::string &timeStep,
+                   const std::string &localTimeStep);
+// "N/D", both from 1 to INT32_MAX, the ratio from 1/100 to 100.
+Rational parsePixelAspect(const std::string &text);
+// "X" or "X,Y" (Y defaults to X), each a fraction above 0 and at most 1.
 std::array<Rational, 2> parseDownsample(const std::string &text);
 // ⌈extent × factor⌉ for a positive factor.
 int32_t scaledExtent(int32_t extent, Rational factor);
+
+// Frame numbers run from -FRAME_NUMBER_LIMIT to FRAME_NUMBER_LIMIT; a list
+// holds at most FRAME_COUNT_LIMIT frames, and the range a drawing implies by
+// itself at most DEFAULT_FRAME_COUNT_LIMIT (longer ones are asked for with
+// --frames), so that a stray stroke time cannot start a run of years.
+constexpr int32_t FRAME_NUMBER_LIMIT = 10000000;
+constexpr int32_t FRAME_COUNT_LIMIT = 1000000;
+constexpr int32_t DEFAULT_FRAME_COUNT_LIMIT = 100000;
 
 // "N", "A-B" or a comma-separated list of both ("1,5,10-20"); negative
 // numbers are written with a leading minus ("-3--1"). Duplicates are
 // dropped, the order of first appearance kept.
 std::vector<int32_t> parseFrameList(const std::string &text);
+
+// Frames 0 to the one holding `endTime` (seconds: the end of the drawing's
+// last stroke). Longer than DEFAULT_FRAME_COUNT_LIMIT frames is refused as
+// a ToolError naming the drawing: its content asks for it, not the options.
+std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName);
+// Refuses a frame whose host time (frame x time step) the host's 32-bit
+// clock cannot hold: a UsageError when the frames were `chosen` with
+// --frames, else a ToolError.
+void checkFrameTimes(const std::vector<int32_t> &frames, int32_t timeStep, bool chosen);
 
 // The K-th of N contiguous slices of `frames` (K counts from 1), for
 // splitting one shot over independent farm tasks: slice sizes differ by at
@@ -51,11 +83,19 @@ Background parseBackground(const std::string &text);
 std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int32_t y, int32_t width,
                                     int32_t height);
 
-// Substitutes the frame number for the first run of '#' in `pattern`,
-// zero-padded to the run's length. A pattern without '#' is used as it
-// stands (fit for one frame only).
+// Substitutes the frame number for the first run of '#' in the last path
+// component of `pattern`, zero-padded to the run's length; a '#' in a
+// folder name is part of the name. A pattern without '#' there is used as
+// it stands (fit for one frame only).
 std::string frameFileName(const std::string &pattern, int32_t frame);
 bool hasFramePlaceholder(const std::string &pattern);
+
+// Room kept beyond the atomic writer's temporary name as it is today, for
+// what it may come to hold (a host name).
+constexpr size_t TEMPORARY_NAME_MARGIN = 64;
+// Refuses (UsageError, naming `option`) a file name that the file system of
+// its folder could not hold once written under its temporary name.
+void checkOutputName(const std::filesystem::path &path, const std::string &option);
 
 // ---- the effect's parameters
 

@@ -73,6 +73,10 @@ TEST(RenderOptions, OutputNamesAndBackgrounds) {
     EXPECT_EQ(frameFileName("f###.png", -4), "f-004.png");
     EXPECT_EQ(frameFileName("still.png", 9), "still.png");
     EXPECT_FALSE(hasFramePlaceholder("still.png"));
+    EXPECT_EQ(frameFileName("take#2/f_##.png", 3), "take#2/f_03.png");  // only the file name holds the frame
+    EXPECT_FALSE(hasFramePlaceholder("take#2/still.png"));
+    EXPECT_EQ(closestName("--fsp", {"--frames", "--fps"}), "--fps");
+    EXPECT_EQ(closestName("--colour", {"--frames", "--fps"}), "");
 
     EXPECT_EQ(parseBackground("transparent").rgba, (std::array<uint8_t, 4>{0, 0, 0, 0}));
     EXPECT_EQ(parseBackground("#102030").rgba, (std::array<uint8_t, 4>{16, 32, 48, 255}));

@@ -62,30 +62,48 @@ TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
     writeText(dir / "prefs.json", R"({"Onion skin - Frames sideways": 1})");
     writeText(dir / "junk.bin", std::string(300, '\x07'));
     writePng(dir / "deep.png", makePngImage(8, 8, 16));
+    // One stroke starting in a billion seconds: a default range nobody means.
+    std::ifstream demoFile(demo);
+    std::string late((std::istreambuf_iterator<char>(demoFile)), std::istreambuf_iterator<char>());
+    writeText(dir / "late.json", late.replace(late.find("\"startTime\": 0.5"), 16, "\"startTime\": 1e9"));
     const Args base = {"render", drawing, "--frames", "0-1", "--size", "32x24", "-o", out};
     struct Case {
         Args args;  // option/value pairs replacing those of `base` (removing them when empty), or added
         std::string mentions;
+        int status;  // 2: the command line is wrong; 1: an input is refused
     } cases[] = {
-        {{"--playback-mode", "Backwards"}, "\"Past Strokes\""},
-        {{"--composite", "3"}, "--composite"},
-        {{"--wiggle", "sometimes"}, "--wiggle"},
-        {{"--playback-speed", "101"}, "valid range"},
-        {{"--displacement-detail", "-0.5"}, "valid range"},
-        {{"--frames", "9-3"}, "--frames"},
-        {{"--fps", "30/0"}, "--fps"},
-        {{"--size", "640"}, "--size"},
-        {{"--downsample", "0/1"}, "--downsample"},
-        {{"--background", "plaid"}, "--background"},
-        {{"--depth", "12"}, "--depth"},
-        {{"--params", dir / "keys.json"}, "keys.json"},
-        {{"--params", dir / "missing.json"}, "missing.json"},
-        {{"--layer", dir / "deep.png", "--size", "", "--depth", "8"}, "16-bit"},
-        {{"--layer", dir / "nothere_####.png", "--size", ""}, "nothere_0000.png"},
-        {{"--prefs", dir / "missing-prefs.json"}, "missing-prefs.json"},
-        {{"--prefs", dir / "prefs.json"}, "unknown preference \"Onion skin - Frames sideways\""},
-        {{"-o", dir / "a.png"}, "####"},  // several frames need #### in the output name
-        {{"DRAWING", dir / "junk.bin"}, "junk.bin"},  // a damaged drawing fails before any frame
+        {{"--playback-mode", "Backwards"}, "\"Past Strokes\"", 2},
+        {{"--composite", "3"}, "--composite", 2},
+        {{"--wiggle", "sometimes"}, "--wiggle", 2},
+        {{"--playback-speed", "101"}, "valid range", 2},
+        {{"--displacement-detail", "-0.5"}, "valid range", 2},
+        {{"--frames", "9-3"}, "--frames", 2},
+        {{"--frames", "10000001"}, "from -10000000 to 10000000", 2},
+        {{"--frames", "2", "--time-step", "2000000000"}, "host's clock (frames from -1 to 1", 2},
+        {{"--fps", "30/0"}, "--fps", 2},
+        {{"--fps", "30/4294967295"}, "--fps: '30/4294967295' is outside the allowed range", 2},
+        {{"--time-step", "0"}, "--time-step: '0' is not a whole number from 1 to 2147483647", 2},
+        {{"--time-scale", "-30"}, "--time-scale", 2},
+        {{"--local-time-step", "1/2"}, "--local-time-step", 2},
+        {{"--size", "640"}, "--size", 2},
+        {{"--downsample", "0/1"}, "--downsample", 2},
+        {{"--downsample", "1/2,3/2"}, "--downsample: '1/2,3/2' is outside the allowed range", 2},
+        {{"--pixel-aspect", "1000/1"}, "1/100 to 100", 2},
+        {{"--background", "plaid"}, "--background", 2},
+        {{"--depth", "12"}, "--depth", 2},
+        {{"--jobs", "0"}, "--jobs", 2},
+        {{"--fpss", "24"}, "did you mean --fps?", 2},
+        {{"--layer", dir / "deep.png"}, "--size and --layer", 2},
+        {{"-o", dir / (std::string(250, 'f') + "_####.png")}, "-o: the file name", 2},
+        {{"-o", dir / "a.png"}, "####", 2},  // several frames need #### in the output name
+        {{"--params", dir / "keys.json"}, "keys.json", 1},
+        {{"--params", dir / "missing.json"}, "missing.json", 1},
+        {{"--layer", dir / "deep.png", "--size", "", "--depth", "8"}, "16-bit", 1},
+        {{"--layer", dir / "nothere_####.png", "--size", ""}, "nothere_0000.png", 1},
+        {{"--prefs", dir / "missing-prefs.json"}, "missing-prefs.json", 1},
+        {{"--prefs", dir / "prefs.json"}, "unknown preference \"Onion skin - Frames sideways\"", 1},
+        {{"DRAWING", dir / "junk.bin"}, "junk.bin", 1},  // a damaged drawing fails before any frame
+        {{"DRAWING", dir / "late.json", "--frames", ""}, "more than 100000 frames to render by default", 1},
     };
     for (const Case &c : cases) {
         Args args = base;
@@ -96,13 +114,46 @@ TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
             else at[1] = c.args[i + 1];
         }
         ToolRun run = runTool(args);
-        EXPECT_NE(run.status, 0) << c.args[0] << " " << c.args[1];
-        EXPECT_TRUE(run.says(c.mentions)) << c.args[0] << ": " << run.output;
+        EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
+        EXPECT_TRUE(run.says("pennaro render: ") && run.says(c.mentions)) << c.args[0] << ": " << run.output;
     }
     for (const auto &file : filesIn(dir.path)) EXPECT_NE(file.substr(0, 2), "f_") << "left behind: " << file;
     ToolRun one = runTool({"render", drawing, "--frames", "3", "--size", "32x24", "-o", dir / "a.png"});
     EXPECT_EQ(one.status, 0) << one.output;
     EXPECT_TRUE(std::filesystem::exists(dir / "a.png"));
+}
+
+TEST(Tool, EveryCommandAnswersAUsageErrorWithStatusTwoAndItsName) {
+    ScratchDir dir("usage");
+    const std::string out = dir / "out.json";
+    struct Case {
+        Args args;
+        std::string says;
+    } cases[] = {
+        {{"rendr"}, "unknown command 'rendr'; did you mean render?"},
+        {{"render", demo, demo}, "pennaro render: The following argument was not expected"},
+        {{"render", demo, "--frmaes", "3"}, "did you mean --frames?"},
+        {{"info"}, "pennaro info: FILE is required"},
+        {{"info", demo, demo}, "pennaro info: "},
+        {{"info", demo, "--jsno"}, "pennaro info: The following argument was not expected: --jsno; did you mean --json?"},
+        {{"convert", demo}, "pennaro convert: OUT is required"},
+        {{"convert", demo, out, "--to", "xml"}, "pennaro convert: --to"},
+        {{"convert", demo, out, "--big-endian"}, "pennaro convert: --big-endian"},
+        {{"resave", demo, out, out}, "pennaro resave: "},
+        {{"describe", "--pref", demo}, "did you mean --prefs?"},
+        {{"compare", demo}, "pennaro compare: B is required"},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = runTool(c.args);
+        EXPECT_EQ(run.status, 2) << c.args[0] << ": " << run.output;
+        EXPECT_TRUE(run.says(c.says)) << run.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+    for (const char *command : {"render", "info", "convert", "resave", "describe", "compare"}) {
+        ToolRun run = runTool({command, "--help"});
+        EXPECT_EQ(run.status, 0) << command;
+        EXPECT_TRUE(run.says("Exit status: 0 success; 1 a failure")) << command;
+    }
 }
 
 TEST(RenderTool, SixteenBitLayerComesBackExactlyWhenNothingIsPainted) {
@@ -154,9 +205,9 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
     // pennaro compare's answer is its exit status: same, different, unreadable.
     EXPECT_EQ(runTool({"compare", dir / "layer_100000.png", dir / "seq_100000.png"}).status, 0);
     run = runTool({"compare", dir / "seq_100000.png", dir / "seq_100001.png", "--diff", dir / "diff.png"});
-    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.status, 3) << run.output;
     EXPECT_TRUE(std::filesystem::exists(dir / "diff.png"));
-    EXPECT_EQ(runTool({"compare", dir / "seq_100000.png", dir / "missing.png", "-q"}).status, 2);
+    EXPECT_EQ(runTool({"compare", dir / "seq_100000.png", dir / "missing.png", "-q"}).status, 1);
 }
 
 TEST(RenderTool, AFrameThatCannotBeWrittenIsNamedAndTheOthersArePutInPlace) {
