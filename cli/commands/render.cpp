@@ -170,6 +170,7 @@ void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const
         if (!path.empty() && fileIdentity(path, id)) inputs.emplace(id, what + " " + path);
     };
     addInput(job.drawingName, "the drawing");
+    addInput(job.pluginPath, "the effect library");
     addInput(o.prefsFile, "--prefs");
     addInput(o.paramsFile, "--params");
     if (!job.layerPattern.empty()) {
