@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "commands.h"
 #include "lib/common.h"
@@ -108,6 +109,10 @@ RenderJob resolveJob(const RenderOptions &o) {
     if (job.depth == 0) job.depth = 8;
 
     job.outputPattern = o.output;
+    if (o.output == "-" && (job.frames.size() > 1 || !o.contactSheet.empty()))
+        throw UsageError("-o - writes one frame's PNG to standard output; " +
+                               (o.contactSheet.empty() ? std::to_string(job.frames.size()) + " frames were asked for"
+                                                       : std::string("--contact-sheet needs frame files")));
     if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
         throw UsageError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
                          " frames need #### in the file name for the frame number (such as out/frame_####.png)");
@@ -126,6 +131,51 @@ RenderJob resolveJob(const RenderOptions &o) {
     job.jobs = o.jobs;
     job.contactSheet = o.contactSheet;
     return job;
+}
+
+// Refuses, before anything renders, an output that is one of the run's
+// inputs under any name (the same path, a symlink or a hard link): the
+// drawing, the preferences, the keyframes or a layer file a frame reads.
+// A refused input, exit status 1: whether two names are one file depends on
+// the disk, not on the command line.
+void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const std::vector<int32_t> &todo) {
+    std::map<FileIdentity, std::string> inputs;
+    auto addInput = [&](const std::string &path, const std::string &what) {
+        FileIdentity id;
+        if (!path.empty() && fileIdentity(path, id)) inputs.emplace(id, what + " " + path);
+    };
+    addInput(job.drawingName, "the drawing");
+    addInput(job.pluginPath, "the effect library");
+    addInput(o.prefsFile, "--prefs");
+    addInput(o.paramsFile, "--params");
+    if (!job.layerPattern.empty()) {
+        if (!hasFramePlaceholder(job.layerPattern)) addInput(job.layerPattern, "--layer");
+        else
+            for (int32_t f : job.frames) addInput(frameFileName(job.layerPattern, f), "--layer");
+    }
+    auto check = [&](const std::string &path, const char *option) {
+        FileIdentity id;
+        if (!fileIdentity(path, id)) return;
+        if (auto at = inputs.find(id); at != inputs.end())
+            throw ToolError(std::string(option) + " " + path + " is " + at->second +
+                            "; refusing to write over an input (nothing was rendered)");
+    };
+    for (int32_t f : todo) check(frameFileName(job.outputPattern, f), "-o");
+    if (!job.contactSheet.empty()) check(job.contactSheet, "--contact-sheet");
+}
+
+// What a worker tells the parent through the pipe, one message per write
+// (shorter than PIPE_BUF, so never interleaved).
+struct WorkerReport {
+    enum Kind : int32_t { Taken, Rendered, Written } kind;
+    int32_t worker;
+    int32_t frame;
+};
+
+std::string frameList(const std::vector<int32_t> &frames) {
+    std::string text;
+    for (int32_t f : frames) text += (text.empty() ? "" : ", ") + std::to_string(f);
+    return text;
 }
 
 // Frames rendered by worker processes, forked from a session that already
@@ -153,7 +203,7 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
     std::vector<pid_t> children;
     std::string forkError;
     for (int w = 0; w < workers; ++w) {
-        pid_t pid = fork();
+        pid_t pid = forkWorker();
         if (pid < 0) {
             // The workers already started take no further frame: each one
             // finishes the frame it has, so no half-written file is left,
@@ -166,13 +216,22 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         if (pid == 0) {
             close(pipeFds[0]);
             int status = 0;
+            auto report = [&](WorkerReport::Kind kind, int32_t frame) {
+                const WorkerReport message{kind, w, frame};
+                return write(pipeFds[1], &message, sizeof message) == sizeof message;
+            };
             try {
+                // A frame's file is put in place while the next one renders.
+                std::optional<int32_t> pending;
                 for (size_t i; (i = nextFrame->fetch_add(1)) < frames.size();) {
+                    if (!report(WorkerReport::Taken, frames[i])) break;
                     session.renderFrameToFile(frames[i]);
-                    int32_t done = frames[i];
-                    if (write(pipeFds[1], &done, sizeof done) != sizeof done) break;
+                    if (pending && !report(WorkerReport::Written, *pending)) break;
+                    pending = frames[i];
+                    if (!report(WorkerReport::Rendered, frames[i])) break;
                 }
                 session.finishWrites();
+                if (pending) report(WorkerReport::Written, *pending);
             } catch (const std::exception &e) {
                 ProgressBar::printMessage(std::string("error: ") + e.what());
                 status = 1;
@@ -197,12 +256,17 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         children.push_back(pid);
     }
     close(pipeFds[1]);
-    int32_t done = 0;
+    // Per worker, the frames it took and not yet put in place.
+    std::vector<std::vector<int32_t>> unwritten(static_cast<size_t>(workers));
+    WorkerReport message{};
     size_t count = 0;
     while (true) {
-        ssize_t n = read(pipeFds[0], &done, sizeof done);
-        if (n == sizeof done) {
-            progress.update(++count, done);
+        ssize_t n = read(pipeFds[0], &message, sizeof message);
+        if (n == sizeof message && message.worker >= 0 && message.worker < workers) {
+            auto &open = unwritten[size_t(message.worker)];
+            if (message.kind == WorkerReport::Taken) open.push_back(message.frame);
+            else if (message.kind == WorkerReport::Written) std::erase(open, message.frame);
+            else progress.update(++count, message.frame);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -210,11 +274,24 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
     }
     close(pipeFds[0]);
     bool ok = true;
-    for (pid_t pid : children) {
+    for (size_t w = 0; w < children.size(); ++w) {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(children[w], &status, 0) < 0 && errno == EINTR) {
         }
+        forgetWorker(children[w]);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ok = false;
+        if (WIFSIGNALED(status)) {
+            // A worker killed from outside says nothing itself.
+            const int signal = WTERMSIG(status);
+            const auto &lost = unwritten[w];
+            ProgressBar::printMessage("error: worker " + std::to_string(w + 1) + " was killed by signal " +
+                                      std::to_string(signal) + " (" + strsignal(signal) + ")" +
+                                      (lost.empty() ? std::string(" after its last frame")
+                                                    : "; frame" + std::string(lost.size() > 1 ? "s " : " ") +
+                                                          frameList(lost) + " not written"));
+            for (int32_t f : lost)
+                removeStaleTemporaries(std::filesystem::path(frameFileName(job.outputPattern, f)).parent_path());
+        }
     }
     munmap(shared, sizeof(std::atomic<uint32_t>));
     if (!forkError.empty()) {
@@ -226,11 +303,15 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
 
 int runRender(void *context) {
     auto &o = *static_cast<RenderOptions *>(context);
-    RenderJob job = resolveJob(o);
+    const RenderJob job = resolveJob(o);
 
+    // --skip-existing leaves frame files; a device or a stream is no frame.
     std::vector<int32_t> todo;
     for (int32_t f : job.frames)
-        if (!job.skipExisting || !std::filesystem::exists(frameFileName(job.outputPattern, f))) todo.push_back(f);
+        if (!job.skipExisting || job.outputPattern == "-" ||
+            !std::filesystem::is_regular_file(frameFileName(job.outputPattern, f)))
+            todo.push_back(f);
+    refuseOutputsOverInputs(job, o, todo);
 
     ProgressBar progress(todo.size(), o.quiet);
     bool ok = true;
@@ -273,7 +354,7 @@ int runRender(void *context) {
         for (int32_t f : job.frames) images.push_back(readPng(frameFileName(job.outputPattern, f)));
         writePng(job.contactSheet, makeContactSheet(images));
     }
-    if (!o.quiet && !progress.onTerminal()) {
+    if (!o.quiet && !progress.onTerminal() && job.outputPattern != "-") {
         std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");
         if (todo.size() != job.frames.size()) std::printf(" (%zu left as they were)", job.frames.size() - todo.size());
         std::printf(" to %s\n", job.outputPattern.c_str());
@@ -366,7 +447,9 @@ int renderMain(int argc, char **argv) {
                    "Output file names; #### in the file name (not in a folder name) is the zero-padded "
                    "frame number. A name without # is used as it stands when one frame is rendered. A "
                    "name too long for its folder's file system, counting the temporary name it is "
-                   "first written under, is refused before rendering")->capture_default_str()->group(outGroup);
+                   "first written under, is refused before rendering; - writes that one frame's PNG to standard "
+                   "output. A symlink is written through to its file, a device such as /dev/null as it stands. "
+                   "An output that is one of the run's inputs is refused")->capture_default_str()->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
                    "Also write every frame as a thumbnail on one PNG")->group(outGroup);
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "

@@ -6,8 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <atomic>
+#include <climits>
+#include <csignal>
 #include <random>
+#include <set>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pennaro_cli {
@@ -49,9 +55,165 @@ std::vector<uint8_t> readFileBytes(const std::filesystem::path &path) {
     return bytes;
 }
 
+// ---------------------------------------------------------------- writing
+
+namespace {
+
+// What the interrupt handler may touch: only fixed arrays of plain values,
+// each entry published by an atomic flag after it is complete, so that the
+// handler never reads a half-written name and never calls into the heap.
+constexpr int TEMPORARY_SLOTS = 16;
+struct TemporarySlot {
+    std::atomic<bool> live{false};
+    char name[PATH_MAX];
+};
+TemporarySlot temporaries[TEMPORARY_SLOTS];
+constexpr int WORKER_SLOTS = 256;
+std::atomic<int> workers[WORKER_SLOTS];
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void removeTemporariesAndDie(int signal) {
+    for (TemporarySlot &slot : temporaries)
+        if (slot.live.load()) unlink(slot.name);
+    for (auto &worker : workers)
+        if (const int pid = worker.load(); pid > 0) kill(pid, signal);
+    for (auto &worker : workers)
+        if (const int pid = worker.load(); pid > 0)
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+    // Dying of the signal itself tells the shell (and a farm scheduler)
+    // that the run was interrupted, not that it failed.
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void installInterruptCleanup() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int signal : CLEANUP_SIGNALS) {
+        struct sigaction action {};
+        // An interrupt the user asked to ignore (nohup) stays ignored.
+        if (sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+        action = {};
+        action.sa_handler = removeTemporariesAndDie;
+        sigemptyset(&action.sa_mask);
+        for (int other : CLEANUP_SIGNALS) sigaddset(&action.sa_mask, other);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// Registers a temporary name for the handler; -1 when every slot is taken
+// (the write still works, only an interrupt would leave the file).
+int holdTemporary(const std::filesystem::path &name) {
+    installInterruptCleanup();
+    const std::string &text = name.native();
+    if (text.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
+        if (temporaries[i].live.load()) continue;
+        std::memcpy(temporaries[i].name, text.c_str(), text.size() + 1);
+        temporaries[i].live.store(true);
+        return i;
+    }
+    return -1;
+}
+
+void releaseTemporary(int &slot) {
+    if (slot >= 0) temporaries[slot].live.store(false);
+    slot = -1;
+}
+
+const std::string &hostName() {
+    static const std::string name = [] {
+        char buffer[256] = {};
+        if (gethostname(buffer, sizeof buffer - 1) != 0 || !buffer[0]) return std::string("localhost");
+        std::string text(buffer);
+        for (char &c : text)
+            if (c == '/') c = '_';
+        return text;
+    }();
+    return name;
+}
+
+std::string temporaryMarker() { return ".pennaro-" + hostName() + "-"; }
+
+std::string cannotWrite(const std::filesystem::path &path, const std::string &why) {
+    return "cannot write " + path.string() + ": " + why;
+}
+
+void writeAll(int fd, const std::filesystem::path &path, const void *data, size_t size) {
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ToolError(cannotWrite(path, std::strerror(n < 0 ? errno : EIO)));
+        bytes += n;
+        size -= size_t(n);
+    }
+}
+
+}  // namespace
+
+void removeStaleTemporaries(const std::filesystem::path &folder) {
+    const std::string marker = temporaryMarker();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), last; !ec && it != last; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const size_t at = name.rfind(marker);
+        if (name[0] != '.' || at == std::string::npos || !name.ends_with(".tmp")) continue;
+        // <pid>-<random>.tmp after the marker, nothing else.
+        const char *p = name.c_str() + at + marker.size();
+        char *end = nullptr;
+        const long pid = std::strtol(p, &end, 10);
+        if (end == p || *end != '-' || pid <= 0 || pid == getpid()) continue;
+        const std::string rest(end + 1);
+        if (rest.size() <= 4 || rest.find_first_not_of("0123456789abcdef") != rest.size() - 4) continue;
+        if (kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        unlink(it->path().c_str());
+    }
+}
+
+bool fileIdentity(const std::filesystem::path &path, FileIdentity &identity) {
+    struct stat info {};
+    if (path == "-" || stat(path.c_str(), &info) != 0) return false;
+    identity = {uint64_t(info.st_dev), uint64_t(info.st_ino)};
+    return true;
+}
+
+int forkWorker() {
+    installInterruptCleanup();
+    // No interrupt between the fork and the worker's registration: it
+    // would leave a worker nobody stops.
+    sigset_t block, previous;
+    sigemptyset(&block);
+    for (int signal : CLEANUP_SIGNALS) sigaddset(&block, signal);
+    sigprocmask(SIG_BLOCK, &block, &previous);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (auto &worker : workers) worker.store(0);  // the parent's, not this one's to stop
+    } else if (pid > 0) {
+        for (auto &worker : workers) {
+            int empty = 0;
+            if (worker.compare_exchange_strong(empty, pid)) break;
+        }
+    }
+    const int error = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return pid;
+}
+
+void forgetWorker(int pid) {
+    for (auto &worker : workers) {
+        int expected = pid;
+        if (worker.compare_exchange_strong(expected, 0)) break;
+    }
+}
+
 AtomicWrite::AtomicWrite(AtomicWrite &&other) noexcept
-    : path_(std::move(other.path_)), temp_(std::move(other.temp_)), fd_(other.fd_) {
+    : path_(std::move(other.path_)), temp_(std::move(other.temp_)), fd_(other.fd_), slot_(other.slot_) {
     other.fd_ = -1;
+    other.slot_ = -1;
 }
 
 AtomicWrite &AtomicWrite::operator=(AtomicWrite &&other) noexcept {
@@ -60,7 +222,9 @@ AtomicWrite &AtomicWrite::operator=(AtomicWrite &&other) noexcept {
         path_ = std::move(other.path_);
         temp_ = std::move(other.temp_);
         fd_ = other.fd_;
+        slot_ = other.slot_;
         other.fd_ = -1;
+        other.slot_ = -1;
     }
     return *this;
 }
@@ -71,27 +235,66 @@ void AtomicWrite::abandon() noexcept {
     if (fd_ < 0) return;
     close(fd_);
     fd_ = -1;
-    std::remove(temp_.c_str());
+    if (!temp_.empty()) unlink(temp_.c_str());
+    releaseTemporary(slot_);
 }
 
-AtomicWrite AtomicWrite::start(const std::filesystem::path &path, const void *data, size_t size) {
-    std::filesystem::path dir = path.parent_path();
-    if (dir.empty()) dir = ".";
-    std::random_device rd;
+AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const void *data, size_t size) {
     AtomicWrite w;
-    w.path_ = path;
-    w.temp_ = dir / ("." + path.filename().string() + ".tmp" + std::to_string(getpid()) + "-" +
-                     std::to_string(rd() & 0xFFFFFF));
-    w.fd_ = open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (w.fd_ < 0) throw ToolError("cannot write " + path.string() + ": " + std::strerror(errno));
-    const auto *bytes = static_cast<const uint8_t *>(data);
-    while (size > 0) {
-        const ssize_t n = write(w.fd_, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw ToolError("cannot write " + path.string() + ": " + std::strerror(n < 0 ? errno : EIO));
-        bytes += n;
-        size -= size_t(n);
+    w.path_ = requested;
+    if (requested == "-") {
+        w.fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (w.fd_ < 0) throw ToolError(cannotWrite("standard output", std::strerror(errno)));
+        writeAll(w.fd_, "standard output", data, size);
+        return w;
     }
+    struct stat link {}, target {};
+    const bool exists = lstat(requested.c_str(), &link) == 0;
+    const bool reached = exists && stat(requested.c_str(), &target) == 0;
+    if (exists && S_ISLNK(link.st_mode)) {
+        // Written through: the link stays and its target gets the bytes.
+        std::error_code ec;
+        w.path_ = std::filesystem::weakly_canonical(requested, ec);
+        if (ec) throw ToolError(cannotWrite(requested, ec.message()));
+    }
+    if (reached && S_ISDIR(target.st_mode))
+        throw ToolError(cannotWrite(requested, w.path_.string() + " is a folder"));
+    if (reached && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode))) {
+        w.fd_ = open(requested.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (w.fd_ < 0) throw ToolError(cannotWrite(requested, std::strerror(errno)));
+        writeAll(w.fd_, requested, data, size);
+        return w;
+    }
+    if (reached && !S_ISREG(target.st_mode))
+        throw ToolError(cannotWrite(requested, "not a regular file, a character device or a FIFO"));
+
+    std::filesystem::path dir = w.path_.parent_path();
+    if (dir.empty()) dir = ".";
+    static std::set<std::filesystem::path> swept;
+    if (swept.insert(dir).second) removeStaleTemporaries(dir);
+    std::random_device rd;
+    char random[16];
+    std::snprintf(random, sizeof random, "%06x", unsigned(rd() & 0xFFFFFF));
+    w.temp_ = dir / ("." + w.path_.filename().string() + temporaryMarker() + std::to_string(getpid()) + "-" +
+                     random + ".tmp");
+    // Held before the file exists, so that no interrupt can leave it.
+    w.slot_ = holdTemporary(w.temp_);
+    w.fd_ = open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (w.fd_ < 0) {
+        const int error = errno;
+        releaseTemporary(w.slot_);
+        throw ToolError(cannotWrite(requested, std::strerror(error)));
+    }
+    if (reached) {
+        // The file replaced keeps its owner where the system lets us give
+        // it (root, or a group we are in) and its mode: rewriting a 0600
+        // file must not leave it readable by everyone.
+        if (fchown(w.fd_, target.st_uid, target.st_gid) != 0 && fchown(w.fd_, uid_t(-1), target.st_gid) != 0) {
+        }
+        if (fchmod(w.fd_, target.st_mode & 07777) != 0)
+            throw ToolError(cannotWrite(requested, std::string("cannot keep its mode: ") + std::strerror(errno)));
+    }
+    writeAll(w.fd_, requested, data, size);
 #ifdef __linux__
     // Only a hint: finish() still waits for the data with fsync.
     sync_file_range(w.fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -101,24 +304,30 @@ AtomicWrite AtomicWrite::start(const std::filesystem::path &path, const void *da
 
 void AtomicWrite::finish() {
     if (fd_ < 0) return;
+    if (temp_.empty()) {
+        // Written directly: a device or a pipe has nothing to sync or rename.
+        close(fd_);
+        fd_ = -1;
+        return;
+    }
     if (fsync(fd_) != 0) {
         const int error = errno;
         abandon();
-        throw ToolError("cannot write " + path_.string() + ": " + std::strerror(error));
+        throw ToolError(cannotWrite(path_, std::strerror(error)));
     }
     const int closed = close(fd_);
     const int error = errno;
     fd_ = -1;
     if (closed != 0) {
-        std::remove(temp_.c_str());
-        throw ToolError("cannot write " + path_.string() + ": " + std::strerror(error));
+        unlink(temp_.c_str());
+        releaseTemporary(slot_);
+        throw ToolError(cannotWrite(path_, std::strerror(error)));
     }
-    std::error_code ec;
-    std::filesystem::rename(temp_, path_, ec);
-    if (ec) {
-        std::remove(temp_.c_str());
-        throw ToolError("cannot write " + path_.string() + ": " + ec.message());
-    }
+    const int renamed = rename(temp_.c_str(), path_.c_str());
+    const int renameError = errno;
+    if (renamed != 0) unlink(temp_.c_str());
+    releaseTemporary(slot_);
+    if (renamed != 0) throw ToolError(cannotWrite(path_, std::strerror(renameError)));
 }
 
 void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size) {

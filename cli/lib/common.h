@@ -56,9 +56,14 @@ std::filesystem::path resolvePluginPath(const std::string &requested);
 
 std::vector<uint8_t> readFileBytes(const std::filesystem::path &path);
 
-// Writes to a temporary file in the same folder, then renames it into place,
-// so a failure never leaves a half-written file or destroys the old one
-// (the target may be the file that was read).
+// Where a command's output goes. A regular file (or a new name) is written
+// to a temporary file in its folder and renamed into place, so a failure
+// never leaves a half-written file or destroys the old one (the target may
+// be the file that was read); the replaced file's mode, and its owner where
+// the system allows, carry over. A symlink is followed and its target
+// replaced that way, so the link stays. A character device or FIFO (such
+// as /dev/null) is written as it stands, never replaced, and "-" is
+// standard output. A folder in the way is an error naming it.
 void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size);
 inline void writeFileAtomically(const std::filesystem::path &path, const std::vector<uint8_t> &bytes) {
     writeFileAtomically(path, bytes.data(), bytes.size());
@@ -71,7 +76,12 @@ inline void writeFileAtomically(const std::filesystem::path &path, const std::st
 // other work: start() writes the temporary file and asks the system to
 // begin writing it out; finish() waits until it is on the disk and renames
 // it into place (both throw ToolError). A write that is dropped unfinished
-// removes its temporary file.
+// removes its temporary file, and so does SIGINT, SIGTERM or SIGHUP: the
+// process then dies of the signal as it would have (exit status 130, 143).
+// Temporary names hold the host and the process
+// (".<name>.pennaro-<host>-<pid>-<random>.tmp"), so that the first write
+// into a folder can remove those left by a process of this host that no
+// longer exists (killed with SIGKILL, or the machine lost power).
 class AtomicWrite {
 public:
     AtomicWrite() = default;
@@ -87,9 +97,31 @@ public:
 
 private:
     void abandon() noexcept;
-    std::filesystem::path path_, temp_;
+    std::filesystem::path path_, temp_;  // temp_ empty: written directly
     int fd_ = -1;
+    int slot_ = -1;  // where the interrupt handler finds temp_
 };
+
+// Removes the temporary files of this tool in `folder` whose process is
+// gone (same host, no such PID). Done once per folder by the first write;
+// called again after a worker was killed.
+void removeStaleTemporaries(const std::filesystem::path &folder);
+
+// A file as the system knows it (device and inode), whatever name reaches
+// it: two names with the same identity are one file.
+struct FileIdentity {
+    uint64_t device = 0, inode = 0;
+    auto operator<=>(const FileIdentity &) const = default;
+};
+// Follows symlinks; false when there is no such file (or it is "-").
+bool fileIdentity(const std::filesystem::path &path, FileIdentity &identity);
+
+// fork() for a worker process that an interrupt of this one must not leave
+// behind: SIGINT, SIGTERM or SIGHUP is passed on to the workers, and their
+// exit is waited for (so their temporary files are gone) before this
+// process dies of it. Call forgetWorker(pid) once the worker was waited for.
+int forkWorker();
+void forgetWorker(int pid);
 
 // Runs a sub-command body, turning ToolError and CLI11 parse results into
 // messages and exit codes: --help and --version 0, a usage error (CLI11's

@@ -2,6 +2,11 @@
 // leaves on disk, and that worker processes change nothing in the frames.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <fstream>
 
@@ -292,5 +297,112 @@ TEST(RenderTool, AWorkerThatCannotStartStopsTheRunAndNoWorkerOutlivesIt) {
     int count = 0;
     for (pid_t pid; pids >> pid; ++count) EXPECT_NE(kill(pid, 0), 0) << "worker " << pid << " outlived the tool";
     EXPECT_EQ(count, 2);
+    expectNoTemporaryFiles(dir.path);
+}
+
+TEST(WritingTools, OutputsGoWhereAskedAndNowhereElse) {
+    ScratchDir dir("outputs");
+    const std::string in = dir / "in.bin";
+    ASSERT_EQ(runTool({"convert", demo, in}).status, 0);
+    // A temporary file a killed run of this host left: the next write removes it.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string stale = dir / (".x.png.pennaro-" + std::string(host) + "-" + std::to_string(gone) + "-0abc.tmp");
+    writeText(stale, "");
+    // A FIFO with its reader open takes the (small) output as it stands.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    std::vector<std::string> devices = {fifo};
+    if (geteuid() == 0) devices.push_back("/dev/null");  // only root could replace it
+    const struct {
+        Args command;  // IN and OUT follow
+        bool inPlace;  // may rewrite its input
+    } commands[] = {{{"render", "--frames", "3", "--size", "32x24", "-q", "-o"}, false},
+                    {{"convert", "--to", "block"}, true},
+                    {{"resave"}, true}};
+    for (const auto &c : commands) {
+        const std::string &name = c.command[0];
+        auto run = [&](const std::string &input, const std::string &output) {
+            Args args = c.command;
+            args.insert(args.begin() + 1, input);
+            args.push_back(output);
+            return runTool(args);
+        };
+        ASSERT_EQ(run(in, dir / "plain").status, 0) << name;
+        const auto expected = readFileBytes(dir / "plain");
+        // A symlinked output keeps its link; its target gets the bytes.
+        writeText(dir / "target", "old");
+        std::filesystem::remove(dir / "link");
+        std::filesystem::create_symlink("target", dir / "link");
+        EXPECT_EQ(run(in, dir / "link").status, 0) << name;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link")) << name;
+        EXPECT_EQ(readFileBytes(dir / "target"), expected) << name;
+        for (const std::string &device : devices) {
+            struct stat before {}, after {};
+            lstat(device.c_str(), &before);
+            EXPECT_EQ(run(in, device).status, 0) << name << " " << device;
+            for (char drained[65536]; reader >= 0 && read(reader, drained, sizeof drained) > 0;) {
+            }
+            lstat(device.c_str(), &after);
+            EXPECT_EQ(after.st_mode, before.st_mode) << name << " " << device;
+            EXPECT_EQ(after.st_rdev, before.st_rdev) << name << " " << device;
+        }
+        // A file rewritten keeps its mode: a private file stays private.
+        std::filesystem::copy_file(in, dir / "private", std::filesystem::copy_options::overwrite_existing);
+        chmod((dir / "private").c_str(), 0600);
+        EXPECT_EQ(run(c.inPlace ? dir / "private" : in, dir / "private").status, 0) << name;
+        struct stat info {};
+        stat((dir / "private").c_str(), &info);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+        // Writing over an input under another name is refused, the input kept.
+        if (!c.inPlace) {
+            const auto before = readFileBytes(in);
+            std::filesystem::create_symlink("in.bin", dir / "alias");
+            ToolRun refused = run(in, dir / "alias");
+            EXPECT_EQ(refused.status, 1) << name;
+            EXPECT_TRUE(refused.says("refusing to write over an input")) << refused.output;
+            EXPECT_EQ(readFileBytes(in), before) << name;
+        }
+    }
+    if (reader >= 0) close(reader);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    expectNoTemporaryFiles(dir.path);
+    // -o - streams one frame's PNG to standard output; several frames cannot go there.
+    ToolRun streamed = runTool({"render", in, "--frames", "3", "--size", "32x24", "-q", "-o", "-"});
+    EXPECT_EQ(streamed.status, 0);
+    EXPECT_EQ(streamed.output.substr(0, 4), "\x89PNG");
+    EXPECT_EQ(runTool({"render", in, "--frames", "3-4", "-o", "-"}).status, 2);
+}
+
+TEST(WritingTools, NoTemporaryFileSurvivesSigterm) {
+    ScratchDir dir("sigterm");
+    const std::string out = dir / "f_####.png";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        // Bounded: the run ends by itself after its frames.
+        execl(PENNARO_CLI_PATH, PENNARO_CLI_PATH, "render", drawing.c_str(), "--frames", "0-400", "--size",
+              "640x360", "-j", "2", "-q", "-o", out.c_str(), "--plugin", PENNARO_PLUGIN_PATH, nullptr);
+        _exit(127);
+    }
+    auto writing = [&] {
+        for (const auto &file : filesIn(dir.path))
+            if (file.find(".tmp") != std::string::npos) return true;
+        return false;
+    };
+    int status = 0;
+    bool ended = false;
+    while (!writing() && !(ended = waitpid(pid, &status, WNOHANG) == pid)) usleep(1000);
+    ASSERT_FALSE(ended) << "the run ended before it wrote anything";
+    kill(pid, SIGTERM);
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(128 + WTERMSIG(status), 143);  // as the shell reports it
     expectNoTemporaryFiles(dir.path);
 }
