@@ -88,7 +88,10 @@ uint64_t inflatedBound(const std::vector<uint8_t> &bytes) {
     return compressed * 1032 + 1024;
 }
 
-std::string megabytes(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB"; }
+std::string megabytes(uint64_t bytes) {
+    if (bytes < (1u << 20)) return std::to_string(bytes) + " bytes";
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
 
 }  // namespace
 
