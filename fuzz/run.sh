@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the fuzz preset, replays every kept regression, then fuzzes each
-# target in turn for a bounded time on its seed corpus (with its dictionary
+# target, two at a time, for a bounded time on its seed corpus (with its dictionary
 # when it has one). A crashing input is written to fuzz/regressions/ for the
 # drawing targets and fuzz/regressions/<target>/ for the others (commit it:
 # every build with tests replays those folders, one test per file). Exit
@@ -20,16 +20,18 @@ bin=build/fuzz/fuzz
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pennaro-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-for target in $targets; do
+
+fuzz_one() {
+    target=$1
     case $target in
-        drawing_*) corpus=fuzz/corpus; kept_in=fuzz/regressions; depth=1 ;;
-        *) corpus=fuzz/corpus/$target; kept_in=fuzz/regressions/$target; depth=1; mkdir -p "$kept_in" ;;
+        drawing_*) corpus=fuzz/corpus; kept_in=fuzz/regressions ;;
+        *) corpus=fuzz/corpus/$target; kept_in=fuzz/regressions/$target; mkdir -p "$kept_in" ;;
     esac
-    kept=$(find "$kept_in" -maxdepth $depth -type f ! -name '.*' | sort)
+    kept=$(find "$kept_in" -maxdepth 1 -type f ! -name '.*' | sort)
     if [ -n "$kept" ]; then
         echo "$target: replaying $(echo "$kept" | wc -l) kept regression(s)"
         # shellcheck disable=SC2086
-        "$bin/$target" -runs=1 $kept
+        "$bin/$target" -runs=1 $kept || return 1
     fi
     dict=
     [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"
@@ -38,4 +40,28 @@ for target in $targets; do
     # shellcheck disable=SC2086
     "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=512 \
         -artifact_prefix="$kept_in/" -print_final_stats=1 $dict "$work/$target" "$corpus"
+}
+
+# Two targets at a time, each with its own log, shown when the pair is done.
+failed=0
+set -- $targets
+while [ $# -gt 0 ]; do
+    first=$1
+    shift
+    fuzz_one "$first" >"$work/$first.log" 2>&1 &
+    first_pid=$!
+    second=
+    if [ $# -gt 0 ]; then
+        second=$1
+        shift
+        fuzz_one "$second" >"$work/$second.log" 2>&1 &
+        second_pid=$!
+    fi
+    wait "$first_pid" || { failed=1; echo "$first: FAILED"; }
+    cat "$work/$first.log"
+    if [ -n "$second" ]; then
+        wait "$second_pid" || { failed=1; echo "$second: FAILED"; }
+        cat "$work/$second.log"
+    fi
 done
+exit "$failed"
