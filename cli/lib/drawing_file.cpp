@@ -629,7 +629,8 @@ std::vector<uint8_t> readDrawingStream(const std::filesystem::path &path) {
     // A block: the byte-order mark tells how to read the header's words.
     if (!in.fill(8)) return in.bytes;
     const bool swapped = in.bytes[BYTE_ORDER_MARK_OFFSET] != 0;
-    if (swapped && in.bytes[BYTE_ORDER_MARK_OFFSET + 3] == 0) return in.bytes;  // neither byte order
+    static const uint8_t NOTHING[8] = {};
+    if (std::memcmp(in.bytes.data(), NOTHING, 8) == 0) return in.bytes;  // zeros: neither form
     if (!in.fill(pennaro::FLAT_HEADER_SIZE)) return in.bytes;
     auto record = [&](auto type, uint64_t offset) {
         using T = decltype(type);
