@@ -1,39 +1,67 @@
 #!/bin/sh
-# Builds the fuzz preset, replays every kept regression, then fuzzes for a
-# bounded time on the seed corpus: the drawing reader for two thirds of the
-# time, the tools' drawing-file reader for the rest. A crashing input is
-# written to fuzz/regressions/ (commit it: every build with tests replays that
-# folder, one test per file). Exit status is non-zero when anything crashed.
+# Builds the fuzz preset, replays every kept regression, then fuzzes each
+# target, two at a time, for a bounded time on its seed corpus (with its dictionary
+# when it has one). A crashing input is written to fuzz/regressions/ for the
+# drawing targets and fuzz/regressions/<target>/ for the others (commit it:
+# every build with tests replays those folders, one test per file). Exit
+# status is non-zero when anything crashed.
 #
-# Usage: fuzz/run.sh [SECONDS]   (default 60)
+# Usage: fuzz/run.sh [SECONDS]   (per target, default 60)
 set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+targets="drawing_reader_fuzzer drawing_file_fuzzer png_layer_fuzzer json_options_fuzzer"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target drawing_reader_fuzzer drawing_file_fuzzer
+# shellcheck disable=SC2086
+cmake --build --preset fuzz --target $targets
 bin=build/fuzz/fuzz
-
-kept=$(find fuzz/regressions -type f ! -name '.*' | sort)
-if [ -n "$kept" ]; then
-    echo "replaying $(echo "$kept" | wc -l) kept regression(s)"
-    # shellcheck disable=SC2086
-    "$bin/drawing_reader_fuzzer" -runs=1 $kept
-    # shellcheck disable=SC2086
-    "$bin/drawing_file_fuzzer" -runs=1 $kept
-fi
-
-reader_seconds=$((seconds * 2 / 3))
-file_seconds=$((seconds - reader_seconds))
-[ "$reader_seconds" -ge 1 ] || reader_seconds=1
-[ "$file_seconds" -ge 1 ] || file_seconds=1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pennaro-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/reader" "$work/file"
-common="-max_len=65536 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=fuzz/regressions/ -print_final_stats=1"
-# shellcheck disable=SC2086
-"$bin/drawing_reader_fuzzer" -max_total_time="$reader_seconds" $common "$work/reader" fuzz/corpus
-# shellcheck disable=SC2086
-"$bin/drawing_file_fuzzer" -max_total_time="$file_seconds" $common "$work/file" fuzz/corpus
+
+fuzz_one() {
+    target=$1
+    case $target in
+        drawing_*) corpus=fuzz/corpus; kept_in=fuzz/regressions ;;
+        *) corpus=fuzz/corpus/$target; kept_in=fuzz/regressions/$target; mkdir -p "$kept_in" ;;
+    esac
+    kept=$(find "$kept_in" -maxdepth 1 -type f ! -name '.*' | sort)
+    if [ -n "$kept" ]; then
+        echo "$target: replaying $(echo "$kept" | wc -l) kept regression(s)"
+        # shellcheck disable=SC2086
+        "$bin/$target" -runs=1 $kept || return 1
+    fi
+    dict=
+    [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"
+    mkdir "$work/$target"
+    # A memory limit far below the tools' budget: a blow-up is a finding.
+    # shellcheck disable=SC2086
+    "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=512 \
+        -artifact_prefix="$kept_in/" -print_final_stats=1 $dict "$work/$target" "$corpus"
+}
+
+# Two targets at a time, each with its own log, shown when the pair is done.
+failed=0
+set -- $targets
+while [ $# -gt 0 ]; do
+    first=$1
+    shift
+    fuzz_one "$first" >"$work/$first.log" 2>&1 &
+    first_pid=$!
+    second=
+    if [ $# -gt 0 ]; then
+        second=$1
+        shift
+        fuzz_one "$second" >"$work/$second.log" 2>&1 &
+        second_pid=$!
+    fi
+    wait "$first_pid" || { failed=1; echo "$first: FAILED"; }
+    cat "$work/$first.log"
+    if [ -n "$second" ]; then
+        wait "$second_pid" || { failed=1; echo "$second: FAILED"; }
+        cat "$work/$second.log"
+    fi
+done
+exit "$failed"

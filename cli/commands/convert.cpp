@@ -25,7 +25,7 @@ int runConvert(void *context) {
     const bool toJson = o.to.empty() ? hasJsonExtension(o.output) : o.to == "json";
     if (toJson && o.bigEndian) throw UsageError("--big-endian applies to block output only");
 
-    const std::vector<uint8_t> bytes = readFileBytes(o.input);
+    const std::vector<uint8_t> bytes = readDrawingBytes(o.input);
     const LoadedDrawing d = loadDrawingBytes(bytes, o.input);
     requireReadableOnceSaved(d.block, o.input);
     if (toJson) {

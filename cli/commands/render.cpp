@@ -100,7 +100,7 @@ RenderJob resolveJob(const RenderOptions &o) {
     if (!o.layer.empty()) {
         std::string firstLayer = frameFileName(o.layer, job.frames.front());
         if (!std::filesystem::exists(firstLayer)) throw ToolError("--layer: no such file: " + firstLayer);
-        int fileDepth = readPng(firstLayer).depth;
+        int fileDepth = readPngDepth(firstLayer);
         if (job.depth == 0) job.depth = fileDepth;
         else if (fileDepth == 16 && job.depth == 8)
             throw ToolError(firstLayer + " is a 16-bit PNG and cannot be rendered at depth 8; use --depth 16 "

@@ -21,7 +21,8 @@ struct ResaveOptions {
 int runResave(void *context) {
     auto &o = *static_cast<ResaveOptions *>(context);
     const std::string plugin = resolvePluginPath(o.common.plugin).string();
-    std::vector<uint8_t> bytes = readFileBytes(o.input);
+    std::vector<uint8_t> bytes = readDrawingBytes(o.input);
+    refuseOtherForms(bytes, o.input);
     if (looksLikeJson(bytes)) {
         bytes = jsonToBlock(parseDrawingJson(bytes, o.input));
     } else {

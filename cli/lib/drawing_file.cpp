@@ -1,5 +1,10 @@
 #include "lib/drawing_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
@@ -12,6 +17,7 @@
 #include "format/block.h"
 #include "format/records.h"
 #include "lib/common.h"
+#include "lib/json_input.h"
 
 namespace pennaro_cli {
 
@@ -78,7 +84,7 @@ float jsonToFloat(const ordered_json &v, const std::string &where) {
             auto r = std::from_chars(s.data() + 2, s.data() + s.size(), bits, 16);
             if (r.ec == std::errc() && r.ptr == s.data() + s.size()) return bitsFloat(bits);
         }
-        bad(where, "a float is a number or its bit pattern as \"0x\" and 8 hex digits, not \"" + s + "\"");
+        bad(where, "a float is a number or its bit pattern as \"0x\" and 8 hex digits, not \"" + boundedText(s) + "\"");
     }
     bad(where, "expected a number, found " + std::string(v.type_name()));
 }
@@ -116,7 +122,7 @@ std::vector<uint8_t> bytesFromHex(const ordered_json &v, const std::string &wher
     std::vector<uint8_t> out(s.size() / 2);
     for (size_t i = 0; i < out.size(); ++i) {
         auto r = std::from_chars(s.data() + 2 * i, s.data() + 2 * i + 2, out[i], 16);
-        if (r.ec != std::errc() || r.ptr != s.data() + 2 * i + 2) bad(where, "not a hex digit in \"" + s + "\"");
+        if (r.ec != std::errc() || r.ptr != s.data() + 2 * i + 2) bad(where, "not a hex digit in \"" + boundedText(s) + "\"");
     }
     return out;
 }
@@ -149,7 +155,7 @@ ordered_json maskToJson(const BrushAttributeMask &m) {
 void onlyKeys(const ordered_json &obj, const std::set<std::string> &known, const std::string &where) {
     if (!obj.is_object()) bad(where, "expected an object, found " + std::string(obj.type_name()));
     for (auto it = obj.begin(); it != obj.end(); ++it)
-        if (!known.count(it.key())) bad(where, "unknown key \"" + it.key() + "\"");
+        if (!known.count(it.key())) bad(where, "unknown key \"" + boundedText(it.key()) + "\"");
 }
 
 BrushSettings brushFromJson(const ordered_json &j, const std::string &where) {
@@ -245,11 +251,20 @@ void writeJson(std::ostringstream &os, const ordered_json &j, int indent) {
 }  // namespace
 
 bool looksLikeJson(const std::vector<uint8_t> &bytes) {
-    for (uint8_t c : bytes) {
+    for (size_t i = utf8BomLength(bytes.data(), bytes.size()); i < bytes.size(); ++i) {
+        const uint8_t c = bytes[i];
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        return c == '{';
+        return c == '{' || c == '[';
     }
     return false;
+}
+
+void refuseOtherForms(const std::vector<uint8_t> &bytes, const std::string &name) {
+    static const uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), PNG_SIGNATURE, 8) == 0)
+        throw ToolError(name + ": a PNG image, not a drawing (a drawing is a saved block or its JSON form)");
+    if (const char *wide = wideJsonEncoding(bytes.data(), bytes.size()))
+        throw ToolError(name + ": JSON in " + wide + "; only UTF-8 is read (save it as UTF-8)");
 }
 
 ByteOrder detectByteOrder(const std::vector<uint8_t> &block) {
@@ -266,13 +281,23 @@ std::vector<uint8_t> normalizeBlock(const std::vector<uint8_t> &bytes, const std
     using pennaro::ReadStatus;
     using pennaro::UnknownReason;
     const pennaro::BlockInspection seen = pennaro::inspectBlock(bytes.data(), bytes.size());
+    static const uint8_t NOTHING[8] = {};
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), NOTHING, 8) == 0)
+        throw ToolError(name + ": neither a saved drawing block nor JSON (it starts with zero bytes)");
     if (seen.status == ReadStatus::AlreadyInMemory || seen.reason == UnknownReason::MemoryFormSize)
         throw ToolError(name + ": not a saved drawing (the word at offset 8 is 0, which marks a drawing "
                                "in memory form); refusing it");
     if (seen.reason == UnknownReason::TooShort)
         throw ToolError(name + ": too short to be a drawing (" + std::to_string(bytes.size()) + " bytes)");
-    if (seen.reason == UnknownReason::ByteOrderMark)
-        throw ToolError(name + ": not a drawing in either byte order (unknown byte-order mark)");
+    // Neither byte order's mark, or a header that is nothing like a saved
+    // one: not a damaged drawing but some other file.
+    const bool foreign = seen.reason == UnknownReason::ByteOrderMark ||
+                         (seen.wholeHeader && seen.formatVersion != pennaro::FORMAT_VERSION &&
+                          pennaro::readRecord<uint32_t>(bytes.data(), offsetof(pennaro::DrawingLayout, flatHeaderSize)) !=
+                              (seen.otherByteOrder ? 0xE8000000u : pennaro::FLAT_HEADER_SIZE));
+    if (foreign)
+        throw ToolError(name + ": neither a saved drawing block nor JSON (it starts with " +
+                        hexBytes(bytes.data(), 8) + ")");
     if (seen.structure.problem != pennaro::BlockProblem::None)
         throw ToolError(name + ": " + describeProblem(seen.structure, bytes.size()));
     std::vector<uint8_t> block = bytes;
@@ -367,7 +392,7 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
     if (!j.contains("format")) bad("drawing", "missing \"format\" (this tool writes format 1)");
     const int64_t format = j["format"].is_number_integer() ? j["format"].get<int64_t>() : -1;
     if (format != DRAWING_JSON_FORMAT)
-        bad("drawing", "\"format\" " + j["format"].dump() + " is not one this tool reads (it reads format " +
+        bad("drawing", "\"format\" " + quoteJson(j["format"]) + " is not one this tool reads (it reads format " +
                            std::to_string(DRAWING_JSON_FORMAT) + ")");
     if (!j.contains("strokes")) bad("drawing", "missing \"strokes\" (an array, or null for no stroke table)");
 
@@ -489,11 +514,8 @@ std::vector<uint8_t> jsonToBlock(const ordered_json &j, ByteOrder order) {
 }
 
 ordered_json parseDrawingJson(const std::vector<uint8_t> &bytes, const std::string &name) {
-    try {
-        return ordered_json::parse(bytes.begin(), bytes.end());
-    } catch (const nlohmann::json::parse_error &e) {
-        throw ToolError(name + ": not valid JSON: " + e.what());
-    }
+    return parseOrderedJsonInput(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()), name,
+                                 JsonInputRules{.floatRange = true});
 }
 
 std::string formatDrawingJson(const ordered_json &drawing) {
@@ -521,6 +543,7 @@ double drawingEndTime(const std::vector<uint8_t> &block) {
 
 LoadedDrawing loadDrawingBytes(const std::vector<uint8_t> &bytes, const std::string &name) {
     LoadedDrawing d;
+    refuseOtherForms(bytes, name);
     if (looksLikeJson(bytes)) {
         d.kind = DrawingFileKind::Json;
         try {
@@ -540,8 +563,108 @@ LoadedDrawing loadDrawingBytes(const std::vector<uint8_t> &bytes, const std::str
     return d;
 }
 
+namespace {
+
+// Reads from a pipe or device only what the drawing it starts with can
+// hold: the form is told from the first bytes, a block is read up to the
+// end its header and stroke table give, JSON up to a fixed cap.
+class StreamReader {
+public:
+    StreamReader(const std::filesystem::path &path) : name_(path.string()) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw ToolError("cannot read " + name_ + ": " + std::strerror(errno));
+    }
+    ~StreamReader() { ::close(fd_); }
+    StreamReader(const StreamReader &) = delete;
+    StreamReader &operator=(const StreamReader &) = delete;
+
+    std::vector<uint8_t> bytes;
+
+    // Reads until `size` bytes are held or the stream ends.
+    bool fill(uint64_t size) {
+        while (bytes.size() < size && !ended_) {
+            const size_t at = bytes.size();
+            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(size - at, 1u << 16));
+            bytes.resize(at + chunk);
+            const ssize_t got = ::read(fd_, bytes.data() + at, chunk);
+            if (got < 0 && errno == EINTR) {
+                bytes.resize(at);
+                continue;
+            }
+            if (got < 0) throw ToolError("cannot read " + name_ + ": " + std::strerror(errno));
+            bytes.resize(at + static_cast<size_t>(got));
+            ended_ = got == 0;
+        }
+        return bytes.size() >= size;
+    }
+    bool ended() const { return ended_; }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+    bool ended_ = false;
+};
+
+// A block from a stream is at most what 32-bit offsets can reach.
+constexpr uint64_t STREAM_BLOCK_MAX_BYTES = uint64_t{1} << 32;
+
+std::vector<uint8_t> readDrawingStream(const std::filesystem::path &path) {
+    StreamReader in(path);
+    const std::string name = path.string();
+    auto isBlank = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    in.fill(8);
+    refuseOtherForms(in.bytes, name);
+    size_t first = utf8BomLength(in.bytes.data(), in.bytes.size());
+    while (true) {  // blanks before the first character of JSON
+        while (first < in.bytes.size() && isBlank(in.bytes[first])) ++first;
+        if (first < in.bytes.size() || in.ended() || first > JSON_STREAM_MAX_BYTES) break;
+        in.fill(in.bytes.size() + (1u << 16));
+    }
+    if (first >= in.bytes.size() || looksLikeJson(in.bytes)) {
+        if (in.fill(JSON_STREAM_MAX_BYTES + 1))
+            throw ToolError(name + ": more than " + std::to_string(JSON_STREAM_MAX_BYTES >> 20) +
+                            " MB of JSON from a pipe or device; save it to a file first");
+        return in.bytes;
+    }
+    // A block: the byte-order mark tells how to read the header's words.
+    if (!in.fill(8)) return in.bytes;
+    const bool swapped = in.bytes[BYTE_ORDER_MARK_OFFSET] != 0;
+    static const uint8_t NOTHING[8] = {};
+    if (std::memcmp(in.bytes.data(), NOTHING, 8) == 0) return in.bytes;  // zeros: neither form
+    if (!in.fill(pennaro::FLAT_HEADER_SIZE)) return in.bytes;
+    auto record = [&](auto type, uint64_t offset) {
+        using T = decltype(type);
+        return swapped ? pennaro::readSwappedRecord<T>(in.bytes.data(), in.bytes.size() & ~uint64_t{3}, offset)
+                       : pennaro::readRecord<T>(in.bytes.data(), offset);
+    };
+    const auto h = record(FlatDrawingHeader{}, 0);
+    if (h.layout.flatHeaderSize == 0) return in.bytes;  // the memory form: refused as it is
+    uint64_t extent = pennaro::FLAT_HEADER_SIZE;
+    const uint64_t strokes = h.layout.strokeCount > 0 && h.hasStrokeTable ? uint64_t(h.layout.strokeCount) : 0;
+    const uint64_t tableEnd = uint64_t(h.strokeTableOffset) + strokes * pennaro::FLAT_STROKE_RECORD_SIZE;
+    if (tableEnd > STREAM_BLOCK_MAX_BYTES) return in.bytes;  // cannot hold: refused as too short
+    extent = std::max(extent, tableEnd);
+    if (!in.fill(extent)) return in.bytes;
+    for (uint64_t i = 0; i < strokes; ++i) {
+        const auto s = record(FlatStrokeRecord{}, h.strokeTableOffset + i * pennaro::FLAT_STROKE_RECORD_SIZE);
+        extent = std::max(extent, uint64_t(s.flatPointOffset) + s.flatPointBytes);
+    }
+    in.fill(std::min(extent, STREAM_BLOCK_MAX_BYTES));
+    return in.bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> readDrawingBytes(const std::filesystem::path &path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::is_directory(status)) throw ToolError(path.string() + " is a folder, not a drawing");
+    if (ec || std::filesystem::is_regular_file(status)) return readFileBytes(path);
+    return readDrawingStream(path);
+}
+
 LoadedDrawing loadDrawingFile(const std::filesystem::path &path) {
-    return loadDrawingBytes(readFileBytes(path), path.string());
+    return loadDrawingBytes(readDrawingBytes(path), path.string());
 }
 
 DrawingSummary summarizeDrawing(const std::vector<uint8_t> &block, ByteOrder fileOrder) {

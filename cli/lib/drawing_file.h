@@ -48,6 +48,12 @@ struct LoadedDrawing {
 // for unreadable, damaged or memory-form files.
 LoadedDrawing loadDrawingFile(const std::filesystem::path &path);
 
+// The bytes of a drawing file. A regular file is read whole; from a pipe or
+// device only as much is read as the drawing it starts with can hold (a
+// block up to the end its header gives, JSON up to JSON_STREAM_MAX_BYTES),
+// stopping at once when the first bytes are neither form.
+std::vector<uint8_t> readDrawingBytes(const std::filesystem::path &path);
+
 // Same from bytes already read; `name` is used in error messages.
 LoadedDrawing loadDrawingBytes(const std::vector<uint8_t> &bytes, const std::string &name);
 
@@ -56,8 +62,13 @@ double drawingEndTime(const std::vector<uint8_t> &littleEndianBlock);
 
 // ---- pieces -------------------------------------------------------------
 
-// True when the bytes look like JSON (first non-blank character is '{').
+// True when the bytes look like JSON (after a UTF-8 byte-order mark, the
+// first non-blank character is '{' or '[').
 bool looksLikeJson(const std::vector<uint8_t> &bytes);
+
+// Throws ToolError naming what the file is when it is plainly no drawing of
+// either form: a PNG image, or JSON in UTF-16 or UTF-32.
+void refuseOtherForms(const std::vector<uint8_t> &bytes, const std::string &name);
 
 // Byte order of a flattened block, told by its byte-order mark. Throws
 // ToolError when the file is too short to tell.

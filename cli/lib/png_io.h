@@ -38,10 +38,19 @@ struct PngImage {
 
 PngImage makePngImage(int32_t width, int32_t height, int depth);
 
+// What reading one PNG may take unless the caller says otherwise.
+inline constexpr uint64_t PNG_DEFAULT_MAX_BYTES = uint64_t{4} << 30;
+
 // Any PNG: palette, grey and grey+alpha are expanded to RGBA, low bit depths
 // to 8, and an image without alpha is opaque. Depth is 8 or 16 as in the file.
-PngImage readPng(const std::filesystem::path &path);
-PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &nameForErrors);
+// A file is refused before anything is allocated for its pixels when its
+// compressed data cannot hold the size it declares, or when the decoded
+// image would take more than `maxBytes`.
+PngImage readPng(const std::filesystem::path &path, uint64_t maxBytes = PNG_DEFAULT_MAX_BYTES);
+PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &nameForErrors,
+                   uint64_t maxBytes = PNG_DEFAULT_MAX_BYTES);
+// The depth readPng would give (8 or 16), from the file's header alone.
+int readPngDepth(const std::filesystem::path &path);
 
 std::vector<uint8_t> encodePng(const PngImage &image);
 // An RGBA image of the given depth whose rows come from `fillRow(y, row)`,

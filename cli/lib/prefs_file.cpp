@@ -5,6 +5,7 @@
 #include "catalog/messages.h"
 #include "catalog/prefs.h"
 #include "lib/common.h"
+#include "lib/json_input.h"
 #include "minihost/minihost.h"
 
 namespace pennaro_cli {
@@ -28,12 +29,7 @@ std::string knownKeys() {
 }  // namespace
 
 void loadPrefsText(minihost::PrefStore &store, const std::string &text, const std::string &origin) {
-    nlohmann::json doc;
-    try {
-        doc = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error &e) {
-        throw ToolError(origin + ": not valid JSON: " + e.what());
-    }
+    const nlohmann::json doc = parseJsonInput(text, origin);
     if (!doc.is_object()) throw ToolError(origin + ": expected an object of preference keys and values");
     // Every value is checked before the first one is stored.
     minihost::PrefStore staged = store;
@@ -41,8 +37,8 @@ void loadPrefsText(minihost::PrefStore &store, const std::string &text, const st
         const std::string &name = it.key();
         const nlohmann::json &v = it.value();
         const pennaro::PrefKey *key = findKey(name);
-        auto refuse = [&](const std::string &why) { throw ToolError(origin + ": preference \"" + name + "\" " + why); };
-        if (!key) throw ToolError(origin + ": unknown preference \"" + name + "\"; known keys:" + knownKeys());
+        auto refuse = [&](const std::string &why) { throw ToolError(origin + ": preference \"" + boundedText(name) + "\" " + why); };
+        if (!key) throw ToolError(origin + ": unknown preference \"" + boundedText(name) + "\"; known keys:" + knownKeys());
         if (key->type == pennaro::PrefType::Integer) {
             if (!v.is_number_integer()) refuse("must be an integer");
             if (v.is_number_unsigned() ? v.get<uint64_t>() > uint64_t(INT32_MAX)

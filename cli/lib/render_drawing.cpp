@@ -7,7 +7,7 @@ namespace pennaro_cli {
 
 RenderDrawing loadRenderDrawing(const std::filesystem::path &path) {
     if (!std::filesystem::exists(path)) throw ToolError("no such drawing: " + path.string());
-    std::vector<uint8_t> bytes = readFileBytes(path);
+    std::vector<uint8_t> bytes = readDrawingBytes(path);
     LoadedDrawing loaded = loadDrawingBytes(bytes, path.string());
     RenderDrawing drawing;
     drawing.endTime = loaded.endTime;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "lib/common.h"
+#include "lib/json_input.h"
 #include "catalog/params.h"
 
 namespace pennaro_cli {
@@ -478,23 +479,18 @@ std::string jsonValueText(const nlohmann::json &value) {
     if (value.is_string()) return value.get<std::string>();
     if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
     if (value.is_number()) return value.dump();
-    throw ToolError("a value must be a number, a string or true/false, not " + value.dump());
+    throw ToolError("a value must be a number, a string or true/false, not " + quoteJson(value));
 }
 
 }  // namespace
 
 void loadParamKeyframes(ParamSettings &settings, const std::string &jsonText, const std::string &fileName) {
-    nlohmann::json doc;
-    try {
-        doc = nlohmann::json::parse(jsonText);
-    } catch (const nlohmann::json::exception &e) {
-        throw ToolError(fileName + ": not valid JSON: " + e.what());
-    }
+    const nlohmann::json doc = parseJsonInput(jsonText, fileName);
     if (!doc.is_object())
         throw ToolError(fileName + ": expected an object such as {\"playback-speed\": [[0, 1.0], [48, 2.5]]}");
     for (const auto &[name, entry] : doc.items()) {
         const ParamInfo *param = findParam(name);
-        std::string where = fileName + ": \"" + name + "\"";
+        std::string where = fileName + ": \"" + boundedText(name) + "\"";
         if (!param) throw ToolError(where + " is not a parameter of the effect");
         if (settings.origin.count(param->index))
             throw UsageError(where + " is also given on " + settings.origin[param->index] +
@@ -507,10 +503,10 @@ void loadParamKeyframes(ParamSettings &settings, const std::string &jsonText, co
                 if (entry.empty()) throw ToolError("no keys");
                 for (const auto &key : entry) {
                     if (!key.is_array() || key.size() != 2 || !key[0].is_number())
-                        throw ToolError("each key must be [frame, value], not " + key.dump());
+                        throw ToolError("each key must be [frame, value], not " + quoteJson(key));
                     double frame = key[0].get<double>();
                     if (!track.keys.empty() && frame <= track.keys.back().first)
-                        throw ToolError("key frames must increase, " + key[0].dump() + " does not");
+                        throw ToolError("key frames must increase, " + quoteJson(key[0]) + " does not");
                     track.keys.emplace_back(frame, parseParamValue(*param, jsonValueText(key[1])));
                 }
             }

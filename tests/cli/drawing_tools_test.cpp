@@ -56,6 +56,11 @@ TEST(DrawingTools, RefusalsWriteNothing) {
     // block written from it would open again.
     pennaro::swapWords(stray.data(), stray.size());
     stray[7] = 0xE8;
+    auto text = [](const std::string &t) { return std::vector<uint8_t>(t.begin(), t.end()); };
+    const std::vector<uint8_t> deep = text("{\"strokes\":" + std::string(64, '[') + std::string(64, ']') + "}"),
+                               huge = text("{\"format\": 1,\n\"strokes\": [{\"startTime\": 1e400}]}"),
+                               twice = text("{\"format\": 1, \"strokes\": [], \"format\": 1}"),
+                               wide = {'{', 0, '}', 0}, zeros(300), png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     struct Case {
         const char *name;
         const std::vector<uint8_t> &bytes;
@@ -69,6 +74,13 @@ TEST(DrawingTools, RefusalsWriteNothing) {
         {"cut", cut, {"resave"}, "Unknown format"},
         {"stray", stray, {"convert", "--to", "json"}, "would not open again"},
         {"stray", stray, {"resave"}, "would not open again"},
+        {"deep", deep, {"info"}, "deep.bin: line 1: nested deeper than 64 levels at strokes[0][0][0][0][0][0][0]..."},
+        {"deep", deep, {"resave"}, "nested deeper than 64 levels"},
+        {"huge", huge, {"convert"}, "huge.bin: line 2: number 1e400 at strokes[0].startTime is out of range"},
+        {"twice", twice, {"resave"}, "line 1: duplicate key at format"},
+        {"wide", wide, {"info"}, "JSON in UTF-16; only UTF-8 is read"},
+        {"zeros", zeros, {"convert"}, "neither a saved drawing block nor JSON"},
+        {"png", png, {"resave"}, "a PNG image, not a drawing"},
     };
     for (const Case &c : cases) {
         const std::string file = dir / (std::string(c.name) + ".bin");
@@ -81,6 +93,8 @@ TEST(DrawingTools, RefusalsWriteNothing) {
         EXPECT_TRUE(run.says(c.says)) << run.output;
         EXPECT_EQ(readFileBytes(file), c.bytes) << args[0] << " " << c.name;
     }
+    // From a device, reading stops once the first bytes fit neither form.
+    EXPECT_TRUE(pennaro_test::runTool({"info", "/dev/zero"}).says("neither a saved drawing block nor JSON"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // colour type to RGBA, and the one comparison all frame tests rely on.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include "cli/run_tool.h"
 #include "lib/common.h"
@@ -100,6 +101,26 @@ TEST(PngFiles, BrokenFilesAreRefusedWithTheirName) {
         EXPECT_NE(std::string(e.what()).find("hello.png"), std::string::npos);
     }
     auto bytes = encodePng(pattern(8));
+    // Refused before the pixels are allocated: a header far larger than the
+    // data could inflate to, and an image above the caller's limit.
+    auto resized = bytes;
+    for (int i = 0; i < 4; ++i) resized[16 + i] = resized[20 + i] = uint8_t(30000 >> (24 - 8 * i));
+    const uLong crc = crc32(0, resized.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) resized[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    const struct {
+        std::vector<uint8_t> bytes;
+        uint64_t maxBytes;
+        const char *says;
+    } refused[] = {{resized, PNG_DEFAULT_MAX_BYTES, "declares 30000x30000 pixels (3434 MB) but holds too little"},
+                   {bytes, 100, "needs 280 bytes to read, more than the 100 bytes allowed"}};
+    for (const auto &c : refused) {
+        try {
+            decodePng(c.bytes, "p.png", c.maxBytes);
+            ADD_FAILURE() << c.says;
+        } catch (const ToolError &e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+        }
+    }
     bytes.resize(bytes.size() / 2);
     EXPECT_THROW(decodePng(bytes, "cut.png"), ToolError);
 }
