@@ -1,39 +1,56 @@
 #!/bin/sh
-# Builds the fuzz preset, replays every kept regression, then fuzzes for a
-# bounded time on the seed corpus: the drawing reader for two thirds of the
-# time, the tools' drawing-file reader for the rest. A crashing input is
-# written to fuzz/regressions/ (commit it: every build with tests replays that
-# folder, one test per file). Exit status is non-zero when anything crashed.
+# Builds the fuzz preset, replays every kept regression, then fuzzes each
+# target (every fuzz/*_fuzzer.cpp) for SECONDS, two targets at a time. A
+# target's seeds are the files directly in fuzz/corpus and those in
+# fuzz/corpus/<target>. A crashing, leaking, too slow or too greedy input is
+# written to fuzz/regressions/<target>/ (commit it: every build with tests
+# replays that folder, one test per file). The memory limits sit well below
+# what a render may take, so a blow-up is a finding, not a swapping machine.
+# Exit status is non-zero when any target found something.
 #
-# Usage: fuzz/run.sh [SECONDS]   (default 60)
+# Usage: fuzz/run.sh [SECONDS]   (per target; default 60)
+#        PENNARO_FUZZ_TARGETS="a_fuzzer b_fuzzer" fuzz/run.sh  (only those)
+#        PENNARO_FUZZ_FLAGS="-fork=1 -ignore_timeouts=1" fuzz/run.sh 600  (more libFuzzer flags)
 set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target drawing_reader_fuzzer drawing_file_fuzzer
-bin=build/fuzz/fuzz
-
-kept=$(find fuzz/regressions -type f ! -name '.*' | sort)
-if [ -n "$kept" ]; then
-    echo "replaying $(echo "$kept" | wc -l) kept regression(s)"
+if [ "${2:-}" = "--one" ]; then
+    # One target, run by the loop below: $3 the target, $4 the work folder.
+    target=$3
+    work=$4
+    bin=build/fuzz/fuzz/$target
+    mkdir -p "fuzz/regressions/$target" "$work/$target"
+    kept=$(find fuzz/regressions -maxdepth 1 -type f ! -name '.*'; find "fuzz/regressions/$target" -type f ! -name '.*')
+    if [ -n "$kept" ]; then
+        # shellcheck disable=SC2086
+        "$bin" -runs=1 $kept >"$work/$target.replay.log" 2>&1 || {
+            cat "$work/$target.replay.log"
+            echo "$target: a kept regression fails"
+            exit 1
+        }
+    fi
+    find fuzz/corpus -maxdepth 1 -type f ! -name '.*' -exec cp {} "$work/$target/" \;
+    [ -d "fuzz/corpus/$target" ] && find "fuzz/corpus/$target" -type f ! -name '.*' -exec cp {} "$work/$target/" \;
+    status=0
     # shellcheck disable=SC2086
-    "$bin/drawing_reader_fuzzer" -runs=1 $kept
-    # shellcheck disable=SC2086
-    "$bin/drawing_file_fuzzer" -runs=1 $kept
+    "$bin" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=512 \
+        -artifact_prefix="fuzz/regressions/$target/" -print_final_stats=1 ${PENNARO_FUZZ_FLAGS:-} "$work/$target" \
+        >"$work/$target.log" 2>&1 || status=$?
+    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+== ERROR|SUMMARY|artifact_prefix|Test unit written)' \
+        "$work/$target.log" | sed "s|^|$target: |" || true
+    [ "$status" -eq 0 ] || tail -n 40 "$work/$target.log"
+    exit "$status"
 fi
 
-reader_seconds=$((seconds * 2 / 3))
-file_seconds=$((seconds - reader_seconds))
-[ "$reader_seconds" -ge 1 ] || reader_seconds=1
-[ "$file_seconds" -ge 1 ] || file_seconds=1
+targets=${PENNARO_FUZZ_TARGETS:-$(for f in fuzz/*_fuzzer.cpp; do basename "$f" .cpp; done)}
+cmake --preset fuzz >/dev/null
+# shellcheck disable=SC2086
+cmake --build --preset fuzz --target $targets
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pennaro-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/reader" "$work/file"
-common="-max_len=65536 -timeout=10 -rss_limit_mb=2048 -artifact_prefix=fuzz/regressions/ -print_final_stats=1"
+echo "fuzzing $(echo $targets | wc -w) target(s), $seconds s each, two at a time"
 # shellcheck disable=SC2086
-"$bin/drawing_reader_fuzzer" -max_total_time="$reader_seconds" $common "$work/reader" fuzz/corpus
-# shellcheck disable=SC2086
-"$bin/drawing_file_fuzzer" -max_total_time="$file_seconds" $common "$work/file" fuzz/corpus
+printf '%s\n' $targets | xargs -P 2 -I{} "$root/fuzz/run.sh" "$seconds" --one {} "$work"
