@@ -67,6 +67,26 @@ nlohmann::json generatedJson() {
     return d;
 }
 
+// Ten 2-sample strokes from x = -10000 to 10000 layer widths: a frame
+// that walks about 276 million dabs, nearly all far outside the image.
+nlohmann::json longStrokesJson() {
+    nlohmann::json d = demoJson();
+    nlohmann::json strokes = nlohmann::json::array();
+    for (int i = 0; i < 10; ++i) {
+        nlohmann::json s = d["strokes"][0];
+        s["strokeId"] = i;
+        s["startTime"] = 0.0;
+        s["duration"] = 1.0;
+        s["brush"]["brushMode"] = 1 + i % 3;
+        s["brush"]["size"] = 5.0 + i;
+        s["brush"]["softness"] = 0.3;
+        s["points"] = {{0.0, -10000.0, 0.1 + 0.08 * i, 1.0}, {1.0, 10000.0, 0.1 + 0.08 * i, 1.0}};
+        strokes.push_back(s);
+    }
+    d["strokes"] = strokes;
+    return d;
+}
+
 RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle) {
     const std::string text = drawing.dump();
     RenderJob job;
@@ -113,7 +133,20 @@ void BM_Frame200(benchmark::State &s) {
         ->Unit(benchmark::kMillisecond)                                                                \
         ->MeasureProcessCPUTime()                                                                      \
         ->UseRealTime()
+void BM_FrameLongStrokes(benchmark::State &s) {
+    static const nlohmann::json drawing = longStrokesJson();
+    runFrame(s, drawing);
+}
+
 BENCHMARK(BM_FrameDemo)->FRAME_ARGS;
+BENCHMARK(BM_FrameLongStrokes)
+    ->ArgNames({"deep", "wiggle", "png"})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 BENCHMARK(BM_Frame200)->FRAME_ARGS;
 
 }  // namespace

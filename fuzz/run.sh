@@ -1,18 +1,22 @@
 #!/bin/sh
 # Builds the fuzz preset, replays every kept regression, then fuzzes each
-# target, two at a time, for a bounded time on its seed corpus (with its dictionary
-# when it has one). A crashing input is written to fuzz/regressions/ for the
-# drawing targets and fuzz/regressions/<target>/ for the others (commit it:
-# every build with tests replays those folders, one test per file). Exit
-# status is non-zero when anything crashed.
+# target (every fuzz/*_fuzzer.cpp), two at a time, for SECONDS on its seed
+# corpus (with its dictionary when it has one). A crashing, leaking, too slow
+# or too greedy input is written to fuzz/regressions/ for the drawing targets
+# and fuzz/regressions/<target>/ for the others (commit it: every build with
+# tests replays those folders, one test per file). The memory limits sit well
+# below the tools' budget, so a blow-up is a finding, not a swapping machine.
+# Exit status is non-zero when anything was found.
 #
 # Usage: fuzz/run.sh [SECONDS]   (per target, default 60)
+#        PENNARO_FUZZ_TARGETS="a_fuzzer b_fuzzer" fuzz/run.sh  (only those)
+#        PENNARO_FUZZ_FLAGS="-fork=1 -ignore_timeouts=1" fuzz/run.sh 600  (more libFuzzer flags)
 set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-targets="drawing_reader_fuzzer drawing_file_fuzzer png_layer_fuzzer json_options_fuzzer"
+targets=${PENNARO_FUZZ_TARGETS:-$(for f in fuzz/*_fuzzer.cpp; do basename "$f" .cpp; done)}
 cmake --preset fuzz >/dev/null
 # shellcheck disable=SC2086
 cmake --build --preset fuzz --target $targets
@@ -36,10 +40,9 @@ fuzz_one() {
     dict=
     [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"
     mkdir "$work/$target"
-    # A memory limit far below the tools' budget: a blow-up is a finding.
     # shellcheck disable=SC2086
-    "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=512 \
-        -artifact_prefix="$kept_in/" -print_final_stats=1 $dict "$work/$target" "$corpus"
+    "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=512 \
+        -artifact_prefix="$kept_in/" -print_final_stats=1 $dict ${PENNARO_FUZZ_FLAGS:-} "$work/$target" "$corpus"
 }
 
 # Two targets at a time, each with its own log, shown when the pair is done.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test lane: the optimized build, the ASan+UBSan
-# build, and a bounded fuzz run of the drawing reader.
+# build, and a bounded fuzz run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +17,7 @@ cmake --build --preset asan
 ctest --preset asan
 
 if [ -x fuzz/run.sh ]; then
-  echo "== bounded fuzz run of the drawing reader"
+  echo "== bounded fuzz run, each target ${PENNARO_FUZZ_SECONDS:-60} s, two at a time"
   fuzz/run.sh "${PENNARO_FUZZ_SECONDS:-60}"
 fi
 

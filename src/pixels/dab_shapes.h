@@ -64,6 +64,17 @@ inline void unionMerge(typename Depth::Pixel &px, const typename Depth::Channel 
         px.alpha = static_cast<typename Depth::Channel>(ad - (((ad + Depth::kBias) * a) >> Depth::kShift) + a);
 }
 
+// Each shape's horizontal extent, the half-width of the box its frame
+// clamps (stampRows below). Also what the dab walk tests against the image
+// before handing a dab over, so the two can never disagree.
+inline float softExtent(float A, float R) { return R * A; }
+inline float roundRim(float Rx, float h) { return std::max(1.0f, Rx * h); }
+inline float roundExtent(float A, float R, float h) {
+    const float Rx = R * A;
+    return Rx + roundRim(Rx, h);
+}
+inline float squareExtent(float A, float R) { return R * A + 0.7f; }
+
 // Soft and round dabs: coverage is the cube of u = (outer² - d²) * norm
 // times the alpha, inside the outer radius; a round dab paints its core
 // (d² <= q) with the alpha itself. Soft dabs paint half the colour's alpha.
@@ -84,7 +95,7 @@ inline bool softShape(float A, float R, const Channel colour[4], UnionShape &s) 
     if (s.alpha == 0) return false;
     s.alphaF = static_cast<float>(s.alpha);
     const float Rx = R * A;
-    s.extent = Rx;
+    s.extent = softExtent(A, R);
     s.outer2 = Rx * Rx;
     // Below a radius of 2 the normalisation widens, which lowers the peak.
     float e = 0.0f;
@@ -106,10 +117,10 @@ inline bool roundShape(float A, float R, float h, const Channel colour[4], Union
     if (s.alpha == 0) return false;
     s.alphaF = static_cast<float>(s.alpha);
     const float Rx = R * A;
-    const float f = std::max(1.0f, Rx * h);
+    const float f = roundRim(Rx, h);
     const float ri = Rx - f;
     s.q = ri >= 0.0f ? ri * ri : -(ri * ri);
-    s.extent = Rx + f;
+    s.extent = roundExtent(A, R, h);
     s.outer2 = s.extent * s.extent;
     s.norm = static_cast<float>(1.0 / static_cast<double>(s.outer2 - s.q));
     return true;
@@ -155,7 +166,7 @@ inline bool squareShape(float A, float R, float h, const typename Depth::Channel
         alpha = Depth::toChannel(static_cast<double>(Rx) * 10.0 * static_cast<double>(alpha));
     if (alpha == 0) return false;
     k.alphaF = static_cast<float>(alpha);
-    k.ro = Rx + 0.7f;
+    k.ro = squareExtent(A, R);
     k.ri = static_cast<float>((1.0 - static_cast<double>(h)) * static_cast<double>(Rx) - 0.7);
     k.norm = static_cast<float>(1.0 / (static_cast<double>(k.ro) - static_cast<double>(k.ri)));
     return true;
@@ -192,23 +203,32 @@ inline int32_t clampToImage(double edge, int32_t last) {
     return v;
 }
 
-// The frame every dab runs in, whatever loop runs the pixels. E is the
-// horizontal extent, E / A the vertical one. rowFn(row, dy, x0, x1) gets
-// every row of the clamped box after the row's span has been widened, and
-// applies the shape's row test itself.
+// A dab's box: E is the horizontal extent, E / A the vertical one, each
+// edge truncated and clamped to the image. A box whose edges meet in either
+// direction (every box wholly beyond one side of the image does) is left
+// alone entirely: no pixel, no row span.
+struct DabBox {
+    int32_t x0, x1, y0, y1;
+    bool empty() const { return x0 == x1 || y0 == y1; }
+};
+
+inline DabBox dabBox(float A, float E, float cx, float cy, int32_t width, int32_t height) {
+    const float vertical = E / A;
+    return {clampToImage(cx - E, width - 1), clampToImage(E + cx, width - 1), clampToImage(cy - vertical, height - 1),
+            clampToImage(vertical + cy, height - 1)};
+}
+
+// The frame every dab runs in, whatever loop runs the pixels. rowFn(row, dy,
+// x0, x1) gets every row of the clamped box after the row's span has been
+// widened, and applies the shape's row test itself.
 template <class Pixel, class RowFn>
 inline void stampRows(float A, float E, float cx, float cy, const ImageView *scratch, PaintedRows *rows,
                       RowFn &&rowFn) {
     if (!scratch || !scratch->data || !rows || !rows->spans) return;
     if (scratch->width <= 0 || scratch->height <= 0) return;
-    const int32_t lastCol = scratch->width - 1;
-    const int32_t lastRow = scratch->height - 1;
-    const float vertical = E / A;
-    const int32_t x0 = clampToImage(cx - E, lastCol);
-    const int32_t x1 = clampToImage(E + cx, lastCol);
-    const int32_t y0 = clampToImage(cy - vertical, lastRow);
-    const int32_t y1 = clampToImage(vertical + cy, lastRow);
-    if (x0 == x1 || y0 == y1) return;
+    const DabBox box = dabBox(A, E, cx, cy, scratch->width, scratch->height);
+    if (box.empty()) return;
+    const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
 
     rows->topRow = std::min(rows->topRow, y0);
     rows->bottomRow = std::max(rows->bottomRow, y1);

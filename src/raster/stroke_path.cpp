@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "pixels/dab_kernels.h"
+#include "pixels/dab_shapes.h"
 #include "pixels/numeric.h"
 #include "raster/wiggle.h"
 
@@ -145,12 +146,57 @@ struct WalkFrame {
     }
 };
 
-// Hands a dab to its kernel. The colour is the walk's, with the dab's alpha.
-struct KernelTarget {
-    const RasterBrush *brush;
-    const ImageView *scratch;
-    PaintedRows *rows;
+// Both edges of a box at or before the first index, or both at or past the
+// last, clamp to the same index: the box is empty in that direction. A
+// quick test the walk makes on every dab before the exact one (NaN edges
+// fail it and go on to the exact test).
+bool edgesOutside(float low, float high, int32_t size) {
+    if (low < 1.0f && high < 1.0f) return true;
+    const double last = static_cast<double>(size) - 1.0;
+    return static_cast<double>(low) >= last && static_cast<double>(high) >= last;
+}
+
+// Whether a dab can change anything in the clip: its kernel's box, from the
+// kernel's own extent and clamping, is not empty. Kinds without a kernel
+// never can. Without size pressure every dab of a walk has the same radius,
+// so the extents are worked out once.
+class ClipTest {
+public:
+    ClipTest(const DabClip *clip, uint32_t kind, float A, float h, float R, bool fixedRadius)
+        : on_(clip != nullptr), clip_(clip ? *clip : DabClip{0, 0}), kind_(kind), A_(A), h_(h),
+          fixed_(fixedRadius) {
+        if (fixed_) extents(R, &E_, &V_);
+    }
+
+    bool passes(float R, float cx, float cy) const {
+        if (!on_) return true;
+        if (kind_ < BRUSH_KIND_ROUND || kind_ > BRUSH_KIND_SQUARE) return false;
+        float E = E_, V = V_;
+        if (!fixed_) extents(R, &E, &V);
+        if (edgesOutside(cx - E, E + cx, clip_.width) || edgesOutside(cy - V, V + cy, clip_.height)) return false;
+        return !dab::dabBox(A_, E, cx, cy, clip_.width, clip_.height).empty();
+    }
+
+private:
+    void extents(float R, float *E, float *V) const {
+        if (kind_ == BRUSH_KIND_ROUND)
+            *E = dab::roundExtent(A_, R, h_);
+        else if (kind_ == BRUSH_KIND_SOFT)
+            *E = dab::softExtent(A_, R);
+        else
+            *E = dab::squareExtent(A_, R);
+        *V = *E / A_;
+    }
+
+    bool on_;
+    DabClip clip_;
+    uint32_t kind_;
+    float A_, h_;
+    bool fixed_;
+    float E_ = 0.0f, V_ = 0.0f;
 };
+
+}  // namespace
 
 void stampWithKernel(void *context, const Dab &dab) {
     const auto *target = static_cast<const KernelTarget *>(context);
@@ -169,8 +215,6 @@ void stampWithKernel(void *context, const Dab &dab) {
         default: break;  // other kinds walk but paint nothing
     }
 }
-
-}  // namespace
 
 int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t last, RasterBrush *brush,
                   const DabSink &sink) {
@@ -230,8 +274,21 @@ int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t 
         }
     };
 
+    uint64_t walked = 0, handed = 0;
+    const ClipTest clip(sink.clip, kind, w.aspect, w.softness, R,
+                        !(pressureFlags & PRESSURE_SCALES_SIZE));
     auto stamp = [&](float R, float cx, float cy, uint32_t alpha, float time) {
+        ++walked;
+        if (!clip.passes(R, cx, cy)) return;
+        ++handed;
         sink.take(sink.context, Dab{w.selector, w.aspect, R, w.softness, cx, cy, alpha, time});
+    };
+    auto counted = [&](int32_t reached) {
+        if (sink.counts) {
+            sink.counts->walked += walked;
+            sink.counts->handed += handed;
+        }
+        return reached;
     };
 
     float cx = w.X(0) + w.ox;
@@ -240,7 +297,7 @@ int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t 
         uint32_t alpha;
         pressured(0, 0.0f, &R, &alpha);
         stamp(R, cx, cy, alpha, points[0].time);
-        return 1;
+        return counted(1);
     }
 
     int32_t i = 0;
@@ -296,7 +353,7 @@ int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t 
         }
         if (!(i < m)) break;
     }
-    return std::min(i, m) + 1;
+    return counted(std::min(i, m) + 1);
 }
 
 int32_t traceStrokePath(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
@@ -315,9 +372,11 @@ int32_t traceStrokePath(Allocator &memory, const LayerGeometry &layer, const Pai
 }
 
 int32_t paintStrokePath(Allocator &memory, const LayerGeometry &layer, const ImageView &scratch,
-                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows) {
+                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows,
+                        DabCounts *counts) {
     KernelTarget target{brush, &scratch, rows};
-    return traceStrokePath(memory, layer, points, n, brush, DabSink{stampWithKernel, &target});
+    const DabClip clip{scratch.data ? scratch.width : 0, scratch.height};
+    return traceStrokePath(memory, layer, points, n, brush, DabSink{stampWithKernel, &target, &clip, counts});
 }
 
 }  // namespace pennaro

@@ -27,11 +27,15 @@ float bsplineBlend(float p0, float p1, float p2, float p3, float t);
 bool resampleStroke(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
                     bool adaptive, ResampledPoints *out);
 
+struct DabCounts;
+
 // Seed offsets, resampling, wiggle and walk for one stroke of n + 1 points.
 // Changes the paint alpha of `brush` (its own copy) for the animate
 // cut-off. Returns the number of points the walk reached (at least 1).
+// Dabs that miss the scratch image are not stamped (see DabSink).
 int32_t paintStrokePath(Allocator &memory, const LayerGeometry &layer, const ImageView &scratch,
-                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows);
+                        const PaintPoint *points, int32_t n, RasterBrush *brush, PaintedRows *rows,
+                        DabCounts *counts = nullptr);
 
 // One dab as the walk hands it to a kernel.
 struct Dab {
@@ -44,18 +48,42 @@ struct Dab {
     float time;      // stroke time at the dab
 };
 
-// Receives every dab of a walk instead of a kernel.
+// How many dabs a walk placed, and how many of them it handed on.
+struct DabCounts {
+    uint64_t walked = 0;
+    uint64_t handed = 0;
+};
+
+// Receives the dabs of a walk instead of a kernel: every dab, or with
+// `clip` only those whose box reaches into a clip.width x clip.height image.
+// The others would change nothing there, so the walk only places them (the
+// next dab's position depends on them) and drops them before any per-dab
+// set-up: a stroke mostly outside the image costs little more than its walk.
+struct DabClip {
+    int32_t width, height;
+};
 struct DabSink {
     void (*take)(void *context, const Dab &dab);
     void *context;
+    const DabClip *clip = nullptr;
+    DabCounts *counts = nullptr;  // added to when set
 };
 
-// The same walk and path as above, with every dab handed to `sink` and
+// The same walk and path as above, with the dabs handed to `sink` and
 // nothing painted. Used to check and measure dab placement.
 int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t last, RasterBrush *brush,
                   const DabSink &sink);
 int32_t traceStrokePath(Allocator &memory, const LayerGeometry &layer, const PaintPoint *points, int32_t n,
                         RasterBrush *brush, const DabSink &sink);
+
+// The kernels as a sink: each dab stamped with its kind's kernel into
+// `scratch`, the colour the brush's with the dab's alpha.
+struct KernelTarget {
+    const RasterBrush *brush;
+    const ImageView *scratch;
+    PaintedRows *rows;
+};
+void stampWithKernel(void *context, const Dab &dab);
 
 // Most dabs one walk may stamp. Real strokes stay far below (dabs are at
 // least a pixel apart, so this is a path of 67 million pixels); only

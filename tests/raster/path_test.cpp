@@ -208,6 +208,37 @@ TEST(Walk, StopsAtTheDabCap) {
     EXPECT_EQ(count, MAX_DABS_PER_WALK);
 }
 
+// Dabs whose box misses the scratch image are placed, counted and dropped:
+// pixels and row spans come out as when every dab goes to its kernel.
+TEST(Walk, DabsMissingTheImageAreOnlyPlaced) {
+    struct Case { BrushSettings brush; bool deep; Rational aspect; PaintPoint from, to; uint64_t walked, handed; };
+    const Case cases[] = {
+        {brush(2, 3), false, {1, 1}, {0, -40, 0.5f, 1}, {1, 40, 0.5f, 1}, 1818, 27},  // far left to far right
+        {brush(1, 6, 1, 0.5f, 3), true, {1, 1}, {0, -2, -0.1f, 0.2f}, {1, 3, -0.1f, 1.5f}, 121, 26},  // grazing the top
+        {brush(3, 2, 1, 0.3f), false, {1, 2}, {0, -1, 0.5f, 1}, {1, 2, 0.5f, 1}, 183, 70},  // across, a dab per column
+        {brush(4, 2), false, {1, 1}, {0, -1, 0.5f, 1}, {1, 2, 0.5f, 1}, 128, 0},  // no kernel
+    };
+    for (const Case &c : cases) {
+        TestMemory memory;
+        TestImage clipped(64, 48, c.deep), every(64, 48, c.deep);
+        Template a(clipped), b(every);
+        const LayerGeometry layer{64, 48, {1, 1}, {1, 1}, c.aspect, 3, 2};
+        const PaintPoint points[] = {c.from, c.to};
+        DabCounts counts, all;
+        prepareRasterBrush(layer.downsampleX, c.brush, &a.brush), prepareRasterBrush(layer.downsampleX, c.brush, &b.brush);
+        paintStrokePath(memory, layer, clipped.view(), points, 1, &a.brush, &a.brush.rows, &counts);
+        const ImageView view = every.view();
+        KernelTarget target{&b.brush, &view, &b.brush.rows};
+        traceStrokePath(memory, layer, points, 1, &b.brush, DabSink{stampWithKernel, &target, nullptr, &all});
+        EXPECT_TRUE(clipped.pixels() == every.pixels() && a.brush.rows.topRow == b.brush.rows.topRow &&
+                    a.brush.rows.bottomRow == b.brush.rows.bottomRow);
+        for (size_t y = 0; y < a.spans.size(); ++y)
+            ASSERT_TRUE(a.spans[y].left == b.spans[y].left && a.spans[y].right == b.spans[y].right) << y;
+        EXPECT_TRUE(counts.walked == all.walked && all.handed == all.walked) << counts.walked;
+        EXPECT_TRUE(counts.walked == c.walked && counts.handed == c.handed) << counts.walked << " " << counts.handed;
+    }
+}
+
 // ---- the wiggle
 
 std::vector<double> table(int32_t K, uint32_t S, float f) {
