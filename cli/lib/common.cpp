@@ -154,6 +154,10 @@ void writeAll(int fd, const std::filesystem::path &path, const void *data, size_
 
 }  // namespace
 
+std::string temporaryName(const std::string &name, long pid, const std::string &random) {
+    return "." + name + temporaryMarker() + std::to_string(pid) + "-" + random + ".tmp";
+}
+
 void removeStaleTemporaries(const std::filesystem::path &folder) {
     const std::string marker = temporaryMarker();
     std::error_code ec;
@@ -275,8 +279,7 @@ AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const voi
     std::random_device rd;
     char random[16];
     std::snprintf(random, sizeof random, "%06x", unsigned(rd() & 0xFFFFFF));
-    w.temp_ = dir / ("." + w.path_.filename().string() + temporaryMarker() + std::to_string(getpid()) + "-" +
-                     random + ".tmp");
+    w.temp_ = dir / temporaryName(w.path_.filename().string(), getpid(), random);
     // Held before the file exists, so that no interrupt can leave it.
     w.slot_ = holdTemporary(w.temp_);
     w.fd_ = open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

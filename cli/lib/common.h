@@ -65,6 +65,10 @@ std::vector<uint8_t> readFileBytes(const std::filesystem::path &path);
 // as /dev/null) is written as it stands, never replaced, and "-" is
 // standard output. A folder in the way is an error naming it.
 void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size);
+
+// The name a file called `name` is first written under, beside it:
+// ".<name>.pennaro-<host>-<pid>-<6 hex digits>.tmp".
+std::string temporaryName(const std::string &name, long pid, const std::string &random);
 inline void writeFileAtomically(const std::filesystem::path &path, const std::vector<uint8_t> &bytes) {
     writeFileAtomically(path, bytes.data(), bytes.size());
 }

@@ -328,8 +328,9 @@ void checkOutputName(const std::filesystem::path &path, const std::string &optio
     errno = 0;
     const long nameMax = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
     if (nameMax <= 0) return;  // no limit, or none to be found: the write itself will tell
-    // The file is first written beside itself as ".<name>.tmp<pid>-<digits>".
-    const size_t temporary = 1 + name.size() + 4 + std::to_string(getpid()).size() + 1 + 6 + TEMPORARY_NAME_MARGIN;
+    // The file is first written beside itself under a longer name; a worker's
+    // process number may have as many digits as the largest the system gives.
+    const size_t temporary = temporaryName(name, 4194304, "000000").size();
     if (temporary <= size_t(nameMax)) return;
     throw UsageError(option + ": the file name '" + name + "' is " + std::to_string(name.size()) +
                      " bytes long; names in " + (dir.empty() ? std::string(".") : dir.string()) + " may be at most " +

@@ -90,9 +90,6 @@ std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int
 std::string frameFileName(const std::string &pattern, int32_t frame);
 bool hasFramePlaceholder(const std::string &pattern);
 
-// Room kept beyond the atomic writer's temporary name as it is today, for
-// what it may come to hold (a host name).
-constexpr size_t TEMPORARY_NAME_MARGIN = 64;
 // Refuses (UsageError, naming `option`) a file name that the file system of
 // its folder could not hold once written under its temporary name.
 void checkOutputName(const std::filesystem::path &path, const std::string &option);
