@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "lib/memory_budget.h"
+
 namespace pennaro_cli {
 
 const char *const EXIT_STATUS_HELP =
@@ -18,6 +20,7 @@ const char *const EXIT_STATUS_HELP =
 void addCommonOptions(CLI::App &app, CommonOptions &options) {
     app.add_option("--plugin", options.plugin,
                    "The effect library to load (default: the one built next to this tool)");
+    addMemoryOption(app);
     app.set_version_flag("--version", std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING +
                                           ", effect version 1.2");
 }
@@ -134,6 +137,9 @@ int runGuarded(CLI::App &app, int argc, char **argv, int (*body)(void *), void *
         return body(context);
     } catch (const ToolError &e) {
         std::fprintf(stderr, "pennaro %s: %s\n", app.get_name().c_str(), e.what());
+        return 1;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "pennaro %s: %s\n", app.get_name().c_str(), outOfMemoryMessage().c_str());
         return 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "pennaro %s: %s\n", app.get_name().c_str(), e.what());
