@@ -3,7 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -17,6 +19,19 @@ namespace {
 
 uint64_t budgetInForce = 0;  // 0: the default, not computed yet
 thread_local std::string activity;
+void *emergencyReserve = nullptr;
+
+void outOfMemory() {
+    std::free(emergencyReserve);
+    emergencyReserve = nullptr;
+    throw std::bad_alloc();
+}
+
+void setAsideReserve() {
+    if (emergencyReserve) return;
+    emergencyReserve = std::malloc(EMERGENCY_RESERVE_BYTES);
+    std::set_new_handler(outOfMemory);
+}
 
 // A limit as a cgroup file writes it: a number, or "max" for none.
 uint64_t cgroupLimit(const std::string &path) {
@@ -124,6 +139,7 @@ void addMemoryOption(CLI::App &app) {
     app.add_option_function<std::string>(
            "--max-memory",
            [](const std::string &text) {
+               setAsideReserve();
                if (text.empty()) {
                    memoryBudget();
                    return;

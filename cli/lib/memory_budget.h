@@ -20,6 +20,11 @@ namespace pennaro_cli {
 // Kept out of the default budget for the tool itself: its code and the
 // effect's, stacks, the file being read, images and encoders.
 inline constexpr uint64_t TOOL_HEADROOM_BYTES = uint64_t(128) << 20;
+// Set aside when a command starts and given back the first time memory
+// runs out, so that the unwinding that follows (the JSON library's
+// destructors allocate) finds memory and the failure is reported instead
+// of ending in std::terminate. Part of the headroom.
+inline constexpr uint64_t EMERGENCY_RESERVE_BYTES = uint64_t(16) << 20;
 // No default budget goes below this, however little the machine reports.
 inline constexpr uint64_t MIN_DEFAULT_BUDGET = uint64_t(32) << 20;
 
@@ -44,8 +49,8 @@ void setMemoryBudget(uint64_t bytes);
 void takeWorkerShare(int workers);
 
 // Adds --max-memory SIZE to a command; the budget (given or default) is put
-// in force once the command line is parsed. A malformed size is a usage
-// error.
+// in force, and the emergency reserve set aside, once the command line is
+// parsed. A malformed size is a usage error.
 void addMemoryOption(CLI::App &app);
 
 // What the tool is doing ("reading x.json", "rendering frame 12"), for the

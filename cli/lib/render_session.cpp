@@ -119,7 +119,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
-        throw ToolError(e.what());
+        throw ToolError(failureText(e));
     }
     minihost::Host &host = *s.host;
     int32_t result = s.plugin->registerEffect();
