@@ -106,14 +106,20 @@ public:
 
 // ----------------------------------------------------------------- handles
 
-// The memory behind handles, one store for the process. Every block has
+// The memory behind handles, one store for the process. Every block reports
 // exactly the size asked for. Locks are counted: a block is unlocked when
 // its count is back to 0; unlocking an unlocked block is harmless (like on
-// the real host) but reported. A block stays where it is until a resize
-// grows it. Blocks larger than the size limit are refused like an
-// exhausted memory (new handle gives null, resize HOST_ERR_OUT_OF_MEMORY),
-// so that a corrupt size read from a saved drawing fails cleanly instead of
-// exhausting the machine.
+// the real host) but reported.
+//
+// A block growing past what it holds moves to a place with room to spare
+// (half as much again), so that a block built by appending moves a
+// logarithmic number of times; a growth within that room, and every
+// shrink, leaves it in place. Blocks larger than the size limit, and
+// requests that would take the memory held by all blocks past the budget,
+// are refused like an exhausted memory (new handle gives null, resize
+// HOST_ERR_OUT_OF_MEMORY): a corrupt size read from a saved drawing, or a
+// drawing too big for the machine, then fails cleanly through the effect's
+// own out-of-memory path instead of exhausting the machine.
 class HandleStore {
 public:
     virtual ~HandleStore() = default;
@@ -125,7 +131,21 @@ public:
     int32_t resize(uint64_t newSize, HostHandle *h);
     void setSizeLimit(uint64_t bytes);
     uint64_t sizeLimit();
+    // The most memory all live blocks may hold together, room to spare
+    // included. Lowering it below what they hold refuses new requests only.
+    void setBudget(uint64_t bytes);
+    uint64_t budget();
     size_t liveHandles();
+
+    // Work done, for the tests and the benchmarks to assert on.
+    struct Counters {
+        uint64_t reservedBytes = 0;      // held by live blocks now, room to spare included
+        uint64_t peakReservedBytes = 0;  // the most reservedBytes ever was
+        uint64_t moves = 0;              // blocks moved to another place
+        uint64_t bytesCopied = 0;        // content copied by those moves
+        uint64_t refusals = 0;           // requests refused by the size limit or the budget
+    };
+    Counters counters();
 
 protected:
     // The master pointer is the first member: a HostHandle points at it.
@@ -133,6 +153,7 @@ protected:
         void *data = nullptr;
         uint64_t size = 0;
         int32_t locks = 0;
+        uint64_t capacity = 0;  // bytes held at `data`, at least `size`
     };
     enum class Event { Created, Moved, Misused };
 
@@ -140,22 +161,32 @@ protected:
     // `mutex` held.
     // Memory for a block of `size` bytes, every byte zero; null if none.
     virtual void *obtain(uint64_t size);
-    // Memory a block no longer uses (`size` bytes of it were the block's).
+    // Memory a block no longer uses (`size` bytes were held there).
     virtual void giveBack(void *data, uint64_t size);
     // The tail a shrink in place cut off a block.
     virtual void cutOff(void * /*tail*/, uint64_t /*bytes*/) {}
+    // Bytes a growth in place added to a block, to read as new memory does.
+    virtual void grownInPlace(void *added, uint64_t bytes);
     // Whether a block whose lock count is 0 moves on its next lock or resize.
     virtual bool movesUnlocked() const { return false; }
+    // Whether every move takes exactly the size asked for, leaving no room
+    // to spare (so that a write past the end is caught at once).
+    virtual bool exactCapacity() const { return false; }
     // Misuse is reported to the current host's monitor.
     virtual void noted(Event event, const char *misuse);
 
     std::mutex mutex;
     std::unordered_map<HostHandle, Block *> blocks;
+    Counters counters_;
 
 private:
     Block *find(HostHandle h, const char *misuse);
-    bool relocate(Block &b, uint64_t newSize);
+    bool relocate(Block &b, uint64_t newSize, uint64_t capacity);
+    // Whether `more` bytes more may be held; counts a refusal when not.
+    bool affordable(uint64_t more);
+    void reserved(uint64_t more);
     uint64_t sizeLimit_ = uint64_t(1) << 30;
+    uint64_t budget_ = UINT64_MAX;
 };
 
 // Puts `store` in place of the host's own for the rest of the process. Only
@@ -165,6 +196,8 @@ HandleStore &handleStore();
 
 void setHandleSizeLimit(uint64_t bytes);
 uint64_t handleSizeLimit();
+void setHandleBudget(uint64_t bytes);
+uint64_t handleBudget();
 
 // The utilities as plain functions (the same ones the utility table holds).
 HostHandle newHandle(uint64_t size);

@@ -42,7 +42,8 @@ public:
     void disposeAll() {
         std::lock_guard<std::mutex> guard(mutex);
         for (auto &[h, b] : blocks) {
-            giveBack(b->data, b->size);
+            giveBack(b->data, b->capacity);
+            counters_.reservedBytes -= b->capacity;
             delete b;
         }
         blocks.clear();
@@ -76,7 +77,10 @@ protected:
         if (strict) std::memset(tail, DEAD_BYTE, bytes);
     }
 
+    void grownInPlace(void *added, uint64_t bytes) override { std::memset(added, strict ? FRESH_BYTE : 0, bytes); }
+
     bool movesUnlocked() const override { return strict; }
+    bool exactCapacity() const override { return strict; }
 
     void noted(Event event, const char *misuse) override {
         switch (event) {

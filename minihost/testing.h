@@ -88,9 +88,11 @@ struct HandleInfo {
 HandleInfo handleInfo(HostHandle h);
 
 // Strict relocating mode: every block whose lock count is 0 moves to a new
-// address on its next lock or resize; freed, moved-from and cut-off memory
-// is filled with 0xDD (and kept out of reuse for a while), new memory with
-// 0xBE. Outside strict mode new memory is zero-filled and blocks stay put.
+// address on its next lock or resize, and every growth moves it, to a place
+// of exactly the new size (so a write past the end is caught at once);
+// freed, moved-from and cut-off memory is filled with 0xDD (and kept out of
+// reuse for a while), new memory with 0xBE. Outside strict mode new memory
+// is zero-filled and blocks stay put until they outgrow their room.
 void setStrictHandles(bool on);
 bool strictHandles();
 

@@ -4,7 +4,9 @@
 
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
+#include "lib/memory_budget.h"
 
 namespace pennaro_cli {
 namespace {
@@ -25,10 +27,15 @@ int runConvert(void *context) {
     const bool toJson = o.to.empty() ? hasJsonExtension(o.output) : o.to == "json";
     if (toJson && o.bigEndian) throw UsageError("--big-endian applies to block output only");
 
+    MemoryActivity reading("reading " + o.input);
     const std::vector<uint8_t> bytes = readDrawingBytes(o.input);
     const LoadedDrawing d = loadDrawingBytes(bytes, o.input);
     requireReadableOnceSaved(d.block, o.input);
     if (toJson) {
+        // Checked first: the JSON library cannot run out of memory safely
+        // while it unwinds.
+        refuseBeyondBudget(measureExpansion(d.block), Expansion::Json, o.input);
+        MemoryActivity converting("converting " + o.input + " to JSON");
         const auto json = blockToJson(d.block, o.input);
         // Blocks the effect writes always come back the same; a block laid
         // out differently keeps its drawing but not its layout.

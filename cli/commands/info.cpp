@@ -4,7 +4,9 @@
 
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
+#include "lib/memory_budget.h"
 
 namespace pennaro_cli {
 namespace {
@@ -16,10 +18,16 @@ struct InfoOptions {
 
 int runInfo(void *context) {
     auto &options = *static_cast<InfoOptions *>(context);
+    MemoryActivity reading("reading " + options.file);
     const LoadedDrawing d = loadDrawingFile(options.file);
     const DrawingSummary s = summarizeDrawing(d.block, d.fileByteOrder);
+    const DrawingExpansion expansion = measureExpansion(d.block);
     if (!options.json) {
         std::fputs(formatSummary(s, options.file, d.kind).c_str(), stdout);
+        // Only worth a line when the file is smaller than what it opens to.
+        if (expansion.shared)
+            std::printf("  %-16s%s; opened, the drawing takes %s\n", "shared samples",
+                        describeSharing(expansion).c_str(), formatMemorySize(expansion.memoryBytes).c_str());
         return 0;
     }
     nlohmann::ordered_json j;
@@ -36,6 +44,8 @@ int runInfo(void *context) {
                     {"square", s.squareStrokes},
                     {"unknown", s.otherStrokes},
                     {"erasing", s.eraseStrokes}};
+    j["sharedSamples"] = expansion.shared;
+    j["expandsTo"] = expansion.memoryBytes;
     if (s.hasBounds) j["bounds"] = {{"minX", s.minX}, {"minY", s.minY}, {"maxX", s.maxX}, {"maxY", s.maxY}};
     std::printf("%s\n", j.dump(2).c_str());
     return 0;

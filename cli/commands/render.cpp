@@ -20,6 +20,7 @@
 
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/memory_budget.h"
 #include "lib/render_drawing.h"
 #include "lib/render_progress.h"
 #include "lib/render_session.h"
@@ -215,6 +216,7 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         }
         if (pid == 0) {
             close(pipeFds[0]);
+            takeWorkerShare(workers);
             int status = 0;
             auto report = [&](WorkerReport::Kind kind, int32_t frame) {
                 const WorkerReport message{kind, w, frame};
@@ -233,7 +235,7 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 session.finishWrites();
                 if (pending) report(WorkerReport::Written, *pending);
             } catch (const std::exception &e) {
-                ProgressBar::printMessage(std::string("error: ") + e.what());
+                ProgressBar::printMessage("error: " + failureText(e));
                 status = 1;
                 // The frame rendered before the failure still goes in place.
                 try {
@@ -350,9 +352,14 @@ int runRender(void *context) {
     }
 
     if (!job.contactSheet.empty()) {
-        std::vector<PngImage> images;
-        for (int32_t f : job.frames) images.push_back(readPng(frameFileName(job.outputPattern, f)));
-        writePng(job.contactSheet, makeContactSheet(images));
+        // One full-size frame at a time: each is read back and scaled down.
+        ContactSheet sheet;
+        for (int32_t f : job.frames) {
+            const std::string name = frameFileName(job.outputPattern, f);
+            MemoryActivity adding("adding " + name + " to the contact sheet");
+            sheet.add(readPng(name));
+        }
+        writePng(job.contactSheet, sheet.finish());
     }
     if (!o.quiet && !progress.onTerminal() && job.outputPattern != "-") {
         std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");

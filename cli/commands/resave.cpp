@@ -7,7 +7,9 @@
 #include "commands.h"
 #include "format/block.h"
 #include "lib/common.h"
+#include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
+#include "lib/memory_budget.h"
 #include "lib/drawing_resave.h"
 
 namespace pennaro_cli {
@@ -21,6 +23,7 @@ struct ResaveOptions {
 int runResave(void *context) {
     auto &o = *static_cast<ResaveOptions *>(context);
     const std::string plugin = resolvePluginPath(o.common.plugin).string();
+    MemoryActivity reading("reading " + o.input);
     std::vector<uint8_t> bytes = readDrawingBytes(o.input);
     refuseOtherForms(bytes, o.input);
     if (looksLikeJson(bytes)) {
@@ -36,6 +39,8 @@ int runResave(void *context) {
             throw ToolError(o.input + ": not a saved drawing (the word at offset 8 is 0, which marks a drawing "
                                       "in memory form); refusing it");
     }
+    refuseBeyondBudget(measureExpansion(bytes), Expansion::Resave, o.input);
+    MemoryActivity saving("saving " + o.input + " through the effect");
     const ResaveOutcome outcome = resaveThroughEffect(plugin, bytes);
     for (const auto &m : outcome.messages) std::fprintf(stderr, "pennaro resave: the effect says: %s\n", m.c_str());
     if (!outcome.ok) {

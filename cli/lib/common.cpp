@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "lib/memory_budget.h"
+
 namespace pennaro_cli {
 
 const char *const EXIT_STATUS_HELP =
@@ -25,6 +27,7 @@ const char *const EXIT_STATUS_HELP =
 void addCommonOptions(CLI::App &app, CommonOptions &options) {
     app.add_option("--plugin", options.plugin,
                    "The effect library to load (default: the one built next to this tool)");
+    addMemoryOption(app);
     app.set_version_flag("--version", std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING +
                                           ", effect version 1.2");
 }
@@ -405,6 +408,9 @@ int runGuarded(CLI::App &app, int argc, char **argv, int (*body)(void *), void *
     } catch (const UsageError &e) {
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), e.what());
         return exit_status::USAGE;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), outOfMemoryMessage().c_str());
+        return exit_status::FAILED;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), e.what());
         return exit_status::FAILED;

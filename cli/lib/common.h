@@ -48,7 +48,8 @@ struct CommonOptions {
     std::string plugin;  // empty: the effect built next to the tool
 };
 
-// Adds --plugin PATH and --version to a sub-command.
+// Adds --plugin PATH, --max-memory SIZE (lib/memory_budget.h) and --version
+// to a sub-command.
 void addCommonOptions(CLI::App &app, CommonOptions &options);
 
 // The effect library: `requested` when given, else the one next to the tool.

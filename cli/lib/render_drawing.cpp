@@ -1,14 +1,18 @@
 #include "lib/render_drawing.h"
 
 #include "lib/common.h"
+#include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
+#include "lib/memory_budget.h"
 
 namespace pennaro_cli {
 
 RenderDrawing loadRenderDrawing(const std::filesystem::path &path) {
     if (!std::filesystem::exists(path)) throw ToolError("no such drawing: " + path.string());
+    MemoryActivity reading("reading " + path.string());
     std::vector<uint8_t> bytes = readDrawingBytes(path);
     LoadedDrawing loaded = loadDrawingBytes(bytes, path.string());
+    refuseBeyondBudget(measureExpansion(loaded.block), Expansion::Render, path.string());
     RenderDrawing drawing;
     drawing.endTime = loaded.endTime;
     // A block goes to the effect exactly as stored, in whatever byte order

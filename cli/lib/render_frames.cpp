@@ -59,51 +59,63 @@ PngImage effectImageToPng(const EffectImage &image) {
     return png;
 }
 
-PngImage makeContactSheet(const std::vector<PngImage> &frames) {
-    if (frames.empty()) throw ToolError("no frames for the contact sheet");
-    const int32_t gap = 4, thumbMax = 256;
-    int32_t columns = int32_t(std::ceil(std::sqrt(double(frames.size()))));
-    int32_t rows = int32_t((frames.size() + size_t(columns) - 1) / size_t(columns));
-    int32_t cellW = 1, cellH = 1;
-    for (const PngImage &f : frames) {
-        double scale = std::min(1.0, double(thumbMax) / std::max(f.width, f.height));
-        cellW = std::max(cellW, std::max(1, int32_t(f.width * scale)));
-        cellH = std::max(cellH, std::max(1, int32_t(f.height * scale)));
-    }
-    PngImage sheet = makePngImage(columns * (cellW + gap) + gap, rows * (cellH + gap) + gap, 8);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const PngImage &f = frames[i];
-        double scale = std::min(1.0, double(thumbMax) / std::max(f.width, f.height));
-        int32_t tw = std::max(1, int32_t(f.width * scale)), th = std::max(1, int32_t(f.height * scale));
-        int32_t left = gap + int32_t(i % size_t(columns)) * (cellW + gap);
-        int32_t top = gap + int32_t(i / size_t(columns)) * (cellH + gap);
-        uint32_t full = f.depth == 16 ? 65535u : 255u;
-        for (int32_t y = 0; y < th; ++y) {
-            int32_t y0 = int32_t(int64_t(y) * f.height / th), y1 = std::max(y0 + 1, int32_t(int64_t(y + 1) * f.height / th));
-            for (int32_t x = 0; x < tw; ++x) {
-                int32_t x0 = int32_t(int64_t(x) * f.width / tw), x1 = std::max(x0 + 1, int32_t(int64_t(x + 1) * f.width / tw));
-                // Box average with colour weighted by alpha, so transparent
-                // pixels do not darken the edges of the paint.
-                double r = 0, g = 0, b = 0, a = 0;
-                for (int32_t sy = y0; sy < y1; ++sy)
-                    for (int32_t sx = x0; sx < x1; ++sx) {
-                        const uint16_t *p = f.pixel(sx, sy);
-                        double alpha = double(p[3]) / full;
-                        r += p[0] * alpha / full;
-                        g += p[1] * alpha / full;
-                        b += p[2] * alpha / full;
-                        a += alpha;
-                    }
-                double count = double(y1 - y0) * double(x1 - x0);
-                uint16_t *out = sheet.pixel(left + x, top + y);
-                if (a > 0) {
-                    out[0] = uint16_t(std::lround(255.0 * r / a));
-                    out[1] = uint16_t(std::lround(255.0 * g / a));
-                    out[2] = uint16_t(std::lround(255.0 * b / a));
+namespace {
+constexpr int32_t SHEET_GAP = 4, THUMB_MAX = 256;
+}
+
+void ContactSheet::add(const PngImage &f) {
+    double scale = std::min(1.0, double(THUMB_MAX) / std::max(f.width, f.height));
+    int32_t tw = std::max(1, int32_t(f.width * scale)), th = std::max(1, int32_t(f.height * scale));
+    Thumbnail thumb{tw, th, std::vector<uint16_t>(size_t(tw) * size_t(th) * 4)};
+    uint32_t full = f.depth == 16 ? 65535u : 255u;
+    for (int32_t y = 0; y < th; ++y) {
+        int32_t y0 = int32_t(int64_t(y) * f.height / th), y1 = std::max(y0 + 1, int32_t(int64_t(y + 1) * f.height / th));
+        for (int32_t x = 0; x < tw; ++x) {
+            int32_t x0 = int32_t(int64_t(x) * f.width / tw), x1 = std::max(x0 + 1, int32_t(int64_t(x + 1) * f.width / tw));
+            // Box average with colour weighted by alpha, so transparent
+            // pixels do not darken the edges of the paint.
+            double r = 0, g = 0, b = 0, a = 0;
+            for (int32_t sy = y0; sy < y1; ++sy)
+                for (int32_t sx = x0; sx < x1; ++sx) {
+                    const uint16_t *p = f.pixel(sx, sy);
+                    double alpha = double(p[3]) / full;
+                    r += p[0] * alpha / full;
+                    g += p[1] * alpha / full;
+                    b += p[2] * alpha / full;
+                    a += alpha;
                 }
-                out[3] = uint16_t(std::lround(255.0 * a / count));
+            double count = double(y1 - y0) * double(x1 - x0);
+            uint16_t *out = &thumb.samples[(size_t(y) * size_t(tw) + size_t(x)) * 4];
+            if (a > 0) {
+                out[0] = uint16_t(std::lround(255.0 * r / a));
+                out[1] = uint16_t(std::lround(255.0 * g / a));
+                out[2] = uint16_t(std::lround(255.0 * b / a));
             }
+            out[3] = uint16_t(std::lround(255.0 * a / count));
         }
+    }
+    thumbs_.push_back(std::move(thumb));
+}
+
+size_t ContactSheet::keptBytes() const {
+    size_t bytes = 0;
+    for (const Thumbnail &t : thumbs_) bytes += t.samples.size() * sizeof(uint16_t);
+    return bytes;
+}
+
+PngImage ContactSheet::finish() const {
+    if (thumbs_.empty()) throw ToolError("no frames for the contact sheet");
+    int32_t columns = int32_t(std::ceil(std::sqrt(double(thumbs_.size()))));
+    int32_t rows = int32_t((thumbs_.size() + size_t(columns) - 1) / size_t(columns));
+    int32_t cellW = 1, cellH = 1;
+    for (const Thumbnail &t : thumbs_) cellW = std::max(cellW, t.width), cellH = std::max(cellH, t.height);
+    PngImage sheet = makePngImage(columns * (cellW + SHEET_GAP) + SHEET_GAP, rows * (cellH + SHEET_GAP) + SHEET_GAP, 8);
+    for (size_t i = 0; i < thumbs_.size(); ++i) {
+        const Thumbnail &t = thumbs_[i];
+        int32_t left = SHEET_GAP + int32_t(i % size_t(columns)) * (cellW + SHEET_GAP);
+        int32_t top = SHEET_GAP + int32_t(i / size_t(columns)) * (cellH + SHEET_GAP);
+        for (int32_t y = 0; y < t.height; ++y)
+            std::copy_n(&t.samples[size_t(y) * size_t(t.width) * 4], size_t(t.width) * 4, sheet.pixel(left, top + y));
     }
     return sheet;
 }

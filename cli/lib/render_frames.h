@@ -43,7 +43,20 @@ EffectImage pointSample(const EffectImage &full, int32_t width, int32_t height, 
 // A rendered frame as a PNG image of the same depth.
 PngImage effectImageToPng(const EffectImage &image);
 
-// Thumbnails of the frames, in order, on one 8-bit sheet.
-PngImage makeContactSheet(const std::vector<PngImage> &frames);
+// Thumbnails of the frames, in order, on one 8-bit sheet. Each frame is
+// scaled down as it is added, so that only thumbnails are kept.
+class ContactSheet {
+public:
+    void add(const PngImage &frame);
+    PngImage finish() const;
+    size_t keptBytes() const;  // what the thumbnails hold
+
+private:
+    struct Thumbnail {
+        int32_t width, height;
+        std::vector<uint16_t> samples;  // RGBA, 8-bit values
+    };
+    std::vector<Thumbnail> thumbs_;
+};
 
 }  // namespace pennaro_cli

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "lib/common.h"
+#include "lib/memory_budget.h"
 #include "lib/prefs_file.h"
 #include "minihost/minihost.h"
 
@@ -118,7 +119,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
-        throw ToolError(e.what());
+        throw ToolError(failureText(e));
     }
     minihost::Host &host = *s.host;
     int32_t result = s.plugin->registerEffect();
@@ -289,6 +290,7 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
 EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 
 void RenderSession::renderFrameToFile(int32_t frame) {
+    MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     std::string name = frameFileName(state_->job.outputPattern, frame);
     AtomicWrite write;
@@ -301,7 +303,7 @@ void RenderSession::renderFrameToFile(int32_t frame) {
                           [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
         write = AtomicWrite::start(name, png.data(), png.size());
     } catch (const std::exception &e) {
-        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + e.what());
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
     }
     finishWrites();
     state_->pendingWrite = std::move(write);

@@ -3,6 +3,8 @@
 // as they were.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "format/block.h"
 #include "lib/common.h"
 #include "lib/drawing_file.h"
@@ -61,10 +63,24 @@ TEST(DrawingTools, RefusalsWriteNothing) {
                                huge = text("{\"format\": 1,\n\"strokes\": [{\"startTime\": 1e400}]}"),
                                twice = text("{\"format\": 1, \"strokes\": [], \"format\": 1}"),
                                wide = {'{', 0, '}', 0}, zeros(300), png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    // 64 strokes all pointing at the first stroke's 64 KiB of samples: 4 MiB
+    // once opened, from a 70 KB file.
+    std::vector<uint8_t> shared(block.begin(), block.begin() + pennaro::FLAT_HEADER_SIZE);
+    auto header = pennaro::readRecord<pennaro::FlatDrawingHeader>(block.data(), 0);
+    auto stroke = pennaro::readRecord<pennaro::FlatStrokeRecord>(block.data(), header.strokeTableOffset);
+    stroke.info.pointCount = 4096;
+    stroke.flatPointBytes = 4096 * pennaro::POINT_RECORD_SIZE;
+    stroke.flatPointOffset = pennaro::FLAT_HEADER_SIZE;
+    shared.resize(shared.size() + stroke.flatPointBytes);
+    header.layout.strokeCount = 64;
+    header.strokeTableOffset = uint32_t(shared.size());
+    std::memcpy(shared.data(), &header, sizeof header);
+    for (int i = 0; i < 64; ++i)
+        shared.insert(shared.end(), reinterpret_cast<uint8_t *>(&stroke), reinterpret_cast<uint8_t *>(&stroke + 1));
     struct Case {
         const char *name;
         const std::vector<uint8_t> &bytes;
-        std::vector<std::string> command;  // the file is appended twice: IN, then OUT
+        std::vector<std::string> command;  // the file is appended twice: IN, then OUT (render: -o a frame)
         const char *says;
     } cases[] = {
         {"memory", memoryForm, {"info"}, "offset 8"},
@@ -81,13 +97,17 @@ TEST(DrawingTools, RefusalsWriteNothing) {
         {"wide", wide, {"info"}, "JSON in UTF-16; only UTF-8 is read"},
         {"zeros", zeros, {"convert"}, "neither a saved drawing block nor JSON"},
         {"png", png, {"resave"}, "a PNG image, not a drawing"},
+        {"shared", shared, {"convert", "--to", "json", "--max-memory", "8M"}, "would take 64 MiB, beyond"},
+        {"shared", shared, {"resave", "--max-memory", "4M"}, "strokes claim 4 MiB of samples held in 64 KiB"},
+        {"shared", shared, {"render", "--max-memory", "4M"}, "rendering it would take 4.0 MiB"},
     };
     for (const Case &c : cases) {
         const std::string file = dir / (std::string(c.name) + ".bin");
         writeFileAtomically(file, c.bytes);
         std::vector<std::string> args = c.command;
         args.push_back(file);
-        if (args[0] != "info") args.push_back(file);
+        if (args[0] == "render") args.insert(args.end(), {"-o", dir / "frame.png"});
+        else if (args[0] != "info") args.push_back(file);
         const pennaro_test::ToolRun run = pennaro_test::runTool(args);
         EXPECT_EQ(run.status, 1) << args[0] << " " << c.name;
         EXPECT_TRUE(run.says(c.says)) << run.output;
@@ -95,6 +115,8 @@ TEST(DrawingTools, RefusalsWriteNothing) {
     }
     // From a device, reading stops once the first bytes fit neither form.
     EXPECT_TRUE(pennaro_test::runTool({"info", "/dev/zero"}).says("neither a saved drawing block nor JSON"));
+    const pennaro_test::ToolRun info = pennaro_test::runTool({"info", dir / "shared.bin"});
+    EXPECT_TRUE(info.says("shared samples  strokes share sample bytes")) << info.output;
 }
 
 }  // namespace

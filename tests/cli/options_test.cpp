@@ -5,6 +5,7 @@
 #include "catalog/messages.h"
 #include "catalog/params.h"
 #include "lib/common.h"
+#include "lib/memory_budget.h"
 #include "lib/prefs_file.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
@@ -186,3 +187,37 @@ TEST(PreferenceFiles, KnownKeysWithTheirTypesOrAClearErrorAndNothingStored) {
     EXPECT_EQ(store.find(pennaro::PLUGIN_NAME, "Draw brush sprite"), nullptr);
     EXPECT_TRUE(mentions(refusal([&] { loadPrefsFile(store, "/nonexistent/prefs.json"); }), "/nonexistent/prefs.json"));
 }
+
+namespace {
+
+TEST(MemoryOptions, SizesAndTheirRefusals) {
+    const struct {
+        const char *text;
+        uint64_t bytes;  // 0: refused
+    } cases[] = {{"512M", 512ull << 20}, {"4G", 4ull << 30}, {"1.5g", 3ull << 29}, {"65536", 65536},
+                 {"64KiB", 64 << 10}, {"2TB", 2ull << 40}, {"0", 0}, {"4x", 0}, {"M", 0}, {"1..5G", 0},
+                 {"-1G", 0}, {"99999999999T", 0}, {"", 0}};
+    for (const auto &c : cases) {
+        uint64_t got = 0;
+        try {
+            got = parseMemorySize(c.text);
+        } catch (const std::invalid_argument &) {
+        }
+        EXPECT_EQ(got, c.bytes) << c.text;
+    }
+    EXPECT_EQ(formatMemorySize(3ull << 29), "1.5 GiB");
+    EXPECT_GE(defaultMemoryBudget(), MIN_DEFAULT_BUDGET);
+}
+
+// The sheet keeps thumbnails only, whatever the frames' size.
+TEST(ContactSheets, KeepOnlyThumbnails) {
+    ContactSheet sheet;
+    PngImage frame = makePngImage(1920, 1080, 16);
+    for (int i = 0; i < 5; ++i) sheet.add(frame);
+    EXPECT_EQ(sheet.keptBytes(), 5u * 256 * 144 * 4 * sizeof(uint16_t));
+    const PngImage made = sheet.finish();
+    EXPECT_EQ(made.width, 3 * (256 + 4) + 4);
+    EXPECT_EQ(made.height, 2 * (144 + 4) + 4);
+}
+
+}  // namespace

@@ -107,3 +107,50 @@ TEST_F(Handles, StrictModeMovesUnlockedBlocksAndPoisonsTheOldPlace) {
 }
 
 }  // namespace
+
+// Appending byte by byte moves a block a logarithmic number of times and
+// copies a bounded multiple of its final size; strict mode keeps moving on
+// every growth. The budget refuses what would take the blocks past it, room
+// to spare is the first thing given up, and the size stays exact.
+TEST_F(Handles, GrowthRoomAndBudget) {
+    struct Row {
+        bool strict;
+        uint64_t budget, finalSize;  // budget: beyond what is held already
+        uint64_t maxMoves, maxCopied;
+        bool fits;
+    } rows[] = {
+        {false, UINT64_MAX, 100000, 40, 3 * 100000, true},
+        {true, UINT64_MAX, 2000, 2000, 2000 * 2000, true},
+        {false, 60000, 60000, 40, 3 * 60000, true},  // the last step takes exactly what is left
+        {false, 50000, 60000, 40, 3 * 60000, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.finalSize);
+        minihost::setStrictHandles(row.strict);
+        const auto start = minihost::handleStore().counters();
+        minihost::setHandleBudget(row.budget == UINT64_MAX ? row.budget : start.reservedBytes + row.budget);
+        HostHandle h = minihost::newHandle(1);
+        ASSERT_TRUE(h);
+        uint64_t reached = 1;
+        for (; reached < row.finalSize; ++reached) {
+            if (minihost::resizeHandle(reached + 1, &h) != 0) break;
+            static_cast<uint8_t *>(*h)[reached] = uint8_t(reached);
+        }
+        const auto end = minihost::handleStore().counters();
+        EXPECT_EQ(reached == row.finalSize, row.fits);
+        EXPECT_EQ(minihost::getHandleSize(h), reached);
+        EXPECT_EQ(static_cast<uint8_t *>(*h)[reached - 1], uint8_t(reached - 1));
+        EXPECT_LE(end.moves - start.moves, row.maxMoves);
+        EXPECT_LE(end.bytesCopied - start.bytesCopied, row.maxCopied);
+        EXPECT_LE(end.peakReservedBytes,
+                  std::max(start.peakReservedBytes, start.reservedBytes + std::min(row.budget, 2 * row.finalSize)));
+        EXPECT_EQ(end.refusals - start.refusals, row.fits ? 0u : 1u);
+        // The budget holds for new handles too; freed memory is available again.
+        if (!row.fits) {
+            EXPECT_EQ(minihost::newHandle(row.budget), nullptr);
+        }
+        minihost::disposeHandle(h);
+        EXPECT_EQ(minihost::handleStore().counters().reservedBytes, start.reservedBytes);
+    }
+    minihost::setHandleBudget(UINT64_MAX);
+}
