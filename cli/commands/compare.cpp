@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/memory_budget.h"
 #include "lib/png_io.h"
 
 namespace pennaro_cli {
@@ -18,7 +19,7 @@ struct CompareOptions {
 int runCompare(void *context) {
     auto &options = *static_cast<CompareOptions *>(context);
     // An unreadable file is a failure (1), never taken for a difference.
-    const PngImage a = readPng(options.first), b = readPng(options.second);
+    const PngImage a = readPng(options.first, memoryBudget()), b = readPng(options.second, memoryBudget());
     ImageComparison result = compareImages(a, b);
     if (!options.diff.empty()) writePng(options.diff, makeDiffImage(a, b));
     if (!options.quiet) std::printf("%s\n", describeComparison(result).c_str());

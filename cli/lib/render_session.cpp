@@ -106,7 +106,7 @@ EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
     std::string name = frameFileName(job.layerPattern, frame);
     if (!std::filesystem::exists(name))
         throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
-    return layerFromPng(readPng(name), job.depth, name);
+    return layerFromPng(readPng(name, memoryBudget()), job.depth, name);
 }
 
 RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
