@@ -3,6 +3,7 @@
 // several depths and modes. The render must stay inside its images, leave
 // the scratch image empty, give back every block, and keep within the
 // fuzzer's time and memory limits.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +108,9 @@ void render(TestMemory &memory, PaintSequence &drawing, int32_t n, const Setting
 // walking under the sanitizers: slow, not wrong, and the fuzzer would
 // report it as a hang. Such drawings are skipped (the walk's bound has its
 // own tests); non-finite coordinates count for nothing and are rendered.
+// So is a drawing with a sample far off the layer: there the wiggle's few
+// pixels are lost to float rounding and come back as jumps as wide as the
+// coordinate's precision step, a walk of up to the cap even for one sample.
 constexpr double kMaxPathPixels = 2e6;
 
 bool walkIsShort(TestMemory &memory, const PaintSequence &drawing, int32_t n) {
@@ -116,7 +120,10 @@ bool walkIsShort(TestMemory &memory, const PaintSequence &drawing, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
         Locked<PaintPoint> points(memory, strokes[i].points);
         if (!points) continue;
-        for (int32_t k = 1; k < strokes[i].info.pointCount; ++k) {
+        for (int32_t k = 0; k < strokes[i].info.pointCount; ++k) {
+            const double far = std::max(std::fabs(double(points[k].x)) * 64.0, std::fabs(double(points[k].y)) * 48.0);
+            if (std::isfinite(far) && far > kMaxPathPixels) return false;
+            if (k == 0) continue;
             const double step = std::fabs(double(points[k].x) - points[k - 1].x) * 64.0 +
                                 std::fabs(double(points[k].y) - points[k - 1].y) * 48.0;
             if (std::isfinite(step)) pixels += step;
