@@ -5,7 +5,8 @@
 //
 // `bench_frame --write-drawing FILE` writes the generated drawing as JSON
 // and exits, so that whole-process runs of `pennaro render` (see
-// bench/compare-with-baseline.sh) can time the very same drawing.
+// bench/compare-with-baseline.sh) can time the very same drawing;
+// `--write-shot FILE` writes the shot's drawing, with longer strokes.
 #include <benchmark/benchmark.h>
 
 #ifdef PENNARO_BENCH_HAVE_TOOLS
@@ -33,9 +34,10 @@ nlohmann::json demoJson() {
     return nlohmann::json::parse(text.str());
 }
 
-// 200 strokes of 40 samples, sizes 4..60, every brush mode the demo uses,
+// 200 strokes of 40 samples (or, for the shot, 40 to 120 samples along
+// paths twice as long), sizes 4..60, every brush mode the demo uses,
 // starting within the first two seconds and lasting at most one.
-nlohmann::json generatedJson() {
+nlohmann::json generatedJson(bool shot = false) {
     nlohmann::json d = demoJson();
     const nlohmann::json brushTemplate = d["strokes"][0]["brush"];
     const int modes[] = {1, 2, 3, 9, 10, 11};
@@ -54,10 +56,12 @@ nlohmann::json generatedJson() {
         b["brushMode"] = modes[k % 6];
         b["softness"] = unit();
         s["brush"] = b;
-        const double x0 = unit(), y0 = unit(), dx = 0.4 * (unit() - 0.5), dy = 0.4 * (unit() - 0.5);
+        const double reach = shot ? 0.8 : 0.4;
+        const double x0 = unit(), y0 = unit(), dx = reach * (unit() - 0.5), dy = reach * (unit() - 0.5);
+        const int samples = shot ? 40 + int(unit() * 81.0) : 40;
         nlohmann::json points = nlohmann::json::array();
-        for (int i = 0; i < 40; ++i) {
-            const double t = i / 39.0;
+        for (int i = 0; i < samples; ++i) {
+            const double t = i / double(samples - 1);
             points.push_back({0.9 * t, x0 + dx * t, y0 + dy * t + 0.03 * std::sin(7.0 * t), 0.4 + 0.6 * t});
         }
         s["points"] = points;
@@ -152,9 +156,9 @@ BENCHMARK(BM_Frame200)->FRAME_ARGS;
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 3 && std::string(argv[1]) == "--write-drawing") {
+    if (argc == 3 && (std::string(argv[1]) == "--write-drawing" || std::string(argv[1]) == "--write-shot")) {
         std::ofstream out(argv[2]);
-        out << generatedJson().dump() << '\n';
+        out << generatedJson(std::string(argv[1]) == "--write-shot").dump() << '\n';
         return out ? 0 : 1;
     }
     benchmark::Initialize(&argc, argv);

@@ -1,6 +1,8 @@
 // Images: the Image helper, the world suite, copy and fill, disposeWorld.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "minihost/detail.h"
@@ -21,18 +23,30 @@ Image::Image(int32_t width, int32_t height, bool deep, int32_t rowPaddingBytes)
     int64_t rowBytes = int64_t(width) * (deep ? 8 : 4) + rowPaddingBytes;
     if (rowBytes > INT32_MAX) throw std::runtime_error("image too wide");
     world_.rowBytes = static_cast<int32_t>(rowBytes);
-    bytes_.assign(std::max<size_t>(size_t(rowBytes) * size_t(height), 8), 0);
+    allocate(std::max<size_t>(size_t(rowBytes) * size_t(height), 8), nullptr);
     for (int32_t y = 0; y < height; ++y)
-        std::memset(bytes_.data() + size_t(y) * size_t(rowBytes) + size_t(rowBytes - padding_), PADDING_BYTE,
+        std::memset(bytes_.get() + size_t(y) * size_t(rowBytes) + size_t(rowBytes - padding_), PADDING_BYTE,
                     size_t(padding_));
     attach();
 }
 
-Image::Image(const Image &other) : bytes_(other.bytes_), world_(other.world_), padding_(other.padding_) { attach(); }
+// Zeroed when `from` is null, a copy of `from` otherwise.
+void Image::allocate(size_t size, const uint8_t *from) {
+    void *p = from ? std::malloc(size) : std::calloc(size, 1);
+    if (!p) throw std::bad_alloc();
+    if (from) std::memcpy(p, from, size);
+    bytes_.reset(static_cast<uint8_t *>(p));
+    size_ = size;
+}
+
+Image::Image(const Image &other) : world_(other.world_), padding_(other.padding_) {
+    allocate(other.size_, other.bytes_.get());
+    attach();
+}
 
 Image &Image::operator=(const Image &other) {
     if (this != &other) {
-        bytes_ = other.bytes_;
+        allocate(other.size_, other.bytes_.get());
         world_ = other.world_;
         padding_ = other.padding_;
         attach();
@@ -40,13 +54,13 @@ Image &Image::operator=(const Image &other) {
     return *this;
 }
 
-void Image::attach() { world_.data = bytes_.data(); }
+void Image::attach() { world_.data = bytes_.get(); }
 
 HostPixel8 &Image::pixel8(int32_t x, int32_t y) {
-    return *reinterpret_cast<HostPixel8 *>(bytes_.data() + size_t(y) * size_t(world_.rowBytes) + size_t(x) * 4);
+    return *reinterpret_cast<HostPixel8 *>(bytes_.get() + size_t(y) * size_t(world_.rowBytes) + size_t(x) * 4);
 }
 HostPixel16 &Image::pixel16(int32_t x, int32_t y) {
-    return *reinterpret_cast<HostPixel16 *>(bytes_.data() + size_t(y) * size_t(world_.rowBytes) + size_t(x) * 8);
+    return *reinterpret_cast<HostPixel16 *>(bytes_.get() + size_t(y) * size_t(world_.rowBytes) + size_t(x) * 8);
 }
 const HostPixel8 &Image::pixel8(int32_t x, int32_t y) const { return const_cast<Image *>(this)->pixel8(x, y); }
 const HostPixel16 &Image::pixel16(int32_t x, int32_t y) const { return const_cast<Image *>(this)->pixel16(x, y); }
@@ -63,12 +77,12 @@ void Image::fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b) {
 
 void Image::clear() {
     const size_t pixelBytes = size_t(world_.rowBytes - padding_);
-    for (int32_t y = 0; y < height(); ++y) std::memset(bytes_.data() + size_t(y) * size_t(world_.rowBytes), 0, pixelBytes);
+    for (int32_t y = 0; y < height(); ++y) std::memset(bytes_.get() + size_t(y) * size_t(world_.rowBytes), 0, pixelBytes);
 }
 
 bool Image::paddingIntact() const {
     for (int32_t y = 0; y < height(); ++y) {
-        const uint8_t *p = bytes_.data() + size_t(y) * size_t(world_.rowBytes) + size_t(world_.rowBytes - padding_);
+        const uint8_t *p = bytes_.get() + size_t(y) * size_t(world_.rowBytes) + size_t(world_.rowBytes - padding_);
         for (int32_t i = 0; i < padding_; ++i)
             if (p[i] != PADDING_BYTE) return false;
     }
@@ -80,7 +94,7 @@ std::vector<uint8_t> Image::packedPixels() const {
     std::vector<uint8_t> packed;
     packed.reserve(rowPixels * size_t(height()));
     for (int32_t y = 0; y < height(); ++y) {
-        const uint8_t *row = bytes_.data() + size_t(y) * size_t(world_.rowBytes);
+        const uint8_t *row = bytes_.get() + size_t(y) * size_t(world_.rowBytes);
         packed.insert(packed.end(), row, row + rowPixels);
     }
     return packed;

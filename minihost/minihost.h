@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -243,7 +244,14 @@ public:
 
 private:
     void attach();
-    std::vector<uint8_t> bytes_;
+    // calloc'd: a fresh frame-sized image comes from fresh pages, already
+    // zero, so nothing is written (or faulted in) before the effect does.
+    struct FreeBytes {
+        void operator()(uint8_t *p) const { std::free(p); }
+    };
+    void allocate(size_t size, const uint8_t *from);
+    std::unique_ptr<uint8_t[], FreeBytes> bytes_;
+    size_t size_ = 0;
     HostWorld world_{};
     int32_t padding_ = 0;
 };

@@ -40,6 +40,8 @@ constinit const PixelKernels kScalar{
     alphaRow<Pixel16, maxAlpha<Pixel16>>,
     eraseRow<Pixel8>,
     eraseRow<Pixel16>,
+    scaleAlphaPixels<Pixel8>,
+    scaleAlphaPixels<Pixel16>,
     dab::scalarRoundDab8,
     dab::scalarRoundDab16,
     dab::scalarSoftDab8,

@@ -12,7 +12,7 @@
 namespace pennaro {
 
 // Scalar runs everywhere; SSE2 on every x86-64 build; AVX2 on x86-64
-// processors that have it, in builds other than Windows (see simd.h).
+// processors that have it (see simd.h for the Windows build).
 enum class Isa : uint8_t { Scalar, Sse2, Avx2 };
 
 const char *isaName(Isa isa);
@@ -21,6 +21,7 @@ bool isaAvailable(Isa isa);
 using OverRowFn = void (*)(const uint8_t *top, const uint8_t *bottom, uint8_t *dst, int32_t count);
 using AlphaRowFn = void (*)(uint8_t *paint, const uint8_t *layer, int32_t count);
 using EraseRowFn = void (*)(const uint8_t *cover, uint8_t *dst, int32_t count);
+using ScaleAlphaRowFn = void (*)(uint8_t *pixels, int32_t count, float opacity);
 using SoftDab8Fn = void (*)(float A, float R, float cx, float cy, const uint8_t colour[4],
                             const ImageView *scratch, PaintedRows *rows);
 using SoftDab16Fn = void (*)(float A, float R, float cx, float cy, const uint16_t colour[4],
@@ -38,6 +39,7 @@ struct PixelKernels {
     AlphaRowFn minAlpha8, matte8, inverseMatte8, paintAlpha8, maxAlpha8;
     AlphaRowFn minAlpha16, matte16, inverseMatte16, paintAlpha16, maxAlpha16;
     EraseRowFn erase8, erase16;
+    ScaleAlphaRowFn scaleAlpha8, scaleAlpha16;
     ShapedDab8Fn roundDab8;
     ShapedDab16Fn roundDab16;
     SoftDab8Fn softDab8;

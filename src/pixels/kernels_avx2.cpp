@@ -1,10 +1,10 @@
 // The AVX2 table: the vector kernels compiled for AVX2 (the target region of
-// simd.h), rows and 8-bit soft and round dabs on 256-bit registers; the
-// other dabs are the SSE2 table's. Chosen only on processors that have AVX2
-// (dispatch.cpp).
+// simd.h), rows and dabs on 256-bit registers; the 8-bit square dab is the
+// SSE2 table's. Chosen only on processors that have AVX2 (dispatch.cpp).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "pixels/dab_shapes.h"

@@ -1,5 +1,4 @@
-// The public row kernels run the active table's (dispatch.h); a stroke's
-// opacity is scalar at every instruction set (one pass per stroke).
+// The public row kernels run the active table's (dispatch.h).
 #include "pixels/row_kernels.h"
 
 #include <cstring>
@@ -53,23 +52,11 @@ void maxAlphaRow16(uint8_t *paint, const uint8_t *layer, int32_t count) {
 void eraseRow8(const uint8_t *cover, uint8_t *dst, int32_t count) { activeKernels().erase8(cover, dst, count); }
 void eraseRow16(const uint8_t *cover, uint8_t *dst, int32_t count) { activeKernels().erase16(cover, dst, count); }
 
-AlphaScale8 alphaScale8(float opacity) {
-    AlphaScale8 scale;
-    for (int i = 0; i < 256; ++i) scale.table[i] = truncToChannel8(static_cast<float>(i) * opacity);
-    return scale;
+void scaleAlphaRow8(uint8_t *pixels, int32_t count, float opacity) {
+    activeKernels().scaleAlpha8(pixels, count, opacity);
 }
-
-void scaleAlphaRow8(uint8_t *pixels, int32_t count, const AlphaScale8 &scale) {
-    for (int32_t i = 0; i < count; ++i) pixels[size_t(i) * 4] = scale.table[pixels[size_t(i) * 4]];
-}
-
 void scaleAlphaRow16(uint8_t *pixels, int32_t count, float opacity) {
-    for (int32_t i = 0; i < count; ++i) {
-        Pixel16 p;
-        std::memcpy(&p, pixels + size_t(i) * 8, sizeof p);
-        p.alpha = truncToChannel16(static_cast<float>(p.alpha) * opacity);
-        std::memcpy(pixels + size_t(i) * 8, &p, sizeof p);
-    }
+    activeKernels().scaleAlpha16(pixels, count, opacity);
 }
 
 }  // namespace pennaro

@@ -46,13 +46,8 @@ void eraseRow8(const uint8_t *cover, uint8_t *dst, int32_t count);
 void eraseRow16(const uint8_t *cover, uint8_t *dst, int32_t count);
 
 // A stroke's opacity applied to its coverage: each alpha becomes the
-// truncated product alpha x opacity (colour untouched). At 8 bits the 256
-// products are tabled once per stroke.
-struct AlphaScale8 {
-    uint8_t table[256];
-};
-AlphaScale8 alphaScale8(float opacity);
-void scaleAlphaRow8(uint8_t *pixels, int32_t count, const AlphaScale8 &scale);
+// truncated single-precision product alpha x opacity (colour untouched).
+void scaleAlphaRow8(uint8_t *pixels, int32_t count, float opacity);
 void scaleAlphaRow16(uint8_t *pixels, int32_t count, float opacity);
 
 }  // namespace pennaro

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "pixels/image.h"
+#include "pixels/numeric.h"
 
 namespace pennaro {
 
@@ -80,6 +81,17 @@ inline Pixel16 erase(Pixel16 s, Pixel16 d) {
     return d;
 }
 
+// A stroke's opacity on one pixel of its coverage: the alpha times the
+// opacity in single precision, truncated into the channel.
+inline Pixel8 scaleAlpha(Pixel8 p, float opacity) {
+    p.alpha = truncToChannel8(static_cast<float>(p.alpha) * opacity);
+    return p;
+}
+inline Pixel16 scaleAlpha(Pixel16 p, float opacity) {
+    p.alpha = truncToChannel16(static_cast<float>(p.alpha) * opacity);
+    return p;
+}
+
 }  // namespace pennaro
 
 namespace pennaro {
@@ -96,6 +108,11 @@ void ruleRow(const uint8_t *first, const uint8_t *second, uint8_t *dst, int32_t 
         const Pixel r = rule(f, s);
         std::memcpy(dst + at, &r, sizeof r);
     }
+}
+
+template <class Pixel>
+void scaleAlphaPixels(uint8_t *pixels, int32_t count, float opacity) {
+    ruleRow<Pixel>(pixels, pixels, pixels, count, [opacity](Pixel p, Pixel) { return scaleAlpha(p, opacity); });
 }
 
 }  // namespace pennaro

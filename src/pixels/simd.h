@@ -5,8 +5,10 @@
 // round as the scalar code's do; nothing fused, nothing approximate.
 //
 // Where AVX2 is built at all is decided here, once: x86-64 with GCC or
-// clang, and not on Windows, where MinGW-w64 cannot keep the 32-byte stack
-// slots of spilled 256-bit values aligned (the Windows library runs SSE2).
+// clang. On Windows only where the build has the assembler write aligned
+// vector moves as unaligned ones (PENNARO_UNALIGNED_VECTOR_MOVES, set for
+// the pixel layer by CMakeLists.txt): MinGW-w64 cannot keep the 32-byte
+// stack slots of spilled 256-bit values aligned.
 // The AVX2 code is compiled for that target function by function (the
 // target region below), never by a compiler flag on a whole source file:
 // an inline function that a file compiled with -mavx2 emits could be the
@@ -24,7 +26,8 @@
 #define PENNARO_PIXELS_SSE2 0
 #endif
 
-#if PENNARO_PIXELS_SSE2 && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+#if PENNARO_PIXELS_SSE2 && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    (!defined(_WIN32) || defined(PENNARO_UNALIGNED_VECTOR_MOVES))
 #define PENNARO_PIXELS_AVX2 1
 #include <immintrin.h>
 // Every function defined between BEGIN and END is compiled for AVX2. Code
@@ -125,6 +128,10 @@ struct V128 {
     }
     // Each even 32-bit lane copied over the odd one after it.
     static PENNARO_SIMD I dupEvenLanes(I v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 0, 0)); }
+    // Per-pixel values in columns' order, reordered as evenLanes leaves the
+    // pixels: here that order already.
+    static PENNARO_SIMD F pixelOrder(F v) { return v; }
+    static PENNARO_SIMD I pixelOrder(I v) { return v; }
 
     static PENNARO_SIMD F toFloat(I v) { return _mm_cvtepi32_ps(v); }
     // Truncation toward zero; 0x80000000 for NaN and out-of-range lanes.
@@ -210,6 +217,25 @@ struct V256 {
                                                        char(8 + c), z, z, z, char(12 + c), z, z, z));
     }
     static PENNARO_SIMD I spreadAlpha16(I v) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0), 0); }
+    // The 16-bit pixel helpers of V128, each 128-bit half on its own: a holds
+    // pixels 0, 1 | 2, 3 and b pixels 4, 5 | 6, 7, so evenLanes gives their
+    // first halves in the order 0, 1, 4, 5 | 2, 3, 6, 7, and widenHalf<0>
+    // (<1>) spreads such a register back over the pixels of a (of b). Only
+    // values that come per column from memory need reordering (pixelOrder):
+    // one crossing of the halves per eight pixels instead of three.
+    static PENNARO_SIMD I evenLanes(I a, I b) {
+        return _mm256_unpacklo_epi64(_mm256_shuffle_epi32(a, _MM_SHUFFLE(3, 1, 2, 0)),
+                                     _mm256_shuffle_epi32(b, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    template <int half>
+    static PENNARO_SIMD I widenHalf(I v) {
+        return half ? _mm256_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 2, 2)) : _mm256_shuffle_epi32(v, _MM_SHUFFLE(1, 1, 0, 0));
+    }
+    static PENNARO_SIMD I dupEvenLanes(I v) { return _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 0, 0)); }
+    static PENNARO_SIMD F pixelOrder(F v) {
+        return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    static PENNARO_SIMD I pixelOrder(I v) { return _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0)); }
 
     static PENNARO_SIMD F toFloat(I v) { return _mm256_cvtepi32_ps(v); }
     static PENNARO_SIMD I truncRaw(F v) { return _mm256_cvttps_epi32(v); }

@@ -358,6 +358,30 @@ void eraseRow(const uint8_t *cover, uint8_t *dst, int32_t count) {
     alphaRow<W, Op>(dst, cover, count);
 }
 
+// A stroke's opacity: every alpha times the opacity in single precision,
+// truncated with the scalar guards and kept to the channel's low bits. At
+// 16 bits the lane after each alpha computes 0 * opacity and is discarded.
+template <class W, class Pixel>
+void scaleAlphaRow(uint8_t *pixels, int32_t count, float opacity) {
+    using I = typename W::I;
+    constexpr bool deep = sizeof(Pixel) == 8;
+    constexpr int32_t perStep = int32_t(sizeof(I) / sizeof(Pixel));
+    const I alphaLane = deep ? alphaLanes16<W>() : alphaLanes8<W>();
+    const typename W::F scale = W::setf(opacity);
+    int32_t i = 0;
+    for (; i + perStep <= count; i += perStep) {
+        uint8_t *at = pixels + size_t(i) * sizeof(Pixel);
+        const I p = W::load(at);
+        const I a = truncLowBits<W>(W::mulf(W::toFloat(W::and_(p, alphaLane)), scale), alphaLane);
+        W::store(at, W::select(alphaLane, a, p));
+    }
+    uint8_t *at = pixels + size_t(i) * sizeof(Pixel);
+    if constexpr (W::kWide)
+        scaleAlphaRow<typename W::Half, Pixel>(at, count - i, opacity);
+    else
+        scaleAlphaPixels<Pixel>(at, count - i, opacity);
+}
+
 // A whole pixel of the colour with alpha a, as its bits lie in memory;
 // formed once per dab (alpha 0), the alpha or'ed in where it varies.
 inline uint32_t colourBits8(const uint8_t colour[4], uint32_t a) {
@@ -374,11 +398,19 @@ inline uint64_t colourBits16(const uint16_t colour[4], uint32_t a) {
 // (the scalar step's dx * dx + dy * dy, the same two products and sum).
 // Dabs wider than the table, or with a centre that is not finite, go to
 // the scalar kernel.
+//
+// A row's last register may reach past the box's last column x1 while it
+// stays within the image (lastColumn): the table holds +inf there, so those
+// lanes are outside the dab and their pixels are stored back as they were.
+// That spares the narrower steps and the per-pixel tail on all but the
+// image's last columns.
 constexpr int32_t kColumnTable = 1024;
+constexpr int32_t kColumnSlack = 8;  // the widest register's pixels
 
 struct ColumnTable {
-    alignas(16) float dx2[kColumnTable];
+    alignas(16) float dx2[kColumnTable + kColumnSlack];
     int32_t x0;
+    int32_t lastColumn;
 };
 
 // A dab's constants in lanes, for one row.
@@ -449,7 +481,7 @@ void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &
     const I rgb = W::set32(static_cast<int32_t>(rgb8));
     const I low = alphaLanes8<W>();
     const float *dx2 = t.dx2 + (x - t.x0);
-    for (; x + W::kLanes - 1 <= x1; x += W::kLanes, dx2 += W::kLanes) {
+    for (; x <= x1 && x + W::kLanes - 1 <= t.lastColumn; x += W::kLanes, dx2 += W::kLanes) {
         const I p = W::load(row + x);
         const I ad = W::and_(p, low);
         const typename W::F d2 = W::addf(W::loadf(dx2), c.dy2);
@@ -468,21 +500,22 @@ void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &
     }
 }
 
-// 16 bits: four pixels (two registers) a step, their alphas gathered into
-// the 32-bit lanes of one register and the results spread back.
+// 16 bits: two registers of pixels a step (four pixels in V128, eight in
+// V256), their alphas gathered into the 32-bit lanes of one register and
+// the results spread back.
 template <class W, bool Round>
 void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionShape &s, const ColumnTable &t,
                 const uint16_t colour[4], uint64_t rgb16) {
-    static_assert(!W::kWide, "16-bit dab rows gather four pixels into one 128-bit register");
     using I = typename W::I;
+    constexpr int32_t perStep = W::kLanes, perRegister = W::kLanes / 2;
     const UnionLanes<W> c = UnionLanes<W>::template make<Depth16>(s, dy2);
     const I alphaLane = alphaLanes16<W>();
     const I rgb = W::set64(static_cast<int64_t>(rgb16));
     const float *dx2 = t.dx2 + (x - t.x0);
-    for (; x + 3 <= x1; x += 4, dx2 += 4) {
-        const I p0 = W::load(row + x), p1 = W::load(row + x + 2);
+    for (; x <= x1 && x + perStep - 1 <= t.lastColumn; x += perStep, dx2 += perStep) {
+        const I p0 = W::load(row + x), p1 = W::load(row + x + perRegister);
         const I ad = W::evenLanes(W::and_(p0, alphaLane), W::and_(p1, alphaLane));
-        const typename W::F d2 = W::addf(W::loadf(dx2), c.dy2);
+        const typename W::F d2 = W::addf(W::pixelOrder(W::loadf(dx2)), c.dy2);
         const I active = unionActive<W, Depth16>(ad, d2, c);
         if (!W::any(active)) continue;
         I write;
@@ -494,10 +527,14 @@ void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionShape
             return W::select(W::template widenHalf<h>(active), merged, p);
         };
         W::store(row + x, put(p0, std::integral_constant<int, 0>{}));
-        W::store(row + x + 2, put(p1, std::integral_constant<int, 1>{}));
+        W::store(row + x + perRegister, put(p1, std::integral_constant<int, 1>{}));
     }
-    for (; x <= x1; ++x, ++dx2)
-        if (!saturated<Depth16>(row[x].alpha)) unionPixel<Depth16, Round>(row[x], *dx2 + dy2, s, colour);
+    if constexpr (W::kWide) {
+        if (x <= x1) unionRow16<typename W::Half, Round>(row, x, x1, dy2, s, t, colour, rgb16);
+    } else {
+        for (; x <= x1; ++x, ++dx2)
+            if (!saturated<Depth16>(row[x].alpha)) unionPixel<Depth16, Round>(row[x], *dx2 + dy2, s, colour);
+    }
 }
 
 // The frame with the column table filled on the first row that has pixels.
@@ -517,10 +554,12 @@ bool unionRows(const UnionShape &s, float A, float cx, float cy, const ImageView
         if (!tabled) {
             tabled = true;
             t.x0 = x0;
+            t.lastColumn = scratch->width - 1;
             for (int32_t x = x0; x <= x1; ++x) {
                 const float dx = cx - static_cast<float>(x);
                 t.dx2[x - x0] = dx * dx;
             }
+            std::fill_n(t.dx2 + (x1 - x0 + 1), kColumnSlack, std::numeric_limits<float>::infinity());
         }
         rowFn(row, x0, x1, dy2);
     });
@@ -645,11 +684,42 @@ void squareEdge(Pixel8 *row, int32_t first, int32_t last, float cx, float base, 
     for (; x <= last; ++x) squareEdgePixel<Depth8>(row[x], std::fabs(cx - static_cast<float>(x)), base, k, colour);
 }
 
+// 16 bits: two registers of pixels a step, their alphas gathered as the
+// 16-bit union rows gather them; the columns follow the pixels' order.
 template <class W>
 void squareEdge(Pixel16 *row, int32_t first, int32_t last, float cx, float base, const SquareShape &k,
                 const uint16_t colour[4]) {
-    for (int32_t x = first; x <= last; ++x)
-        squareEdgePixel<Depth16>(row[x], std::fabs(cx - static_cast<float>(x)), base, k, colour);
+    using I = typename W::I;
+    using F = typename W::F;
+    constexpr int32_t perStep = W::kLanes, perRegister = W::kLanes / 2;
+    const F cxv = W::setf(cx), ri = W::setf(k.ri), norm = W::setf(k.norm);
+    const F basev = W::setf(base), alphaF = W::setf(k.alphaF);
+    const I rgb = W::set64(static_cast<int64_t>(colourBits16(colour, 0)));
+    const I alphaLane = alphaLanes16<W>();
+    const I mask = W::set32(0xFFFF), saturatedAt = W::set32(32768);
+    int32_t x = first;
+    for (; x + perStep - 1 <= last; x += perStep) {
+        const I p0 = W::load(row + x), p1 = W::load(row + x + perRegister);
+        const I ad = W::evenLanes(W::and_(p0, alphaLane), W::and_(p1, alphaLane));
+        const F adx = W::absf(W::subf(cxv, W::toFloat(W::pixelOrder(W::iota32(x)))));
+        const F g = W::mulf(W::subf(adx, ri), norm);
+        const F cov = W::subf(basev, W::mulf(g, g));
+        const I a = truncLowBits<W>(W::mulf(alphaF, cov), mask);
+        const I m = W::and_(W::and_(W::gtf(cov, W::setf(0.0f)), W::cmpgt32(a, ad)), W::cmpgt32(saturatedAt, ad));
+        auto put = [&](I p, auto half) {
+            constexpr int h = decltype(half)::value;
+            const I pixel = W::or_(rgb, W::and_(W::template widenHalf<h>(a), alphaLane));
+            return W::select(W::template widenHalf<h>(m), pixel, p);
+        };
+        W::store(row + x, put(p0, std::integral_constant<int, 0>{}));
+        W::store(row + x + perRegister, put(p1, std::integral_constant<int, 1>{}));
+    }
+    if constexpr (W::kWide) {
+        if (x <= last) squareEdge<typename W::Half>(row, x, last, cx, base, k, colour);
+    } else {
+        for (; x <= last; ++x)
+            squareEdgePixel<Depth16>(row[x], std::fabs(cx - static_cast<float>(x)), base, k, colour);
+    }
 }
 
 // The runs of a square dab, found on the first row inside it.
@@ -797,13 +867,76 @@ void squareDab8(float A, float R, float h, float cx, float cy, const uint8_t col
     });
 }
 
+// 16 bits with a table of whole pixels for the rows whose base is exactly
+// 1, as at 8 bits; the other rows compute their edges (squareEdge). The
+// table is filled by the per-pixel steps, with alpha-0 pixels (never
+// written) past the outer run, so a row's last register may reach past it
+// within the image.
+struct SquareTable16 {
+    alignas(16) uint64_t pixel[kSquareTable + kColumnSlack];
+
+    void fill(float cx, const SquareShape &k, const SquareRuns &runs, const uint16_t colour[4]) {
+        const int32_t n = runs.outer.last - runs.outer.first + 1;
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t x = runs.outer.first + i;
+            float cov = 1.0f;
+            if (x < runs.inner.first || x > runs.inner.last) {
+                const float g = (std::fabs(cx - static_cast<float>(x)) - k.ri) * k.norm;
+                cov = 1.0f - g * g;
+            }
+            pixel[i] = colourBits16(colour, cov > 0.0f ? Depth16::toChannel(k.alphaF * cov) : 0u);
+        }
+        std::fill_n(pixel + n, kColumnSlack, colourBits16(colour, 0));
+    }
+};
+
+// A pixel takes the table's where the table's alpha is larger and its own
+// is below 32768 (larger ones are skipped as saturated).
+template <class W>
+void squareTableRow(Pixel16 *row, int32_t first, int32_t last, int32_t lastColumn, const uint64_t *table) {
+    using I = typename W::I;
+    constexpr int32_t perRegister = W::kLanes / 2;
+    const I alphaLane = alphaLanes16<W>(), saturatedAt = W::set32(32768);
+    int32_t x = first;
+    for (; x <= last && x + perRegister - 1 <= lastColumn; x += perRegister, table += perRegister) {
+        const I p = W::load(row + x), t = W::load(table);
+        const I ad = W::and_(p, alphaLane);
+        const I m = W::and_(W::cmpgt32(W::and_(t, alphaLane), ad), W::cmpgt32(saturatedAt, ad));
+        W::store(row + x, W::select(W::dupEvenLanes(m), t, p));
+    }
+    for (; x <= last; ++x, ++table)
+        if (row[x].alpha < 32768 && (*table & 0xFFFFu) > row[x].alpha) std::memcpy(&row[x], table, sizeof(Pixel16));
+}
+
 template <class W>
 void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4], const ImageView *scratch,
                  PaintedRows *rows) {
     SquareShape k;
     if (!squareShape<Depth16>(A, R, h, colour, k)) return;
     if (!vectorFits(k.ro, cx, scratch)) return dab::scalarSquareDab16(A, R, h, cx, cy, colour, scratch, rows);
-    squareRunDab<W, Depth16>(k, A, cx, cy, colour, scratch, rows);
+    if (clampToImage(k.ro + cx, scratch->width - 1) - clampToImage(cx - k.ro, scratch->width - 1) >= kSquareTable)
+        return squareRunDab<W, Depth16>(k, A, cx, cy, colour, scratch, rows);
+    bool found = false;
+    SquareRuns runs;
+    SquareTable16 t;
+    const int32_t lastColumn = scratch->width - 1;
+    stampRows<Pixel16>(A, k.ro, cx, cy, scratch, rows, [&](Pixel16 *row, float dy, int32_t x0, int32_t x1) {
+        const float ady = std::fabs(dy);
+        if (ady >= k.ro) return;
+        if (!found) {
+            found = true;
+            runs.find(cx, k, x0, x1);
+            if (runs.outer.first <= runs.outer.last) t.fill(cx, k, runs, colour);
+        }
+        const Run outer = runs.outer, inner = runs.inner;
+        if (outer.first > outer.last) return;
+        const float base = squareRowBase(k, ady);
+        if (base == 1.0f) return squareTableRow<W>(row, outer.first, outer.last, lastColumn, t.pixel);
+        if (inner.first > inner.last) return squareEdge<W>(row, outer.first, outer.last, cx, base, k, colour);
+        squareInterior<W>(row, inner.first, inner.last, Depth16::toChannel(k.alphaF * base), colour);
+        squareEdge<W>(row, outer.first, inner.first - 1, cx, base, k, colour);
+        squareEdge<W>(row, inner.last + 1, outer.last, cx, base, k, colour);
+    });
 }
 
 // ---- the table. Rows and the 8-bit soft and round dabs run at the width
@@ -833,11 +966,13 @@ constexpr PixelKernels vectorKernels(Isa isa) {
         alphaRow<W, MaxAlpha16>,
         eraseRow<W, Erase8>,
         eraseRow<W, Erase16>,
+        scaleAlphaRow<W, Pixel8>,
+        scaleAlphaRow<W, Pixel16>,
         roundDab8<W>,
-        narrow ? roundDab16<V128> : nullptr,
+        roundDab16<W>,
         softDab8<W>,
-        narrow ? softDab16<V128> : nullptr,
+        softDab16<W>,
         narrow ? squareDab8<V128> : nullptr,
-        narrow ? squareDab16<V128> : nullptr,
+        squareDab16<W>,
     };
 }

@@ -37,14 +37,20 @@ double drawNoise(NoiseGenerator *g) {
     return static_cast<double>((g->state >> 16) & 0x7FFFu) * 6.103515625e-5 - 1.0;
 }
 
-double bsplineBlendD(double p0, double p1, double p2, double p3, double t) {
+BSplineWeights bsplineWeights(double t) {
     const double t2 = t * t;
     const double t3 = t2 * t;
     const double a = t3 * 3.0;
     const double u = 1.0 - t;
-    return ((((a - t2 * 6.0) + 4.0) * p1 + (u * u * u) * p0) + (((t2 * 3.0 - a) + t * 3.0) + 1.0) * p2 +
-            t3 * p3) *
-           0.1666666716337204;
+    return {u * u * u, (a - t2 * 6.0) + 4.0, ((t2 * 3.0 - a) + t * 3.0) + 1.0, t3};
+}
+
+double bsplineBlend(const BSplineWeights &w, double p0, double p1, double p2, double p3) {
+    return (((w.w1 * p1 + w.w0 * p0) + w.w2 * p2) + w.w3 * p3) * 0.1666666716337204;
+}
+
+double bsplineBlendD(double p0, double p1, double p2, double p3, double t) {
+    return bsplineBlend(bsplineWeights(t), p0, p1, p2, p3);
 }
 
 void buildNoiseTable(NoiseTable &table, int32_t K, uint32_t S, double M, float f) {
@@ -75,18 +81,35 @@ void buildNoiseTable(NoiseTable &table, int32_t K, uint32_t S, double M, float f
     }
 }
 
-double noise2(const NoiseTable &table, double u, double v) {
-    const int32_t X0 = latticeFloor(u);
+namespace {
+
+// The bicubic lookup's vertical half, given the horizontal lattice cell X0
+// and its weights.
+double noise2Column(const NoiseTable &table, int32_t X0, const BSplineWeights &wu, double v) {
     const int32_t Y0 = latticeFloor(v);
-    const double fu = u - static_cast<double>(X0);
     const double fv = v - static_cast<double>(Y0);
+    const int32_t Xm = offset(X0, -1), X1 = offset(X0, 1), X2 = offset(X0, 2);
     double r[4];
     for (int32_t dy = -1; dy <= 2; ++dy) {
         const int32_t Y = offset(Y0, dy);
-        r[dy + 1] = bsplineBlendD(lattice(table, offset(X0, -1), Y), lattice(table, X0, Y), lattice(table, offset(X0, 1), Y),
-                                  lattice(table, offset(X0, 2), Y), fu);
+        r[dy + 1] = bsplineBlend(wu, lattice(table, Xm, Y), lattice(table, X0, Y), lattice(table, X1, Y),
+                                 lattice(table, X2, Y));
     }
-    return bsplineBlendD(r[0], r[1], r[2], r[3], fv);
+    return bsplineBlend(bsplineWeights(fv), r[0], r[1], r[2], r[3]);
+}
+
+}  // namespace
+
+double noise2(const NoiseTable &table, double u, double v) {
+    const int32_t X0 = latticeFloor(u);
+    return noise2Column(table, X0, bsplineWeights(u - static_cast<double>(X0)), v);
+}
+
+void noise2Pair(const NoiseTable &table, double u, double v, double v2, double out[2]) {
+    const int32_t X0 = latticeFloor(u);
+    const BSplineWeights wu = bsplineWeights(u - static_cast<double>(X0));
+    out[0] = noise2Column(table, X0, wu, v);
+    out[1] = noise2Column(table, X0, wu, v2);
 }
 
 double noiseS(const NoiseTable &table, double u, double v) {

@@ -105,9 +105,8 @@ void applyStrokeOpacity(const ImageView &scratch, const RasterBrush &brush, cons
         });
         return;
     }
-    const AlphaScale8 scale = alphaScale8(opacity);
     walkRows(rows, scratch.width, scratch.height, [&](int32_t y, int32_t left, int32_t right) {
-        scaleAlphaRow8(reinterpret_cast<uint8_t *>(scratch.row<Pixel8>(y) + left), right - left + 1, scale);
+        scaleAlphaRow8(reinterpret_cast<uint8_t *>(scratch.row<Pixel8>(y) + left), right - left + 1, opacity);
     });
 }
 

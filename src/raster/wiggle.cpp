@@ -27,10 +27,10 @@ void perturbPoints(const WiggleSettings &s, PaintPoint *points, int32_t count) {
         if (s.displaceOn) {
             const float a = ym * s.displaceScaleY + s.seedOffsetY;
             const float b = xm * s.displaceScaleX + s.seedOffsetX;
-            p.x = static_cast<float>(noise2(noise, b, a) * static_cast<double>(s.displaceAmountX) +
-                                     static_cast<double>(p.x));
-            p.y = static_cast<float>(noise2(noise, b, a + 177.0f) * static_cast<double>(s.displaceAmountY) +
-                                     static_cast<double>(p.y));
+            double n[2];
+            noise2Pair(noise, b, a, a + 177.0f, n);
+            p.x = static_cast<float>(n[0] * static_cast<double>(s.displaceAmountX) + static_cast<double>(p.x));
+            p.y = static_cast<float>(n[1] * static_cast<double>(s.displaceAmountY) + static_cast<double>(p.y));
         }
         if (s.pressureOn) {
             // The horizontal coordinate is rounded to float before the 173

@@ -209,6 +209,14 @@ TEST_P(VectorDabs, MatchTheScalarKernels) {
     }
 }
 
+TEST_P(VectorDabs, AnyStackAlignment) {
+    const PixelKernels &k = *pixelKernels(GetParam());
+    for (size_t shift : {0, 16})
+        withStackShift(shift, [&] {
+            for (bool deep : {false, true}) compareDabs(k, deep, 7);
+        });
+}
+
 INSTANTIATE_TEST_SUITE_P(Isas, VectorDabs, testing::ValuesIn(isas(false)), isaLabel);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(VectorDabs);
 

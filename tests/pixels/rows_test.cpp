@@ -22,7 +22,7 @@ template <class Pixel>
 struct RowCase {
     const char *name;
     std::function<void(const uint8_t *, const uint8_t *, uint8_t *, int32_t)> run;
-    Pixel (*rule)(Pixel, Pixel);
+    std::function<Pixel(Pixel, Pixel)> rule;
     bool inPlaceOnly;  // the alpha rows rewrite their first row
 };
 
@@ -71,8 +71,8 @@ TEST_P(RowKernels, MatchTheRulesAtBothDepths) {
         {"over", over(k.over8), over8, false},
         {"over keeping alpha", over(k.overKeepBottomAlpha8), overKeepBottomAlpha<Pixel8>, false},
         {"min alpha", alpha(k.minAlpha8), minAlpha<Pixel8>, true},
-        {"matte", alpha(k.matte8), matte, true},
-        {"inverse matte", alpha(k.inverseMatte8), inverseMatte, true},
+        {"matte", alpha(k.matte8), static_cast<Pixel8 (*)(Pixel8, Pixel8)>(matte), true},
+        {"inverse matte", alpha(k.inverseMatte8), static_cast<Pixel8 (*)(Pixel8, Pixel8)>(inverseMatte), true},
         {"paint alpha", alpha(k.paintAlpha8), paintAlpha<Pixel8>, true},
         {"max alpha", alpha(k.maxAlpha8), maxAlpha<Pixel8>, true},
         {"erase", erase(k.erase8), [](Pixel8 d, Pixel8 c) { return pennaro::erase(c, d); }, true},
@@ -81,16 +81,28 @@ TEST_P(RowKernels, MatchTheRulesAtBothDepths) {
         {"over", over(k.over16), over16, false},
         {"over keeping alpha", over(k.overKeepBottomAlpha16), overKeepBottomAlpha<Pixel16>, false},
         {"min alpha", alpha(k.minAlpha16), minAlpha<Pixel16>, true},
-        {"matte", alpha(k.matte16), matte, true},
-        {"inverse matte", alpha(k.inverseMatte16), inverseMatte, true},
+        {"matte", alpha(k.matte16), static_cast<Pixel16 (*)(Pixel16, Pixel16)>(matte), true},
+        {"inverse matte", alpha(k.inverseMatte16), static_cast<Pixel16 (*)(Pixel16, Pixel16)>(inverseMatte), true},
         {"paint alpha", alpha(k.paintAlpha16), paintAlpha<Pixel16>, true},
         {"max alpha", alpha(k.maxAlpha16), maxAlpha<Pixel16>, true},
         {"erase", erase(k.erase16), [](Pixel16 d, Pixel16 c) { return pennaro::erase(c, d); }, true},
     };
     uint64_t seed = 1;
-    for (const auto &c : rows8) checkRow(c, false, seed++);
-    for (const auto &c : rows16)
-        for (bool wild : {false, true}) checkRow(c, wild, seed++);
+    for (size_t shift : {0, 16})
+        withStackShift(shift, [&] {
+            for (const auto &c : rows8) checkRow(c, false, seed++);
+            for (const auto &c : rows16)
+                for (bool wild : {false, true}) checkRow(c, wild, seed++);
+        });
+    // A stroke's opacity, in range and beyond it (negative, huge, NaN).
+    for (float opacity : {0.37f, 0.999f, 1.5f, -0.25f, 3e9f, std::numeric_limits<float>::quiet_NaN()}) {
+        auto scale = [opacity](ScaleAlphaRowFn f) {
+            return [f, opacity](const uint8_t *p, const uint8_t *, uint8_t *, int32_t n) { f(const_cast<uint8_t *>(p), n, opacity); };
+        };
+        auto rule = [opacity](auto p, auto) { return scaleAlpha(p, opacity); };
+        checkRow(RowCase<Pixel8>{"opacity", scale(k.scaleAlpha8), rule, true}, false, seed++);
+        for (bool wild : {false, true}) checkRow(RowCase<Pixel16>{"opacity", scale(k.scaleAlpha16), rule, true}, wild, seed++);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Isas, RowKernels, testing::ValuesIn(isas(true)), isaLabel);
@@ -98,8 +110,9 @@ INSTANTIATE_TEST_SUITE_P(Isas, RowKernels, testing::ValuesIn(isas(true)), isaLab
 TEST(Dispatch, PublicKernelsRunTheWidestTable) {
     const Isa widest = isaAvailable(Isa::Avx2) ? Isa::Avx2 : isaAvailable(Isa::Sse2) ? Isa::Sse2 : Isa::Scalar;
     EXPECT_EQ(activeKernels().isa, widest);
-#if defined(__x86_64__) && !defined(_WIN32)
-    // The machines the tests run on have AVX2: its forms must be tested.
+#if defined(__x86_64__)
+    // The machines the tests run on have AVX2: its forms must be tested,
+    // the Windows library's too.
     if (__builtin_cpu_supports("avx2")) {
         EXPECT_EQ(widest, Isa::Avx2);
     }
