@@ -25,9 +25,18 @@ die() {
     exit 1
 }
 
-# A TCP port nobody listens on now (the kernel picks it).
+# A TCP port on loopback that nothing answers on now, other than $1.
 free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    local port
+    for _ in $(seq 100); do
+        port=$((20000 + RANDOM % 40000))
+        [ "$port" != "${1:-}" ] || continue
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+    die "no free TCP port found"
 }
 
 # Waits up to $2 seconds for the command $1 to succeed.
@@ -42,7 +51,7 @@ wait_for() {
 
 start() {
     local dir=$1
-    for tool in munged slurmctld slurmd sinfo sbatch python3; do
+    for tool in munged slurmctld slurmd sinfo sbatch; do
         command -v "$tool" >/dev/null || die "$tool not found: install slurm-wlm and munge (scripts/install-deps.sh slurm-wlm munge)"
     done
     mkdir -p "$dir"
@@ -52,8 +61,10 @@ start() {
     # munged insists that its key and folders belong to the user running it
     # and are not writable by others.
     chmod 700 "$dir"
-    local user host
+    local user host controller_port node_port
     user=$(id -un)
+    controller_port=$(free_port)
+    node_port=$(free_port "$controller_port")
     host=$(hostname -s)
     dd if=/dev/urandom of="$dir/munge.key" bs=1024 count=1 status=none
     chmod 400 "$dir/munge.key"
@@ -65,8 +76,8 @@ start() {
     cat >"$dir/slurm.conf" <<EOF
 ClusterName=pennaro
 SlurmctldHost=$host(127.0.0.1)
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
+SlurmctldPort=$controller_port
+SlurmdPort=$node_port
 SlurmUser=$user
 SlurmdUser=$user
 AuthType=auth/munge
