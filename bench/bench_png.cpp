@@ -190,7 +190,7 @@ int main(int argc, char **argv) {
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
 #ifdef PENNARO_BENCH_HAVE_LIBDEFLATE
-        for (int level : {1, 6})
+        for (int level : {1, 2, 3, 4, 6})
             benchmark::RegisterBenchmark("Libdeflate", BM_Libdeflate)
                 ->Args({int64_t(f), level})
                 ->ArgNames({"frame", "level"})
