@@ -55,9 +55,14 @@ int readPngDepth(const std::filesystem::path &path);
 std::vector<uint8_t> encodePng(const PngImage &image);
 // An RGBA image of the given depth whose rows come from `fillRow(y, row)`,
 // which writes the row's samples as the file stores them (16-bit samples
-// big-endian), width × 4 × depth/8 bytes.
+// big-endian), width × 4 × depth/8 bytes. With more than one encoding thread
+// fillRow is called from several threads at once, for different rows, and
+// some rows twice.
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
                                    const std::function<void(int32_t, uint8_t *)> &fillRow);
+// How many threads encodePngRows may use (default 1). The bytes written do
+// not depend on it.
+void setPngEncodeThreads(unsigned threads);
 // Written to a temporary file and renamed into place.
 void writePng(const std::filesystem::path &path, const PngImage &image);
 

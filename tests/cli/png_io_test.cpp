@@ -4,9 +4,12 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <random>
+
 #include "cli/run_tool.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/png_deflate.h"
 #include "lib/png_io.h"
 #include "lib/render_frames.h"
 
@@ -66,13 +69,70 @@ PngImage throughLibpng(uint32_t width, uint32_t format, const void *pixels, cons
 
 }  // namespace
 
-TEST(PngFiles, RgbaRoundTripsAtBothDepths) {
+// Noise (stored blocks), short and long runs (coded blocks), wide enough for
+// several rows per deflated piece and tall enough for several pieces.
+PngImage paintLike(int depth, int32_t width, int32_t height) {
+    PngImage image = makePngImage(width, height, depth);
+    std::mt19937 random(uint32_t(width * depth));
+    for (size_t i = 0; i < image.samples.size();) {
+        const uint16_t value = uint16_t(random() >> (depth == 16 ? 16 : 24));
+        const size_t run = random() % 4 == 0 ? random() % 3000 : 1;
+        for (size_t k = 0; k < run && i < image.samples.size(); ++k) image.samples[i++] = value;
+    }
+    return image;
+}
+
+TEST(PngFiles, RgbaRoundTripsAtBothDepthsWhateverTheThreadCount) {
     pennaro_test::ScratchDir dir("png");
     for (int depth : {8, 16}) {
-        writePng(dir / "a.png", pattern(depth));
-        PngImage back = readPng(dir / "a.png");
-        EXPECT_EQ(back.depth, depth);
-        EXPECT_TRUE(compareImages(pattern(depth), back).identical()) << describeComparison(compareImages(pattern(depth), back));
+        for (const PngImage &image : {pattern(depth), paintLike(depth, 40000, 23), paintLike(depth, 3, 3000)}) {
+            std::vector<uint8_t> oneThread;
+            for (unsigned threads : {1u, 2u, 5u}) {
+                setPngEncodeThreads(threads);
+                const std::vector<uint8_t> bytes = encodePng(image);
+                setPngEncodeThreads(1);
+                if (threads == 1) oneThread = bytes;
+                EXPECT_EQ(bytes, oneThread) << threads << " threads";
+            }
+            writePng(dir / "a.png", image);
+            PngImage back = readPng(dir / "a.png");  // through libpng
+            EXPECT_EQ(back.depth, depth);
+            EXPECT_TRUE(compareImages(image, back).identical()) << describeComparison(compareImages(image, back));
+        }
+    }
+}
+
+// Pieces deflated on their own join into one stream that zlib inflates.
+TEST(PngFiles, DeflatedPiecesJoinIntoOneStream) {
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(200000), runs(300000), empty;
+    for (auto &b : noise) b = uint8_t(random());
+    for (size_t i = 0; i < runs.size(); ++i) runs[i] = uint8_t((i / (1 + i % 700)) % 5);
+    const struct {
+        const std::vector<uint8_t> &data;
+        std::vector<size_t> cuts;
+    } cases[] = {{noise, {}}, {noise, {70000, 70001}}, {runs, {}}, {runs, {1, 2, 3, 258, 100000}}, {empty, {}}};
+    for (const auto &c : cases) {
+        std::vector<uint8_t> stream;
+        size_t from = 0;
+        for (size_t k = 0; k <= c.cuts.size(); ++k) {
+            const size_t to = k < c.cuts.size() ? c.cuts[k] : c.data.size();
+            deflateRuns(c.data.data() + from, to - from, k == c.cuts.size(), stream);
+            from = to;
+        }
+        std::vector<uint8_t> back(c.data.size() + 1);
+        z_stream z{};
+        ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+        z.next_in = stream.data(), z.avail_in = uInt(stream.size());
+        z.next_out = back.data(), z.avail_out = uInt(back.size());
+        EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << (z.msg ? z.msg : "");
+        EXPECT_EQ(z.avail_in, 0u);
+        back.resize(z.total_out);
+        inflateEnd(&z);
+        EXPECT_TRUE(back == c.data) << c.data.size() << " bytes in " << c.cuts.size() + 1 << " pieces";
+        if (&c.data == &noise) {
+            EXPECT_LE(stream.size(), c.data.size() + 5 * (c.data.size() / 16384 + 8));  // stored
+        }
     }
 }
 
