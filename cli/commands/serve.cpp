@@ -197,6 +197,12 @@ void addRoutes(httplib::Server &http, Server &s) {
         for (size_t i = 0; i < s.drawings.size(); ++i) all.push_back(s.describe(i));
         res.set_content(jsonReply(all), "application/json");
     });
+    // What the workers did: sessions loaded and sessions found kept.
+    http.Get("/api/status", [&s](const httplib::Request &, httplib::Response &res) {
+        res.set_content(jsonReply({{"sessionsLoaded", s.pool->sessionsLoaded()},
+                                   {"sessionsReused", s.pool->sessionsReused()}}),
+                        "application/json");
+    });
     http.Get("/api/params", [](const httplib::Request &, httplib::Response &res) {
         nlohmann::json params = nlohmann::json::array();
         for (const ParamInfo &p : effectParams()) {
@@ -365,13 +371,13 @@ int runServe(void *context) {
     for (const std::string &h : {bound, std::string("localhost"), std::string("127.0.0.1"), std::string("[::1]")})
         s.allowedHosts.insert(h + portText);
 
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     std::printf("pennaro serve: http://%s%s/ (%zu drawing%s, %d render worker%s; Ctrl-C stops)\n", bound.c_str(),
                 portText.c_str(), s.drawings.size(), s.drawings.size() == 1 ? "" : "s", workers,
                 workers == 1 ? "" : "s");
     std::fflush(stdout);
 
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
     std::atomic<bool> done{false};
     std::thread watcher([&] {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.quitAfter);
@@ -387,7 +393,13 @@ int runServe(void *context) {
     done = true;
     watcher.join();
     s.pool.reset();
-    if (stopSignal != 0) return 128 + stopSignal;
+    if (const int signal = stopSignal; signal != 0) {
+        // Dying of the signal itself, like every command of the tool, tells
+        // the shell that the server was stopped, not that it failed.
+        std::fflush(stdout);
+        std::signal(signal, SIG_DFL);
+        raise(signal);
+    }
     return 0;
 }
 
