@@ -188,7 +188,7 @@ void addRoutes(httplib::Server &http, Server &s) {
         http.Get(path, [&file](const httplib::Request &, httplib::Response &res) {
             res.set_header("Cache-Control", "no-store");
             res.set_header("X-Content-Type-Options", "nosniff");
-            res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:");
+            res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; connect-src 'self' blob:");
             res.set_content(file.content, file.type);
         });
     }
