@@ -195,7 +195,7 @@ int readPngDepth(const std::filesystem::path &path) {
 }
 
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
-                                   const std::function<void(int32_t, uint8_t *)> &fillRow) {
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow, PngEncoding encoding) {
     if (depth != 8 && depth != 16) throw ToolError("PNG depth must be 8 or 16");
     if (width <= 0 || height <= 0) throw ToolError("cannot write an empty image");
     PngErrorState errors;
@@ -219,9 +219,14 @@ std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
     // the Paeth filter writes about eight times faster than zlib's default
     // level 6 with adaptive filters, and the files come out slightly smaller
     // (painted frames are mostly flat runs once predicted).
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
+    if (encoding == PngEncoding::Fast) {
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+        png_set_compression_level(png, 0);
+    } else {
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_RLE);
+    }
     png_write_info(png, info);
     for (int32_t y = 0; y < height; ++y) {
         fillRow(y, row.data());

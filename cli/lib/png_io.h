@@ -56,8 +56,13 @@ std::vector<uint8_t> encodePng(const PngImage &image);
 // An RGBA image of the given depth whose rows come from `fillRow(y, row)`,
 // which writes the row's samples as the file stores them (16-bit samples
 // big-endian), width × 4 × depth/8 bytes.
+// Compact is what frame files are written with; Fast, for previews sent
+// over a local connection, stores the rows without filtering or
+// compression: several times quicker to make, several times larger.
+enum class PngEncoding { Compact, Fast };
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
-                                   const std::function<void(int32_t, uint8_t *)> &fillRow);
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow,
+                                   PngEncoding encoding = PngEncoding::Compact);
 // Written to a temporary file and renamed into place.
 void writePng(const std::filesystem::path &path, const PngImage &image);
 

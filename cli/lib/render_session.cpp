@@ -290,13 +290,13 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
 
 EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 
-std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame) {
+std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding encoding) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
         // Straight from the host's image to the file, row by row.
         return encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
+                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); }, encoding);
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
     }

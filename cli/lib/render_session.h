@@ -64,7 +64,8 @@ public:
     EffectImage renderFrame(int32_t frame);
     // Renders one frame and returns the PNG file renderFrameToFile writes
     // for it, byte for byte; throws FrameFailure.
-    std::vector<uint8_t> renderFramePng(int32_t frame);
+    // Fast encoding gives the same pixels in a larger file (lib/png_io.h).
+    std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
     // Renders the frame and writes its output file. The file is put in
     // place by the next call or by finishWrites(), so that the wait for the
     // disk overlaps the next frame's render; either throws FrameFailure

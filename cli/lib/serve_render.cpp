@@ -71,6 +71,9 @@ FrameRequest parseFrameRequest(const Query &query, size_t drawingCount) {
             haveFrame = true;
         } else if (name.rfind("pref.", 0) == 0) {
             prefs[name.substr(5)] = prefValue(value);
+        } else if (name == "png") {
+            if (value != "compact" && value != "fast") throw UsageError("png=" + value + ": compact or fast");
+            request.encoding = value == "fast" ? PngEncoding::Fast : PngEncoding::Compact;
         } else if (name == "v") {
             // A page's cache breaker; it changes nothing.
         } else {
@@ -306,7 +309,8 @@ FrameReply RenderPool::render(const FrameRequest &request, const ServedDrawing &
     FrameReply reply;
     std::vector<std::string> message{key, std::to_string(frame), drawing.name,
                                      std::string(drawing.drawing.block.begin(), drawing.drawing.block.end()),
-                                     request.prefsText};
+                                     request.prefsText,
+                                     request.encoding == PngEncoding::Fast ? "fast" : "compact"};
     message.insert(message.end(), request.args.begin(), request.args.end());
     std::vector<std::string> answer;
     bool ok = worker.fd >= 0 && sendStrings(worker.fd, message) &&
@@ -366,7 +370,7 @@ int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget
     std::vector<std::string> message;
     while (receiveStrings(fd, message)) {
         std::vector<std::string> answer{"2", "0", ""};
-        if (message.size() < 5) return 1;
+        if (message.size() < 6) return 1;
         const std::string &key = message[0];
         try {
             const int32_t frame = int32_t(std::strtol(message[1].c_str(), nullptr, 10));
@@ -380,7 +384,7 @@ int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget
                 drawing.drawing.block.assign(message[3].begin(), message[3].end());
                 FrameRequest request;
                 request.prefsText = message[4];
-                request.args.assign(message.begin() + 5, message.end());
+                request.args.assign(message.begin() + 6, message.end());
                 KeptSession fresh;
                 fresh.key = key;
                 fresh.job = std::make_unique<RenderJob>(resolveFrameRequest(request, drawing, settings));
@@ -397,7 +401,8 @@ int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget
                 keptBytes += fresh.bytes;
                 kept.push_front(std::move(fresh));
             }
-            std::vector<uint8_t> png = kept.front().session->renderFramePng(frame);
+            const PngEncoding encoding = message[5] == "fast" ? PngEncoding::Fast : PngEncoding::Compact;
+            std::vector<uint8_t> png = kept.front().session->renderFramePng(frame, encoding);
             answer[0] = "0";
             answer[2].assign(png.begin(), png.end());
         } catch (const UsageError &e) {

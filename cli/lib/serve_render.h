@@ -38,8 +38,8 @@ struct ServedDrawing {
 inline constexpr int32_t SERVE_MAX_EXTENT = 16384;
 inline constexpr int64_t SERVE_MAX_PIXELS = int64_t(8192) * 8192;
 
-// The query of a frame request, in order. `drawing` and `frame` are taken
-// out; `pref.<key>` values become the preferences; every other name is a
+// The query of a frame request, in order. `drawing`, `frame` and `png`
+// (compact, the default: render's very file; or fast) are taken out; `pref.<key>` values become the preferences; every other name is a
 // render long option without its dashes.
 using Query = std::vector<std::pair<std::string, std::string>>;
 
@@ -48,6 +48,7 @@ struct FrameRequest {
     std::vector<std::string> args;  // render's command line, without DRAWING
     std::string prefsText;          // JSON, empty when no pref.<key> was given
     std::string sessionKey;         // what a kept session is found by: all but the frame
+    PngEncoding encoding = PngEncoding::Compact;  // png=fast: the same pixels, sooner
 };
 
 // Refuses (UsageError, with the message render would print) what render

@@ -32,7 +32,9 @@ function frameUrl(settings, frame) {
   const q = new URLSearchParams({ drawing: state.index, frame });
   for (const [k, v] of optionPairs(settings)) q.append(k, v);
   const quality = $('quality').value;
-  if (quality !== '1/1') q.set('downsample', quality);
+  // Previews come stored rather than compressed: the same pixels, made
+  // several times sooner (bench/README.md).
+  if (quality !== '1/1') { q.set('downsample', quality); q.set('png', 'fast'); }
   q.set('v', state.drawings[state.index] ? state.drawings[state.index].revision : 0);
   return '/api/frame.png?' + q.toString();
 }

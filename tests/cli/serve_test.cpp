@@ -15,6 +15,7 @@
 
 #include "cli/run_tool.h"
 #include "lib/common.h"
+#include "lib/png_io.h"
 
 using pennaro_test::runTool;
 using pennaro_test::ScratchDir;
@@ -115,6 +116,12 @@ TEST(Serve, FramesAreRendersFilesForAGridOfOptionsAndFrames) {
             char name[32];
             std::snprintf(name, sizeof name, "g%zu_%04d.png", g, f);
             EXPECT_TRUE(getFrame(server, grid[g], f) == fileText(dir / name)) << "grid row " << g << " frame " << f;
+            // The previews' quick encoding holds the same samples.
+            Options fast = grid[g];
+            fast.emplace_back("png", "fast");
+            const std::string quick = getFrame(server, fast, f);
+            EXPECT_TRUE(pennaro_cli::decodePng({quick.begin(), quick.end()}, "fast").samples ==
+                        pennaro_cli::readPng(dir / name).samples) << "grid row " << g << " frame " << f;
         }
     }
 }
