@@ -210,8 +210,18 @@ function updateTimeline() {
   const fps = fpsValue(state.a);
   state.lastFrame = Math.max(1, Math.floor(((d && d.end) || 0) * fps) + Math.round(fps / 2));
   $('scrub').max = state.lastFrame;
-  const marks = $('marks');
+  const marks = $('marks'), ticks = $('ticks');
   marks.textContent = '';
+  ticks.textContent = '';
+  // Frame numbers at round steps along the timeline.
+  const step = [1, 2, 5, 10, 12, 24, 25, 30, 48, 50, 60, 100, 120, 250, 500, 1000]
+    .find((s) => state.lastFrame / s <= 12) || Math.ceil(state.lastFrame / 12);
+  for (let f = 0; f <= state.lastFrame; f += step) {
+    const t = document.createElement('b');
+    t.style.left = (100 * f / state.lastFrame) + '%';
+    t.textContent = f;
+    ticks.append(t);
+  }
   for (const s of (state.drawing ? state.drawing.strokes : [])) {
     const m = document.createElement('span');
     m.style.left = (100 * s.startTime * fps / state.lastFrame) + '%';

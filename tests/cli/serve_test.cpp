@@ -189,6 +189,9 @@ TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
         EXPECT_NE(res->body.find(c.says), std::string::npos) << c.path << ": " << res->body;
     }
     EXPECT_EQ(fileText(dir / "mine.json"), fileText(demo));
+    const auto taken = runTool({"serve", demo, "--port", std::to_string(server.port)});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_TRUE(taken.says("is in use")) << taken.output;
     // The server goes on serving after all that.
     EXPECT_FALSE(getFrame(server, {{"size", "64x64"}}, 3).empty());
 }
