@@ -24,6 +24,7 @@
 #include "catalog/prefs.h"
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
 #include "lib/memory_budget.h"
 #include "lib/serve_render.h"
@@ -273,6 +274,7 @@ void addRoutes(httplib::Server &http, Server &s) {
             std::vector<uint8_t> block = jsonToBlock(parseDrawingJson(bytes, "the drawing sent"));
             LoadedDrawing checked = loadDrawingBytes(block, "the drawing sent");
             requireReadableOnceSaved(checked.block, "the drawing sent");
+            refuseBeyondBudget(measureExpansion(checked.block), Expansion::Render, "the drawing sent");
             {
                 std::unique_lock lock(s.drawingsMutex);
                 ServedDrawing &d = s.drawings[index];
