@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libstb-dev
   parallel slurm-wlm munge
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
   "$@"
 )
 

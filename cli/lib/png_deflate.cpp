@@ -335,6 +335,16 @@ void deflateRuns(const uint8_t *data, size_t size, bool last, std::vector<uint8_
     out.resize(size_t(bits.at() - out.data()));
 }
 
+void deflateStored(const uint8_t *data, size_t size, bool last, std::vector<uint8_t> &out) {
+    const size_t start = out.size();
+    out.resize(start + size + 5 * (size / 65535 + 2) + 16);
+    BitWriter bits(out.data() + start);
+    storedBlocks(bits, data, size, last);
+    if (!last) storedBlocks(bits, data, 0, false);
+    bits.alignToByte();
+    out.resize(size_t(bits.at() - out.data()));
+}
+
 void paethFilterRow(const uint8_t *row, const uint8_t *previous, size_t rowBytes, int bytesPerPixel,
                     uint8_t *out) {
     *out++ = 4;

@@ -23,6 +23,10 @@ namespace pennaro_cli {
 // empty stored block, so the next piece starts on a byte boundary.
 void deflateRuns(const uint8_t *data, size_t size, bool last, std::vector<uint8_t> &out);
 
+// The same framing with the bytes stored as they are: no search at all, for
+// previews where making the file quickly matters more than its size.
+void deflateStored(const uint8_t *data, size_t size, bool last, std::vector<uint8_t> &out);
+
 // One row with the Paeth filter (type 4): out[0] = 4, then rowBytes bytes.
 // `previous` is the unfiltered row above, or null for the first row.
 void paethFilterRow(const uint8_t *row, const uint8_t *previous, size_t rowBytes, int bytesPerPixel,

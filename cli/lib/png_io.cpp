@@ -235,7 +235,7 @@ void setPngEncodeThreads(unsigned threads) { encodeThreads.store(threads); }
 // faster than libpng with zlib's run-only strategy, for files within a
 // fraction of a percent of theirs.
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
-                                   const std::function<void(int32_t, uint8_t *)> &fillRow) {
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow, PngEncoding encoding) {
     if (depth != 8 && depth != 16) throw ToolError("PNG depth must be 8 or 16");
     if (width <= 0 || height <= 0) throw ToolError("cannot write an empty image");
     if (uint32_t(width) > PNG_UINT_31_MAX / 8 || uint32_t(height) > PNG_UINT_31_MAX)
@@ -250,11 +250,16 @@ std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
         const int32_t first = k * rowsPerPiece, end = std::min(height, first + rowsPerPiece);
         std::vector<uint8_t> rows(2 * rowBytes), filtered(size_t(end - first) * (rowBytes + 1));
         uint8_t *current = rows.data(), *previous = rows.data() + rowBytes;
-        if (first > 0) fillRow(first - 1, previous);
+        if (first > 0 && encoding != PngEncoding::Fast) fillRow(first - 1, previous);
         for (int32_t y = first; y < end; ++y) {
+            uint8_t *out = filtered.data() + size_t(y - first) * (rowBytes + 1);
+            if (encoding == PngEncoding::Fast) {
+                out[0] = 0;  // no filter
+                fillRow(y, out + 1);
+                continue;
+            }
             fillRow(y, current);
-            paethFilterRow(current, y > 0 ? previous : nullptr, rowBytes, bytesPerPixel,
-                           filtered.data() + size_t(y - first) * (rowBytes + 1));
+            paethFilterRow(current, y > 0 ? previous : nullptr, rowBytes, bytesPerPixel, out);
             std::swap(current, previous);
         }
         EncodedPiece &piece = pieces[size_t(k)];
@@ -263,7 +268,10 @@ std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
         // The zlib stream's header (deflate, 32K window, fastest) opens the
         // first piece.
         if (k == 0) piece.deflated = {0x78, 0x01};
-        deflateRuns(filtered.data(), filtered.size(), k + 1 == pieceCount, piece.deflated);
+        if (encoding == PngEncoding::Fast)
+            deflateStored(filtered.data(), filtered.size(), k + 1 == pieceCount, piece.deflated);
+        else
+            deflateRuns(filtered.data(), filtered.size(), k + 1 == pieceCount, piece.deflated);
     };
     // Pieces are taken in turn from a shared counter; the first failure stops
     // the others and is rethrown here.

@@ -116,6 +116,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
         s.host = std::make_unique<minihost::Host>();
         s.host->reuseImages = true;
         if (!job.prefsPath.empty()) loadPrefsFile(s.host->prefs, job.prefsPath);
+        else if (!job.prefsText.empty()) loadPrefsText(s.host->prefs, job.prefsText, "the preferences");
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
@@ -289,18 +290,25 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
 
 EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 
-void RenderSession::renderFrameToFile(int32_t frame) {
+std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding encoding) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
+    try {
+        // Straight from the host's image to the file, row by row.
+        return encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); }, encoding);
+    } catch (const std::exception &e) {
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+    }
+}
+
+void RenderSession::renderFrameToFile(int32_t frame) {
+    std::vector<uint8_t> png = renderFramePng(frame);
     std::string name = frameFileName(state_->job.outputPattern, frame);
     AtomicWrite write;
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
-        // Straight from the host's image to the file, row by row.
-        const std::vector<uint8_t> png =
-            encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                          [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
         write = AtomicWrite::start(name, png.data(), png.size());
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));

@@ -21,6 +21,7 @@ namespace pennaro_cli {
 struct RenderJob {
     std::string pluginPath;
     std::string prefsPath;            // empty: the defaults
+    std::string prefsText;            // JSON, used when prefsPath is empty
     std::vector<uint8_t> block;       // the flattened drawing
     std::string drawingName;          // for messages
 
@@ -61,6 +62,10 @@ public:
 
     // Renders one frame and returns it; throws FrameFailure.
     EffectImage renderFrame(int32_t frame);
+    // Renders one frame and returns the PNG file renderFrameToFile writes
+    // for it, byte for byte; throws FrameFailure.
+    // Fast encoding gives the same pixels in a larger file (lib/png_io.h).
+    std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
     // Renders the frame and writes its output file. The file is put in
     // place by the next call or by finishWrites(), so that the wait for the
     // disk overlaps the next frame's render; either throws FrameFailure

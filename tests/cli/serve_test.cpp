@@ -1,0 +1,221 @@
+// `pennaro serve` from a client: its frames are render's files byte for
+// byte, it serves several clients at once, keeps its sessions, refuses
+// foreign hosts and origins and bad requests, and saves only where told.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/run_tool.h"
+#include "lib/common.h"
+#include "lib/png_io.h"
+
+using pennaro_test::runTool;
+using pennaro_test::ScratchDir;
+using Args = std::vector<std::string>;
+using Options = std::vector<std::pair<std::string, std::string>>;
+
+namespace {
+
+const std::string demo = (std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json").string();
+
+std::string fileText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The server on a free loopback port, stopped at the end of the test and,
+// should the test never get there, by itself.
+struct RunningServer {
+    pid_t pid = -1;
+    int port = 0;
+    explicit RunningServer(Args args) {
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            args.insert(args.begin(), {PENNARO_CLI_PATH, "serve", "--port", "0", "--quit-after", "120", "--plugin",
+                                       PENNARO_PLUGIN_PATH});
+            std::vector<char *> argv;
+            for (auto &a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        const auto at = line.find("127.0.0.1:");
+        if (at != std::string::npos) port = std::atoi(line.c_str() + at + 10);
+        EXPECT_GT(port, 0) << line;
+    }
+    ~RunningServer() {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    }
+    httplib::Client client() const {
+        httplib::Client c("127.0.0.1", port);
+        c.set_read_timeout(60, 0);
+        return c;
+    }
+};
+
+httplib::Params frameQuery(const Options &options, int frame) {
+    httplib::Params q{{"drawing", "0"}, {"frame", std::to_string(frame)}};
+    for (const auto &[name, value] : options) q.emplace(name, value);
+    return q;
+}
+
+std::string getFrame(const RunningServer &server, const Options &options, int frame) {
+    auto res = server.client().Get("/api/frame.png", frameQuery(options, frame), httplib::Headers{});
+    EXPECT_TRUE(res && res->status == 200) << (res ? res->body : "no answer");
+    return res ? res->body : "";
+}
+
+TEST(Serve, FramesAreRendersFilesForAGridOfOptionsAndFrames) {
+    ScratchDir dir("serve-grid");
+    RunningServer server({demo});
+    const std::vector<int> frames{0, 37, 120};
+    const std::vector<Options> grid = {
+        {},
+        {{"size", "480x270"}, {"playback-mode", "Animate Strokes"}, {"background", "checker"}},
+        {{"size", "480x270"}, {"playback-mode", "Onion Skin"}, {"pref.Onion skin - Frames backward", "3"},
+         {"pref.Onion skin - Opacity", "0.5"}},
+        {{"downsample", "1/2"}, {"composite", "Over Original"}, {"background", "gradient"}, {"wiggle", "on"}},
+        {{"size", "320x200"}, {"depth", "16"}, {"playback-speed", "2.5"}, {"background", "#336699"},
+         {"playback-mode", "Hold Strokes"}},
+        {{"size", "640x360"}, {"downsample", "1/4,1/3"}, {"playback-mode", "Past Strokes"}, {"origin", "10,-5"},
+         {"pixel-aspect", "2/1"}, {"fps", "24"}},
+    };
+    for (size_t g = 0; g < grid.size(); ++g) {
+        Args args{"render", demo, "--frames", "0,37,120", "-q", "-o", dir / ("g" + std::to_string(g) + "_####.png")};
+        std::string prefs;
+        for (const auto &[name, value] : grid[g]) {
+            if (name.rfind("pref.", 0) == 0) prefs += (prefs.empty() ? "{" : ",") + ("\"" + name.substr(5) + "\":" + value);
+            else args.insert(args.end(), {"--" + name, value});
+        }
+        if (!prefs.empty()) {
+            pennaro_cli::writeFileAtomically(dir / "prefs.json", prefs + "}");
+            args.insert(args.end(), {"--prefs", dir / "prefs.json"});
+        }
+        ASSERT_EQ(runTool(args).status, 0) << g;
+        for (int f : frames) {
+            char name[32];
+            std::snprintf(name, sizeof name, "g%zu_%04d.png", g, f);
+            EXPECT_TRUE(getFrame(server, grid[g], f) == fileText(dir / name)) << "grid row " << g << " frame " << f;
+            // The previews' quick encoding holds the same samples.
+            Options fast = grid[g];
+            fast.emplace_back("png", "fast");
+            const std::string quick = getFrame(server, fast, f);
+            EXPECT_TRUE(pennaro_cli::decodePng({quick.begin(), quick.end()}, "fast").samples ==
+                        pennaro_cli::readPng(dir / name).samples) << "grid row " << g << " frame " << f;
+        }
+    }
+}
+
+TEST(Serve, ClientsAtOnceGetTheSameFramesAndSessionsAreKept) {
+    RunningServer server({demo, "--workers", "2"});
+    const Options look{{"size", "320x180"}, {"playback-mode", "Animate Strokes"}};
+    std::vector<std::string> expected;
+    for (int f = 0; f < 12; ++f) expected.push_back(getFrame(server, look, f));
+    std::vector<std::thread> clients;
+    std::atomic<int> wrong{0};
+    for (int c = 0; c < 4; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < 12; ++i) {
+                const int f = (i * 5 + c) % 12;
+                if (getFrame(server, look, f) != expected[size_t(f)]) ++wrong;
+            }
+        });
+    for (auto &t : clients) t.join();
+    EXPECT_EQ(wrong, 0);
+    // 60 frames of one look: each worker loaded the effect once at most.
+    auto status = nlohmann::json::parse(server.client().Get("/api/status")->body);
+    EXPECT_LE(status["sessionsLoaded"].get<int>(), 2);
+    EXPECT_EQ(status["sessionsLoaded"].get<int>() + status["sessionsReused"].get<int>(), 60);
+}
+
+TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
+    ScratchDir dir("serve-refusals");
+    std::filesystem::copy_file(demo, dir / "mine.json");
+    RunningServer server({dir / "mine.json", "--save-dir", dir.path.string()});
+    const std::string own = "127.0.0.1:" + std::to_string(server.port);
+    struct Case {
+        std::string method, path;
+        httplib::Headers headers;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"GET", "/api/drawings", {{"Host", "evil.example:" + std::to_string(server.port)}}, 403, "Host"},
+        {"GET", "/api/drawings", {{"Host", "127.0.0.1:1"}}, 403, "Host"},
+        {"GET", "/api/drawings", {{"Origin", "http://evil.example"}}, 403, "Origin"},
+        {"GET", "/", {{"Origin", "https://" + own}}, 403, "Origin"},
+        {"GET", "/api/drawings", {{"Origin", "http://" + own}}, 200, "mine.json"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&composite=bogus", {}, 400, "'bogus' is not a choice"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&layer=/etc/passwd", {}, 400, "cannot be chosen"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&prefs=/etc/passwd", {}, 400, "cannot be chosen"},
+        {"GET", "/api/frame.png?drawing=1&frame=1", {}, 400, "one drawing"},
+        {"GET", "/api/frame.png?drawing=0&frame=1-4", {}, 400, "one frame"},
+        {"GET", "/api/frame.png?drawing=0", {}, 400, "frame=N"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&size=99999x2", {}, 400, "size"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&pref.Nope=1", {}, 400, "unknown preference"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&frobnicate=1", {}, 400, "not expected"},
+        {"GET", "/etc/passwd", {}, 404, ""},
+        {"POST", "/api/save?drawing=0&name=../up", {}, 400, "letters"},
+        {"POST", "/api/save?drawing=0&name=mine", {}, 500, "refusing to write over"},
+        {"PUT", "/api/drawing?drawing=0", {}, 400, "the drawing sent"},
+    };
+    for (const Case &c : cases) {
+        auto client = server.client();
+        httplib::Result res = c.method == "GET"    ? client.Get(c.path, c.headers)
+                              : c.method == "POST" ? client.Post(c.path, c.headers, "", "text/plain")
+                                                   : client.Put(c.path, c.headers, "{]", "application/json");
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->status, c.status) << c.path;
+        EXPECT_NE(res->body.find(c.says), std::string::npos) << c.path << ": " << res->body;
+    }
+    EXPECT_EQ(fileText(dir / "mine.json"), fileText(demo));
+    const auto taken = runTool({"serve", demo, "--port", std::to_string(server.port)});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_TRUE(taken.says("is in use")) << taken.output;
+    // The server goes on serving after all that.
+    EXPECT_FALSE(getFrame(server, {{"size", "64x64"}}, 3).empty());
+}
+
+TEST(Serve, AnEditedDrawingIsRenderedAndSavedAsServed) {
+    ScratchDir dir("serve-save");
+    RunningServer server({demo, "--save-dir", dir / "saved"});
+    auto client = server.client();
+    auto drawing = nlohmann::json::parse(client.Get("/api/drawing.json?drawing=0")->body);
+    drawing["strokes"].erase(drawing["strokes"].begin() + 1, drawing["strokes"].end());
+    auto put = client.Put("/api/drawing?drawing=0", drawing.dump(), "application/json");
+    ASSERT_TRUE(put && put->status == 200) << (put ? put->body : "");
+    EXPECT_EQ(nlohmann::json::parse(put->body)["strokes"], 1);
+    const Options look{{"size", "320x180"}, {"playback-mode", "All Strokes"}};
+    const std::string shown = getFrame(server, look, 30);
+    auto saved = client.Post("/api/save?drawing=0&name=one-stroke", "", "text/plain");
+    ASSERT_TRUE(saved && saved->status == 200) << (saved ? saved->body : "");
+    for (const char *form : {"one-stroke.json", "one-stroke.bin"}) {
+        ASSERT_EQ(runTool({"render", dir / ("saved/" + std::string(form)), "--frames", "30", "-q", "-o",
+                           dir / "check.png", "--size", "320x180", "--playback-mode", "All Strokes"})
+                      .status,
+                  0);
+        EXPECT_TRUE(fileText(dir / "check.png") == shown) << form;
+    }
+}
+
+}  // namespace
