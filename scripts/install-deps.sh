@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   googletest libgtest-dev libbenchmark-dev
   libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libstb-dev
+  libopenexr-dev openexr libtiff-dev libtiff-tools
   "$@"
 )
 

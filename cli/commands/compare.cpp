@@ -6,7 +6,7 @@
 #include "lib/common.h"
 #include "lib/image_compare.h"
 #include "lib/memory_budget.h"
-#include "lib/png_io.h"
+#include "lib/image_io.h"
 
 namespace pennaro_cli {
 namespace {
@@ -19,9 +19,9 @@ struct CompareOptions {
 int runCompare(void *context) {
     auto &options = *static_cast<CompareOptions *>(context);
     // An unreadable file is a failure (1), never taken for a difference.
-    const PngImage a = readPng(options.first, memoryBudget()), b = readPng(options.second, memoryBudget());
+    const PngImage a = readImage(options.first, memoryBudget()), b = readImage(options.second, memoryBudget());
     ImageComparison result = compareImages(a, b);
-    if (!options.diff.empty()) writePng(options.diff, makeDiffImage(a, b));
+    if (!options.diff.empty()) writeImage(options.diff, makeDiffImage(a, b));
     if (!options.quiet) std::printf("%s\n", describeComparison(result).c_str());
     return result.identical() ? exit_status::OK : exit_status::NEGATIVE;
 }

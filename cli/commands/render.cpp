@@ -1,4 +1,4 @@
-// pennaro render: a drawing rendered to PNG frames through the effect, on the
+// pennaro render: a drawing rendered to image frames through the effect, on the
 // stand-in host, with every value a host gives the effect settable.
 #include <CLI/CLI.hpp>
 
@@ -20,6 +20,7 @@
 
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/image_io.h"
 #include "lib/memory_budget.h"
 #include "lib/render_drawing.h"
 #include "lib/render_progress.h"
@@ -36,7 +37,7 @@ struct RenderOptions {
     int depth = 0;
     std::map<std::string, std::string> paramTexts;  // option name → text, as given
     std::string paramsFile, prefsFile;
-    std::string output = "frames/frame_####.png", contactSheet;
+    std::string output = "frames/frame_####.png", contactSheet, exrType = "half";
     std::string chunk;
     int jobs = 1;
     bool skipExisting = false, quiet = false;
@@ -101,15 +102,19 @@ RenderJob resolveJob(const RenderOptions &o) {
     if (!o.layer.empty()) {
         std::string firstLayer = frameFileName(o.layer, job.frames.front());
         if (!std::filesystem::exists(firstLayer)) throw ToolError("--layer: no such file: " + firstLayer);
-        int fileDepth = readPngDepth(firstLayer);
-        if (job.depth == 0) job.depth = fileDepth;
-        else if (fileDepth == 16 && job.depth == 8)
-            throw ToolError(firstLayer + " is a 16-bit PNG and cannot be rendered at depth 8; use --depth 16 "
-                                         "(or convert the layer to 8 bits first)");
+        const ImageHeader header = probeImage(firstLayer);
+        if (job.depth == 0) job.depth = header.depth;
+        else if (!header.floating && header.depth == 16 && job.depth == 8)
+            throw ToolError(firstLayer + " is a 16-bit " + header.format +
+                            " and cannot be rendered at depth 8; use --depth 16 "
+                            "(or convert the layer to 8 bits first)");
     }
     if (job.depth == 0) job.depth = 8;
 
     job.outputPattern = o.output;
+    job.outputFormat = &outputFormatFor(o.output, "-o");
+    job.exrFloat = o.exrType == "float";
+    if (!o.contactSheet.empty()) outputFormatFor(o.contactSheet, "--contact-sheet");
     if (o.output == "-" && (job.frames.size() > 1 || !o.contactSheet.empty()))
         throw UsageError("-o - writes one frame's PNG to standard output; " +
                                (o.contactSheet.empty() ? std::to_string(job.frames.size()) + " frames were asked for"
@@ -357,9 +362,9 @@ int runRender(void *context) {
         for (int32_t f : job.frames) {
             const std::string name = frameFileName(job.outputPattern, f);
             MemoryActivity adding("adding " + name + " to the contact sheet");
-            sheet.add(readPng(name));
+            sheet.add(readImage(name, memoryBudget(), 8));
         }
-        writePng(job.contactSheet, sheet.finish());
+        writeImage(job.contactSheet, sheet.finish());
     }
     if (!o.quiet && !progress.onTerminal() && job.outputPattern != "-") {
         std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");
@@ -371,12 +376,17 @@ int runRender(void *context) {
 
 int renderMain(int argc, char **argv) {
     CLI::App app(
-        "Render a drawing to PNG frames through the Pennaro effect, loaded the way a compositing host "
+        "Render a drawing to image frames through the Pennaro effect, loaded the way a compositing host "
         "loads it. Every value a host gives the effect can be set here.\n\n"
-        "Output PNGs are RGBA with straight alpha. 8-bit frames hold the effect's values as they are. "
+        "The output name's extension chooses the format: .png (the default), .tif/.tiff (deflate, "
+        "lossless) or .exr (OpenEXR, see --exr-type); any other extension is refused before rendering. "
+        "PNG and TIFF frames are RGBA with straight alpha, at the frame's depth. 8-bit frames hold the effect's values as they are. "
         "16-bit frames map the effect's 0..32768 to 0..65535: written as (v*65535+16384)/32768, "
         "read back (for a 16-bit layer) as (s*32768+32767)/65535, which returns every value exactly. "
-        "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255.",
+        "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255. TIFF samples are those of a "
+        "PNG of the same depth. OpenEXR frames hold value/255 (depth 8) or value/32768 (depth 16) with "
+        "alpha premultiplied and no colour transform; an EXR layer is read back as round(colour/alpha x "
+        "255 or 32768), at depth 16 unless --depth 8. The pixel aspect is written into every format.",
         "render");
     RenderOptions o;
     app.add_option("DRAWING", o.drawing,
@@ -400,20 +410,20 @@ int renderMain(int argc, char **argv) {
 
     auto *layerGroup = "Layer";
     app.add_option("--layer", o.layer,
-                   "The layer the effect is applied to: a PNG, or a sequence such as plate_####.png "
-                   "(#### is the frame number). Any PNG: palette, grey and missing alpha are expanded "
-                   "to RGBA, opaque where alpha is missing")->group(layerGroup);
+                   "The layer the effect is applied to: a PNG, TIFF or OpenEXR file (known by its content), "
+                   "or a sequence such as plate_####.png (#### is the frame number). Grey, palette and "
+                   "missing alpha are expanded to RGBA, opaque where alpha is missing")->group(layerGroup);
     app.add_option("--size", o.size, "Without --layer: the layer's size WxH (default 1920x1080)")->group(layerGroup);
     app.add_option("--background", o.background,
                    "Without --layer: transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, "
                    "red, green, blue) or a pattern (checker, gradient)")->capture_default_str()->group(layerGroup);
-    app.add_option("--depth", o.depth, "Bits per channel, 8 or 16 (default: the layer PNG's depth, else 8). "
+    app.add_option("--depth", o.depth, "Bits per channel, 8 or 16 (default: the layer's depth, 16 for OpenEXR, else 8). "
                                        "A 16-bit layer at depth 8 is refused")
         ->check(CLI::IsMember({8, 16}))->group(layerGroup);
     app.add_option("--downsample", o.downsample,
                    "Downsample factors X[,Y] as fractions N/D from 1/2147483647 to 1/1, such as 1/2: "
                    "the host's layer size stays at "
-                   "full resolution, the images are ceil(W*X) x ceil(H*Y), and the layer PNG (at full "
+                   "full resolution, the images are ceil(W*X) x ceil(H*Y), and the layer (at full "
                    "resolution) is point-sampled down")->capture_default_str()->group(layerGroup);
     app.add_option("--pixel-aspect", o.pixelAspect, "Pixel aspect ratio N/D, from 1/100 to 100")->capture_default_str()->group(layerGroup);
     app.add_option("--origin", o.origin, "Layer origin X,Y in pixels")->capture_default_str()->group(layerGroup);
@@ -457,8 +467,13 @@ int renderMain(int argc, char **argv) {
                    "first written under, is refused before rendering; - writes that one frame's PNG to standard "
                    "output. A symlink is written through to its file, a device such as /dev/null as it stands. "
                    "An output that is one of the run's inputs is refused")->capture_default_str()->group(outGroup);
+    app.add_option("--exr-type", o.exrType,
+                   "Channel type of OpenEXR output: half (16-bit float) or float (32-bit). 8-bit frames "
+                   "come back exactly from either, 16-bit frames only from float")
+        ->check(CLI::IsMember({"half", "float"}))->capture_default_str()->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
-                   "Also write every frame as a thumbnail on one PNG")->group(outGroup);
+                   "Also write every frame as a thumbnail on one 8-bit image (PNG, TIFF or EXR by extension)")
+        ->group(outGroup);
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "
                    "same as with one)")->capture_default_str()
         ->check(CLI::Range(1, 256))->group(outGroup);
@@ -490,7 +505,7 @@ int renderMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runRender, &o);
 }
 
-const CommandRegistrar registrar("render", "render a drawing to PNG frames through the effect", renderMain);
+const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF or EXR frames through the effect", renderMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -82,6 +82,19 @@ void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
     }
 }
 
+// One row of a rendered frame in the effect's values, red, green, blue, alpha.
+void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
+    for (int32_t x = 0; x < world.width(); ++x, rgba += 4) {
+        if (world.deep()) {
+            const HostPixel16 &q = world.pixel16(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        } else {
+            const HostPixel8 &q = world.pixel8(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        }
+    }
+}
+
 EffectImage copyFromWorld(const minihost::Image &world) {
     EffectImage image = makeEffectImage(world.width(), world.height(), world.deep() ? 16 : 8);
     for (int32_t y = 0; y < image.height; ++y) {
@@ -106,7 +119,7 @@ EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
     std::string name = frameFileName(job.layerPattern, frame);
     if (!std::filesystem::exists(name))
         throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
-    return layerFromPng(readPng(name, memoryBudget()), job.depth, name);
+    return layerFromPng(readImage(name, memoryBudget(), job.depth), job.depth, name);
 }
 
 RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
@@ -297,10 +310,21 @@ void RenderSession::renderFrameToFile(int32_t frame) {
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
-        // Straight from the host's image to the file, row by row.
-        const std::vector<uint8_t> png =
-            encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                          [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
+        const RenderJob &job = state_->job;
+        const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
+                                          job.pixelAspect.den, job.exrFloat};
+        std::vector<uint8_t> png;
+        if (job.outputFormat == &pngFormat()) {
+            // Straight from the host's image to the file, row by row.
+            png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                                [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); });
+            addPngPixelAspect(png, settings.aspectNum, settings.aspectDen);
+        } else {
+            png = job.outputFormat->encode(
+                FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
+                          [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
+                settings);
+        }
         write = AtomicWrite::start(name, png.data(), png.size());
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/image_io.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
 
@@ -39,6 +40,8 @@ struct RenderJob {
     ParamSettings params;
 
     std::string outputPattern;
+    const ImageFormat *outputFormat = &pngFormat();  // by the output name's extension
+    bool exrFloat = false;                           // OpenEXR channels as float, else half
     bool skipExisting = false;
     int jobs = 1;
     std::string contactSheet;

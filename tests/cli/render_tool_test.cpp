@@ -13,6 +13,7 @@
 #include "cli/run_tool.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/image_io.h"
 #include "lib/png_io.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
@@ -40,6 +41,17 @@ Args operator+(Args a, const Args &b) {
 }
 
 void writeText(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
+
+// Another program run on a file, its output kept beside the file.
+ToolRun runProgram(const std::string &program, const std::string &file) {
+    const std::string output = file + "." + program + ".txt";
+    ToolRun run;
+    run.status = WEXITSTATUS(std::system((program + " " + pennaro_test::shellQuote(file) + " > " +
+                                          pennaro_test::shellQuote(output) + " 2>&1").c_str()));
+    std::ifstream in(output);
+    run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+}
 
 void expectNoTemporaryFiles(const std::filesystem::path &dir) {
     for (const auto &file : filesIn(dir)) EXPECT_EQ(file.find(".tmp"), std::string::npos) << file;
@@ -101,6 +113,9 @@ TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
         {{"--layer", dir / "deep.png"}, "--size and --layer", 2},
         {{"-o", dir / (std::string(250, 'f') + "_####.png")}, "-o: the file name", 2},
         {{"-o", dir / "a.png"}, "####", 2},  // several frames need #### in the output name
+        {{"-o", dir / "f_####.jpg"}, "cannot write .jpg images", 2},
+        {{"--exr-type", "double"}, "--exr-type", 2},
+        {{"--layer", dir / "junk.bin", "--size", ""}, "junk.bin is not an image the tool reads", 1},
         {{"--params", dir / "keys.json"}, "keys.json", 1},
         {{"--params", dir / "missing.json"}, "missing.json", 1},
         {{"--layer", dir / "deep.png", "--size", "", "--depth", "8"}, "16-bit", 1},
@@ -405,4 +420,50 @@ TEST(WritingTools, NoTemporaryFileSurvivesSigterm) {
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(128 + WTERMSIG(status), 143);  // as the shell reports it
     expectNoTemporaryFiles(dir.path);
+}
+
+// TIFF and OpenEXR frames: the formats' own tools read them with the right
+// size, channels and depth, the tool reads them back to the frame the PNG
+// holds, and as layers they give the same frame as the PNG of their pixels.
+TEST(RenderTool, TiffAndExrFramesAndLayersMatchThePng) {
+    ScratchDir dir("formats");
+    const Args painted = {"render", drawing, "--frames", "3", "--playback-mode", "All Strokes", "-q"};
+    // An opaque layer (EXR keeps no colour under zero alpha).
+    ASSERT_EQ(runTool(Args{"render", drawing, "--frames", "100000", "--size", "40x30", "--background", "gradient",
+                           "-o", dir / "layer.png"} + nothingPainted).status, 0);
+    const struct {
+        const char *depth, *exrType, *tiffBits, *exrChannel;
+    } cases[] = {{"8", "half", "Bits/Sample: 8", "16-bit floating-point"},
+                 {"16", "float", "Bits/Sample: 16", "32-bit floating-point"}};
+    for (const auto &c : cases) {
+        const Args common = Args{"--depth", c.depth, "--exr-type", c.exrType, "--pixel-aspect", "2/1"};
+        for (const char *ext : {"png", "tif", "exr"})
+            ASSERT_EQ(runTool(painted + common + Args{"--layer", dir / "layer.png", "-o", dir / "f." + ext}).status, 0);
+        const ToolRun tiff = runProgram("tiffinfo", dir / "f.tif");
+        for (const char *expected : {"Image Width: 40 Image Length: 30", c.tiffBits, "Samples/Pixel: 4",
+                                     "unassoc-alpha", "AdobeDeflate", "Resolution: 1, 2"})
+            EXPECT_TRUE(tiff.says(expected)) << expected << "\n" << tiff.output;
+        const ToolRun exr = runProgram("exrheader", dir / "f.exr");
+        for (const char *expected : {"(0 0) - (39 29)", "pixelAspectRatio (type float): 2", "zip"})
+            EXPECT_TRUE(exr.says(expected)) << expected << "\n" << exr.output;
+        for (const char *channel : {"R", "G", "B", "A"})
+            EXPECT_TRUE(exr.says(std::string(channel) + ", " + c.exrChannel)) << exr.output;
+        const int depth = std::stoi(c.depth);
+        const PngImage png = readPng(dir / "f.png");
+        EXPECT_TRUE(compareImages(png, readImage(dir / "f.tif")).identical()) << c.depth;
+        const PngImage fromExr = readImage(dir / "f.exr", PNG_DEFAULT_MAX_BYTES, depth);
+        for (size_t i = 0; i < png.samples.size(); ++i) {
+            const bool clear = effectValueOfSample(png.samples[i | 3], depth) == 0;
+            ASSERT_EQ(effectValueOfSample(fromExr.samples[i], depth),
+                      clear ? 0 : effectValueOfSample(png.samples[i], depth)) << c.depth << " sample " << i;
+        }
+        // The layer as TIFF and EXR: the same frame as from the PNG.
+        const PngImage layer = readPng(dir / "layer.png");
+        writeImage(dir / "layer.tif", layer);
+        writeImage(dir / "layer.exr", layer, {1, 1, true});
+        for (const char *ext : {"tif", "exr"}) {
+            ASSERT_EQ(runTool(painted + common + Args{"--layer", dir / "layer." + ext, "-o", dir / "g.png"}).status, 0);
+            EXPECT_TRUE(compareImages(png, readPng(dir / "g.png")).identical()) << ext << " depth " << c.depth;
+        }
+    }
 }
