@@ -40,12 +40,22 @@ struct RenderOptions {
     std::string output = "frames/frame_####.png", contactSheet, exrType = "half";
     std::string chunk;
     int jobs = 1;
+    int32_t frameOffset = 0;
     bool skipExisting = false, quiet = false;
 };
 
 std::filesystem::path defaultDrawing() {
     if (std::filesystem::exists("examples/demo.json")) return "examples/demo.json";
     return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
+}
+
+// The playback speed when the playback mode reveals each stroke as it was
+// drawn ("Animate Strokes", neither keyed); 0 otherwise.
+double revealSpeed(const ParamSettings &params) {
+    const ParamTrack &mode = params.tracks.at(findParam("playback-mode")->index);
+    const ParamTrack &speed = params.tracks.at(findParam("playback-speed")->index);
+    if (mode.keyed() || speed.keyed() || mode.constant.stored != 4) return 0;
+    return speed.constant.stored / 65536.0;
 }
 
 RenderJob resolveJob(const RenderOptions &o) {
@@ -95,8 +105,21 @@ RenderJob resolveJob(const RenderOptions &o) {
     RenderDrawing loaded = loadRenderDrawing(drawing);
     job.block = std::move(loaded.block);
     job.drawingName = drawing.string();
-    job.frames = o.frames.empty() ? defaultFrameRange(loaded.endTime, timing, job.drawingName) : parseFrameList(o.frames);
-    checkFrameTimes(job.frames, job.timeStep, !o.frames.empty());
+    job.frameOffset = o.frameOffset;
+    if (o.frames.empty()) {
+        job.frames = defaultFrameRange(loaded.endTime, timing, job.drawingName, revealSpeed(job.params));
+        for (int32_t &f : job.frames) {
+            if (int64_t(f) + o.frameOffset > FRAME_NUMBER_LIMIT)
+                throw UsageError("--frame-offset " + std::to_string(o.frameOffset) + ": the drawing's frames would run past frame " +
+                                 std::to_string(FRAME_NUMBER_LIMIT));
+            f += o.frameOffset;
+        }
+    } else {
+        job.frames = parseFrameList(o.frames);
+    }
+    std::vector<int32_t> effectFrames = job.frames;
+    for (int32_t &f : effectFrames) f -= o.frameOffset;
+    checkFrameTimes(effectFrames, job.timeStep, !o.frames.empty());
 
     // The depth follows the layer unless given.
     if (!o.layer.empty()) {
@@ -121,7 +144,7 @@ RenderJob resolveJob(const RenderOptions &o) {
                                                        : std::string("--contact-sheet needs frame files")));
     if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
         throw UsageError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
-                         " frames need #### in the file name for the frame number (such as out/frame_####.png)");
+                         " frames need #### (or %04d, $F4) in the file name for the frame number (such as out/frame_####.png)");
     // The longest name is that of the lowest or the highest frame.
     for (int32_t f : {*std::min_element(job.frames.begin(), job.frames.end()),
                       *std::max_element(job.frames.begin(), job.frames.end())})
@@ -133,6 +156,8 @@ RenderJob resolveJob(const RenderOptions &o) {
                             "frames; make the sheet from a whole run");
         job.frames = frameChunk(job.frames, o.chunk);
     }
+    job.watchForEmptyFrames = !o.quiet && !o.paramTexts.count("playback-mode") &&
+                              !job.params.tracks.at(findParam("playback-mode")->index).keyed();
     job.skipExisting = o.skipExisting;
     job.jobs = o.jobs;
     job.contactSheet = o.contactSheet;
@@ -173,7 +198,7 @@ void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const
 // What a worker tells the parent through the pipe, one message per write
 // (shorter than PIPE_BUF, so never interleaved).
 struct WorkerReport {
-    enum Kind : int32_t { Taken, Rendered, Written } kind;
+    enum Kind : int32_t { Taken, Rendered, RenderedEmpty, Written } kind;
     int32_t worker;
     int32_t frame;
 };
@@ -191,7 +216,7 @@ std::string frameList(const std::vector<int32_t> &frames) {
 // all of them, so that frames of unequal cost still spread evenly, and
 // reports each finished frame through a pipe.
 bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::vector<int32_t> &frames,
-                     ProgressBar &progress) {
+                     ProgressBar &progress, size_t &emptyFrames) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw ToolError(std::string("cannot make a pipe: ") + std::strerror(errno));
     int workers = std::min<int>(job.jobs, int(frames.size()));
@@ -235,7 +260,9 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                     session.renderFrameToFile(frames[i]);
                     if (pending && !report(WorkerReport::Written, *pending)) break;
                     pending = frames[i];
-                    if (!report(WorkerReport::Rendered, frames[i])) break;
+                    if (!report(session.lastFrameEmpty() ? WorkerReport::RenderedEmpty : WorkerReport::Rendered,
+                                frames[i]))
+                        break;
                 }
                 session.finishWrites();
                 if (pending) report(WorkerReport::Written, *pending);
@@ -273,7 +300,10 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
             auto &open = unwritten[size_t(message.worker)];
             if (message.kind == WorkerReport::Taken) open.push_back(message.frame);
             else if (message.kind == WorkerReport::Written) std::erase(open, message.frame);
-            else progress.update(++count, message.frame);
+            else {
+                emptyFrames += message.kind == WorkerReport::RenderedEmpty;
+                progress.update(++count, message.frame);
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -322,6 +352,7 @@ int runRender(void *context) {
 
     ProgressBar progress(todo.size(), o.quiet);
     bool ok = true;
+    size_t emptyFrames = 0;
     if (!todo.empty()) {
         if (job.jobs > 1 && todo.size() > 1) {
             // The drawing is read and checked once, before any worker starts.
@@ -333,7 +364,7 @@ int runRender(void *context) {
                 progress.finish();
                 throw ToolError(e.what());
             }
-            ok = renderInWorkers(job, session, todo, progress);
+            ok = renderInWorkers(job, session, todo, progress, emptyFrames);
         } else {
             RenderSession session(job);
             session.messageSink = &ProgressBar::printMessage;
@@ -341,6 +372,7 @@ int runRender(void *context) {
             try {
                 for (int32_t f : todo) {
                     session.renderFrameToFile(f);
+                    emptyFrames += session.lastFrameEmpty();
                     progress.update(++count, f);
                 }
                 session.finishWrites();
@@ -351,6 +383,14 @@ int runRender(void *context) {
         }
     }
     progress.finish();
+    // The effect's default playback mode shows each stroke only on the
+    // frame it starts on, which surprises whoever renders a drawing first.
+    if (job.watchForEmptyFrames && !todo.empty() && emptyFrames * 2 > todo.size())
+        ProgressBar::printMessage(
+            "note: " + std::to_string(emptyFrames) + " of " + std::to_string(todo.size()) +
+            " frames show no stroke: the playback mode is \"Current Frame\" (the effect's default), which "
+            "shows each stroke only on the frame it starts on; choose another with --playback-mode, such as "
+            "--playback-mode \"Animate Strokes\" or \"All Strokes\"");
     if (!ok) {
         std::fprintf(stderr, "pennaro render: some frames failed; see above\n");
         return 1;
@@ -394,14 +434,22 @@ int renderMain(int argc, char **argv) {
                    "Default: examples/demo.json");
     auto *timeGroup = "Time";
     app.add_option("--frames", o.frames,
-                   "Frames to render: N, A-B or a list such as 1,5,10-20, at most " +
+                   "Frames to render: N, A-B, A-BxSTEP (every STEP-th) or a list such as 1,5,10-20x2, at most " +
                        std::to_string(FRAME_COUNT_LIMIT) + " frames from " + std::to_string(-FRAME_NUMBER_LIMIT) +
                        " to " + std::to_string(FRAME_NUMBER_LIMIT) +
-                       ". Default: from 0 to the frame holding the end of the last stroke, when that is at most " +
+                       ". Default: from 0 to the frame holding the end of the last stroke (in \"Animate "
+                       "Strokes\", the first frame showing every stroke complete), when that is at most " +
                        std::to_string(DEFAULT_FRAME_COUNT_LIMIT) + " frames")->group(timeGroup);
+    app.add_option("--frame-offset", o.frameOffset,
+                   "The shot's number of the drawing's frame 0, such as 1000 for a shot numbered from 1001: "
+                   "--frames and the frame numbers in output and layer names are the shot's, and frame F "
+                   "is rendered as the effect's frame F - offset (--params keys stay on the effect's frames)")
+        ->check(CLI::Range(-FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT))->group(timeGroup);
     app.add_option("--fps", o.fps,
-                   "Frame rate, whole or N/D such as 30000/1001 (N and D from 1 to 2147483647): time "
-                   "scale N, time step D. Frame F is rendered at host time F x time step, which must fit "
+                   "Frame rate: whole, N/D such as 30000/1001 (N and D from 1 to 2147483647) or an exact "
+                   "decimal such as 12.5; 23.976 or 23.98, 29.97, 47.952, 59.94 and 119.88 stand for "
+                   "24000/1001 and its kin, other rounded decimals are refused. Time scale N, time step D; "
+                   "frame F is rendered at host time F x time step, which must fit "
                    "the host's 32-bit clock")->capture_default_str()->group(timeGroup);
     app.add_option("--time-scale", o.timeScale, "Host time units per second, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
     app.add_option("--time-step", o.timeStep, "Host time units per frame, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
@@ -462,7 +510,8 @@ int renderMain(int argc, char **argv) {
     auto *outGroup = "Output";
     app.add_option("-o,--output", o.output,
                    "Output file names; #### in the file name (not in a folder name) is the zero-padded "
-                   "frame number. A name without # is used as it stands when one frame is rendered. A "
+                   "frame number, and so are %04d and $F4 (%d and $F unpadded). A name without one is used "
+                   "as it stands when one frame is rendered. A "
                    "name too long for its folder's file system, counting the temporary name it is "
                    "first written under, is refused before rendering; - writes that one frame's PNG to standard "
                    "output. A symlink is written through to its file, a device such as /dev/null as it stands. "

@@ -31,6 +31,7 @@ struct RenderSession::State {
     // renders.
     AtomicWrite pendingWrite;
     int32_t pendingFrame = 0;
+    bool lastFrameEmpty = false;
 
     explicit State(const RenderJob &j) : job(j) {}
 };
@@ -93,6 +94,21 @@ void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
             rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
         }
     }
+}
+
+// A frame in which the effect painted nothing: the layer as it was, or
+// nothing at all (the composite modes that show only the paint).
+bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) {
+    const size_t rowBytes = size_t(output.width()) * (output.deep() ? sizeof(HostPixel16) : sizeof(HostPixel8));
+    bool sameAsLayer = true, clear = true;
+    for (int32_t y = 0; y < output.height() && (sameAsLayer || clear); ++y) {
+        const void *out = output.deep() ? static_cast<const void *>(&output.pixel16(0, y)) : &output.pixel8(0, y);
+        const void *in = layer.deep() ? static_cast<const void *>(&layer.pixel16(0, y)) : &layer.pixel8(0, y);
+        sameAsLayer = sameAsLayer && std::memcmp(out, in, rowBytes) == 0;
+        for (int32_t x = 0; x < output.width() && clear; ++x)
+            clear = (output.deep() ? output.pixel16(x, y).alpha : output.pixel8(x, y).alpha) == 0;
+    }
+    return sameAsLayer || clear;
 }
 
 EffectImage copyFromWorld(const minihost::Image &world) {
@@ -276,7 +292,8 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         s.output = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
     minihost::Image &output = *s.output;
 
-    int64_t time = int64_t(frame) * job.timeStep;
+    // Frame numbers are the shot's; the effect sees them less the offset.
+    int64_t time = (int64_t(frame) - job.frameOffset) * job.timeStep;
     if (time < INT32_MIN || time > INT32_MAX)
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
     host.setTime(int32_t(time), job.timeStep, job.timeScale);
@@ -297,8 +314,11 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " failed (error " + std::to_string(result) +
                                       ")" + (message.empty() ? std::string() : ": " + message));
     if (!message.empty()) printMessage(messageSink, "frame " + std::to_string(frame) + ": " + message);
+    if (job.watchForEmptyFrames) s.lastFrameEmpty = showsNoStroke(output, *layer);
     return output;
 }
+
+bool RenderSession::lastFrameEmpty() const { return state_->lastFrameEmpty; }
 
 EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 

@@ -25,7 +25,8 @@ struct RenderJob {
     std::vector<uint8_t> block;       // the flattened drawing
     std::string drawingName;          // for messages
 
-    std::vector<int32_t> frames;
+    std::vector<int32_t> frames;      // the shot's frame numbers
+    int32_t frameOffset = 0;          // the effect renders frame − offset
     uint32_t timeScale = 30;
     int32_t timeStep = 1;
     int32_t localTimeStep = 1;
@@ -45,6 +46,7 @@ struct RenderJob {
     bool skipExisting = false;
     int jobs = 1;
     std::string contactSheet;
+    bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
 };
 
 // Thrown for a failed frame: carries the frame number for the exit message.
@@ -70,6 +72,9 @@ public:
     // naming the frame whose file could not be written.
     void renderFrameToFile(int32_t frame);
     void finishWrites();
+    // With watchForEmptyFrames: whether the last frame rendered shows no
+    // stroke (the layer unchanged, or nothing at all).
+    bool lastFrameEmpty() const;
 
     // Reads the layer now when every frame has the same one (a generated
     // background or a single file), so that worker processes forked after

@@ -467,3 +467,25 @@ TEST(RenderTool, TiffAndExrFramesAndLayersMatchThePng) {
         }
     }
 }
+
+// Shot numbering, rounded NTSC rates and the note on empty frames.
+TEST(RenderTool, FrameOffsetsRatesAndTheDefaultModeNote) {
+    ScratchDir dir("conventions");
+    const Args base = {"render", drawing, "--size", "40x30", "--playback-mode", "Past Strokes", "-q"};
+    ASSERT_EQ(runTool(base + Args{"--frames", "1-3", "-o", dir / "e_####.png"}).status, 0);
+    ToolRun run = runTool(base + Args{"--frame-offset", "1000", "--frames", "1001-1003", "-o", dir / "s_%04d.png"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (int f = 1; f <= 3; ++f)
+        EXPECT_TRUE(compareImages(readPng(dir / ("e_000" + std::to_string(f) + ".png")),
+                                  readPng(dir / ("s_100" + std::to_string(f) + ".png"))).identical()) << f;
+    ASSERT_EQ(runTool(base + Args{"--frames", "40", "--fps", "23.976", "-o", dir / "a.png"}).status, 0);
+    ASSERT_EQ(runTool(base + Args{"--frames", "40", "--fps", "24000/1001", "-o", dir / "b.png"}).status, 0);
+    EXPECT_TRUE(compareImages(readPng(dir / "a.png"), readPng(dir / "b.png")).identical());
+    // The effect's default mode shows each stroke on its first frame only.
+    run = runTool({"render", drawing, "--size", "40x30", "--frames", "100-104", "-o", dir / "c_####.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.says("5 of 5 frames show no stroke: the playback mode is \"Current Frame\"")) << run.output;
+    run = runTool({"render", drawing, "--size", "40x30", "--frames", "100-104", "--playback-mode", "Current Frame",
+                   "-o", dir / "c_####.png"});
+    EXPECT_FALSE(run.says("show no stroke")) << run.output;  // a mode chosen is a mode meant
+}
