@@ -23,6 +23,7 @@
 #include "lib/image_io.h"
 #include "lib/memory_budget.h"
 #include "lib/render_drawing.h"
+#include "lib/render_preflight.h"
 #include "lib/render_progress.h"
 #include "lib/render_session.h"
 
@@ -41,7 +42,7 @@ struct RenderOptions {
     std::string chunk;
     int jobs = 1;
     int32_t frameOffset = 0;
-    bool skipExisting = false, quiet = false;
+    bool skipExisting = false, quiet = false, dryRun = false;
 };
 
 std::filesystem::path defaultDrawing() {
@@ -122,13 +123,13 @@ RenderJob resolveJob(const RenderOptions &o) {
     checkFrameTimes(effectFrames, job.timeStep, !o.frames.empty());
 
     // The depth follows the layer unless given.
+    ImageHeader firstLayer;
     if (!o.layer.empty()) {
-        std::string firstLayer = frameFileName(o.layer, job.frames.front());
-        if (!std::filesystem::exists(firstLayer)) throw ToolError("--layer: no such file: " + firstLayer);
-        const ImageHeader header = probeImage(firstLayer);
-        if (job.depth == 0) job.depth = header.depth;
-        else if (!header.floating && header.depth == 16 && job.depth == 8)
-            throw ToolError(firstLayer + " is a 16-bit " + header.format +
+        firstLayer = layerHeader(o.layer, job.frames.front());
+        job.width = firstLayer.width, job.height = firstLayer.height;
+        if (job.depth == 0) job.depth = firstLayer.depth;
+        else if (!firstLayer.floating && firstLayer.depth == 16 && job.depth == 8)
+            throw ToolError(frameFileName(o.layer, job.frames.front()) + " is a 16-bit " + firstLayer.format +
                             " and cannot be rendered at depth 8; use --depth 16 "
                             "(or convert the layer to 8 bits first)");
     }
@@ -156,6 +157,8 @@ RenderJob resolveJob(const RenderOptions &o) {
                             "frames; make the sheet from a whole run");
         job.frames = frameChunk(job.frames, o.chunk);
     }
+    // Every layer file this run reads, by its header, before any frame.
+    if (!o.layer.empty()) checkLayerSequence(o.layer, job.frames, firstLayer);
     job.watchForEmptyFrames = !o.quiet && !o.paramTexts.count("playback-mode") &&
                               !job.params.tracks.at(findParam("playback-mode")->index).keyed();
     job.skipExisting = o.skipExisting;
@@ -342,13 +345,19 @@ int runRender(void *context) {
     auto &o = *static_cast<RenderOptions *>(context);
     const RenderJob job = resolveJob(o);
 
-    // --skip-existing leaves frame files; a device or a stream is no frame.
+    // --skip-existing leaves the frame files already complete: a header of
+    // the right format, size and depth. A device or a stream is no frame.
+    const auto [width, height] = outputSize(job, job.width, job.height);
     std::vector<int32_t> todo;
     for (int32_t f : job.frames)
-        if (!job.skipExisting || job.outputPattern == "-" ||
-            !std::filesystem::is_regular_file(frameFileName(job.outputPattern, f)))
+        if (!job.skipExisting ||
+            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat, width, height, job.depth))
             todo.push_back(f);
     refuseOutputsOverInputs(job, o, todo);
+    if (o.dryRun) {
+        printDryRun(stdout, job, todo, width, height);
+        return 0;
+    }
 
     ProgressBar progress(todo.size(), o.quiet);
     bool ok = true;
@@ -533,8 +542,13 @@ int renderMain(int argc, char **argv) {
                    "together write exactly the files of one whole run. Not with --contact-sheet")
         ->group(outGroup);
     app.add_flag("--skip-existing", o.skipExisting,
-                 "Leave frames whose output file exists (re-runs on a farm). Otherwise outputs are "
-                 "overwritten; each is written to a temporary file and renamed into place")->group(outGroup);
+                 "Leave frames whose output file is complete: its header reads as an image of the output's "
+                 "format, size and depth (re-runs on a farm; an empty, cut or foreign file is rendered again). "
+                 "Otherwise outputs are overwritten; each is written to a temporary file and renamed into "
+                 "place")->group(outGroup);
+    app.add_flag("-n,--dry-run", o.dryRun,
+                 "Check everything and print the frames, their times, the files they write and the layer "
+                 "files they read; render nothing")->group(outGroup);
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary")->group(outGroup);
     app.add_option("--prefs", o.prefsFile,
                    "The host's preference store as JSON (onion-skin frames, opacity and colours), such "

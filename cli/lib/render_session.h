@@ -32,7 +32,7 @@ struct RenderJob {
     int32_t localTimeStep = 1;
 
     std::string layerPattern;         // empty: generated from size and background
-    int32_t width = 1920, height = 1080;  // used without a layer
+    int32_t width = 1920, height = 1080;  // the layer's full size (--size without a layer)
     Background background;
     int depth = 8;
     Rational downsampleX, downsampleY, pixelAspect;

@@ -210,15 +210,36 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
             EXPECT_TRUE(result.identical()) << depth << " " << name << ": " << describeComparison(result);
         }
     }
-    // A layer sequence whose frames change size: each output has its own
-    // layer's size and pixels.
-    PngImage big = makePngImage(8, 6, 8), small = makePngImage(5, 4, 8);
+    // A layer sequence: each output has its own layer's pixels. One frame
+    // of another size (or depth, or missing) is found before any frame is
+    // written, and named with its file; --dry-run lists the run.
+    PngImage big = makePngImage(8, 6, 8), small = makePngImage(8, 6, 8);
     for (size_t i = 0; i < big.samples.size(); ++i) big.samples[i] = uint16_t(i * 7 % 256);
     for (size_t i = 0; i < small.samples.size(); ++i) small.samples[i] = uint16_t(i * 13 % 256);
     writePng(dir / "layer_100000.png", big);
     writePng(dir / "layer_100001.png", small);
-    ToolRun run = runTool(Args{"render", drawing, "--frames", "100000-100001", "--layer", dir / "layer_######.png",
-                               "-o", dir / "seq_####.png"} + nothingPainted);
+    const Args sequence = Args{"render", drawing, "--frames", "100000-100002", "--layer", dir / "layer_######.png",
+                               "-o", dir / "seq_####.png"} + nothingPainted;
+    const struct {
+        std::string third, says;
+    } broken[] = {{"", "frame 100002: no such file: " + dir / "layer_100002.png"},
+                  {"5x4", "frame 100002: " + dir / "layer_100002.png" + " is a 5x4 8-bit PNG image"},
+                  {"8x6x16", "is a 8x6 16-bit PNG image, but the sequence starts with a 8x6 8-bit PNG one"},
+                  {"junk", "layer_100002.png is not an image the tool reads"}};
+    for (const auto &b : broken) {
+        if (b.third == "junk") writeText(dir / "layer_100002.png", "junk");
+        else if (!b.third.empty()) writePng(dir / "layer_100002.png", makePngImage(b.third[0] - '0', b.third[2] - '0', b.third.size() > 3 ? 16 : 8));
+        ToolRun run = runTool(sequence);
+        EXPECT_EQ(run.status, 1) << b.says;
+        EXPECT_TRUE(run.says(b.says)) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "seq_100000.png"));
+    }
+    writePng(dir / "layer_100002.png", big);
+    ToolRun run = runTool(sequence + Args{"--dry-run"});
+    EXPECT_TRUE(run.says("frame 100001: effect frame 100001, 3333.37 s: write " + dir / "seq_100001.png" + " from " +
+                         dir / "layer_100001.png")) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "seq_100000.png"));
+    run = runTool(sequence);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(compareImages(big, readPng(dir / "seq_100000.png")).identical());
     EXPECT_TRUE(compareImages(small, readPng(dir / "seq_100001.png")).identical());
@@ -264,11 +285,24 @@ TEST(RenderTool, WorkerProcessesGiveTheSameFiles) {
         EXPECT_EQ(readFileBytes(dir.path / "one" / name), readFileBytes(dir.path / "two" / name)) << name;
     EXPECT_TRUE(std::filesystem::exists(dir / "sheet.png"));
 
-    // --skip-existing leaves an existing frame alone; without it, it is replaced.
+    // --skip-existing leaves a complete frame alone (here, frame 2's image
+    // under frame 3's name) and renders again what is not one: empty, junk,
+    // another size or depth; without it, every frame is replaced.
     const std::string target = dir / "one/f_0003.png";
-    writeText(target, "keep me");
-    ASSERT_EQ(runTool(one + Args{"--skip-existing"}).status, 0);
-    EXPECT_EQ(readFileBytes(target), std::vector<uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    writePng(dir / "small.png", makePngImage(3, 3, 8));
+    writePng(dir / "deep.png", makePngImage(160, 90, 16));
+    const struct {
+        std::string from;  // copied to the target; "" leaves it empty
+        bool kept;
+    } existing[] = {{dir / "two/f_0002.png", true}, {"", false}, {dir / "sheet.png", false},
+                    {dir / "small.png", false},     {dir / "deep.png", false}};
+    for (const auto &e : existing) {
+        if (e.from.empty()) writeText(target, "");
+        else std::filesystem::copy_file(e.from, target, std::filesystem::copy_options::overwrite_existing);
+        const auto before = readFileBytes(target);
+        ASSERT_EQ(runTool(one + Args{"--skip-existing"}).status, 0);
+        EXPECT_EQ(readFileBytes(target), e.kept ? before : readFileBytes(dir / "two/f_0003.png")) << e.from;
+    }
     ASSERT_EQ(runTool(one).status, 0);
     EXPECT_EQ(readFileBytes(target), readFileBytes(dir / "two/f_0003.png"));
     expectNoTemporaryFiles(dir / "one");
