@@ -24,7 +24,7 @@ void printUsage(FILE *to) {
               [](const auto &a, const auto &b) { return a.name < b.name; });
     std::fprintf(to,
                  "pennaro: render and inspect Pennaro drawings through the Pennaro effect\n\n"
-                 "Usage: pennaro COMMAND [options]\n       pennaro COMMAND --help\n\n"
+                 "Usage: pennaro COMMAND [options]\n       pennaro help COMMAND\n\n"
                  "Commands:\n");
     for (const auto &c : commands) std::fprintf(to, "  %-10s %s\n", c.name.c_str(), c.summary.c_str());
     std::fprintf(to, "\nEvery command takes --plugin PATH (default: the effect built next to this "
@@ -40,6 +40,18 @@ int main(int argc, char **argv) {
         return exit_status::USAGE;
     }
     std::string name = argv[1];
+    if (name == "help" && argc > 2) {
+        // "pennaro help render" is "pennaro render --help".
+        for (const auto &c : pennaro_cli::commandRegistry())
+            if (c.name == argv[2]) {
+                char help[] = "--help";
+                char *args[] = {argv[2], help, nullptr};
+                return c.run(2, args);
+            }
+        std::fprintf(stderr, "pennaro help: unknown command '%s'\n\n", argv[2]);
+        printUsage(stderr);
+        return exit_status::USAGE;
+    }
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
         return exit_status::OK;

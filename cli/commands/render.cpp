@@ -42,7 +42,7 @@ struct RenderOptions {
     std::string chunk;
     int jobs = 1;
     int32_t frameOffset = 0;
-    bool skipExisting = false, quiet = false, dryRun = false;
+    bool skipExisting = false, quiet = false, verbose = false, dryRun = false;
 };
 
 std::filesystem::path defaultDrawing() {
@@ -301,7 +301,10 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         ssize_t n = read(pipeFds[0], &message, sizeof message);
         if (n == sizeof message && message.worker >= 0 && message.worker < workers) {
             auto &open = unwritten[size_t(message.worker)];
-            if (message.kind == WorkerReport::Taken) open.push_back(message.frame);
+            if (message.kind == WorkerReport::Taken) {
+                open.push_back(message.frame);
+                progress.started(message.frame);
+            }
             else if (message.kind == WorkerReport::Written) std::erase(open, message.frame);
             else {
                 emptyFrames += message.kind == WorkerReport::RenderedEmpty;
@@ -359,7 +362,7 @@ int runRender(void *context) {
         return 0;
     }
 
-    ProgressBar progress(todo.size(), o.quiet);
+    ProgressBar progress(todo.size(), o.quiet, o.verbose);
     bool ok = true;
     size_t emptyFrames = 0;
     if (!todo.empty()) {
@@ -380,6 +383,7 @@ int runRender(void *context) {
             size_t count = 0;
             try {
                 for (int32_t f : todo) {
+                    progress.started(f);
                     session.renderFrameToFile(f);
                     emptyFrames += session.lastFrameEmpty();
                     progress.update(++count, f);
@@ -415,10 +419,12 @@ int runRender(void *context) {
         }
         writeImage(job.contactSheet, sheet.finish());
     }
-    if (!o.quiet && !progress.onTerminal() && job.outputPattern != "-") {
+    if (!o.quiet && (!progress.onTerminal() || o.verbose) && job.outputPattern != "-") {
+        const double seconds = progress.elapsedSeconds();
         std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");
         if (todo.size() != job.frames.size()) std::printf(" (%zu left as they were)", job.frames.size() - todo.size());
-        std::printf(" to %s\n", job.outputPattern.c_str());
+        std::printf(" to %s in %s (%.2f frames/s)\n", job.outputPattern.c_str(), formatDuration(seconds).c_str(),
+                    seconds > 0 ? double(todo.size()) / seconds : 0.0);
     }
     return 0;
 }
@@ -549,7 +555,11 @@ int renderMain(int argc, char **argv) {
     app.add_flag("-n,--dry-run", o.dryRun,
                  "Check everything and print the frames, their times, the files they write and the layer "
                  "files they read; render nothing")->group(outGroup);
-    app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary")->group(outGroup);
+    app.add_flag("-q,--quiet", o.quiet, "No progress, no notes and no summary")->group(outGroup);
+    app.add_flag("-v,--verbose", o.verbose,
+                 "A line per frame with its render time, and the summary, on a terminal too. When standard "
+                 "error is not a terminal these lines are printed anyway; on a terminal a bar shows the "
+                 "elapsed time, the time left and the frame rate")->group(outGroup);
     app.add_option("--prefs", o.prefsFile,
                    "The host's preference store as JSON (onion-skin frames, opacity and colours), such "
                    "as {\"Onion skin - Frames backward\": 4}");

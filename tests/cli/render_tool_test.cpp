@@ -66,10 +66,20 @@ TEST(RenderTool, HelpDocumentsEveryOption) {
     for (const char *option : {"DRAWING", "--frames", "--fps", "--time-scale", "--time-step", "--local-time-step",
                                "--layer", "--size", "--background", "--depth", "--downsample", "--pixel-aspect",
                                "--origin", "--params", "--prefs", "--output", "--contact-sheet", "--jobs",
-                               "--skip-existing", "--plugin", "(v*65535+16384)/32768"})
+                               "--skip-existing", "--plugin", "(v*65535+16384)/32768", "--frame-offset",
+                               "--exr-type", "--dry-run", "--verbose"})
         EXPECT_TRUE(run.says(option)) << option;
     ToolRun top = runTool({"--help"});
     EXPECT_TRUE(top.says("render") && top.says("compare")) << top.output;
+    EXPECT_EQ(runTool({"help", "render"}).output, run.output);
+    EXPECT_EQ(runTool({"help", "rendr"}).status, 2);
+    // Not on a terminal: a line per frame with its time, and a summary.
+    ScratchDir dir("lines");
+    ToolRun lines = runTool({"render", drawing, "--frames", "4-6", "--size", "16x16", "-o", dir / "f_####.tif"});
+    EXPECT_EQ(lines.status, 0);
+    for (const char *line : {"pennaro render: frame 4 (1/3) in ", "frame 6 (3/3) in ", "rendered 3 frames to ",
+                             " frames/s)"})
+        EXPECT_TRUE(lines.says(line)) << line << "\n" << lines.output;
 }
 
 TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
