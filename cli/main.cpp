@@ -27,8 +27,8 @@ void printUsage(FILE *to) {
                  "Usage: pennaro COMMAND [options]\n       pennaro help COMMAND\n\n"
                  "Commands:\n");
     for (const auto &c : commands) std::fprintf(to, "  %-10s %s\n", c.name.c_str(), c.summary.c_str());
-    std::fprintf(to, "\nEvery command takes --plugin PATH (default: the effect built next to this "
-                     "tool) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
+    std::fprintf(to, "\nEvery command takes --plugin PATH (default: $PENNARO_PLUGIN, else the effect next "
+                     "to this tool, else the installed one) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ int main(int argc, char **argv) {
         return exit_status::OK;
     }
     if (name == "--version") {
-        std::printf("pennaro tool %s, effect version 1.2\n", PENNARO_TOOL_VERSION);
+        std::printf("%s\n", pennaro_cli::versionText(argc > 3 && std::strcmp(argv[2], "--plugin") == 0 ? argv[3] : "").c_str());
         return exit_status::OK;
     }
     std::vector<std::string> names;

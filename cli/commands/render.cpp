@@ -27,6 +27,10 @@
 #include "lib/render_progress.h"
 #include "lib/render_session.h"
 
+// The demo drawing (examples/demo.json), built into the tool.
+extern const unsigned char pennaro_demo_drawing[];
+extern const std::size_t pennaro_demo_drawing_size;
+
 namespace pennaro_cli {
 namespace {
 
@@ -45,10 +49,6 @@ struct RenderOptions {
     bool skipExisting = false, quiet = false, verbose = false, dryRun = false;
 };
 
-std::filesystem::path defaultDrawing() {
-    if (std::filesystem::exists("examples/demo.json")) return "examples/demo.json";
-    return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
-}
 
 // The playback speed when the playback mode reveals each stroke as it was
 // drawn ("Animate Strokes", neither keyed); 0 otherwise.
@@ -102,10 +102,13 @@ RenderJob resolveJob(const RenderOptions &o) {
     }
 
     // The drawing, and the frames (by default up to the end of its last stroke).
-    std::filesystem::path drawing = o.drawing.empty() ? defaultDrawing() : std::filesystem::path(o.drawing);
-    RenderDrawing loaded = loadRenderDrawing(drawing);
+    RenderDrawing loaded =
+        o.drawing.empty()
+            ? renderDrawingFromBytes({pennaro_demo_drawing, pennaro_demo_drawing + pennaro_demo_drawing_size},
+                                     "the built-in demo drawing")
+            : loadRenderDrawing(o.drawing);
     job.block = std::move(loaded.block);
-    job.drawingName = drawing.string();
+    job.drawingName = o.drawing.empty() ? "the built-in demo drawing" : o.drawing;
     job.frameOffset = o.frameOffset;
     if (o.frames.empty()) {
         job.frames = defaultFrameRange(loaded.endTime, timing, job.drawingName, revealSpeed(job.params));
@@ -446,7 +449,7 @@ int renderMain(int argc, char **argv) {
     RenderOptions o;
     app.add_option("DRAWING", o.drawing,
                    "The drawing: a flattened block (.bin, as a project stores it) or its JSON form. "
-                   "Default: examples/demo.json");
+                   "Default: the demo drawing built into the tool (examples/demo.json of its sources)");
     auto *timeGroup = "Time";
     app.add_option("--frames", o.frames,
                    "Frames to render: N, A-B, A-BxSTEP (every STEP-th) or a list such as 1,5,10-20x2, at most " +
