@@ -398,6 +398,22 @@ std::string frameFileName(const std::string &pattern, int32_t frame) {
     return pattern.substr(0, p.start) + digits + pattern.substr(p.end);
 }
 
+std::optional<int32_t> frameOfFileName(const std::string &pattern, const std::string &name) {
+    const Placeholder p = placeholderIn(pattern);
+    if (p.start == std::string::npos) return std::nullopt;
+    const std::string prefix = pattern.substr(0, p.start), suffix = pattern.substr(p.end);
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    int64_t frame = 0;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.find_first_not_of("-0123456789") != std::string::npos ||
+        !parseInteger(digits, -FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT, frame) ||
+        frameFileName(pattern, int32_t(frame)) != name)
+        return std::nullopt;
+    return int32_t(frame);
+}
+
 void checkOutputName(const std::filesystem::path &path, const std::string &option) {
     const std::string name = path.filename().string();
     // The limit is the file system's, so ask the nearest folder that exists.

@@ -102,6 +102,8 @@ std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int
 // name. A pattern without one is used as it stands (fit for one frame only).
 std::string frameFileName(const std::string &pattern, int32_t frame);
 bool hasFramePlaceholder(const std::string &pattern);
+// The frame number whose name under `pattern` is `name`, if any.
+std::optional<int32_t> frameOfFileName(const std::string &pattern, const std::string &name);
 
 // Refuses (UsageError, naming `option`) a file name that the file system of
 // its folder could not hold once written under its temporary name.

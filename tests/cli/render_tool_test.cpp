@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
 #include "lib/common.h"
@@ -532,4 +533,40 @@ TEST(RenderTool, FrameOffsetsRatesAndTheDefaultModeNote) {
     run = runTool({"render", drawing, "--size", "40x30", "--frames", "100-104", "--playback-mode", "Current Frame",
                    "-o", dir / "c_####.png"});
     EXPECT_FALSE(run.says("show no stroke")) << run.output;  // a mode chosen is a mode meant
+}
+
+// compare and describe for scripts: JSON, a tolerance, two sequences.
+TEST(RenderTool, CompareAndDescribeAnswerInJson) {
+    ScratchDir dir("json");
+    PngImage a = makePngImage(4, 2, 8);
+    PngImage b = a;
+    b.pixel(1, 1)[2] = 3;  // one pixel, blue off by 3
+    for (const char *name : {"a_0001.png", "a_0002.png", "a_0003.png", "b_0001.png", "b_0003.png"})
+        writePng(dir / name, std::string(name) == "b_0001.png" ? b : a);
+    writeImage(dir / "b_0002.tif", b);
+    const struct {
+        Args args;
+        int status;
+        std::vector<std::string> says;
+    } cases[] = {
+        {{dir / "a_0001.png", dir / "b_0001.png", "--json"}, 3,
+         {"\"differing_pixels\": 1", "\"largest_difference\": 3", "\"psnr_db\": 53.6"}},
+        {{dir / "a_0001.png", dir / "b_0001.png", "--tolerance", "3"}, 0, {"0 beyond the tolerance of 3"}},
+        {{dir / "a_0001.png", dir / "b_0002.tif"}, 3, {"1 differing pixel, largest channel difference 3"}},
+        {{dir / "a_####.png", dir / "b_####.png"}, 3,
+         {"frame 1: 1 differing", "b_0002.png is missing", "2 frames compared: 1 differ, 1 missing"}},
+        {{dir / "a_%04d.png", dir / "b_$F4.png", "--json", "--tolerance", "2"}, 3, {"\"frames_differing\": 1"}},
+        {{dir / "a_####.png", dir / "b_0001.png"}, 2, {"or none of them has"}},
+    };
+    for (const auto &c : cases) {
+        ToolRun run = runTool(Args{"compare"} + c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[1] << "\n" << run.output;
+        for (const auto &part : c.says) EXPECT_TRUE(run.says(part)) << part << "\n" << run.output;
+    }
+    ToolRun describe = runTool({"describe", "--json"});
+    ASSERT_EQ(describe.status, 0);
+    const auto doc = nlohmann::json::parse(describe.output);
+    EXPECT_EQ(doc["parameters"].size(), effectParams().size() + 3);  // and the control area and two groups
+    EXPECT_EQ(doc["version"]["major"], 1);
+    EXPECT_FALSE(doc["preferences"].empty());
 }
