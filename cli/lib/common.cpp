@@ -41,6 +41,10 @@ static std::filesystem::path selfDirectory() {
     return exe.parent_path();
 }
 
+#ifndef PENNARO_INSTALLED_PLUGIN_DIR
+#define PENNARO_INSTALLED_PLUGIN_DIR "lib/pennaro"  // builds that compile this file alone
+#endif
+
 namespace {
 
 // A name without a folder is taken in the current folder: handed to the
