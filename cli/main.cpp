@@ -24,11 +24,11 @@ void printUsage(FILE *to) {
               [](const auto &a, const auto &b) { return a.name < b.name; });
     std::fprintf(to,
                  "pennaro: render and inspect Pennaro drawings through the Pennaro effect\n\n"
-                 "Usage: pennaro COMMAND [options]\n       pennaro COMMAND --help\n\n"
+                 "Usage: pennaro COMMAND [options]\n       pennaro help COMMAND\n\n"
                  "Commands:\n");
     for (const auto &c : commands) std::fprintf(to, "  %-10s %s\n", c.name.c_str(), c.summary.c_str());
-    std::fprintf(to, "\nEvery command takes --plugin PATH (default: the effect built next to this "
-                     "tool) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
+    std::fprintf(to, "\nEvery command takes --plugin PATH (default: $PENNARO_PLUGIN, else the effect next "
+                     "to this tool, else the installed one) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
 }
 
 }  // namespace
@@ -40,12 +40,24 @@ int main(int argc, char **argv) {
         return exit_status::USAGE;
     }
     std::string name = argv[1];
+    if (name == "help" && argc > 2) {
+        // "pennaro help render" is "pennaro render --help".
+        for (const auto &c : pennaro_cli::commandRegistry())
+            if (c.name == argv[2]) {
+                char help[] = "--help";
+                char *args[] = {argv[2], help, nullptr};
+                return c.run(2, args);
+            }
+        std::fprintf(stderr, "pennaro help: unknown command '%s'\n\n", argv[2]);
+        printUsage(stderr);
+        return exit_status::USAGE;
+    }
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
         return exit_status::OK;
     }
     if (name == "--version") {
-        std::printf("pennaro tool %s, effect version 1.2\n", PENNARO_TOOL_VERSION);
+        std::printf("%s\n", pennaro_cli::versionText(argc > 3 && std::strcmp(argv[2], "--plugin") == 0 ? argv[3] : "").c_str());
         return exit_status::OK;
     }
     std::vector<std::string> names;

@@ -1,51 +1,174 @@
-// pennaro compare: are two frames the same, pixel for pixel?
+// pennaro compare: are two frames, or two sequences of frames, the same,
+// pixel for pixel (or within a tolerance)?
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <set>
 
 #include "commands.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/image_io.h"
 #include "lib/memory_budget.h"
-#include "lib/png_io.h"
+#include "lib/render_options.h"
 
 namespace pennaro_cli {
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 struct CompareOptions {
     std::string first, second, diff;
-    bool quiet = false;
+    uint32_t tolerance = 0;
+    bool quiet = false, json = false;
 };
 
-int runCompare(void *context) {
-    auto &options = *static_cast<CompareOptions *>(context);
+Json comparisonJson(const ImageComparison &r, const PngImage &a) {
+    Json j = {{"identical", r.identical()}, {"within_tolerance", r.withinTolerance()}, {"same_shape", r.sameShape}};
+    if (!r.sameShape) {
+        j["shape"] = r.shapeText;
+        return j;
+    }
+    const double psnr = r.psnr();
+    j.update({{"width", a.width},
+              {"height", a.height},
+              {"depth", a.depth},
+              {"pixels", int64_t(a.width) * a.height},
+              {"differing_pixels", r.differingPixels},
+              {"pixels_beyond_tolerance", r.pixelsBeyondTolerance},
+              {"largest_difference", r.largestDifference},
+              {"psnr_db", std::isinf(psnr) ? Json(nullptr) : Json(psnr)}});
+    if (r.differingPixels > 0)
+        j["first_difference"] = {{"x", r.firstX}, {"y", r.firstY}, {"a", r.firstA}, {"b", r.firstB}};
+    return j;
+}
+
+std::string summary(const ImageComparison &r, uint32_t tolerance) {
+    std::string text = describeComparison(r);
+    if (r.sameShape && r.differingPixels > 0) {
+        char extra[96];
+        std::snprintf(extra, sizeof extra, "; PSNR %.2f dB", r.psnr());
+        text += extra;
+        if (tolerance > 0)
+            text += "; " + std::to_string(r.pixelsBeyondTolerance) + " beyond the tolerance of " +
+                    std::to_string(tolerance);
+    }
+    return text;
+}
+
+// Compares one pair; `diffName` empty writes no picture, and a sequence
+// writes one only for the frames that differ.
+ImageComparison comparePair(const std::string &a, const std::string &b, const CompareOptions &o,
+                            const std::string &diffName, bool inSequence, Json &json) {
     // An unreadable file is a failure (1), never taken for a difference.
-    const PngImage a = readPng(options.first, memoryBudget()), b = readPng(options.second, memoryBudget());
-    ImageComparison result = compareImages(a, b);
-    if (!options.diff.empty()) writePng(options.diff, makeDiffImage(a, b));
-    if (!options.quiet) std::printf("%s\n", describeComparison(result).c_str());
-    return result.identical() ? exit_status::OK : exit_status::NEGATIVE;
+    const PngImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
+    ImageComparison result = compareImages(imageA, imageB, o.tolerance);
+    if (!diffName.empty() && !(inSequence && result.identical())) writeImage(diffName, makeDiffImage(imageA, imageB));
+    json = comparisonJson(result, imageA);
+    return result;
+}
+
+// The frames a pattern's files exist for, in its folder.
+std::set<int32_t> framesOnDisk(const std::string &pattern) {
+    std::filesystem::path folder = std::filesystem::path(pattern).parent_path();
+    std::set<int32_t> frames;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
+        const std::string name = (folder / entry.path().filename()).string();
+        if (auto frame = frameOfFileName(pattern, name)) frames.insert(*frame);
+    }
+    if (ec) throw ToolError("cannot list " + (folder.empty() ? std::string(".") : folder.string()) + ": " + ec.message());
+    return frames;
+}
+
+int compareSequences(const CompareOptions &o) {
+    const std::set<int32_t> inA = framesOnDisk(o.first), inB = framesOnDisk(o.second);
+    std::set<int32_t> frames = inA;
+    frames.insert(inB.begin(), inB.end());
+    if (frames.empty()) throw ToolError("no files match " + o.first + " or " + o.second);
+    Json list = Json::array();
+    size_t differing = 0, missing = 0;
+    for (int32_t f : frames) {
+        const std::string a = frameFileName(o.first, f), b = frameFileName(o.second, f);
+        Json j = {{"frame", f}};
+        if (!inA.count(f) || !inB.count(f)) {
+            ++missing;
+            j["missing"] = inA.count(f) ? b : a;
+            if (!o.quiet && !o.json) std::printf("frame %d: %s is missing\n", f, inA.count(f) ? b.c_str() : a.c_str());
+        } else {
+            Json result;
+            const ImageComparison r = comparePair(a, b, o, o.diff.empty() ? "" : frameFileName(o.diff, f), true, result);
+            j.update(result);
+            if (!r.withinTolerance()) ++differing;
+            if (!r.identical() && !o.quiet && !o.json) std::printf("frame %d: %s\n", f, summary(r, o.tolerance).c_str());
+        }
+        list.push_back(j);
+    }
+    if (o.json) {
+        Json doc = {{"a", o.first},        {"b", o.second},        {"tolerance", o.tolerance},
+                    {"frames_compared", frames.size() - missing}, {"frames_differing", differing},
+                    {"frames_missing", missing}, {"frames", list}};
+        std::printf("%s\n", doc.dump(2).c_str());
+    } else if (!o.quiet) {
+        std::printf("%zu frame%s compared: %zu differ%s, %zu missing on one side\n", frames.size() - missing,
+                    frames.size() - missing == 1 ? "" : "s", differing,
+                    o.tolerance ? (" beyond the tolerance of " + std::to_string(o.tolerance)).c_str() : "", missing);
+    }
+    return differing == 0 && missing == 0 ? exit_status::OK : exit_status::NEGATIVE;
+}
+
+int runCompare(void *context) {
+    auto &o = *static_cast<CompareOptions *>(context);
+    const bool sequence = hasFramePlaceholder(o.first);
+    if (sequence != hasFramePlaceholder(o.second) || (!o.diff.empty() && sequence != hasFramePlaceholder(o.diff)))
+        throw UsageError("compare two files or two sequences: A and B (and --diff) all have a frame number "
+                         "placeholder such as ####, or none of them has");
+    if (!o.diff.empty()) outputFormatFor(o.diff, "--diff");
+    if (sequence) return compareSequences(o);
+    Json json;
+    const ImageComparison result = comparePair(o.first, o.second, o, o.diff, false, json);
+    if (o.json) {
+        Json doc = {{"a", o.first}, {"b", o.second}, {"tolerance", o.tolerance}};
+        doc.update(json);
+        std::printf("%s\n", doc.dump(2).c_str());
+    } else if (!o.quiet) {
+        std::printf("%s\n", summary(result, o.tolerance).c_str());
+    }
+    return result.withinTolerance() ? exit_status::OK : exit_status::NEGATIVE;
 }
 
 int compareMain(int argc, char **argv) {
-    CLI::App app("Compare two PNG frames sample for sample: all four channels, colour included where "
-                 "alpha is 0. Prints the number of differing pixels, the largest difference of one "
-                 "channel and the first differing pixel.\n\nThe answer is the exit status: 0 when the "
-                 "images are identical (same size, same depth, same samples), 3 when they differ, 1 "
-                 "when a file cannot be read, 2 on a usage error.",
+    CLI::App app("Compare two frames, or two sequences of frames, sample for sample: all four channels, "
+                 "colour included where alpha is 0. PNG, TIFF and OpenEXR files are read (EXR at the "
+                 "effect's 16-bit scale). Prints the number of differing pixels, the largest difference of "
+                 "one channel, the peak signal-to-noise ratio and the first differing pixel.\n\n"
+                 "Sequences: A and B with a frame number placeholder (such as A_####.png B_####.png); "
+                 "every frame either has on disk is compared, and a frame missing on one side is a "
+                 "difference.\n\nThe answer is the exit status: 0 when the images are identical (same "
+                 "size, same depth, every sample within the tolerance), 3 when they differ, 1 when a "
+                 "file cannot be read, 2 on a usage error.",
                  "compare");
     CompareOptions options;
-    app.add_option("A", options.first, "First PNG file")->required();
-    app.add_option("B", options.second, "Second PNG file")->required();
+    app.add_option("A", options.first, "First image, or sequence such as a/f_####.png")->required();
+    app.add_option("B", options.second, "Second image, or sequence")->required();
+    app.add_option("--tolerance", options.tolerance,
+                   "Count as equal the pixels whose channels differ by at most N (in the file's samples: "
+                   "0..255 or 0..65535); the counts, largest difference and PSNR still cover every difference")
+        ->check(CLI::Range(0, 65535));
     app.add_option("--diff", options.diff,
-                   "Write an 8-bit picture of the differences: equal pixels faint grey, differing "
-                   "pixels red, brighter for larger differences");
+                   "Write an 8-bit picture of the differences (for sequences a pattern, for the frames that "
+                   "differ): equal pixels faint grey, differing pixels red, brighter for larger differences");
+    app.add_flag("--json", options.json, "Print the result as JSON, for scripts");
     app.add_flag("-q,--quiet", options.quiet, "Print nothing; only the exit status tells");
     CommonOptions common;
     addCommonOptions(app, common);
     return runGuarded(app, argc, argv, runCompare, &options);
 }
 
-const CommandRegistrar registrar("compare", "compare two PNG frames pixel for pixel", compareMain);
+const CommandRegistrar registrar("compare", "compare two frames or sequences, PNG, TIFF or EXR", compareMain);
 
 }  // namespace
 }  // namespace pennaro_cli

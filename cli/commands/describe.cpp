@@ -1,5 +1,6 @@
 // pennaro describe: what the effect tells a host about itself.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -18,7 +19,11 @@ namespace {
 struct DescribeOptions {
     CommonOptions common;
     std::string prefs;
+    bool json = false;
 };
+
+// Everything described, for --json: the same facts as the text, in fields.
+using Json = nlohmann::ordered_json;
 
 std::string fixedText(int32_t value, int precision) {
     char text[64];
@@ -83,6 +88,37 @@ std::string flagNames(uint32_t flags) {
     return text;
 }
 
+Json parameterJson(int32_t index, const HostParam &p) {
+    Json j = {{"index", index}, {"name", p.name}, {"id", p.id}, {"type", typeName(p.paramType)},
+              {"starts_collapsed", (p.flags & HOST_PARAM_FLAG_START_COLLAPSED) != 0},
+              {"reports_changes", (p.flags & HOST_PARAM_FLAG_SUPERVISE) != 0}};
+    switch (p.paramType) {
+    case HOST_PARAM_TYPE_NO_DATA:
+        if (p.uiFlags & HOST_PARAM_UI_FLAG_CONTROL) j["control_area"] = {p.uiWidth, p.uiHeight};
+        break;
+    case HOST_PARAM_TYPE_POPUP: {
+        j["default"] = p.u.popup.dephault;
+        j["choices"] = splitChoices(p.u.popup.choices);  // "(-" is a separator
+        break;
+    }
+    case HOST_PARAM_TYPE_CHECKBOX:
+        j["label"] = p.u.checkbox.label ? p.u.checkbox.label : "";
+        j["default"] = p.u.checkbox.dephault != 0;
+        break;
+    case HOST_PARAM_TYPE_FIXED_SLIDER: {
+        const HostSliderDef &sl = p.u.slider;
+        j["default"] = sl.dephault / 65536.0;
+        j["valid"] = {sl.validMin / 65536.0, sl.validMax / 65536.0};
+        j["slider"] = {sl.sliderMin / 65536.0, sl.sliderMax / 65536.0};
+        j["precision"] = sl.precision;
+        break;
+    }
+    default:
+        break;
+    }
+    return j;
+}
+
 void printParameter(int32_t index, const HostParam &p) {
     std::printf("  %2d  %-31s id %-3d %s", index, p.name[0] ? p.name : "(no name)", p.id, typeName(p.paramType));
     if (p.flags & HOST_PARAM_FLAG_START_COLLAPSED) std::printf(", starts collapsed");
@@ -137,6 +173,18 @@ std::string realText(double v) {
     return std::string(text, result.ptr);
 }
 
+Json preferencesJson(const minihost::Host &host) {
+    Json list = Json::array();
+    for (const minihost::PrefAnswer &a : host.prefAnswers()) {
+        Json j = {{"section", a.section}, {"key", a.key}, {"type", a.integer ? "integer" : "real"},
+                  {"default", a.dephault}, {"stored", bool(a.stored)}};
+        if (a.error) j["error"] = a.error;
+        else j["value"] = a.value;
+        list.push_back(j);
+    }
+    return list;
+}
+
 // What the host answered to the effect's preference reads: the store is
 // the host's, the clamping the effect's.
 void printPreferences(const minihost::Host &host, bool fromFile) {
@@ -160,6 +208,8 @@ void printPreferences(const minihost::Host &host, bool fromFile) {
 int runDescribe(void *context) {
     auto &options = *static_cast<DescribeOptions *>(context);
     std::string path = resolvePluginPath(options.common.plugin).string();
+    const bool text = !options.json;
+    Json doc = {{"effect_library", path}};
 
     minihost::Host host;
     if (!options.prefs.empty()) loadPrefsFile(host.prefs, options.prefs);
@@ -167,14 +217,20 @@ int runDescribe(void *context) {
 
     int32_t registered = plugin.registerEffect();
     if (registered) throw ToolError("the effect's registration failed with code " + std::to_string(registered));
-    std::printf("Effect library: %s\n\nRegistration:\n", path.c_str());
+    if (text) std::printf("Effect library: %s\n\nRegistration:\n", path.c_str());
+    doc["registration"] = Json::array();
     for (const minihost::Registration &r : plugin.registrations()) {
         char kind[5] = {char(r.kind >> 24), char(r.kind >> 16), char(r.kind >> 8), char(r.kind), 0};
-        std::printf("  name key        %s\n  match name      %s\n  category key    %s\n"
-                    "  entry point     %s\n  kind            0x%08" PRIX32 " (%s)\n"
-                    "  interface       %d.%d\n  reserved info   %d\n",
-                    r.nameKey.c_str(), r.matchName.c_str(), r.categoryKey.c_str(), r.entryPointName.c_str(),
-                    r.kind, kind, r.apiVersionMajor, r.apiVersionMinor, r.reservedInfo);
+        doc["registration"].push_back({{"name_key", r.nameKey}, {"match_name", r.matchName},
+                                       {"category_key", r.categoryKey}, {"entry_point", r.entryPointName},
+                                       {"kind", kind}, {"interface", {r.apiVersionMajor, r.apiVersionMinor}},
+                                       {"reserved_info", r.reservedInfo}});
+        if (text)
+            std::printf("  name key        %s\n  match name      %s\n  category key    %s\n"
+                        "  entry point     %s\n  kind            0x%08" PRIX32 " (%s)\n"
+                        "  interface       %d.%d\n  reserved info   %d\n",
+                        r.nameKey.c_str(), r.matchName.c_str(), r.categoryKey.c_str(), r.entryPointName.c_str(),
+                        r.kind, kind, r.apiVersionMajor, r.apiVersionMinor, r.reservedInfo);
     }
 
     int32_t err = host.send(plugin.entry(), HOST_CMD_GLOBAL_SETUP);
@@ -184,34 +240,51 @@ int runDescribe(void *context) {
     uint32_t flags = host.out.outFlags, flags2 = host.out.outFlags2, version = host.out.version;
 
     try {
-        std::printf("\nGlobal set-up:\n  version         0x%" PRIX32 " (%u.%u, fix level %u, stage %u, build %u)\n",
-                    version, version >> 19 & 0xF, version >> 15 & 0xF, version >> 11 & 0xF, version >> 9 & 0x3,
-                    version & 0x1FF);
-        std::printf("  output flags    0x%" PRIX32 ": %s\n  output flags 2  0x%" PRIX32 "%s\n", flags,
-                    flagNames(flags).c_str(), flags2, (flags2 & 1) ? ": answers the dynamic-flag query" : "");
-        if (!setUpMessage.empty())
-            std::printf("  message         %s\n", minihost::displayText(setUpMessage).c_str());
+        doc["version"] = {{"packed", version},           {"major", version >> 19 & 0xF},
+                          {"minor", version >> 15 & 0xF}, {"fix_level", version >> 11 & 0xF},
+                          {"stage", version >> 9 & 0x3},  {"build", version & 0x1FF}};
+        doc["output_flags"] = {{"packed", flags}, {"names", flagNames(flags)}};
+        doc["output_flags_2"] = flags2;
+        if (!setUpMessage.empty()) doc["set_up_message"] = minihost::displayText(setUpMessage);
+        if (text) {
+            std::printf("\nGlobal set-up:\n  version         0x%" PRIX32 " (%u.%u, fix level %u, stage %u, build %u)\n",
+                        version, version >> 19 & 0xF, version >> 15 & 0xF, version >> 11 & 0xF, version >> 9 & 0x3,
+                        version & 0x1FF);
+            std::printf("  output flags    0x%" PRIX32 ": %s\n  output flags 2  0x%" PRIX32 "%s\n", flags,
+                        flagNames(flags).c_str(), flags2, (flags2 & 1) ? ": answers the dynamic-flag query" : "");
+            if (!setUpMessage.empty())
+                std::printf("  message         %s\n", minihost::displayText(setUpMessage).c_str());
+        }
 
         err = host.send(plugin.entry(), HOST_CMD_ABOUT);
-        std::printf("\nAbout:\n%s\n", indent(minihost::displayText(host.out.message), "  ").c_str());
+        doc["about"] = minihost::displayText(host.out.message);
+        if (text) std::printf("\nAbout:\n%s\n", indent(minihost::displayText(host.out.message), "  ").c_str());
         if (err) throw ToolError("the about command failed with code " + std::to_string(err));
 
         err = host.send(plugin.entry(), HOST_CMD_PARAMS_SETUP);
         if (err)
             throw ToolError("parameter set-up failed with code " + std::to_string(err) +
                             (host.out.message[0] ? std::string(": ") + host.out.message : std::string()));
-        std::printf("\nParameters (%d, index 0 the input layer):\n", host.out.paramCount);
+        if (text) std::printf("\nParameters (%d, index 0 the input layer):\n", host.out.paramCount);
         const auto &defs = host.definitions();
-        for (size_t i = 0; i < defs.size(); ++i) printParameter(static_cast<int32_t>(i + 1), defs[i]);
-        if (host.customUIRegistered())
-            std::printf("  control area registered, event mask 0x%" PRIX32 "\n", host.customUI().eventMask);
-        printPreferences(host, !options.prefs.empty());
+        doc["parameters"] = Json::array();
+        for (size_t i = 0; i < defs.size(); ++i) {
+            doc["parameters"].push_back(parameterJson(static_cast<int32_t>(i + 1), defs[i]));
+            if (text) printParameter(static_cast<int32_t>(i + 1), defs[i]);
+        }
+        if (host.customUIRegistered()) {
+            doc["control_area_event_mask"] = host.customUI().eventMask;
+            if (text) std::printf("  control area registered, event mask 0x%" PRIX32 "\n", host.customUI().eventMask);
+        }
+        doc["preferences"] = preferencesJson(host);
+        if (text) printPreferences(host, !options.prefs.empty());
     } catch (...) {
         host.send(plugin.entry(), HOST_CMD_GLOBAL_SETDOWN);
         throw;
     }
     err = host.send(plugin.entry(), HOST_CMD_GLOBAL_SETDOWN);
     if (err) throw ToolError("global set-down failed with code " + std::to_string(err));
+    if (options.json) std::printf("%s\n", doc.dump(2).c_str());
     return 0;
 }
 
@@ -225,6 +298,7 @@ int describeMain(int argc, char **argv) {
                    "JSON file of preferences, keyed by their names, e.g. "
                    "{\"Onion skin - Opacity\": 0.35, \"Onion skin - Frames backward\": 4}; "
                    "unknown keys and values of the wrong type are errors");
+    app.add_flag("--json", options.json, "Print the same as one JSON object, for scripts");
     addCommonOptions(app, options.common);
     return runGuarded(app, argc, argv, runDescribe, &options);
 }

@@ -1,4 +1,4 @@
-// pennaro render: a drawing rendered to PNG frames through the effect, on the
+// pennaro render: a drawing rendered to image frames through the effect, on the
 // stand-in host, with every value a host gives the effect settable.
 #include <CLI/CLI.hpp>
 
@@ -20,19 +20,16 @@
 
 #include "commands.h"
 #include "lib/common.h"
+#include "lib/image_io.h"
 #include "lib/memory_budget.h"
 #include "lib/render_cli.h"
 #include "lib/render_drawing.h"
+#include "lib/render_preflight.h"
 #include "lib/render_progress.h"
 #include "lib/render_session.h"
 
 namespace pennaro_cli {
 namespace {
-
-std::filesystem::path defaultDrawing() {
-    if (std::filesystem::exists("examples/demo.json")) return "examples/demo.json";
-    return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
-}
 
 // Refuses, before anything renders, an output that is one of the run's
 // inputs under any name (the same path, a symlink or a hard link): the
@@ -68,7 +65,7 @@ void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const
 // What a worker tells the parent through the pipe, one message per write
 // (shorter than PIPE_BUF, so never interleaved).
 struct WorkerReport {
-    enum Kind : int32_t { Taken, Rendered, Written } kind;
+    enum Kind : int32_t { Taken, Rendered, RenderedEmpty, Written } kind;
     int32_t worker;
     int32_t frame;
 };
@@ -86,7 +83,7 @@ std::string frameList(const std::vector<int32_t> &frames) {
 // all of them, so that frames of unequal cost still spread evenly, and
 // reports each finished frame through a pipe.
 bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::vector<int32_t> &frames,
-                     ProgressBar &progress) {
+                     ProgressBar &progress, size_t &emptyFrames) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw ToolError(std::string("cannot make a pipe: ") + std::strerror(errno));
     int workers = std::min<int>(job.jobs, int(frames.size()));
@@ -130,7 +127,9 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                     session.renderFrameToFile(frames[i]);
                     if (pending && !report(WorkerReport::Written, *pending)) break;
                     pending = frames[i];
-                    if (!report(WorkerReport::Rendered, frames[i])) break;
+                    if (!report(session.lastFrameEmpty() ? WorkerReport::RenderedEmpty : WorkerReport::Rendered,
+                                frames[i]))
+                        break;
                 }
                 session.finishWrites();
                 if (pending) report(WorkerReport::Written, *pending);
@@ -166,9 +165,15 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         ssize_t n = read(pipeFds[0], &message, sizeof message);
         if (n == sizeof message && message.worker >= 0 && message.worker < workers) {
             auto &open = unwritten[size_t(message.worker)];
-            if (message.kind == WorkerReport::Taken) open.push_back(message.frame);
+            if (message.kind == WorkerReport::Taken) {
+                open.push_back(message.frame);
+                progress.started(message.frame);
+            }
             else if (message.kind == WorkerReport::Written) std::erase(open, message.frame);
-            else progress.update(++count, message.frame);
+            else {
+                emptyFrames += message.kind == WorkerReport::RenderedEmpty;
+                progress.update(++count, message.frame);
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -205,19 +210,25 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
 
 int runRender(void *context) {
     auto &o = *static_cast<RenderOptions *>(context);
-    if (o.drawing.empty()) o.drawing = defaultDrawing().string();
     const RenderJob job = resolveJob(o);
 
-    // --skip-existing leaves frame files; a device or a stream is no frame.
+    // --skip-existing leaves the frame files already complete: a header of
+    // the right format, size and depth. A device or a stream is no frame.
+    const auto [width, height] = outputSize(job, job.width, job.height);
     std::vector<int32_t> todo;
     for (int32_t f : job.frames)
-        if (!job.skipExisting || job.outputPattern == "-" ||
-            !std::filesystem::is_regular_file(frameFileName(job.outputPattern, f)))
+        if (!job.skipExisting ||
+            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat, width, height, job.depth))
             todo.push_back(f);
     refuseOutputsOverInputs(job, o, todo);
+    if (o.dryRun) {
+        printDryRun(stdout, job, todo, width, height);
+        return 0;
+    }
 
-    ProgressBar progress(todo.size(), o.quiet);
+    ProgressBar progress(todo.size(), o.quiet, o.verbose);
     bool ok = true;
+    size_t emptyFrames = 0;
     if (!todo.empty()) {
         if (job.jobs > 1 && todo.size() > 1) {
             // The drawing is read and checked once, before any worker starts.
@@ -229,14 +240,16 @@ int runRender(void *context) {
                 progress.finish();
                 throw ToolError(e.what());
             }
-            ok = renderInWorkers(job, session, todo, progress);
+            ok = renderInWorkers(job, session, todo, progress, emptyFrames);
         } else {
             RenderSession session(job);
             session.messageSink = &ProgressBar::printMessage;
             size_t count = 0;
             try {
                 for (int32_t f : todo) {
+                    progress.started(f);
                     session.renderFrameToFile(f);
+                    emptyFrames += session.lastFrameEmpty();
                     progress.update(++count, f);
                 }
                 session.finishWrites();
@@ -247,6 +260,14 @@ int runRender(void *context) {
         }
     }
     progress.finish();
+    // The effect's default playback mode shows each stroke only on the
+    // frame it starts on, which surprises whoever renders a drawing first.
+    if (job.watchForEmptyFrames && !todo.empty() && emptyFrames * 2 > todo.size())
+        ProgressBar::printMessage(
+            "note: " + std::to_string(emptyFrames) + " of " + std::to_string(todo.size()) +
+            " frames show no stroke: the playback mode is \"Current Frame\" (the effect's default), which "
+            "shows each stroke only on the frame it starts on; choose another with --playback-mode, such as "
+            "--playback-mode \"Animate Strokes\" or \"All Strokes\"");
     if (!ok) {
         std::fprintf(stderr, "pennaro render: some frames failed; see above\n");
         return 1;
@@ -258,31 +279,38 @@ int runRender(void *context) {
         for (int32_t f : job.frames) {
             const std::string name = frameFileName(job.outputPattern, f);
             MemoryActivity adding("adding " + name + " to the contact sheet");
-            sheet.add(readPng(name));
+            sheet.add(readImage(name, memoryBudget(), 8));
         }
-        writePng(job.contactSheet, sheet.finish());
+        writeImage(job.contactSheet, sheet.finish());
     }
-    if (!o.quiet && !progress.onTerminal() && job.outputPattern != "-") {
+    if (!o.quiet && (!progress.onTerminal() || o.verbose) && job.outputPattern != "-") {
+        const double seconds = progress.elapsedSeconds();
         std::printf("rendered %zu frame%s", todo.size(), todo.size() == 1 ? "" : "s");
         if (todo.size() != job.frames.size()) std::printf(" (%zu left as they were)", job.frames.size() - todo.size());
-        std::printf(" to %s\n", job.outputPattern.c_str());
+        std::printf(" to %s in %s (%.2f frames/s)\n", job.outputPattern.c_str(), formatDuration(seconds).c_str(),
+                    seconds > 0 ? double(todo.size()) / seconds : 0.0);
     }
     return 0;
 }
 
 int renderMain(int argc, char **argv) {
     CLI::App app(
-        "Render a drawing to PNG frames through the Pennaro effect, loaded the way a compositing host "
+        "Render a drawing to image frames through the Pennaro effect, loaded the way a compositing host "
         "loads it. Every value a host gives the effect can be set here.\n\n"
-        "Output PNGs are RGBA with straight alpha. 8-bit frames hold the effect's values as they are. "
+        "The output name's extension chooses the format: .png (the default), .tif/.tiff (deflate, "
+        "lossless) or .exr (OpenEXR, see --exr-type); any other extension is refused before rendering. "
+        "PNG and TIFF frames are RGBA with straight alpha, at the frame's depth. 8-bit frames hold the effect's values as they are. "
         "16-bit frames map the effect's 0..32768 to 0..65535: written as (v*65535+16384)/32768, "
         "read back (for a 16-bit layer) as (s*32768+32767)/65535, which returns every value exactly. "
-        "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255.",
+        "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255. TIFF samples are those of a "
+        "PNG of the same depth. OpenEXR frames hold value/255 (depth 8) or value/32768 (depth 16) with "
+        "alpha premultiplied and no colour transform; an EXR layer is read back as round(colour/alpha x "
+        "255 or 32768), at depth 16 unless --depth 8. The pixel aspect is written into every format.",
         "render");
     RenderOptions o;
     app.add_option("DRAWING", o.drawing,
                    "The drawing: a flattened block (.bin, as a project stores it) or its JSON form. "
-                   "Default: examples/demo.json");
+                   "Default: the demo drawing built into the tool (examples/demo.json of its sources)");
     addRenderOptions(app, o);
     addCommonOptions(app, o.common);
     app.footer(
@@ -299,7 +327,7 @@ int renderMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runRender, &o);
 }
 
-const CommandRegistrar registrar("render", "render a drawing to PNG frames through the effect", renderMain);
+const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF or EXR frames through the effect", renderMain);
 
 }  // namespace
 }  // namespace pennaro_cli

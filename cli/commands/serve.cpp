@@ -27,6 +27,7 @@
 #include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
 #include "lib/memory_budget.h"
+#include "lib/render_cli.h"
 #include "lib/serve_render.h"
 #include "lib/serve_web.h"
 
@@ -48,11 +49,6 @@ struct ServeOptions {
 // Request bodies: a drawing sent back by the page. Far above any drawing a
 // hand makes, far below what would hurt the server.
 constexpr size_t MAX_BODY_BYTES = size_t(32) << 20;
-
-std::filesystem::path defaultDrawing() {
-    if (std::filesystem::exists("examples/demo.json")) return "examples/demo.json";
-    return std::filesystem::path(PENNARO_SOURCE_DIR) / "examples" / "demo.json";
-}
 
 std::atomic<int> stopSignal{0};
 extern "C" void onStopSignal(int signal) { stopSignal = signal; }
@@ -324,7 +320,12 @@ int runServe(void *context) {
     if (o.workerFd >= 0) return runServeWorker(o.workerFd, settings, memoryBudget() / 2);
 
     Server s{o, settings, {}, {}, {}, {}, 0, {}};
-    if (o.drawings.empty()) o.drawings.push_back(defaultDrawing().string());
+    if (o.drawings.empty()) {
+        ServedDrawing d;
+        d.name = BUILT_IN_DEMO_NAME;
+        d.drawing = builtInDemoDrawing();
+        s.drawings.push_back(std::move(d));
+    }
     for (const std::string &name : o.drawings) {
         ServedDrawing d;
         d.name = name;
@@ -412,7 +413,7 @@ int serveMain(int argc, char **argv) {
         "the page shows is rendered by the effect exactly as 'pennaro render' renders it.",
         "serve");
     ServeOptions o;
-    app.add_option("DRAWING", o.drawings, "Drawings to serve, flattened blocks or JSON (default: examples/demo.json)");
+    app.add_option("DRAWING", o.drawings, "Drawings to serve, flattened blocks or JSON (default: the demo drawing built into the tool)");
     app.add_option("--layer", o.layer, "The layer under every drawing: a PNG or a sequence such as plate_####.png");
     app.add_option("--port", o.port, "Port to listen on; 0 picks a free one")->capture_default_str();
     app.add_option("--bind", o.bind,

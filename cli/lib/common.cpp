@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "lib/memory_budget.h"
+#include "minihost/minihost.h"
 
 namespace pennaro_cli {
 
@@ -26,10 +27,11 @@ const char *const EXIT_STATUS_HELP =
 
 void addCommonOptions(CLI::App &app, CommonOptions &options) {
     app.add_option("--plugin", options.plugin,
-                   "The effect library to load (default: the one built next to this tool)");
+                   "The effect library to load; a bare name is a file in the current folder. Default: "
+                   "$PENNARO_PLUGIN, else the one next to this tool, else the installed one");
     addMemoryOption(app);
-    app.set_version_flag("--version", std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING +
-                                          ", effect version 1.2");
+    // --plugin is read before the version callback runs, whatever their order.
+    app.set_version_flag("--version", [&options] { return versionText(options.plugin); });
 }
 
 static std::filesystem::path selfDirectory() {
@@ -39,15 +41,64 @@ static std::filesystem::path selfDirectory() {
     return exe.parent_path();
 }
 
-std::filesystem::path resolvePluginPath(const std::string &requested) {
-    std::filesystem::path path = requested.empty()
-                                     ? selfDirectory().parent_path() / PENNARO_PLUGIN_FILE_NAME
-                                     : std::filesystem::path(requested);
-    if (requested.empty() && !std::filesystem::exists(path))
-        path = selfDirectory() / PENNARO_PLUGIN_FILE_NAME;
-    if (!std::filesystem::exists(path))
-        throw ToolError("effect library not found: " + path.string() + " (use --plugin PATH)");
+#ifndef PENNARO_INSTALLED_PLUGIN_DIR
+#define PENNARO_INSTALLED_PLUGIN_DIR "lib/pennaro"  // builds that compile this file alone
+#endif
+
+namespace {
+
+// A name without a folder is taken in the current folder: handed to the
+// system's loader as it stands, it would be searched for along the library
+// path and could load some other library of that name.
+std::filesystem::path explicitLibrary(const std::string &name, const std::string &from) {
+    std::filesystem::path path(name);
+    if (!path.has_parent_path()) path = std::filesystem::current_path() / path;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw ToolError(from + ": no such effect library: " + path.string());
     return path;
+}
+
+}  // namespace
+
+std::filesystem::path resolvePluginPath(const std::string &requested) {
+    if (!requested.empty()) return explicitLibrary(requested, "--plugin");
+    if (const char *fromEnvironment = std::getenv("PENNARO_PLUGIN"); fromEnvironment && *fromEnvironment)
+        return explicitLibrary(fromEnvironment, "PENNARO_PLUGIN");
+    // Next to the tool (in a build folder, the tool sits one folder below
+    // the effect), then where an installation puts it beside the tool's bin.
+    const std::filesystem::path self = selfDirectory();
+    const std::filesystem::path candidates[] = {self / PENNARO_PLUGIN_FILE_NAME,
+                                                self.parent_path() / PENNARO_PLUGIN_FILE_NAME,
+                                                self.parent_path() / PENNARO_INSTALLED_PLUGIN_DIR / PENNARO_PLUGIN_FILE_NAME};
+    std::string tried;
+    for (const auto &candidate : candidates) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
+        tried += (tried.empty() ? "" : ", ") + candidate.lexically_normal().string();
+    }
+    throw ToolError("effect library not found; looked for " + tried + " (use --plugin PATH or set PENNARO_PLUGIN)");
+}
+
+std::string versionText(const std::string &requestedPlugin) {
+    std::string text = std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING + "\n";
+    try {
+        const std::string path = resolvePluginPath(requestedPlugin).string();
+        minihost::Plugin plugin(path);
+        minihost::Host host;
+        const int32_t err = host.send(plugin.entry(), HOST_CMD_GLOBAL_SETUP);
+        if (err) throw ToolError("its global set-up failed with code " + std::to_string(err));
+        // The version the effect gives the host: major, minor, fix level,
+        // stage and build, packed.
+        const uint32_t v = host.out.version;
+        char line[160];
+        std::snprintf(line, sizeof line, "effect %u.%u (fix level %u, stage %u, build %u)", v >> 19 & 0xF,
+                      v >> 15 & 0xF, v >> 11 & 0xF, v >> 9 & 0x3, v & 0x1FF);
+        text += std::string(line) + ": " + path;
+    } catch (const std::exception &e) {
+        text += std::string("effect: not loaded: ") + e.what();
+    }
+    return text;
 }
 
 std::vector<uint8_t> readFileBytes(const std::filesystem::path &path) {

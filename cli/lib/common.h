@@ -52,8 +52,15 @@ struct CommonOptions {
 // to a sub-command.
 void addCommonOptions(CLI::App &app, CommonOptions &options);
 
-// The effect library: `requested` when given, else the one next to the tool.
+// The effect library: `requested` when given (a bare name is a file in the
+// current folder, never a search of the library path), else
+// $PENNARO_PLUGIN (the same way), else the one next to the tool, else the
+// installed one (lib/pennaro beside the tool's bin folder).
 std::filesystem::path resolvePluginPath(const std::string &requested);
+
+// What --version prints: the tool's version and the version the effect
+// found that way reports to the host at global set-up.
+std::string versionText(const std::string &requestedPlugin);
 
 std::vector<uint8_t> readFileBytes(const std::filesystem::path &path);
 

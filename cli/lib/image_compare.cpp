@@ -1,7 +1,9 @@
 #include "lib/image_compare.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 
 namespace pennaro_cli {
@@ -28,19 +30,31 @@ std::string rgba(const uint16_t *p) {
 
 }  // namespace
 
-ImageComparison compareImages(const PngImage &a, const PngImage &b) {
+double ImageComparison::psnr() const {
+    if (samples == 0 || sumOfSquares == 0) return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(double(peak) * double(peak) / (sumOfSquares / double(samples)));
+}
+
+ImageComparison compareImages(const PngImage &a, const PngImage &b, uint32_t tolerance) {
     ImageComparison result;
     if (a.width != b.width || a.height != b.height || a.depth != b.depth) {
         result.sameShape = false;
         result.shapeText = shape(a) + " vs " + shape(b);
         return result;
     }
+    result.samples = int64_t(a.samples.size());
+    result.peak = a.depth == 16 ? 65535 : 255;
     for (int32_t y = 0; y < a.height; ++y) {
         for (int32_t x = 0; x < a.width; ++x) {
             const uint16_t *p = a.pixel(x, y);
             const uint16_t *q = b.pixel(x, y);
             uint32_t d = largestChannelDifference(p, q);
             if (d == 0) continue;
+            for (int c = 0; c < 4; ++c) {
+                const double e = double(p[c]) - double(q[c]);
+                result.sumOfSquares += e * e;
+            }
+            result.pixelsBeyondTolerance += d > tolerance;
             if (result.differingPixels == 0) {
                 result.firstX = x;
                 result.firstY = y;

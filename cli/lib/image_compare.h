@@ -17,11 +17,21 @@ struct ImageComparison {
     int32_t firstX = -1, firstY = -1;  // first differing pixel in row order
     uint16_t firstA[4] = {}, firstB[4] = {};  // its RGBA samples in A and B
     std::string shapeText;           // why the shapes differ
+    int64_t pixelsBeyondTolerance = 0;  // pixels with a channel differing by more than the tolerance
+    double sumOfSquares = 0;         // of every channel's difference
+    int64_t samples = 0;             // channels compared
+    uint32_t peak = 255;             // the largest sample: 255 or 65535
 
     bool identical() const { return sameShape && differingPixels == 0; }
+    bool withinTolerance() const { return sameShape && pixelsBeyondTolerance == 0; }
+    // Peak signal-to-noise ratio in dB over all four channels; infinite
+    // for identical images.
+    double psnr() const;
 };
 
-ImageComparison compareImages(const PngImage &a, const PngImage &b);
+// `tolerance` only decides pixelsBeyondTolerance; the rest counts every
+// difference.
+ImageComparison compareImages(const PngImage &a, const PngImage &b, uint32_t tolerance = 0);
 
 // A one- or two-line summary fit for a terminal or a test failure.
 std::string describeComparison(const ImageComparison &result);

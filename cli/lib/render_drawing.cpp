@@ -10,9 +10,12 @@ namespace pennaro_cli {
 RenderDrawing loadRenderDrawing(const std::filesystem::path &path) {
     if (!std::filesystem::exists(path)) throw ToolError("no such drawing: " + path.string());
     MemoryActivity reading("reading " + path.string());
-    std::vector<uint8_t> bytes = readDrawingBytes(path);
-    LoadedDrawing loaded = loadDrawingBytes(bytes, path.string());
-    refuseBeyondBudget(measureExpansion(loaded.block), Expansion::Render, path.string());
+    return renderDrawingFromBytes(readDrawingBytes(path), path.string());
+}
+
+RenderDrawing renderDrawingFromBytes(std::vector<uint8_t> bytes, const std::string &name) {
+    LoadedDrawing loaded = loadDrawingBytes(bytes, name);
+    refuseBeyondBudget(measureExpansion(loaded.block), Expansion::Render, name);
     RenderDrawing drawing;
     drawing.endTime = loaded.endTime;
     // A block goes to the effect exactly as stored, in whatever byte order

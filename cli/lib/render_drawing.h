@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace pennaro_cli {
@@ -14,5 +15,7 @@ struct RenderDrawing {
 
 // A flattened block or the JSON form of a drawing.
 RenderDrawing loadRenderDrawing(const std::filesystem::path &path);
+// The same from bytes already read; `name` names the drawing in errors.
+RenderDrawing renderDrawingFromBytes(std::vector<uint8_t> bytes, const std::string &name);
 
 }  // namespace pennaro_cli

@@ -18,7 +18,7 @@ EffectImage makeEffectImage(int32_t width, int32_t height, int depth) {
 
 EffectImage layerFromPng(const PngImage &png, int depth, const std::string &name) {
     if (png.depth == 16 && depth == 8)
-        throw ToolError(name + " is a 16-bit PNG and cannot be rendered at depth 8; use --depth 16 "
+        throw ToolError(name + " is a 16-bit image and cannot be rendered at depth 8; use --depth 16 "
                                "(or convert the layer to 8 bits first)");
     EffectImage image = makeEffectImage(png.width, png.height, depth);
     for (size_t i = 0; i < png.samples.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <numeric>
 #include <limits>
 #include <cerrno>
 #include <cstdio>
@@ -88,10 +89,54 @@ int32_t wholeAboveZero(const std::string &text, const std::string &what) {
 
 }  // namespace
 
+Rational parseFrameRate(const std::string &text) {
+    const std::string allowed = "a whole number, N/D with N and D from 1 to " + TERM_MAX_TEXT +
+                                " or an exact decimal (such as 24, 30000/1001, 12.5 or 29.97)";
+    const std::string t = trim(text);
+    const size_t point = t.find('.');
+    if (point == std::string::npos) return positiveRational(text, "--fps", allowed);
+    // A decimal as the exact ratio of its digits, reduced.
+    const std::string whole = t.substr(0, point), fraction = t.substr(point + 1);
+    int64_t wholePart = 0, fractionPart = 0;
+    if ((!whole.empty() && !parseInteger(whole, 0, INT32_MAX, wholePart)) || fraction.empty() ||
+        fraction.size() > 9 || fraction.find_first_not_of("0123456789") != std::string::npos ||
+        !parseInteger(fraction, 0, 999999999, fractionPart))
+        throw UsageError("--fps: '" + text + "' is not a frame rate: use " + allowed);
+    int64_t den = 1;
+    for (size_t i = 0; i < fraction.size(); ++i) den *= 10;
+    int64_t num = wholePart * den + fractionPart;
+    const int64_t common = std::gcd(num, den);
+    if (num == 0) throw UsageError("--fps: '" + text + "' is outside the allowed range: " + allowed);
+    num /= common, den /= common;
+    // The rounded rates of NTSC video stand for their exact ratios.
+    static const struct {
+        int64_t num, den;
+        int32_t exactNum;
+    } ntsc[] = {{2997, 125, 24000}, {1199, 50, 24000}, {2997, 100, 30000},
+                {5994, 125, 48000}, {2997, 50, 60000}, {2997, 25, 120000}};
+    for (const auto &n : ntsc)
+        if (n.num == num && n.den == den) return Rational{n.exactNum, 1001};
+    // Tenths, quarters and eighths (12.5, 7.5, 6.25) are rates as they stand;
+    // a decimal with more digits is most likely a rounded one, and rendering
+    // it as written would drift from the rate meant.
+    if (den <= 10 && num <= INT32_MAX) return Rational{int32_t(num), uint32_t(den)};
+    const double value = double(num) / double(den);
+    Rational nearest{int32_t(std::llround(value * 10)), 10};
+    for (const auto &n : ntsc) {
+        const double exact = double(n.exactNum) / 1001.0;
+        if (std::abs(exact - value) < std::abs(double(nearest.num) / nearest.den - value))
+            nearest = Rational{n.exactNum, 1001};
+    }
+    const int64_t g = std::gcd(int64_t(nearest.num), int64_t(nearest.den));
+    const std::string suggestion =
+        std::to_string(nearest.num / g) + (nearest.den / g == 1 ? "" : "/" + std::to_string(nearest.den / g));
+    throw UsageError("--fps: '" + text + "' is not an exact frame rate; the nearest is " + suggestion +
+                     " (use " + allowed + ")");
+}
+
 Timing parseTiming(const std::string &fps, const std::string &timeScale, const std::string &timeStep,
                    const std::string &localTimeStep) {
-    const Rational rate = positiveRational(
-        fps, "--fps", "N or N/D with N and D from 1 to " + TERM_MAX_TEXT + " (such as 24 or 30000/1001)");
+    const Rational rate = parseFrameRate(fps);
     Timing timing{uint32_t(rate.num), int32_t(rate.den), int32_t(rate.den)};
     if (!timeScale.empty()) timing.timeScale = uint32_t(wholeAboveZero(timeScale, "--time-scale"));
     if (!timeStep.empty()) timing.timeStep = timing.localTimeStep = wholeAboveZero(timeStep, "--time-step");
@@ -132,7 +177,7 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
     std::vector<int32_t> frames;
     std::set<int32_t> seen;
     auto bad = [&](const std::string &why) {
-        return UsageError("--frames: '" + text + "': " + why + " (use N, A-B or a list such as 1,5,10-20, frames from " +
+        return UsageError("--frames: '" + text + "': " + why + " (use N, A-B, A-BxSTEP or a list such as 1,5,10-20x2, frames from " +
                           std::to_string(-FRAME_NUMBER_LIMIT) + " to " + std::to_string(FRAME_NUMBER_LIMIT) + ")");
     };
     size_t at = 0;
@@ -148,8 +193,13 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
                 dash = i;
                 break;
             }
-        int64_t a = 0, b = 0;
+        int64_t a = 0, b = 0, step = 1;
         const int64_t limit = FRAME_NUMBER_LIMIT;
+        // A range may take every STEP-th frame: "1-100x2" is 1, 3, ..., 99.
+        if (const size_t x = item.find('x'); dash != std::string::npos && x != std::string::npos && x > dash) {
+            if (!parseInteger(trim(item.substr(x + 1)), 1, limit, step)) throw bad("'" + item + "' has no valid step");
+            item = trim(item.substr(0, x));
+        }
         if (dash == std::string::npos) {
             if (!parseInteger(item, -limit, limit, a)) throw bad("'" + item + "' is not a frame number");
             b = a;
@@ -158,7 +208,7 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
             throw bad("'" + item + "' is not a range of frames");
         }
         if (b < a) throw bad("the range '" + item + "' runs backwards");
-        for (int64_t f = a; f <= b; ++f) {
+        for (int64_t f = a; f <= b; f += step) {
             if (seen.insert(int32_t(f)).second) frames.push_back(int32_t(f));
             if (frames.size() > size_t(FRAME_COUNT_LIMIT))
                 throw bad("more than " + std::to_string(FRAME_COUNT_LIMIT) + " frames");
@@ -169,8 +219,18 @@ std::vector<int32_t> parseFrameList(const std::string &text) {
     return frames;
 }
 
-std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName) {
-    const double last = std::floor(endTime * double(timing.timeScale) / double(timing.timeStep));
+std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName,
+                                       double revealSpeed) {
+    double last = std::floor(endTime * double(timing.timeScale) / double(timing.timeStep));
+    if (revealSpeed > 0 && last < DEFAULT_FRAME_COUNT_LIMIT) {
+        // The frame whose drawing time, as the effect computes it (host time
+        // over time scale, times the speed), has reached the end of the last
+        // stroke: the first to show every stroke complete.
+        last = std::max(0.0, std::floor(endTime / revealSpeed * double(timing.timeScale) / double(timing.timeStep)) - 1);
+        while (last < DEFAULT_FRAME_COUNT_LIMIT &&
+               double(int64_t(last) * timing.timeStep) / double(timing.timeScale) * revealSpeed < endTime)
+            ++last;
+    }
     if (!(last < DEFAULT_FRAME_COUNT_LIMIT)) {
         // The drawing asks for it, not the command line: a refused input.
         char text[160];
@@ -297,26 +357,61 @@ std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int
 
 namespace {
 
-// Where the frame number goes: the first run of '#' in the last path
-// component, so that a folder named "take#2" stays a folder name.
-size_t placeholderAt(const std::string &pattern) {
+// Where the frame number goes, in the last path component only (so that a
+// folder named "take#2" stays a folder name): the first run of '#', the
+// first printf-style "%d" / "%04d", or the first "$F" / "$F4", whichever
+// comes first. `width` is the zero-padded width.
+struct Placeholder {
+    size_t start = std::string::npos, end = 0, width = 1;
+};
+
+Placeholder placeholderIn(const std::string &pattern) {
     const size_t slash = pattern.rfind('/');
-    return pattern.find('#', slash == std::string::npos ? 0 : slash + 1);
+    for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < pattern.size(); ++i) {
+        if (pattern[i] == '#') {
+            const size_t end = std::min(pattern.find_first_not_of('#', i), pattern.size());
+            return {i, end, end - i};
+        }
+        if (pattern[i] == '%' || (pattern[i] == '$' && i + 1 < pattern.size() && pattern[i + 1] == 'F')) {
+            const bool printf = pattern[i] == '%';
+            size_t at = i + 1 + (printf ? 0 : 1);
+            size_t width = 0;
+            while (at < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[at])) && width < 100)
+                width = width * 10 + size_t(pattern[at++] - '0');
+            if (printf && (at >= pattern.size() || pattern[at] != 'd')) continue;
+            return {i, at + (printf ? 1 : 0), std::max<size_t>(width, 1)};
+        }
+    }
+    return {};
 }
 
 }  // namespace
 
-bool hasFramePlaceholder(const std::string &pattern) { return placeholderAt(pattern) != std::string::npos; }
+bool hasFramePlaceholder(const std::string &pattern) { return placeholderIn(pattern).start != std::string::npos; }
 
 std::string frameFileName(const std::string &pattern, int32_t frame) {
-    size_t start = placeholderAt(pattern);
-    if (start == std::string::npos) return pattern;
-    size_t end = pattern.find_first_not_of('#', start);
-    if (end == std::string::npos) end = pattern.size();
+    const Placeholder p = placeholderIn(pattern);
+    if (p.start == std::string::npos) return pattern;
     std::string digits = std::to_string(frame < 0 ? -int64_t(frame) : int64_t(frame));
-    if (digits.size() < end - start) digits.insert(0, end - start - digits.size(), '0');
+    if (digits.size() < p.width) digits.insert(0, p.width - digits.size(), '0');
     if (frame < 0) digits.insert(0, 1, '-');
-    return pattern.substr(0, start) + digits + pattern.substr(end);
+    return pattern.substr(0, p.start) + digits + pattern.substr(p.end);
+}
+
+std::optional<int32_t> frameOfFileName(const std::string &pattern, const std::string &name) {
+    const Placeholder p = placeholderIn(pattern);
+    if (p.start == std::string::npos) return std::nullopt;
+    const std::string prefix = pattern.substr(0, p.start), suffix = pattern.substr(p.end);
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    int64_t frame = 0;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.find_first_not_of("-0123456789") != std::string::npos ||
+        !parseInteger(digits, -FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT, frame) ||
+        frameFileName(pattern, int32_t(frame)) != name)
+        return std::nullopt;
+    return int32_t(frame);
 }
 
 void checkOutputName(const std::filesystem::path &path, const std::string &option) {

@@ -23,6 +23,13 @@ struct Rational {
 // "N" or "N/D"; D must be positive. `what` names the option in errors.
 Rational parseRational(const std::string &text, const std::string &what);
 
+// A frame rate: a whole number, "N/D", or a decimal taken as the exact
+// ratio of its digits when it has at most tenths, quarters or eighths
+// (12.5). The rounded NTSC rates stand for their ratios: 23.976 and 23.98 →
+// 24000/1001, 29.97 → 30000/1001, 47.952, 59.94, 119.88 likewise; other
+// decimals are refused with the nearest ratio suggested.
+Rational parseFrameRate(const std::string &text);
+
 // The host's clock: --fps N/D is time scale N and time step D; --time-scale,
 // --time-step and --local-time-step (empty when not given) override it, the
 // local step following the time step unless given. Every value is a whole
@@ -48,7 +55,8 @@ constexpr int32_t FRAME_NUMBER_LIMIT = 10000000;
 constexpr int32_t FRAME_COUNT_LIMIT = 1000000;
 constexpr int32_t DEFAULT_FRAME_COUNT_LIMIT = 100000;
 
-// "N", "A-B" or a comma-separated list of both ("1,5,10-20"); negative
+// "N", "A-B", "A-BxSTEP" (every STEP-th frame from A) or a comma-separated
+// list of them ("1,5,10-20x2"); negative
 // numbers are written with a leading minus ("-3--1"). Duplicates are
 // dropped, the order of first appearance kept.
 std::vector<int32_t> parseFrameList(const std::string &text);
@@ -56,7 +64,11 @@ std::vector<int32_t> parseFrameList(const std::string &text);
 // Frames 0 to the one holding `endTime` (seconds: the end of the drawing's
 // last stroke). Longer than DEFAULT_FRAME_COUNT_LIMIT frames is refused as
 // a ToolError naming the drawing: its content asks for it, not the options.
-std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName);
+// With `revealSpeed` above 0 (the playback speed of a mode that reveals
+// strokes as they are drawn), the range ends instead at the first frame
+// whose drawing time, frame time × speed, reaches `endTime`.
+std::vector<int32_t> defaultFrameRange(double endTime, const Timing &timing, const std::string &drawingName,
+                                       double revealSpeed = 0);
 // Refuses a frame whose host time (frame x time step) the host's 32-bit
 // clock cannot hold: a UsageError when the frames were `chosen` with
 // --frames, else a ToolError.
@@ -83,12 +95,15 @@ Background parseBackground(const std::string &text);
 std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int32_t y, int32_t width,
                                     int32_t height);
 
-// Substitutes the frame number for the first run of '#' in the last path
-// component of `pattern`, zero-padded to the run's length; a '#' in a
-// folder name is part of the name. A pattern without '#' there is used as
-// it stands (fit for one frame only).
+// Substitutes the frame number for the placeholder in the last path
+// component of `pattern`: a run of '#' (zero-padded to its length), "%04d"
+// or "%d" as printf writes it, or "$F4" / "$F" (padded to the digit given).
+// The first of them counts; a placeholder in a folder name is part of the
+// name. A pattern without one is used as it stands (fit for one frame only).
 std::string frameFileName(const std::string &pattern, int32_t frame);
 bool hasFramePlaceholder(const std::string &pattern);
+// The frame number whose name under `pattern` is `name`, if any.
+std::optional<int32_t> frameOfFileName(const std::string &pattern, const std::string &name);
 
 // Refuses (UsageError, naming `option`) a file name that the file system of
 // its folder could not hold once written under its temporary name.

@@ -31,6 +31,7 @@ struct RenderSession::State {
     // renders.
     AtomicWrite pendingWrite;
     int32_t pendingFrame = 0;
+    bool lastFrameEmpty = false;
 
     explicit State(const RenderJob &j) : job(j) {}
 };
@@ -82,6 +83,34 @@ void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
     }
 }
 
+// One row of a rendered frame in the effect's values, red, green, blue, alpha.
+void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
+    for (int32_t x = 0; x < world.width(); ++x, rgba += 4) {
+        if (world.deep()) {
+            const HostPixel16 &q = world.pixel16(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        } else {
+            const HostPixel8 &q = world.pixel8(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        }
+    }
+}
+
+// A frame in which the effect painted nothing: the layer as it was, or
+// nothing at all (the composite modes that show only the paint).
+bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) {
+    const size_t rowBytes = size_t(output.width()) * (output.deep() ? sizeof(HostPixel16) : sizeof(HostPixel8));
+    bool sameAsLayer = true, clear = true;
+    for (int32_t y = 0; y < output.height() && (sameAsLayer || clear); ++y) {
+        const void *out = output.deep() ? static_cast<const void *>(&output.pixel16(0, y)) : &output.pixel8(0, y);
+        const void *in = layer.deep() ? static_cast<const void *>(&layer.pixel16(0, y)) : &layer.pixel8(0, y);
+        sameAsLayer = sameAsLayer && std::memcmp(out, in, rowBytes) == 0;
+        for (int32_t x = 0; x < output.width() && clear; ++x)
+            clear = (output.deep() ? output.pixel16(x, y).alpha : output.pixel8(x, y).alpha) == 0;
+    }
+    return sameAsLayer || clear;
+}
+
 EffectImage copyFromWorld(const minihost::Image &world) {
     EffectImage image = makeEffectImage(world.width(), world.height(), world.deep() ? 16 : 8);
     for (int32_t y = 0; y < image.height; ++y) {
@@ -106,7 +135,7 @@ EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
     std::string name = frameFileName(job.layerPattern, frame);
     if (!std::filesystem::exists(name))
         throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
-    return layerFromPng(readPng(name, memoryBudget()), job.depth, name);
+    return layerFromPng(readImage(name, memoryBudget(), job.depth), job.depth, name);
 }
 
 RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
@@ -264,7 +293,8 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         s.output = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
     minihost::Image &output = *s.output;
 
-    int64_t time = int64_t(frame) * job.timeStep;
+    // Frame numbers are the shot's; the effect sees them less the offset.
+    int64_t time = (int64_t(frame) - job.frameOffset) * job.timeStep;
     if (time < INT32_MIN || time > INT32_MAX)
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
     host.setTime(int32_t(time), job.timeStep, job.timeScale);
@@ -285,8 +315,11 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + " failed (error " + std::to_string(result) +
                                       ")" + (message.empty() ? std::string() : ": " + message));
     if (!message.empty()) printMessage(messageSink, "frame " + std::to_string(frame) + ": " + message);
+    if (job.watchForEmptyFrames) s.lastFrameEmpty = showsNoStroke(output, *layer);
     return output;
 }
+
+bool RenderSession::lastFrameEmpty() const { return state_->lastFrameEmpty; }
 
 EffectImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 
@@ -295,21 +328,44 @@ std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding en
     const minihost::Image &image = renderToOutput(frame);
     try {
         // Straight from the host's image to the file, row by row.
-        return encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); }, encoding);
+        std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                                                 [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
+                                                 encoding);
+        const Rational &aspect = state_->job.pixelAspect;
+        addPngPixelAspect(png, aspect.num > 0 ? uint32_t(aspect.num) : 1, aspect.den);
+        return png;
+    } catch (const std::exception &e) {
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+    }
+}
+
+// A frame in the job's output format: PNG through the fast path above, the
+// other formats from the effect's values.
+std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
+    const RenderJob &job = state_->job;
+    if (job.outputFormat == &pngFormat()) return renderFramePng(frame);
+    MemoryActivity rendering("rendering frame " + std::to_string(frame));
+    const minihost::Image &image = renderToOutput(frame);
+    try {
+        const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
+                                          job.pixelAspect.den, job.exrFloat};
+        return job.outputFormat->encode(
+            FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
+                      [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
+            settings);
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
     }
 }
 
 void RenderSession::renderFrameToFile(int32_t frame) {
-    std::vector<uint8_t> png = renderFramePng(frame);
+    std::vector<uint8_t> bytes = renderFrameFile(frame);
     std::string name = frameFileName(state_->job.outputPattern, frame);
     AtomicWrite write;
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
-        write = AtomicWrite::start(name, png.data(), png.size());
+        write = AtomicWrite::start(name, bytes.data(), bytes.size());
     } catch (const std::exception &e) {
         throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
     }

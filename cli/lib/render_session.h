@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/image_io.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
 
@@ -25,13 +26,14 @@ struct RenderJob {
     std::vector<uint8_t> block;       // the flattened drawing
     std::string drawingName;          // for messages
 
-    std::vector<int32_t> frames;
+    std::vector<int32_t> frames;      // the shot's frame numbers
+    int32_t frameOffset = 0;          // the effect renders frame − offset
     uint32_t timeScale = 30;
     int32_t timeStep = 1;
     int32_t localTimeStep = 1;
 
     std::string layerPattern;         // empty: generated from size and background
-    int32_t width = 1920, height = 1080;  // used without a layer
+    int32_t width = 1920, height = 1080;  // the layer's full size (--size without a layer)
     Background background;
     int depth = 8;
     Rational downsampleX, downsampleY, pixelAspect;
@@ -40,9 +42,12 @@ struct RenderJob {
     ParamSettings params;
 
     std::string outputPattern;
+    const ImageFormat *outputFormat = &pngFormat();  // by the output name's extension
+    bool exrFloat = false;                           // OpenEXR channels as float, else half
     bool skipExisting = false;
     int jobs = 1;
     std::string contactSheet;
+    bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
 };
 
 // Thrown for a failed frame: carries the frame number for the exit message.
@@ -63,15 +68,20 @@ public:
     // Renders one frame and returns it; throws FrameFailure.
     EffectImage renderFrame(int32_t frame);
     // Renders one frame and returns the PNG file renderFrameToFile writes
-    // for it, byte for byte; throws FrameFailure.
+    // for it with a PNG output, byte for byte; throws FrameFailure.
     // Fast encoding gives the same pixels in a larger file (lib/png_io.h).
     std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
+    // Renders one frame as the bytes of its file in the job's output format.
+    std::vector<uint8_t> renderFrameFile(int32_t frame);
     // Renders the frame and writes its output file. The file is put in
     // place by the next call or by finishWrites(), so that the wait for the
     // disk overlaps the next frame's render; either throws FrameFailure
     // naming the frame whose file could not be written.
     void renderFrameToFile(int32_t frame);
     void finishWrites();
+    // With watchForEmptyFrames: whether the last frame rendered shows no
+    // stroke (the layer unchanged, or nothing at all).
+    bool lastFrameEmpty() const;
 
     // Reads the layer now when every frame has the same one (a generated
     // background or a single file), so that worker processes forked after

@@ -30,7 +30,7 @@ namespace {
 // is split, none of which a frame request has.
 const char *const REFUSED_OPTIONS[] = {"layer", "params",   "prefs", "output", "o",     "contact-sheet",
                                        "jobs",  "j",        "chunk", "skip-existing", "quiet", "q",
-                                       "frames", "plugin", "max-memory"};
+                                       "frames", "plugin", "max-memory", "exr-type", "dry-run", "n", "verbose", "v"};
 
 // A preference value from text: a number when it reads as one (whole
 // numbers as integers), else the text, which the preference reader refuses

@@ -38,12 +38,44 @@ TEST(RenderOptions, RationalsFrameListsSizesAndOrigins) {
     EXPECT_EQ(parseRational("-3/2", "--pixel-aspect").num, -3);
     for (const char *bad : {"", "1/0", "1/-2", "abc", "2.5", "1/2/3", "99999999999"})
         EXPECT_TRUE(mentions(refusal([&] { parseRational(bad, "--fps"); }), "--fps")) << bad;
+    // Frame rates: exact decimals as they stand, NTSC's rounded ones as
+    // their ratios, other rounded ones refused with the nearest ratio.
+    const struct {
+        const char *text;
+        int32_t num;
+        uint32_t den;
+    } rates[] = {{"25", 25, 1},           {"24000/1001", 24000, 1001}, {"12.5", 25, 2},
+                 {"25.000", 25, 1},       {"23.976", 24000, 1001},     {"23.98", 24000, 1001},
+                 {"29.97", 30000, 1001},  {"47.952", 48000, 1001},     {"59.94", 60000, 1001},
+                 {"119.880", 120000, 1001}};
+    for (const auto &r : rates) {
+        const Rational rate = parseFrameRate(r.text);
+        EXPECT_TRUE(rate.num == r.num && rate.den == r.den) << r.text << " gave " << rate.num << "/" << rate.den;
+    }
+    const struct {
+        const char *text, *says;
+    } refusedRates[] = {{"23.97", "the nearest is 24000/1001"}, {"25.01", "the nearest is 25"},
+                        {"0.0", "outside the allowed range"},   {"1.2.3", "not a frame rate"},
+                        {"-24", "outside the allowed range"},   {"24.", "not a frame rate"}};
+    for (const auto &r : refusedRates)
+        EXPECT_TRUE(mentions(refusal([&] { parseFrameRate(r.text); }), r.says)) << r.text;
+    // The default range: to the frame holding the end of the last stroke,
+    // or, revealing strokes, the first frame whose time has reached it.
+    const struct {
+        double end, speed;
+        int32_t last;
+    } ranges[] = {{5.59, 0, 167}, {5.59, 1, 168}, {5.59, 2, 84}, {2.0, 1, 60}, {0, 1, 0}};
+    for (const auto &r : ranges)
+        EXPECT_EQ(defaultFrameRange(r.end, parseTiming("30", "", "", ""), "d", r.speed).back(), r.last)
+            << r.end << " at speed " << r.speed;
 
     EXPECT_EQ(parseFrameList("7"), (std::vector<int32_t>{7}));
     EXPECT_EQ(parseFrameList("1,5,10-12"), (std::vector<int32_t>{1, 5, 10, 11, 12}));
     EXPECT_EQ(parseFrameList("3-4,2-4"), (std::vector<int32_t>{3, 4, 2}));
     EXPECT_EQ(parseFrameList("-2--1,0"), (std::vector<int32_t>{-2, -1, 0}));
-    for (const char *bad : {"", "5-3", "1,,2", "a-b", "1-", "x"})
+    EXPECT_EQ(parseFrameList("1-8x3,20"), (std::vector<int32_t>{1, 4, 7, 20}));
+    EXPECT_EQ(parseFrameList("-5--1x2"), (std::vector<int32_t>{-5, -3, -1}));
+    for (const char *bad : {"", "5-3", "1,,2", "a-b", "1-", "x", "1-9x0", "1-9x", "3x2"})
         EXPECT_TRUE(mentions(refusal([&] { parseFrameList(bad); }), "--frames")) << bad;
 
     EXPECT_EQ(parseSize("1920x1080"), (std::array<int32_t, 2>{1920, 1080}));
@@ -76,6 +108,12 @@ TEST(RenderOptions, OutputNamesAndBackgrounds) {
     EXPECT_FALSE(hasFramePlaceholder("still.png"));
     EXPECT_EQ(frameFileName("take#2/f_##.png", 3), "take#2/f_03.png");  // only the file name holds the frame
     EXPECT_FALSE(hasFramePlaceholder("take#2/still.png"));
+    EXPECT_EQ(frameFileName("out/f_%04d.exr", 12), "out/f_0012.exr");
+    EXPECT_EQ(frameFileName("f_%d.png", 12), "f_12.png");
+    EXPECT_EQ(frameFileName("f_$F4.tif", 7), "f_0007.tif");
+    EXPECT_EQ(frameFileName("f_$F.tif", 7), "f_7.tif");
+    EXPECT_EQ(frameFileName("100%/f_%03d_#.png", 5), "100%/f_005_#.png");  // the first one counts
+    EXPECT_FALSE(hasFramePlaceholder("f_%s_$G.png"));
     EXPECT_EQ(closestName("--fsp", {"--frames", "--fps"}), "--fps");
     EXPECT_EQ(closestName("--colour", {"--frames", "--fps"}), "");
 

@@ -1,5 +1,7 @@
-// PNG files in and out: the 16-bit mapping, the expansion of every PNG
-// colour type to RGBA, and the one comparison all frame tests rely on.
+// Image files in and out: the 16-bit mapping, the expansion of every PNG
+// colour type to RGBA, TIFF and OpenEXR round trips, and the one comparison
+// all frame tests rely on.
+#include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -9,6 +11,7 @@
 #include "cli/run_tool.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/image_io.h"
 #include "lib/png_deflate.h"
 #include "lib/png_io.h"
 #include "lib/render_frames.h"
@@ -134,6 +137,52 @@ TEST(PngFiles, DeflatedPiecesJoinIntoOneStream) {
             EXPECT_LE(stream.size(), c.data.size() + 5 * (c.data.size() / 16384 + 8));  // stored
         }
     }
+}
+
+// Every format reads back what it wrote, in the effect's values: exactly,
+// except that EXR keeps no colour under zero alpha and half floats keep 11
+// significant bits (off by at most 32 of 32768 at depth 16: colour and alpha
+// each lose up to half a unit in the last place before their division).
+TEST(ImageFiles, EveryFormatReadsBackWhatItWrote) {
+    pennaro_test::ScratchDir dir("formats");
+    const struct {
+        const char *name;
+        bool exrFloat;
+        int depth, tolerance;
+    } cases[] = {{"a.png", false, 8, 0},   {"a.png", false, 16, 0}, {"a.tif", false, 8, 0},
+                 {"a.TIFF", false, 16, 0}, {"a.exr", false, 8, 0},  {"a.exr", true, 8, 0},
+                 {"a.exr", true, 16, 0},   {"a.exr", false, 16, 32}};
+    for (const auto &c : cases) {
+        const PngImage written = pattern(c.depth);
+        writeImage(dir / c.name, written, {3, 2, c.exrFloat});
+        const ImageHeader header = probeImage(dir / c.name);
+        EXPECT_EQ(header.width, 7);
+        EXPECT_EQ(header.height, 5);
+        const PngImage back = readImage(dir / c.name, PNG_DEFAULT_MAX_BYTES, c.depth);
+        ASSERT_EQ(back.depth, c.depth) << c.name;
+        const bool exr = header.floating;
+        int worst = 0;
+        for (size_t i = 0; i < written.samples.size(); ++i) {
+            const int alpha = effectValueOfSample(written.samples[i | 3], c.depth);
+            const int expected = exr && alpha == 0 ? 0 : effectValueOfSample(written.samples[i], c.depth);
+            worst = std::max(worst, std::abs(effectValueOfSample(back.samples[i], c.depth) - expected));
+        }
+        EXPECT_LE(worst, c.tolerance) << c.name << " depth " << c.depth << (c.exrFloat ? " float" : "");
+    }
+    // The EXR values themselves: value / 255 with colour premultiplied.
+    PngImage one = makePngImage(1, 1, 8);
+    one.samples = {255, 51, 0, 51};
+    writeImage(dir / "one.exr", one, {1, 1, true});
+    Imf::RgbaInputFile file((dir / "one.exr").c_str());
+    Imf::Rgba pixel;
+    file.setFrameBuffer(&pixel, 1, 1);
+    file.readPixels(0);
+    EXPECT_NEAR(float(pixel.r), 0.2f, 1e-4);
+    EXPECT_NEAR(float(pixel.g), 0.04f, 1e-4);
+    EXPECT_NEAR(float(pixel.a), 0.2f, 1e-4);
+    EXPECT_THROW(outputFormatFor("f_####.jpg", "-o"), UsageError);
+    EXPECT_EQ(&outputFormatFor("/dev/null", "-o"), &pngFormat());
+    EXPECT_THROW(probeImage(dir / "missing.exr"), ToolError);
 }
 
 TEST(PngFiles, GreyPaletteAndMissingAlphaAreExpandedToRgba) {

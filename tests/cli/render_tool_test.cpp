@@ -9,10 +9,12 @@
 
 #include <csignal>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
 #include "lib/common.h"
 #include "lib/image_compare.h"
+#include "lib/image_io.h"
 #include "lib/png_io.h"
 #include "lib/render_frames.h"
 #include "lib/render_options.h"
@@ -41,6 +43,17 @@ Args operator+(Args a, const Args &b) {
 
 void writeText(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
+// Another program run on a file, its output kept beside the file.
+ToolRun runProgram(const std::string &program, const std::string &file) {
+    const std::string output = file + "." + program + ".txt";
+    ToolRun run;
+    run.status = WEXITSTATUS(std::system((program + " " + pennaro_test::shellQuote(file) + " > " +
+                                          pennaro_test::shellQuote(output) + " 2>&1").c_str()));
+    std::ifstream in(output);
+    run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+}
+
 void expectNoTemporaryFiles(const std::filesystem::path &dir) {
     for (const auto &file : filesIn(dir)) EXPECT_EQ(file.find(".tmp"), std::string::npos) << file;
 }
@@ -54,10 +67,20 @@ TEST(RenderTool, HelpDocumentsEveryOption) {
     for (const char *option : {"DRAWING", "--frames", "--fps", "--time-scale", "--time-step", "--local-time-step",
                                "--layer", "--size", "--background", "--depth", "--downsample", "--pixel-aspect",
                                "--origin", "--params", "--prefs", "--output", "--contact-sheet", "--jobs",
-                               "--skip-existing", "--plugin", "(v*65535+16384)/32768"})
+                               "--skip-existing", "--plugin", "(v*65535+16384)/32768", "--frame-offset",
+                               "--exr-type", "--dry-run", "--verbose"})
         EXPECT_TRUE(run.says(option)) << option;
     ToolRun top = runTool({"--help"});
     EXPECT_TRUE(top.says("render") && top.says("compare")) << top.output;
+    EXPECT_EQ(runTool({"help", "render"}).output, run.output);
+    EXPECT_EQ(runTool({"help", "rendr"}).status, 2);
+    // Not on a terminal: a line per frame with its time, and a summary.
+    ScratchDir dir("lines");
+    ToolRun lines = runTool({"render", drawing, "--frames", "4-6", "--size", "16x16", "-o", dir / "f_####.tif"});
+    EXPECT_EQ(lines.status, 0);
+    for (const char *line : {"pennaro render: frame 4 (1/3) in ", "frame 6 (3/3) in ", "rendered 3 frames to ",
+                             " frames/s)"})
+        EXPECT_TRUE(lines.says(line)) << line << "\n" << lines.output;
 }
 
 TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
@@ -101,6 +124,9 @@ TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
         {{"--layer", dir / "deep.png"}, "--size and --layer", 2},
         {{"-o", dir / (std::string(250, 'f') + "_####.png")}, "-o: the file name", 2},
         {{"-o", dir / "a.png"}, "####", 2},  // several frames need #### in the output name
+        {{"-o", dir / "f_####.jpg"}, "cannot write .jpg images", 2},
+        {{"--exr-type", "double"}, "--exr-type", 2},
+        {{"--layer", dir / "junk.bin", "--size", ""}, "junk.bin is not an image the tool reads", 1},
         {{"--params", dir / "keys.json"}, "keys.json", 1},
         {{"--params", dir / "missing.json"}, "missing.json", 1},
         {{"--layer", dir / "deep.png", "--size", "", "--depth", "8"}, "16-bit", 1},
@@ -195,15 +221,36 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
             EXPECT_TRUE(result.identical()) << depth << " " << name << ": " << describeComparison(result);
         }
     }
-    // A layer sequence whose frames change size: each output has its own
-    // layer's size and pixels.
-    PngImage big = makePngImage(8, 6, 8), small = makePngImage(5, 4, 8);
+    // A layer sequence: each output has its own layer's pixels. One frame
+    // of another size (or depth, or missing) is found before any frame is
+    // written, and named with its file; --dry-run lists the run.
+    PngImage big = makePngImage(8, 6, 8), small = makePngImage(8, 6, 8);
     for (size_t i = 0; i < big.samples.size(); ++i) big.samples[i] = uint16_t(i * 7 % 256);
     for (size_t i = 0; i < small.samples.size(); ++i) small.samples[i] = uint16_t(i * 13 % 256);
     writePng(dir / "layer_100000.png", big);
     writePng(dir / "layer_100001.png", small);
-    ToolRun run = runTool(Args{"render", drawing, "--frames", "100000-100001", "--layer", dir / "layer_######.png",
-                               "-o", dir / "seq_####.png"} + nothingPainted);
+    const Args sequence = Args{"render", drawing, "--frames", "100000-100002", "--layer", dir / "layer_######.png",
+                               "-o", dir / "seq_####.png"} + nothingPainted;
+    const struct {
+        std::string third, says;
+    } broken[] = {{"", "frame 100002: no such file: " + dir / "layer_100002.png"},
+                  {"5x4", "frame 100002: " + dir / "layer_100002.png" + " is a 5x4 8-bit PNG image"},
+                  {"8x6x16", "is a 8x6 16-bit PNG image, but the sequence starts with a 8x6 8-bit PNG one"},
+                  {"junk", "layer_100002.png is not an image the tool reads"}};
+    for (const auto &b : broken) {
+        if (b.third == "junk") writeText(dir / "layer_100002.png", "junk");
+        else if (!b.third.empty()) writePng(dir / "layer_100002.png", makePngImage(b.third[0] - '0', b.third[2] - '0', b.third.size() > 3 ? 16 : 8));
+        ToolRun run = runTool(sequence);
+        EXPECT_EQ(run.status, 1) << b.says;
+        EXPECT_TRUE(run.says(b.says)) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "seq_100000.png"));
+    }
+    writePng(dir / "layer_100002.png", big);
+    ToolRun run = runTool(sequence + Args{"--dry-run"});
+    EXPECT_TRUE(run.says("frame 100001: effect frame 100001, 3333.37 s: write " + dir / "seq_100001.png" + " from " +
+                         dir / "layer_100001.png")) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "seq_100000.png"));
+    run = runTool(sequence);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(compareImages(big, readPng(dir / "seq_100000.png")).identical());
     EXPECT_TRUE(compareImages(small, readPng(dir / "seq_100001.png")).identical());
@@ -249,11 +296,24 @@ TEST(RenderTool, WorkerProcessesGiveTheSameFiles) {
         EXPECT_EQ(readFileBytes(dir.path / "one" / name), readFileBytes(dir.path / "two" / name)) << name;
     EXPECT_TRUE(std::filesystem::exists(dir / "sheet.png"));
 
-    // --skip-existing leaves an existing frame alone; without it, it is replaced.
+    // --skip-existing leaves a complete frame alone (here, frame 2's image
+    // under frame 3's name) and renders again what is not one: empty, junk,
+    // another size or depth; without it, every frame is replaced.
     const std::string target = dir / "one/f_0003.png";
-    writeText(target, "keep me");
-    ASSERT_EQ(runTool(one + Args{"--skip-existing"}).status, 0);
-    EXPECT_EQ(readFileBytes(target), std::vector<uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    writePng(dir / "small.png", makePngImage(3, 3, 8));
+    writePng(dir / "deep.png", makePngImage(160, 90, 16));
+    const struct {
+        std::string from;  // copied to the target; "" leaves it empty
+        bool kept;
+    } existing[] = {{dir / "two/f_0002.png", true}, {"", false}, {dir / "sheet.png", false},
+                    {dir / "small.png", false},     {dir / "deep.png", false}};
+    for (const auto &e : existing) {
+        if (e.from.empty()) writeText(target, "");
+        else std::filesystem::copy_file(e.from, target, std::filesystem::copy_options::overwrite_existing);
+        const auto before = readFileBytes(target);
+        ASSERT_EQ(runTool(one + Args{"--skip-existing"}).status, 0);
+        EXPECT_EQ(readFileBytes(target), e.kept ? before : readFileBytes(dir / "two/f_0003.png")) << e.from;
+    }
     ASSERT_EQ(runTool(one).status, 0);
     EXPECT_EQ(readFileBytes(target), readFileBytes(dir / "two/f_0003.png"));
     expectNoTemporaryFiles(dir / "one");
@@ -405,4 +465,108 @@ TEST(WritingTools, NoTemporaryFileSurvivesSigterm) {
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(128 + WTERMSIG(status), 143);  // as the shell reports it
     expectNoTemporaryFiles(dir.path);
+}
+
+// TIFF and OpenEXR frames: the formats' own tools read them with the right
+// size, channels and depth, the tool reads them back to the frame the PNG
+// holds, and as layers they give the same frame as the PNG of their pixels.
+TEST(RenderTool, TiffAndExrFramesAndLayersMatchThePng) {
+    ScratchDir dir("formats");
+    const Args painted = {"render", drawing, "--frames", "3", "--playback-mode", "All Strokes", "-q"};
+    // An opaque layer (EXR keeps no colour under zero alpha).
+    ASSERT_EQ(runTool(Args{"render", drawing, "--frames", "100000", "--size", "40x30", "--background", "gradient",
+                           "-o", dir / "layer.png"} + nothingPainted).status, 0);
+    const struct {
+        const char *depth, *exrType, *tiffBits, *exrChannel;
+    } cases[] = {{"8", "half", "Bits/Sample: 8", "16-bit floating-point"},
+                 {"16", "float", "Bits/Sample: 16", "32-bit floating-point"}};
+    for (const auto &c : cases) {
+        const Args common = Args{"--depth", c.depth, "--exr-type", c.exrType, "--pixel-aspect", "2/1"};
+        for (const char *ext : {"png", "tif", "exr"})
+            ASSERT_EQ(runTool(painted + common + Args{"--layer", dir / "layer.png", "-o", dir / "f." + ext}).status, 0);
+        const ToolRun tiff = runProgram("tiffinfo", dir / "f.tif");
+        for (const char *expected : {"Image Width: 40 Image Length: 30", c.tiffBits, "Samples/Pixel: 4",
+                                     "unassoc-alpha", "AdobeDeflate", "Resolution: 1, 2"})
+            EXPECT_TRUE(tiff.says(expected)) << expected << "\n" << tiff.output;
+        const ToolRun exr = runProgram("exrheader", dir / "f.exr");
+        for (const char *expected : {"(0 0) - (39 29)", "pixelAspectRatio (type float): 2", "zip"})
+            EXPECT_TRUE(exr.says(expected)) << expected << "\n" << exr.output;
+        for (const char *channel : {"R", "G", "B", "A"})
+            EXPECT_TRUE(exr.says(std::string(channel) + ", " + c.exrChannel)) << exr.output;
+        const int depth = std::stoi(c.depth);
+        const PngImage png = readPng(dir / "f.png");
+        EXPECT_TRUE(compareImages(png, readImage(dir / "f.tif")).identical()) << c.depth;
+        const PngImage fromExr = readImage(dir / "f.exr", PNG_DEFAULT_MAX_BYTES, depth);
+        for (size_t i = 0; i < png.samples.size(); ++i) {
+            const bool clear = effectValueOfSample(png.samples[i | 3], depth) == 0;
+            ASSERT_EQ(effectValueOfSample(fromExr.samples[i], depth),
+                      clear ? 0 : effectValueOfSample(png.samples[i], depth)) << c.depth << " sample " << i;
+        }
+        // The layer as TIFF and EXR: the same frame as from the PNG.
+        const PngImage layer = readPng(dir / "layer.png");
+        writeImage(dir / "layer.tif", layer);
+        writeImage(dir / "layer.exr", layer, {1, 1, true});
+        for (const char *ext : {"tif", "exr"}) {
+            ASSERT_EQ(runTool(painted + common + Args{"--layer", dir / "layer." + ext, "-o", dir / "g.png"}).status, 0);
+            EXPECT_TRUE(compareImages(png, readPng(dir / "g.png")).identical()) << ext << " depth " << c.depth;
+        }
+    }
+}
+
+// Shot numbering, rounded NTSC rates and the note on empty frames.
+TEST(RenderTool, FrameOffsetsRatesAndTheDefaultModeNote) {
+    ScratchDir dir("conventions");
+    const Args base = {"render", drawing, "--size", "40x30", "--playback-mode", "Past Strokes", "-q"};
+    ASSERT_EQ(runTool(base + Args{"--frames", "1-3", "-o", dir / "e_####.png"}).status, 0);
+    ToolRun run = runTool(base + Args{"--frame-offset", "1000", "--frames", "1001-1003", "-o", dir / "s_%04d.png"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (int f = 1; f <= 3; ++f)
+        EXPECT_TRUE(compareImages(readPng(dir / ("e_000" + std::to_string(f) + ".png")),
+                                  readPng(dir / ("s_100" + std::to_string(f) + ".png"))).identical()) << f;
+    ASSERT_EQ(runTool(base + Args{"--frames", "40", "--fps", "23.976", "-o", dir / "a.png"}).status, 0);
+    ASSERT_EQ(runTool(base + Args{"--frames", "40", "--fps", "24000/1001", "-o", dir / "b.png"}).status, 0);
+    EXPECT_TRUE(compareImages(readPng(dir / "a.png"), readPng(dir / "b.png")).identical());
+    // The effect's default mode shows each stroke on its first frame only.
+    run = runTool({"render", drawing, "--size", "40x30", "--frames", "100-104", "-o", dir / "c_####.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.says("5 of 5 frames show no stroke: the playback mode is \"Current Frame\"")) << run.output;
+    run = runTool({"render", drawing, "--size", "40x30", "--frames", "100-104", "--playback-mode", "Current Frame",
+                   "-o", dir / "c_####.png"});
+    EXPECT_FALSE(run.says("show no stroke")) << run.output;  // a mode chosen is a mode meant
+}
+
+// compare and describe for scripts: JSON, a tolerance, two sequences.
+TEST(RenderTool, CompareAndDescribeAnswerInJson) {
+    ScratchDir dir("json");
+    PngImage a = makePngImage(4, 2, 8);
+    PngImage b = a;
+    b.pixel(1, 1)[2] = 3;  // one pixel, blue off by 3
+    for (const char *name : {"a_0001.png", "a_0002.png", "a_0003.png", "b_0001.png", "b_0003.png"})
+        writePng(dir / name, std::string(name) == "b_0001.png" ? b : a);
+    writeImage(dir / "b_0002.tif", b);
+    const struct {
+        Args args;
+        int status;
+        std::vector<std::string> says;
+    } cases[] = {
+        {{dir / "a_0001.png", dir / "b_0001.png", "--json"}, 3,
+         {"\"differing_pixels\": 1", "\"largest_difference\": 3", "\"psnr_db\": 53.6"}},
+        {{dir / "a_0001.png", dir / "b_0001.png", "--tolerance", "3"}, 0, {"0 beyond the tolerance of 3"}},
+        {{dir / "a_0001.png", dir / "b_0002.tif"}, 3, {"1 differing pixel, largest channel difference 3"}},
+        {{dir / "a_####.png", dir / "b_####.png"}, 3,
+         {"frame 1: 1 differing", "b_0002.png is missing", "2 frames compared: 1 differ, 1 missing"}},
+        {{dir / "a_%04d.png", dir / "b_$F4.png", "--json", "--tolerance", "2"}, 3, {"\"frames_differing\": 1"}},
+        {{dir / "a_####.png", dir / "b_0001.png"}, 2, {"or none of them has"}},
+    };
+    for (const auto &c : cases) {
+        ToolRun run = runTool(Args{"compare"} + c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[1] << "\n" << run.output;
+        for (const auto &part : c.says) EXPECT_TRUE(run.says(part)) << part << "\n" << run.output;
+    }
+    ToolRun describe = runTool({"describe", "--json"});
+    ASSERT_EQ(describe.status, 0);
+    const auto doc = nlohmann::json::parse(describe.output);
+    EXPECT_EQ(doc["parameters"].size(), effectParams().size() + 3);  // and the control area and two groups
+    EXPECT_EQ(doc["version"]["major"], 1);
+    EXPECT_FALSE(doc["preferences"].empty());
 }
