@@ -9,8 +9,10 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -676,21 +678,24 @@ ScanResult scanFile(const std::filesystem::path &path, const ScanSettings &setti
     } closer{fd};
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw ToolError(name + " is a folder, not a file");
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
     ScanResult result;
     Scan scan(settings, result);
     {
         Layer top(scan, {}, {}, 0);
-        std::vector<uint8_t> window(size_t(4) << 20);
+        // Small enough to stay in the cache between the read and the
+        // searches, and page-aligned: the system copies into it at twice
+        // the speed.
+        constexpr size_t WINDOW = size_t(256) << 10;
+        std::unique_ptr<uint8_t, decltype(&std::free)> window(
+            static_cast<uint8_t *>(std::aligned_alloc(4096, WINDOW)), &std::free);
+        if (!window) throw std::bad_alloc();
         while (true) {
-            const ssize_t got = ::read(fd, window.data(), window.size());
+            const ssize_t got = ::read(fd, window.get(), WINDOW);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) throw ToolError("cannot read " + name + ": " + std::strerror(errno));
             if (got == 0) break;
             scan.fileBytesRead += static_cast<uint64_t>(got);
-            top.feed(window.data(), static_cast<size_t>(got));
+            top.feed(window.get(), static_cast<size_t>(got));
             if (settings.progress) settings.progress(scan.fileBytesRead);
         }
         top.finish();
@@ -722,7 +727,7 @@ std::string describeVerdict(const FoundBlock &block) {
         case CandidateVerdict::Overlapping:
             return "starts inside the drawing at byte " + std::to_string(c.overlapsDrawingAt) + " of the same stream";
         case CandidateVerdict::Truncated:
-            return "cut off: the block needs " + std::to_string(c.length) + " bytes, the data ends after " +
+            return "the block needs " + std::to_string(c.length) + " bytes, the data ends after " +
                    std::to_string(c.heldBytes);
         case CandidateVerdict::TooLarge:
             return "claims " + std::to_string(c.length) + " bytes, more than a scan reads for one block";
@@ -751,7 +756,7 @@ std::string describeVerdict(const FoundBlock &block) {
         }
         default: why = "damaged header"; break;
     }
-    return "refused: " + why + " (\"Could not open drawing. Unknown format.\")";
+    return why + " (\"Could not open drawing. Unknown format.\")";
 }
 
 std::vector<uint8_t> drawingBytesAt(const std::filesystem::path &file, int number) {

@@ -86,6 +86,50 @@ BlockScanner::BlockScanner(uint64_t maxBlockBytes, Report report)
 
 void BlockScanner::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
+    if (pending_.empty()) {
+        // Nothing is waiting, so only the last few bytes of the stream are
+        // held: search the new bytes where they are, and copy them only
+        // from the first block start found on.
+        const uint64_t tail = SIGNATURE_OFFSET + SIGNATURE_SIZE - 1;
+        const uint64_t heldBefore = end_ - base_;  // at most `tail`, all from searched_ on
+        uint64_t first = UINT64_MAX;               // stream offset of the first start found
+        if (heldBefore > 0) {
+            uint8_t joined[2 * (SIGNATURE_OFFSET + SIGNATURE_SIZE)];
+            const uint64_t fromData = std::min<uint64_t>(size, tail);
+            std::memcpy(joined, buffer_.data(), heldBefore);
+            std::memcpy(joined + heldBefore, data, fromData);
+            const uint64_t s = findBlockStart(joined, heldBefore + fromData, 0);
+            if (s < heldBefore) first = base_ + s;
+        }
+        if (first == UINT64_MAX) {
+            const uint64_t s = findBlockStart(data, size, 0);
+            if (s < size) first = end_ + s;
+        }
+        if (first == UINT64_MAX) {
+            // Keep the last bytes, where block starts are not yet decided.
+            end_ += size;
+            const uint64_t keep = std::min<uint64_t>(end_, tail);
+            if (size >= keep) {
+                buffer_.assign(data + size - keep, data + size);
+            } else {
+                buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(keep - size));
+                buffer_.insert(buffer_.end(), data, data + size);
+            }
+            base_ = end_ - keep;
+            searched_ = base_;
+            peak_ = std::max<uint64_t>(peak_, keep);
+            return;
+        }
+        // From the first start on, the bytes are held and searched as usual.
+        if (first >= end_) {
+            buffer_.clear();
+            base_ = searched_ = first;
+            const uint64_t skip = first - end_;
+            end_ = first;
+            data += skip;
+            size -= skip;
+        }
+    }
     buffer_.insert(buffer_.end(), data, data + size);
     end_ += size;
     peak_ = std::max<uint64_t>(peak_, buffer_.size());
@@ -123,6 +167,9 @@ bool BlockScanner::decide(Pending &p, bool atEnd) {
     c.offset = p.offset;
     const uint64_t available = end_ - p.offset;
     const uint8_t *bytes = at(p.offset);
+    // A candidate inside a drawing is told as such at once, with what the
+    // bytes at hand say of it: it waits for nothing.
+    const bool inside = p.offset < drawingEnd_;
     // Measuring may take two rounds: the header tells where the stroke
     // table is, the stroke table where the samples are.
     while (!p.measured) {
@@ -134,8 +181,11 @@ bool BlockScanner::decide(Pending &p, bool atEnd) {
     c.length = p.need;
     c.lengthKnown = p.measured;
     if (p.need > maxBlockBytes_ || available < p.need) {
-        if (p.need <= maxBlockBytes_ && !atEnd) return false;  // wait for the rest
-        c.verdict = p.need > maxBlockBytes_ ? CandidateVerdict::TooLarge : CandidateVerdict::Truncated;
+        if (p.need <= maxBlockBytes_ && !atEnd && !inside) return false;  // wait for the rest
+        c.verdict = inside ? CandidateVerdict::Overlapping
+                    : p.need > maxBlockBytes_ ? CandidateVerdict::TooLarge
+                                              : CandidateVerdict::Truncated;
+        c.overlapsDrawingAt = inside ? drawingStart_ : 0;
         if (available >= FLAT_HEADER_SIZE) {
             c.inspection.wholeHeader = true;
             c.inspection.otherByteOrder = bytes[offsetof(DrawingLayout, byteOrderMark)] != 0;
@@ -144,12 +194,13 @@ bool BlockScanner::decide(Pending &p, bool atEnd) {
                                             : readRecord<uint32_t>(bytes, 0);
         }
         c.heldBytes = c.verdict == CandidateVerdict::Truncated ? available : 0;
+        if (inside) c.heldBytes = std::min(available, p.need);
         emit(c, bytes);
         return true;
     }
     c.inspection = inspectBlock(bytes, p.need);
     c.heldBytes = p.need;
-    if (p.offset < drawingEnd_) {
+    if (inside) {
         c.verdict = CandidateVerdict::Overlapping;
         c.overlapsDrawingAt = drawingStart_;
     } else if (c.inspection.status == ReadStatus::Read) {
