@@ -29,9 +29,6 @@ using pennaro::CandidateVerdict;
 
 constexpr uint64_t SMALLEST_BLOCK = pennaro::FLAT_HEADER_SIZE;
 constexpr size_t OUTPUT_PIECE = 64 << 10;
-// The scan as a whole inflates at most this much, plus this many times the
-// file's size: nested bombs multiply, and this caps them all together.
-constexpr uint64_t INFLATE_BUDGET_FLOOR = uint64_t(1) << 30;
 constexpr uint64_t INFLATE_BUDGET_PER_BYTE = 64;
 
 class Layer;
@@ -60,7 +57,7 @@ struct Scan {
         return p.data();
     }
     uint64_t inflateBudget() const {
-        return INFLATE_BUDGET_FLOOR + INFLATE_BUDGET_PER_BYTE * fileBytesRead;
+        return settings.inflateTotalFloor + INFLATE_BUDGET_PER_BYTE * fileBytesRead;
     }
     void note(const std::vector<EncodingStep> &path, std::string message) {
         result.notes.push_back({path, std::move(message)});

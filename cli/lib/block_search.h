@@ -52,6 +52,9 @@ struct ScanSettings {
     // at least inflateFloor bytes) before it is taken for a bomb.
     uint64_t inflateRatio = 200;
     uint64_t inflateFloor = uint64_t(32) << 20;
+    // All streams of the file together inflate to at most this, plus 64
+    // times the file's size: nested bombs multiply, and this caps them all.
+    uint64_t inflateTotalFloor = uint64_t(1) << 30;
     // Which blocks' bytes to keep (called once the verdict is known).
     std::function<bool(const pennaro::BlockCandidate &)> keep;
     // Called now and then with the bytes of the file read so far.

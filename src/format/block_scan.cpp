@@ -162,14 +162,39 @@ void BlockScanner::advance(bool atEnd) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
+namespace {
+
+// What the header alone says of a candidate that is not inspected whole.
+void readHeaderOnly(BlockCandidate &c, const uint8_t *bytes, uint64_t available) {
+    if (available < FLAT_HEADER_SIZE) return;
+    c.inspection.wholeHeader = true;
+    c.inspection.otherByteOrder = bytes[offsetof(DrawingLayout, byteOrderMark)] != 0;
+    c.inspection.formatVersion = c.inspection.otherByteOrder
+                                     ? readSwappedRecord<uint32_t>(bytes, FLAT_HEADER_SIZE, 0)
+                                     : readRecord<uint32_t>(bytes, 0);
+}
+
+}  // namespace
+
 bool BlockScanner::decide(Pending &p, bool atEnd) {
     BlockCandidate c;
     c.offset = p.offset;
     const uint64_t available = end_ - p.offset;
     const uint8_t *bytes = at(p.offset);
-    // A candidate inside a drawing is told as such at once, with what the
-    // bytes at hand say of it: it waits for nothing.
-    const bool inside = p.offset < drawingEnd_;
+    if (p.offset < drawingEnd_) {
+        // Inside a drawing: told by its header alone, so that it never holds
+        // up the search for what claims to be a large block.
+        if (available < FLAT_HEADER_SIZE && !atEnd) return false;
+        const BlockExtent header = measureBlock(bytes, std::min<uint64_t>(available, FLAT_HEADER_SIZE));
+        c.verdict = CandidateVerdict::Overlapping;
+        c.overlapsDrawingAt = drawingStart_;
+        c.length = header.bytes;
+        c.lengthKnown = header.known;
+        c.heldBytes = std::min(available, header.bytes);
+        readHeaderOnly(c, bytes, available);
+        emit(c, bytes);
+        return true;
+    }
     // Measuring may take two rounds: the header tells where the stroke
     // table is, the stroke table where the samples are.
     while (!p.measured) {
@@ -180,30 +205,23 @@ bool BlockScanner::decide(Pending &p, bool atEnd) {
     }
     c.length = p.need;
     c.lengthKnown = p.measured;
-    if (p.need > maxBlockBytes_ || available < p.need) {
-        if (p.need <= maxBlockBytes_ && !atEnd && !inside) return false;  // wait for the rest
-        c.verdict = inside ? CandidateVerdict::Overlapping
-                    : p.need > maxBlockBytes_ ? CandidateVerdict::TooLarge
-                                              : CandidateVerdict::Truncated;
-        c.overlapsDrawingAt = inside ? drawingStart_ : 0;
-        if (available >= FLAT_HEADER_SIZE) {
-            c.inspection.wholeHeader = true;
-            c.inspection.otherByteOrder = bytes[offsetof(DrawingLayout, byteOrderMark)] != 0;
-            c.inspection.formatVersion =
-                c.inspection.otherByteOrder ? readSwappedRecord<uint32_t>(bytes, FLAT_HEADER_SIZE, 0)
-                                            : readRecord<uint32_t>(bytes, 0);
-        }
-        c.heldBytes = c.verdict == CandidateVerdict::Truncated ? available : 0;
-        if (inside) c.heldBytes = std::min(available, p.need);
+    if (p.need > maxBlockBytes_) {
+        c.verdict = CandidateVerdict::TooLarge;
+        readHeaderOnly(c, bytes, available);
+        emit(c, bytes);
+        return true;
+    }
+    if (available < p.need) {
+        if (!atEnd) return false;  // wait for the rest
+        c.verdict = CandidateVerdict::Truncated;
+        c.heldBytes = available;
+        readHeaderOnly(c, bytes, available);
         emit(c, bytes);
         return true;
     }
     c.inspection = inspectBlock(bytes, p.need);
     c.heldBytes = p.need;
-    if (inside) {
-        c.verdict = CandidateVerdict::Overlapping;
-        c.overlapsDrawingAt = drawingStart_;
-    } else if (c.inspection.status == ReadStatus::Read) {
+    if (c.inspection.status == ReadStatus::Read) {
         c.verdict = CandidateVerdict::Drawing;
         drawingStart_ = p.offset;
         drawingEnd_ = p.offset + p.need;
