@@ -28,6 +28,9 @@ using pennaro::BlockCandidate;
 using pennaro::CandidateVerdict;
 
 constexpr uint64_t SMALLEST_BLOCK = pennaro::FLAT_HEADER_SIZE;
+// Encoded text shorter than this cannot hold a block, even compressed (a
+// block without strokes deflates to a little over 20 bytes).
+constexpr uint64_t SMALLEST_ENCODED = 24;
 constexpr size_t OUTPUT_PIECE = 64 << 10;
 constexpr uint64_t INFLATE_BUDGET_PER_BYTE = 64;
 
@@ -359,8 +362,69 @@ struct CharTable {
 };
 const CharTable CHARS;
 
+#if defined(__SSE2__)
+// Bytes c with lo <= c <= hi.
+inline __m128i inRange(__m128i c, char lo, char hi) {
+    const __m128i t = _mm_sub_epi8(c, _mm_set1_epi8(lo));
+    return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
+}
+
+// One bit per byte of d[0, 64) that may belong to a run of either kind: a
+// few more than the runs take ('0' to 'z' whole, all blanks), which only
+// costs a closer look, for fewer instructions per byte.
+uint64_t runMembers(const uint8_t *d) {
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 16 * k));
+        const __m128i m = _mm_or_si128(
+            _mm_or_si128(inRange(c, '0', 'z'), inRange(c, '\t', '\r')),
+            _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')),
+                         _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')), _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
+        mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+    }
+    return mask;
+}
+#endif
+
+// Where in d[from, n) a closer look is needed for a run of at least
+// SMALLEST_ENCODED members: the place of the first such run (`found`), or
+// where the last bytes begin (fewer than 64, from the start of a run they
+// may continue), which are left to the caller. Runs of members in binary
+// data are short, so this is where most bytes are passed over.
+size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool &found) {
+    found = false;
+    size_t i = from;
+#if defined(__SSE2__)
+    uint64_t carry = 0;  // members ending the window before
+    for (; i + 64 <= n; i += 64) {
+        const uint64_t m = runMembers(d + i);
+        const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
+        if (carry + lead >= SMALLEST_ENCODED) {
+            found = true;
+            return i - carry;
+        }
+        // Bit k stays set when bits k .. k+23 all were.
+        uint64_t r = m;
+        r &= r >> 1;
+        r &= r >> 2;
+        r &= r >> 4;
+        r &= r >> 8;
+        r &= r >> 8;
+        if (r) {
+            found = true;
+            return i + static_cast<size_t>(__builtin_ctzll(r));
+        }
+        carry = static_cast<uint64_t>(__builtin_clzll(~m));
+    }
+    return i - carry;
+#else
+    (void)d, (void)n;
+    return i;
+#endif
+}
+
 // Runs of hex digits or of base64 text, blanks (spaces, tabs, line breaks)
-// allowed inside, long enough to hold a block: each is decoded from every
+// allowed inside, long enough to hold a compressed block: each is decoded from every
 // place its encoding may have begun (2 for hex, 4 for base64, since the run
 // may start with a stray character or two of the text around it), and
 // every decoding is searched as a stream of its own.
@@ -372,13 +436,27 @@ public:
           member_(base64 ? BASE64 | BLANK : HEX | BLANK),
           digit_(base64 ? BASE64 : HEX),
           phases_(base64 ? 4 : 2),
-          // Digits needed for the smallest block.
-          threshold_(base64 ? (SMALLEST_BLOCK * 4 + 2) / 3 : SMALLEST_BLOCK * 2) {}
+          // Digits needed for the smallest compressed stream that can hold a block.
+          threshold_(base64 ? (SMALLEST_ENCODED * 4 + 2) / 3 : SMALLEST_ENCODED * 2) {}
 
     void feed(const uint8_t *d, size_t n, uint64_t at) {
         size_t i = 0;
         while (i < n) {
             if (!inRun_) {
+                if (i + 64 <= n) {
+                    bool found = false;
+                    const size_t next = skipShortRuns(d, i, n, found);
+                    if (found) {
+                        // d[i - 1], when there is one, ended a run or was
+                        // passed over: the run starts at i at the earliest.
+                        size_t start = next;
+                        while (start > i && (CHARS.cls[d[start - 1]] & member_)) --start;
+                        i = start;
+                        startRun();
+                        goto inRun;
+                    }
+                    i = next;
+                }
                 // No run of `threshold_` characters can hold a character
                 // that is not a member: jump whole lengths while the last
                 // character of one is none.
@@ -388,8 +466,13 @@ public:
                         i = last + 1;
                         continue;
                     }
-                    size_t start = last;
+                    size_t start = last, end = last + 1;
                     while (start > i && (CHARS.cls[d[start - 1]] & member_)) --start;
+                    while (end < n && end - start < threshold_ && (CHARS.cls[d[end]] & member_)) ++end;
+                    if (end - start < threshold_ && end < n) {
+                        i = end + 1;  // too short, and d[end] ends it
+                        continue;
+                    }
                     i = start;
                 } else if (!(CHARS.cls[d[i]] & member_)) {
                     ++i;
@@ -397,6 +480,7 @@ public:
                 }
                 startRun();
             }
+        inRun:
             const size_t segment = i;
             while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
             take(d + segment, i - segment, at + segment);
