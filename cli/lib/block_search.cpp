@@ -346,7 +346,7 @@ struct CharTable {
     CharTable() {
         std::memset(hexValue, -1, sizeof hexValue);
         std::memset(base64Value, -1, sizeof base64Value);
-        for (const char c : std::string(" \t\r\n")) cls[static_cast<uint8_t>(c)] = BLANK;
+        for (const char c : std::string(" \t\n\v\f\r")) cls[static_cast<uint8_t>(c)] = BLANK;
         const std::string b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         for (size_t i = 0; i < b64.size(); ++i) {
             cls[static_cast<uint8_t>(b64[i])] |= BASE64;
@@ -369,17 +369,22 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
     return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
 }
 
-// One bit per byte of d[0, 64) that may belong to a run of either kind: a
-// few more than the runs take ('0' to 'z' whole, all blanks), which only
-// costs a closer look, for fewer instructions per byte.
-uint64_t runMembers(const uint8_t *d) {
+// One bit per byte of d[0, 64) that may belong to a run: a digit of the
+// encoding or a blank (a few more blanks than runs take, which only costs a
+// closer look). Exact per kind, so that base64 text is passed over quickly
+// by the search for hex runs.
+uint64_t runMembers(const uint8_t *d, bool base64) {
     uint64_t mask = 0;
     for (int k = 0; k < 4; ++k) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 16 * k));
-        const __m128i m = _mm_or_si128(
-            _mm_or_si128(inRange(c, '0', 'z'), inRange(c, '\t', '\r')),
-            _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')),
-                         _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')), _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
+        __m128i m = _mm_or_si128(inRange(c, '0', '9'),
+                                 _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' '))));
+        if (base64)
+            m = _mm_or_si128(m, _mm_or_si128(_mm_or_si128(inRange(c, 'A', 'Z'), inRange(c, 'a', 'z')),
+                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
+                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
+        else
+            m = _mm_or_si128(m, _mm_or_si128(inRange(c, 'A', 'F'), inRange(c, 'a', 'f')));
         mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
     }
     return mask;
@@ -391,13 +396,13 @@ uint64_t runMembers(const uint8_t *d) {
 // where the last bytes begin (fewer than 64, from the start of a run they
 // may continue), which are left to the caller. Runs of members in binary
 // data are short, so this is where most bytes are passed over.
-size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool &found) {
+size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool &found) {
     found = false;
     size_t i = from;
 #if defined(__SSE2__)
     uint64_t carry = 0;  // members ending the window before
     for (; i + 64 <= n; i += 64) {
-        const uint64_t m = runMembers(d + i);
+        const uint64_t m = runMembers(d + i, base64);
         const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
         if (carry + lead >= SMALLEST_ENCODED) {
             found = true;
@@ -418,7 +423,7 @@ size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool &found) {
     }
     return i - carry;
 #else
-    (void)d, (void)n;
+    (void)d, (void)n, (void)base64;
     return i;
 #endif
 }
@@ -445,7 +450,7 @@ public:
             if (!inRun_) {
                 if (i + 64 <= n) {
                     bool found = false;
-                    const size_t next = skipShortRuns(d, i, n, found);
+                    const size_t next = skipShortRuns(d, i, n, base64_, found);
                     if (found) {
                         // d[i - 1], when there is one, ended a run or was
                         // passed over: the run starts at i at the earliest.
@@ -482,7 +487,7 @@ public:
             }
         inRun:
             const size_t segment = i;
-            while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
+            i = runEnd(d, i, n);
             take(d + segment, i - segment, at + segment);
             if (i < n) {
                 endRun();
@@ -492,10 +497,22 @@ public:
     }
     void finish() { endRun(); }
 
+    // The end of the run of members from i on.
+    size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
+#if defined(__SSE2__)
+        for (; i + 64 <= n; i += 64)
+            if (const uint64_t m = runMembers(d + i, base64_); m != ~uint64_t{0})
+                return i + static_cast<size_t>(__builtin_ctzll(~m));
+#endif
+        while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
+        return i;
+    }
+
 private:
     struct Phase {
         uint64_t start = 0;  // of its first digit
-        uint32_t bits = 0, count = 0;  // digits not yet making a whole byte
+        uint8_t group[4] = {};  // digits not yet making a whole group
+        size_t held = 0;
         std::unique_ptr<Layer> layer;
     };
 
@@ -509,6 +526,36 @@ private:
 
     void take(const uint8_t *d, size_t n, uint64_t at) {
         if (ignore_ || n == 0) return;
+        if (!live_.empty()) {
+            // Decoding already: keep the digits, drop the blanks.
+            compact_.resize(n);
+            char *out = compact_.data();
+            size_t m = 0, k = 0;
+#if defined(__SSE2__)
+            // Blanks are few (line breaks): whole stretches without one are
+            // copied as they are.
+            for (; k + 16 <= n; k += 16) {
+                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k));
+                const __m128i blank = _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' ')));
+                if (_mm_movemask_epi8(blank) == 0) {
+                    std::memcpy(out + m, d + k, 16);
+                    m += 16;
+                    continue;
+                }
+                for (size_t j = k; j < k + 16; ++j) {
+                    out[m] = static_cast<char>(d[j]);
+                    m += (CHARS.cls[d[j]] & digit_) != 0;
+                }
+            }
+#endif
+            for (; k < n; ++k) {
+                out[m] = static_cast<char>(d[k]);
+                m += (CHARS.cls[d[k]] & digit_) != 0;
+            }
+            compact_.resize(m);
+            decode(compact_);
+            return;
+        }
         compact_.clear();
         for (size_t k = 0; k < n; ++k) {
             if (!(CHARS.cls[d[k]] & digit_)) continue;
@@ -548,54 +595,91 @@ private:
             path.push_back({base64_ ? "base64" : "hex", phase->start, ""});
             phase->layer = std::make_unique<Layer>(scan, std::move(path), parent_.streams(), parent_.depth() + 1);
             // A phase starting at digit p skips the digits before it.
-            phase->count = 0;
             skip_[p] = p;
             live_.push_back(std::move(phase));
         }
     }
 
+    // Every phase decodes whole groups of digits (4 base64 digits to 3
+    // bytes, 2 hex digits to 1), keeping a part group for the next call.
     void decode(const std::string &digits) {
         uint8_t *piece = parent_.scan().textPiece(parent_.depth());
+        const auto *text = reinterpret_cast<const uint8_t *>(digits.data());
+        const size_t n = digits.size(), group = base64_ ? 4 : 2;
+        const int8_t *b64 = CHARS.base64Value, *hx = CHARS.hexValue;
         for (size_t p = 0; p < live_.size(); ++p) {
             Phase &phase = *live_[p];
-            size_t k = std::min(skip_[p], digits.size());
+            size_t k = std::min(skip_[p], n);
             skip_[p] -= k;
             size_t made = 0;
-            const auto *text = reinterpret_cast<const uint8_t *>(digits.data());
+            auto flush = [&] {
+                if (made) phase.layer->feed(piece, made);
+                made = 0;
+            };
+            auto emit = [&](const uint8_t *g) {
+                if (base64_) {
+                    const uint32_t v = uint32_t(b64[g[0]]) << 18 | uint32_t(b64[g[1]]) << 12 |
+                                       uint32_t(b64[g[2]]) << 6 | uint32_t(b64[g[3]]);
+                    piece[made] = static_cast<uint8_t>(v >> 16);
+                    piece[made + 1] = static_cast<uint8_t>(v >> 8);
+                    piece[made + 2] = static_cast<uint8_t>(v);
+                    made += 3;
+                } else {
+                    piece[made++] = static_cast<uint8_t>(hx[g[0]] << 4 | hx[g[1]]);
+                }
+                if (made + 3 > OUTPUT_PIECE) flush();
+            };
+            while (phase.held > 0 && phase.held < group && k < n) phase.group[phase.held++] = text[k++];
+            if (phase.held == group) {
+                emit(phase.group);
+                phase.held = 0;
+            }
+            // The bulk, with nothing but locals in the loop (byte stores may
+            // alias anything else).
+            uint8_t *out = piece + made, *const end = piece + OUTPUT_PIECE - 3;
             if (base64_) {
-                for (; k < digits.size(); ++k) {
-                    phase.bits = (phase.bits << 6) | static_cast<uint32_t>(CHARS.base64Value[text[k]]);
-                    phase.count += 6;
-                    if (phase.count >= 8) {
-                        phase.count -= 8;
-                        piece[made++] = static_cast<uint8_t>(phase.bits >> phase.count);
-                        if (made == OUTPUT_PIECE) {
-                            phase.layer->feed(piece, made);
-                            made = 0;
-                        }
+                for (; k + 4 <= n; k += 4) {
+                    if (out > end) {
+                        made = static_cast<size_t>(out - piece);
+                        flush();
+                        out = piece;
                     }
+                    const uint8_t *g = text + k;
+                    const uint32_t v = uint32_t(b64[g[0]]) << 18 | uint32_t(b64[g[1]]) << 12 |
+                                       uint32_t(b64[g[2]]) << 6 | uint32_t(b64[g[3]]);
+                    out[0] = static_cast<uint8_t>(v >> 16);
+                    out[1] = static_cast<uint8_t>(v >> 8);
+                    out[2] = static_cast<uint8_t>(v);
+                    out += 3;
                 }
             } else {
-                for (; k < digits.size(); ++k) {
-                    phase.bits = (phase.bits << 4) | static_cast<uint32_t>(CHARS.hexValue[text[k]]);
-                    if (++phase.count == 2) {
-                        phase.count = 0;
-                        piece[made++] = static_cast<uint8_t>(phase.bits);
-                        if (made == OUTPUT_PIECE) {
-                            phase.layer->feed(piece, made);
-                            made = 0;
-                        }
+                for (; k + 2 <= n; k += 2) {
+                    if (out > end) {
+                        made = static_cast<size_t>(out - piece);
+                        flush();
+                        out = piece;
                     }
+                    *out++ = static_cast<uint8_t>(hx[text[k]] << 4 | hx[text[k + 1]]);
                 }
             }
-            phase.bits &= 0xFF;
-            if (made) phase.layer->feed(piece, made);
+            made = static_cast<size_t>(out - piece);
+            while (k < n) phase.group[phase.held++] = text[k++];
+            flush();
         }
     }
 
     void endRun() {
         inRun_ = false;
         for (auto &phase : live_) {
+            // A last part group of base64 (before its '=' padding) still
+            // holds a byte or two.
+            if (base64_ && phase->held >= 2) {
+                uint32_t v = 0;
+                for (size_t k = 0; k < 4; ++k)
+                    v = v << 6 | (k < phase->held ? uint32_t(CHARS.base64Value[phase->group[k]]) : 0);
+                const uint8_t last[2] = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8)};
+                phase->layer->feed(last, phase->held - 1);
+            }
             phase->layer->finish();
             parent_.scan().result.peakWindowBytes =
                 std::max(parent_.scan().result.peakWindowBytes, phase->layer->peakHeld());
