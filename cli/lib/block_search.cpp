@@ -461,6 +461,7 @@ public:
                         goto inRun;
                     }
                     i = next;
+                    if (i >= n) break;
                 }
                 // No run of `threshold_` characters can hold a character
                 // that is not a member: jump whole lengths while the last
