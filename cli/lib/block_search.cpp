@@ -19,6 +19,7 @@
 #endif
 
 #include "lib/common.h"
+#include "lib/memory_budget.h"
 
 namespace pennaro_cli {
 
@@ -925,9 +926,15 @@ std::string describeVerdict(const FoundBlock &block) {
     return why + " (\"Could not open drawing. Unknown format.\")";
 }
 
+uint64_t scanBlockLimit() {
+    // A block being decided is held whole, beside the drawings kept.
+    return std::max<uint64_t>(SMALLEST_BLOCK, std::min<uint64_t>(ScanSettings{}.maxBlockBytes, memoryBudget() / 4));
+}
+
 std::vector<uint8_t> drawingBytesAt(const std::filesystem::path &file, int number) {
     if (number < 1) throw UsageError(file.string() + "@" + std::to_string(number) + ": drawings are numbered from 1");
     ScanSettings settings;
+    settings.maxBlockBytes = scanBlockLimit();
     settings.keep = [](const BlockCandidate &c) { return c.verdict == CandidateVerdict::Drawing; };
     ScanResult found = scanFile(file, settings);
     for (auto &b : found.blocks)

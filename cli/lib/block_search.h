@@ -84,6 +84,10 @@ std::string describePath(const std::vector<EncodingStep> &path);
 // version (265); the effect opens only 272").
 std::string describeVerdict(const FoundBlock &block);
 
+// The largest block a scan holds to decide it: 256 MiB, or a quarter of the
+// memory budget (--max-memory) when that is less.
+uint64_t scanBlockLimit();
+
 // FILE@N: the bytes of drawing N of `file`, as found (decoded, in the
 // writer's byte order). Throws ToolError naming the file when there are
 // fewer drawings.

@@ -101,6 +101,7 @@ std::string scanLine(const ordered_json &r) {
 
 ScannedFile scanForReport(const std::string &name, bool allBytes, std::function<void(uint64_t)> progress) {
     ScanSettings settings;
+    settings.maxBlockBytes = scanBlockLimit();
     settings.keep = [allBytes](const pennaro::BlockCandidate &c) {
         return allBytes || c.verdict == CandidateVerdict::Drawing;
     };
