@@ -37,9 +37,13 @@ std::string lines(const std::string &s, size_t width, const std::string &eol) {
     for (size_t i = 0; i < s.size(); i += width) out += s.substr(i, width) + eol;
     return out;
 }
+std::string hexByte(uint8_t x, bool upper) {
+    const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    return {digits[x >> 4], digits[x & 15]};
+}
 std::string hex(const Bytes &b, bool upper) {
     std::string s;
-    for (uint8_t x : b) s += (upper ? "0123456789ABCDEF" : "0123456789abcdef")[x >> 4], s += (upper ? "0123456789ABCDEF" : "0123456789abcdef")[x & 15];
+    for (uint8_t x : b) s += hexByte(x, upper);
     return s;
 }
 std::string base64(const Bytes &b) {
@@ -137,7 +141,7 @@ std::vector<Case> cases() {
         const uint64_t upper = f.put(lines(hex(kDemo, true), 76, "\n"));
         f.put("</data></effect>\n<effect><data format=\"hex\"> ");
         std::string spaced;
-        for (size_t i = 0; i < kTwo.size(); ++i) spaced += hex({kTwo[i]}, false) + (i % 16 == 15 ? "\n" : " ");
+        for (size_t i = 0; i < kTwo.size(); ++i) spaced += hexByte(kTwo[i], false) + (i % 16 == 15 ? "\n" : " ");
         const uint64_t lower = f.put(spaced);
         f.put("</data></effect>\n<effect><blob>");
         const uint64_t b64 = f.put(lines(base64(kTwoBig), 64, "\r\n"));
