@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "commands.h"
+#include "lib/block_search.h"
 #include "lib/common.h"
 #include "lib/image_io.h"
 #include "lib/memory_budget.h"
@@ -43,6 +44,9 @@ void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const
         if (!path.empty() && fileIdentity(path, id)) inputs.emplace(id, what + " " + path);
     };
     addInput(job.drawingName, "the drawing");
+    std::filesystem::path container;  // FILE@N: the file holding the drawing
+    if (int number = 0; splitDrawingReference(job.drawingName, container, number))
+        addInput(container.string(), "the file holding the drawing");
     addInput(job.pluginPath, "the effect library");
     addInput(o.prefsFile, "--prefs");
     addInput(o.paramsFile, "--params");

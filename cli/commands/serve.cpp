@@ -23,6 +23,7 @@
 #include "catalog/messages.h"
 #include "catalog/prefs.h"
 #include "commands.h"
+#include "lib/block_search.h"
 #include "lib/common.h"
 #include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
@@ -333,6 +334,10 @@ int runServe(void *context) {
         s.drawings.push_back(std::move(d));
         FileIdentity id;
         if (fileIdentity(name, id)) s.inputs.insert(id);
+        // FILE@N: the project file holding the drawing is never saved over either.
+        std::filesystem::path container;
+        if (int number = 0; splitDrawingReference(name, container, number) && fileIdentity(container.string(), id))
+            s.inputs.insert(id);
     }
     if (!o.layer.empty()) {
         const std::string first = frameFileName(o.layer, 0);

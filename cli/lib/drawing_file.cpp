@@ -16,6 +16,7 @@
 
 #include "format/block.h"
 #include "format/records.h"
+#include "lib/block_search.h"
 #include "lib/common.h"
 #include "lib/json_input.h"
 
@@ -656,6 +657,10 @@ std::vector<uint8_t> readDrawingStream(const std::filesystem::path &path) {
 }  // namespace
 
 std::vector<uint8_t> readDrawingBytes(const std::filesystem::path &path) {
+    // FILE@N: drawing N of what `pennaro scan FILE` lists.
+    std::filesystem::path container;
+    int number = 0;
+    if (splitDrawingReference(path.string(), container, number)) return drawingBytesAt(container, number);
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (!ec && std::filesystem::is_directory(status)) throw ToolError(path.string() + " is a folder, not a drawing");

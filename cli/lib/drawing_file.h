@@ -48,7 +48,8 @@ struct LoadedDrawing {
 // for unreadable, damaged or memory-form files.
 LoadedDrawing loadDrawingFile(const std::filesystem::path &path);
 
-// The bytes of a drawing file. A regular file is read whole; from a pipe or
+// The bytes of a drawing file. "FILE@N" (when no file has that name) is
+// drawing N of FILE as `pennaro scan` numbers them. A regular file is read whole; from a pipe or
 // device only as much is read as the drawing it starts with can hold (a
 // block up to the end its header gives, JSON up to JSON_STREAM_MAX_BYTES),
 // stopping at once when the first bytes are neither form.

@@ -1,5 +1,6 @@
 #include "lib/render_drawing.h"
 
+#include "lib/block_search.h"
 #include "lib/common.h"
 #include "lib/drawing_expansion.h"
 #include "lib/drawing_file.h"
@@ -8,7 +9,10 @@
 namespace pennaro_cli {
 
 RenderDrawing loadRenderDrawing(const std::filesystem::path &path) {
-    if (!std::filesystem::exists(path)) throw ToolError("no such drawing: " + path.string());
+    std::filesystem::path container;
+    int number = 0;
+    if (!std::filesystem::exists(path) && !splitDrawingReference(path.string(), container, number))
+        throw ToolError("no such drawing: " + path.string());
     MemoryActivity reading("reading " + path.string());
     return renderDrawingFromBytes(readDrawingBytes(path), path.string());
 }

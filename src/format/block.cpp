@@ -6,6 +6,8 @@
 
 #include "format/drawing.h"
 
+#include <algorithm>
+
 namespace pennaro {
 
 namespace {
@@ -83,11 +85,28 @@ void swapWords(uint8_t *bytes, uint64_t size) {
     }
 }
 
-BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped) {
-    BlockCheck result;
-    if (size < FLAT_HEADER_SIZE) {
+namespace {
+
+// Walks the header and stroke table of a block whose first `readable` bytes
+// are there, finding the first structural problem and how far the block
+// reaches (the end of its header, its stroke table and its furthest sample
+// block). `size` is the block's size as far as the byte order goes: the
+// words turned around for the other byte order are the whole words of
+// `size`. The reader's check and the search for blocks inside other files
+// both come through here, so a block found in a file has exactly the
+// extent the reader will check it against.
+struct LayoutWalk {
+    BlockCheck check;
+    uint64_t extent = FLAT_HEADER_SIZE;
+    bool tableRead = false;  // every stroke record lay within the readable bytes
+};
+
+LayoutWalk walkLayout(const uint8_t *block, uint64_t size, uint64_t readable, bool swapped) {
+    LayoutWalk walk;
+    BlockCheck &result = walk.check;
+    if (readable < FLAT_HEADER_SIZE) {
         result.problem = BlockProblem::ShortHeader;
-        return result;
+        return walk;
     }
     auto read = [&](auto record, uint64_t offset) {
         using T = decltype(record);
@@ -96,36 +115,52 @@ BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped
     const auto header = read(FlatDrawingHeader{}, 0);
     if (header.layout.strokeCount < 0) {
         result.problem = BlockProblem::NegativeStrokeCount;
-        return result;
+        walk.tableRead = true;
+        return walk;
     }
     if (header.hasStrokeTable == 0) {
         if (header.layout.strokeCount > 0) result.problem = BlockProblem::StrokesWithoutTable;
-        return result;
+        walk.tableRead = true;
+        return walk;
     }
     const uint64_t count = static_cast<uint64_t>(header.layout.strokeCount);
     const uint64_t tableOffset = header.strokeTableOffset;
-    if (tableOffset + count * FLAT_STROKE_RECORD_SIZE > size) {
+    const uint64_t tableEnd = tableOffset + count * FLAT_STROKE_RECORD_SIZE;
+    walk.extent = std::max(walk.extent, tableEnd);
+    if (tableEnd > readable) {
         result.problem = BlockProblem::TablePastEnd;
-        return result;
+        return walk;
     }
+    walk.tableRead = true;
     for (uint64_t i = 0; i < count; ++i) {
         const auto stroke = read(FlatStrokeRecord{}, tableOffset + i * FLAT_STROKE_RECORD_SIZE);
-        result.stroke = static_cast<int32_t>(i);
-        if (stroke.info.pointCount < 0) {
+        const uint64_t samplesEnd = static_cast<uint64_t>(stroke.flatPointOffset) + stroke.flatPointBytes;
+        walk.extent = std::max(walk.extent, samplesEnd);
+        if (result.problem != BlockProblem::None) continue;
+        if (stroke.info.pointCount < 0)
             result.problem = BlockProblem::NegativePointCount;
-            return result;
-        }
-        if (static_cast<uint64_t>(stroke.flatPointOffset) + stroke.flatPointBytes > size) {
+        else if (samplesEnd > readable)
             result.problem = BlockProblem::SamplesPastEnd;
-            return result;
-        }
-        if (static_cast<uint64_t>(stroke.info.pointCount) * POINT_RECORD_SIZE > stroke.flatPointBytes) {
+        else if (static_cast<uint64_t>(stroke.info.pointCount) * POINT_RECORD_SIZE > stroke.flatPointBytes)
             result.problem = BlockProblem::SamplesTooShort;
-            return result;
-        }
+        if (result.problem != BlockProblem::None) result.stroke = static_cast<int32_t>(i);
     }
-    result.stroke = -1;
-    return result;
+    return walk;
+}
+
+}  // namespace
+
+BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped) {
+    return walkLayout(block, size, size, swapped).check;
+}
+
+BlockExtent measureBlock(const uint8_t *block, uint64_t available) {
+    if (available < FLAT_HEADER_SIZE) return {FLAT_HEADER_SIZE, false};
+    // The reader's own test for the other byte order; the block's true size
+    // is not known yet, so every word is taken as a whole one.
+    const bool swapped = block[offsetof(DrawingLayout, byteOrderMark)] != 0;
+    const LayoutWalk walk = walkLayout(block, ~uint64_t{3}, available, swapped);
+    return {walk.extent, walk.tableRead};
 }
 
 BlockInspection inspectBlock(const uint8_t *bytes, uint64_t size) {

@@ -63,6 +63,18 @@ struct BlockCheck {
 // `swapped`: the block is in the other byte order.
 BlockCheck checkBlockStructure(const uint8_t *block, uint64_t size, bool swapped = false);
 
+// How many bytes a block claims, from its header and stroke table: the end
+// of the header, of the stroke table or of the furthest sample block,
+// whichever is last; the size at which checkBlockStructure first finds
+// everything inside. Only the first `available` bytes are read. `known` is
+// false while they do not yet hold the header and the whole stroke table:
+// `bytes` is then how many are needed to tell.
+struct BlockExtent {
+    uint64_t bytes;
+    bool known;
+};
+BlockExtent measureBlock(const uint8_t *block, uint64_t available);
+
 // ---- reading
 
 enum class ReadStatus : int32_t {

@@ -1,0 +1,966 @@
+#include "lib/block_search.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "lib/common.h"
+#include "lib/memory_budget.h"
+
+namespace pennaro_cli {
+
+namespace {
+
+using pennaro::BlockCandidate;
+using pennaro::CandidateVerdict;
+
+constexpr uint64_t SMALLEST_BLOCK = pennaro::FLAT_HEADER_SIZE;
+// Encoded text shorter than this cannot hold a block, even compressed (a
+// block without strokes deflates to a little over 20 bytes).
+constexpr uint64_t SMALLEST_ENCODED = 24;
+constexpr size_t OUTPUT_PIECE = 64 << 10;
+constexpr uint64_t INFLATE_BUDGET_PER_BYTE = 64;
+
+class Layer;
+
+// What every layer of one scan shares.
+struct Scan {
+    const ScanSettings &settings;
+    ScanResult &result;
+    std::vector<std::vector<uint64_t>> blockStreams;  // per found block: the ids of its streams
+    uint64_t nextStreamId = 1;
+    uint64_t fileBytesRead = 0;
+    bool budgetNoted = false;
+    // Output pieces, one per depth, for the inflaters and the text decoders
+    // (a layer's decoders run one after another, so one piece each will do).
+    std::vector<std::vector<uint8_t>> inflatePieces, textPieces;
+
+    Scan(const ScanSettings &s, ScanResult &r) : settings(s), result(r) {
+        inflatePieces.resize(static_cast<size_t>(s.maxDepth) + 2);
+        textPieces.resize(static_cast<size_t>(s.maxDepth) + 2);
+    }
+    uint8_t *inflatePiece(int depth) { return piece(inflatePieces, depth); }
+    uint8_t *textPiece(int depth) { return piece(textPieces, depth); }
+    static uint8_t *piece(std::vector<std::vector<uint8_t>> &pieces, int depth) {
+        auto &p = pieces[static_cast<size_t>(depth)];
+        if (p.empty()) p.resize(OUTPUT_PIECE);
+        return p.data();
+    }
+    uint64_t inflateBudget() const {
+        return settings.inflateTotalFloor + INFLATE_BUDGET_PER_BYTE * fileBytesRead;
+    }
+    void note(const std::vector<EncodingStep> &path, std::string message) {
+        result.notes.push_back({path, std::move(message)});
+    }
+    // The blocks found in stream `id` came out of a stream that is damaged.
+    void markDamaged(uint64_t id, const std::string &why) {
+        for (size_t i = 0; i < blockStreams.size(); ++i)
+            if (std::find(blockStreams[i].begin(), blockStreams[i].end(), id) != blockStreams[i].end() &&
+                result.blocks[i].damagedStream.empty())
+                result.blocks[i].damagedStream = why;
+    }
+};
+
+// ---------------------------------------------------------------- layers
+
+class Inflater;
+class TextRuns;
+
+// One stream of bytes being searched: the file itself, or what a decoding
+// of part of it gave.
+class Layer {
+public:
+    Layer(Scan &scan, std::vector<EncodingStep> path, std::vector<uint64_t> streams, int depth);
+    ~Layer();
+    void feed(const uint8_t *data, size_t size);
+    void finish();
+
+    Scan &scan() { return scan_; }
+    int depth() const { return depth_; }
+    const std::vector<EncodingStep> &path() const { return path_; }
+    const std::vector<uint64_t> &streams() const { return streams_; }
+    uint64_t peakHeld() const { return blocks_.peakHeld(); }
+
+private:
+    void onBlock(const BlockCandidate &c, const uint8_t *bytes);
+    void findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+                     const uint8_t *chunk, size_t chunkSize);
+
+    Scan &scan_;
+    std::vector<EncodingStep> path_;
+    std::vector<uint64_t> streams_;
+    int depth_;
+    pennaro::BlockScanner blocks_;
+    uint64_t position_ = 0;  // of the next byte fed
+    std::vector<std::unique_ptr<Inflater>> inflaters_;
+    std::unique_ptr<TextRuns> hex_, base64_;
+    uint8_t tail_[3] = {};
+    size_t tailSize_ = 0;
+};
+
+// ---------------------------------------------------------------- inflating
+
+enum class StreamKind { Zlib, Gzip, Zip };
+
+const char *streamName(StreamKind kind) {
+    switch (kind) {
+        case StreamKind::Zlib: return "zlib";
+        case StreamKind::Gzip: return "gzip";
+        case StreamKind::Zip: return "zip";
+    }
+    return "zlib";
+}
+
+// ZIP local file header: signature, versions and flags, method at 8, the
+// name's length at 26, the extra field's at 28, the name at 30.
+constexpr size_t ZIP_HEADER = 30;
+constexpr uint16_t ZIP_DEFLATED = 8;
+
+uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+class Inflater {
+public:
+    Inflater(Layer &parent, StreamKind kind, uint64_t start) : parent_(parent), kind_(kind), start_(start) {
+        std::memset(&z_, 0, sizeof z_);
+        ++parent.scan().result.streamsTried;
+        if (kind != StreamKind::Zip) live_ = begin();
+    }
+    ~Inflater() {
+        if (initialized_) inflateEnd(&z_);
+    }
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+
+    bool live() const { return live_; }
+
+    // False once the stream has ended, failed or been given up.
+    bool feed(const uint8_t *data, size_t size) {
+        if (!live_) return false;
+        if (kind_ == StreamKind::Zip && !initialized_) {
+            const size_t used = zipHeader(data, size);
+            data += used;
+            size -= used;
+            if (!live_ || !initialized_) return live_;
+        }
+        z_.next_in = const_cast<Bytef *>(data);
+        z_.avail_in = static_cast<uInt>(size);
+        Scan &scan = parent_.scan();
+        uint8_t *piece = scan.inflatePiece(parent_.depth());
+        while (live_) {
+            z_.next_out = piece;
+            z_.avail_out = static_cast<uInt>(OUTPUT_PIECE);
+            const int status = inflate(&z_, Z_NO_FLUSH);
+            const size_t produced = OUTPUT_PIECE - z_.avail_out;
+            if (produced > 0 && !deliver(piece, produced)) return false;
+            if (status == Z_STREAM_END) {
+                end("");
+                return false;
+            }
+            if (status != Z_OK && status != Z_BUF_ERROR) {
+                end(z_.msg ? z_.msg : "not a valid stream");
+                return false;
+            }
+            if (z_.avail_in == 0 && z_.avail_out != 0) break;
+            if (status == Z_BUF_ERROR) break;
+        }
+        return live_;
+    }
+
+    // The stream around it ended first: what came out is kept (a file cut
+    // short still holds the drawings before the cut), and said.
+    void finish() {
+        if (!live_) return;
+        if (z_.total_out >= SMALLEST_BLOCK)
+            parent_.scan().note(childPath(), "cut off after " + std::to_string(z_.total_out) +
+                                                 " bytes: the data ends before the stream does");
+        end("");
+    }
+
+private:
+    bool begin() {
+        const int bits = kind_ == StreamKind::Zlib ? 15 : kind_ == StreamKind::Gzip ? 16 + 15 : -15;
+        if (inflateInit2(&z_, bits) != Z_OK) return false;
+        initialized_ = true;
+        return true;
+    }
+
+    // Takes the local header's bytes; the data that follows is inflated.
+    size_t zipHeader(const uint8_t *data, size_t size) {
+        size_t used = 0;
+        while (used < size && !initialized_) {
+            if (header_.size() < ZIP_HEADER) {
+                header_.push_back(data[used++]);
+                if (header_.size() == ZIP_HEADER) {
+                    const uint16_t flags = le16(&header_[6]);
+                    // Encrypted or not deflated: nothing to inflate (a
+                    // stored entry's bytes are searched where they stand).
+                    if ((flags & 1) || le16(&header_[8]) != ZIP_DEFLATED) {
+                        live_ = false;
+                        return size;
+                    }
+                    nameLength_ = le16(&header_[26]);
+                    skip_ = nameLength_ + le16(&header_[28]);
+                }
+                continue;
+            }
+            const size_t take = std::min<size_t>(size - used, skip_);
+            if (entry_.size() < nameLength_)
+                entry_.append(reinterpret_cast<const char *>(data + used),
+                              std::min<size_t>(take, nameLength_ - entry_.size()));
+            used += take;
+            skip_ -= take;
+            if (skip_ == 0) live_ = begin();
+            if (!live_) return size;
+        }
+        return used;
+    }
+
+    bool deliver(const uint8_t *bytes, size_t size) {
+        Scan &scan = parent_.scan();
+        const uint64_t limit = std::max(scan.settings.inflateFloor, scan.settings.inflateRatio * z_.total_in);
+        if (z_.total_out > limit) {
+            scan.note(childPath(), "stopped after " + std::to_string(z_.total_out) + " bytes from " +
+                                       std::to_string(z_.total_in) + " compressed: more than " +
+                                       std::to_string(scan.settings.inflateRatio) +
+                                       " times its size (a compression bomb?); the rest is not searched");
+            end("");
+            return false;
+        }
+        if (scan.result.inflatedBytes + size > scan.inflateBudget()) {
+            if (!scan.budgetNoted)
+                scan.note(childPath(), "stopped: the scan has inflated " + std::to_string(scan.result.inflatedBytes) +
+                                           " bytes, its limit for this file; later streams are not searched");
+            scan.budgetNoted = true;
+            end("");
+            return false;
+        }
+        scan.result.inflatedBytes += size;
+        if (!child_) {
+            id_ = scan.nextStreamId++;
+            std::vector<uint64_t> streams = parent_.streams();
+            streams.push_back(id_);
+            child_ = std::make_unique<Layer>(scan, childPath(), std::move(streams), parent_.depth() + 1);
+        }
+        child_->feed(bytes, size);
+        return true;
+    }
+
+    std::vector<EncodingStep> childPath() const {
+        std::vector<EncodingStep> path = parent_.path();
+        path.push_back({streamName(kind_), start_, entry_});
+        return path;
+    }
+
+    // Ends the stream; `failure` is empty when it ended well.
+    void end(const std::string &failure) {
+        live_ = false;
+        if (!child_) return;
+        child_->finish();
+        parent_.scan().result.peakWindowBytes =
+            std::max(parent_.scan().result.peakWindowBytes, child_->peakHeld());
+        if (!failure.empty())
+            parent_.scan().markDamaged(id_, std::string(streamName(kind_)) + " stream at byte " +
+                                                std::to_string(start_) + " is damaged after " +
+                                                std::to_string(z_.total_out) + " bytes: " + failure);
+        child_.reset();
+    }
+
+    Layer &parent_;
+    StreamKind kind_;
+    uint64_t start_;
+    z_stream z_;
+    bool initialized_ = false, live_ = true;
+    std::vector<uint8_t> header_;
+    size_t skip_ = 0, nameLength_ = 0;
+    std::string entry_;
+    uint64_t id_ = 0;
+    std::unique_ptr<Layer> child_;
+};
+
+// Whether a stream may start with these four bytes.
+bool streamStartsWith(const uint8_t *p, StreamKind &kind) {
+    if (p[0] == 0x78 && (p[1] == 0x01 || p[1] == 0x5E || p[1] == 0x9C || p[1] == 0xDA)) {
+        kind = StreamKind::Zlib;
+        return ((p[2] >> 1) & 3) != 3;  // the first deflate block's type is a valid one
+    }
+    if (p[0] == 0x1F && p[1] == 0x8B && p[2] == 8 && (p[3] & 0xE0) == 0) {
+        kind = StreamKind::Gzip;
+        return true;
+    }
+    if (p[0] == 'P' && p[1] == 'K' && p[2] == 3 && p[3] == 4) {
+        kind = StreamKind::Zip;
+        return true;
+    }
+    return false;
+}
+
+// The first place in [from, limit) where a stream may start; `limit` when
+// none. Four bytes from each place must be readable.
+size_t findStreamStart(const uint8_t *p, size_t from, size_t limit) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
+    const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
+    const __m128i x1f = _mm_set1_epi8(0x1F), x8b = _mm_set1_epi8(static_cast<char>(0x8B));
+    const __m128i xP = _mm_set1_epi8('P'), xK = _mm_set1_epi8('K');
+    for (; i + 17 <= limit; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
+        const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, x01), _mm_cmpeq_epi8(b, x5e)),
+                                                _mm_or_si128(_mm_cmpeq_epi8(b, x9c), _mm_cmpeq_epi8(b, xda)));
+        const __m128i hit = _mm_or_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(a, x78), zlibSecond),
+            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(a, x1f), _mm_cmpeq_epi8(b, x8b)),
+                         _mm_and_si128(_mm_cmpeq_epi8(a, xP), _mm_cmpeq_epi8(b, xK))));
+        if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < limit; ++i)
+        if ((p[i] == 0x78 || p[i] == 0x1F || p[i] == 'P')) {
+            StreamKind kind;
+            if (streamStartsWith(p + i, kind)) return i;
+        }
+    return limit;
+}
+
+// ---------------------------------------------------------------- text runs
+
+enum CharClass : uint8_t { OTHER = 0, BLANK = 1, HEX = 2, BASE64 = 4 };
+
+struct CharTable {
+    uint8_t cls[256] = {};
+    int8_t hexValue[256], base64Value[256];
+    CharTable() {
+        std::memset(hexValue, -1, sizeof hexValue);
+        std::memset(base64Value, -1, sizeof base64Value);
+        for (const char c : std::string(" \t\n\v\f\r")) cls[static_cast<uint8_t>(c)] = BLANK;
+        const std::string b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (size_t i = 0; i < b64.size(); ++i) {
+            cls[static_cast<uint8_t>(b64[i])] |= BASE64;
+            base64Value[static_cast<uint8_t>(b64[i])] = static_cast<int8_t>(i);
+        }
+        for (int i = 0; i < 16; ++i) {
+            const char lower = "0123456789abcdef"[i], upper = "0123456789ABCDEF"[i];
+            cls[static_cast<uint8_t>(lower)] |= HEX;
+            cls[static_cast<uint8_t>(upper)] |= HEX;
+            hexValue[static_cast<uint8_t>(lower)] = hexValue[static_cast<uint8_t>(upper)] = static_cast<int8_t>(i);
+        }
+    }
+};
+const CharTable CHARS;
+
+#if defined(__SSE2__)
+// Bytes c with lo <= c <= hi.
+inline __m128i inRange(__m128i c, char lo, char hi) {
+    const __m128i t = _mm_sub_epi8(c, _mm_set1_epi8(lo));
+    return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
+}
+
+// One bit per byte of d[0, 64) that may belong to a run: a digit of the
+// encoding or a blank (a few more blanks than runs take, which only costs a
+// closer look). Exact per kind, so that base64 text is passed over quickly
+// by the search for hex runs.
+uint64_t runMembers(const uint8_t *d, bool base64) {
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 16 * k));
+        __m128i m = _mm_or_si128(inRange(c, '0', '9'),
+                                 _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' '))));
+        if (base64)
+            m = _mm_or_si128(m, _mm_or_si128(_mm_or_si128(inRange(c, 'A', 'Z'), inRange(c, 'a', 'z')),
+                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
+                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
+        else
+            m = _mm_or_si128(m, _mm_or_si128(inRange(c, 'A', 'F'), inRange(c, 'a', 'f')));
+        mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+    }
+    return mask;
+}
+#endif
+
+// Where in d[from, n) a closer look is needed for a run of at least
+// SMALLEST_ENCODED members: the place of the first such run (`found`), or
+// where the last bytes begin (fewer than 64, from the start of a run they
+// may continue), which are left to the caller. Runs of members in binary
+// data are short, so this is where most bytes are passed over.
+size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool &found) {
+    found = false;
+    size_t i = from;
+#if defined(__SSE2__)
+    uint64_t carry = 0;  // members ending the window before
+    for (; i + 64 <= n; i += 64) {
+        const uint64_t m = runMembers(d + i, base64);
+        const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
+        if (carry + lead >= SMALLEST_ENCODED) {
+            found = true;
+            return i - carry;
+        }
+        // Bit k stays set when bits k .. k+23 all were.
+        uint64_t r = m;
+        r &= r >> 1;
+        r &= r >> 2;
+        r &= r >> 4;
+        r &= r >> 8;
+        r &= r >> 8;
+        if (r) {
+            found = true;
+            return i + static_cast<size_t>(__builtin_ctzll(r));
+        }
+        carry = static_cast<uint64_t>(__builtin_clzll(~m));
+    }
+    return i - carry;
+#else
+    (void)d, (void)n, (void)base64;
+    return i;
+#endif
+}
+
+// Runs of hex digits or of base64 text, blanks (spaces, tabs, line breaks)
+// allowed inside, long enough to hold a compressed block: each is decoded from every
+// place its encoding may have begun (2 for hex, 4 for base64, since the run
+// may start with a stray character or two of the text around it), and
+// every decoding is searched as a stream of its own.
+class TextRuns {
+public:
+    TextRuns(Layer &parent, bool base64)
+        : parent_(parent),
+          base64_(base64),
+          member_(base64 ? BASE64 | BLANK : HEX | BLANK),
+          digit_(base64 ? BASE64 : HEX),
+          phases_(base64 ? 4 : 2),
+          // Digits needed for the smallest compressed stream that can hold a block.
+          threshold_(base64 ? (SMALLEST_ENCODED * 4 + 2) / 3 : SMALLEST_ENCODED * 2) {}
+
+    void feed(const uint8_t *d, size_t n, uint64_t at) {
+        size_t i = 0;
+        while (i < n) {
+            if (!inRun_) {
+                if (i + 64 <= n) {
+                    bool found = false;
+                    const size_t next = skipShortRuns(d, i, n, base64_, found);
+                    if (found) {
+                        // d[i - 1], when there is one, ended a run or was
+                        // passed over: the run starts at i at the earliest.
+                        size_t start = next;
+                        while (start > i && (CHARS.cls[d[start - 1]] & member_)) --start;
+                        i = start;
+                        startRun();
+                        goto inRun;
+                    }
+                    i = next;
+                    if (i >= n) break;
+                }
+                // No run of `threshold_` characters can hold a character
+                // that is not a member: jump whole lengths while the last
+                // character of one is none.
+                if (i + threshold_ <= n) {
+                    const size_t last = i + threshold_ - 1;
+                    if (!(CHARS.cls[d[last]] & member_)) {
+                        i = last + 1;
+                        continue;
+                    }
+                    size_t start = last, end = last + 1;
+                    while (start > i && (CHARS.cls[d[start - 1]] & member_)) --start;
+                    while (end < n && end - start < threshold_ && (CHARS.cls[d[end]] & member_)) ++end;
+                    if (end - start < threshold_ && end < n) {
+                        i = end + 1;  // too short, and d[end] ends it
+                        continue;
+                    }
+                    i = start;
+                } else if (!(CHARS.cls[d[i]] & member_)) {
+                    ++i;
+                    continue;
+                }
+                startRun();
+            }
+        inRun:
+            const size_t segment = i;
+            i = runEnd(d, i, n);
+            take(d + segment, i - segment, at + segment);
+            if (i < n) {
+                endRun();
+                ++i;
+            }
+        }
+    }
+    void finish() { endRun(); }
+
+    // The end of the run of members from i on.
+    size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
+#if defined(__SSE2__)
+        for (; i + 64 <= n; i += 64)
+            if (const uint64_t m = runMembers(d + i, base64_); m != ~uint64_t{0})
+                return i + static_cast<size_t>(__builtin_ctzll(~m));
+#endif
+        while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
+        return i;
+    }
+
+private:
+    struct Phase {
+        uint64_t start = 0;  // of its first digit
+        uint8_t group[4] = {};  // digits not yet making a whole group
+        size_t held = 0;
+        std::unique_ptr<Layer> layer;
+    };
+
+    void startRun() {
+        inRun_ = true;
+        ignore_ = false;
+        nonHex_ = false;
+        prefix_.clear();
+        starts_.clear();
+    }
+
+    void take(const uint8_t *d, size_t n, uint64_t at) {
+        if (ignore_ || n == 0) return;
+        if (!live_.empty()) {
+            // Decoding already: keep the digits, drop the blanks.
+            compact_.resize(n);
+            char *out = compact_.data();
+            size_t m = 0, k = 0;
+#if defined(__SSE2__)
+            // Blanks are few (line breaks): whole stretches without one are
+            // copied as they are.
+            for (; k + 16 <= n; k += 16) {
+                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k));
+                const __m128i blank = _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' ')));
+                if (_mm_movemask_epi8(blank) == 0) {
+                    std::memcpy(out + m, d + k, 16);
+                    m += 16;
+                    continue;
+                }
+                for (size_t j = k; j < k + 16; ++j) {
+                    out[m] = static_cast<char>(d[j]);
+                    m += (CHARS.cls[d[j]] & digit_) != 0;
+                }
+            }
+#endif
+            for (; k < n; ++k) {
+                out[m] = static_cast<char>(d[k]);
+                m += (CHARS.cls[d[k]] & digit_) != 0;
+            }
+            compact_.resize(m);
+            decode(compact_);
+            return;
+        }
+        compact_.clear();
+        for (size_t k = 0; k < n; ++k) {
+            if (!(CHARS.cls[d[k]] & digit_)) continue;
+            if (live_.empty()) {
+                if (starts_.size() < phases_) starts_.push_back(at + k);
+                if (!(CHARS.cls[d[k]] & HEX)) nonHex_ = true;
+                prefix_.push_back(d[k]);
+                if (prefix_.size() < threshold_) continue;
+                // Text of hex digits alone is a hex run, not base64.
+                if (base64_ && !nonHex_) {
+                    ignore_ = true;
+                    return;
+                }
+                if (parent_.depth() >= parent_.scan().settings.maxDepth) {
+                    parent_.scan().note(parent_.path(), std::string(base64_ ? "base64" : "hex") + " run at byte " +
+                                                           std::to_string(starts_[0]) +
+                                                           " is nested too deep to be decoded");
+                    ignore_ = true;
+                    return;
+                }
+                begin();
+                decode(prefix_);
+                prefix_.clear();
+                continue;
+            }
+            compact_.push_back(d[k]);
+        }
+        if (!compact_.empty()) decode(compact_);
+    }
+
+    void begin() {
+        Scan &scan = parent_.scan();
+        for (size_t p = 0; p < phases_; ++p) {
+            auto phase = std::make_unique<Phase>();
+            phase->start = starts_[p];
+            std::vector<EncodingStep> path = parent_.path();
+            path.push_back({base64_ ? "base64" : "hex", phase->start, ""});
+            phase->layer = std::make_unique<Layer>(scan, std::move(path), parent_.streams(), parent_.depth() + 1);
+            // A phase starting at digit p skips the digits before it.
+            skip_[p] = p;
+            live_.push_back(std::move(phase));
+        }
+    }
+
+    // Every phase decodes whole groups of digits (4 base64 digits to 3
+    // bytes, 2 hex digits to 1), keeping a part group for the next call.
+    void decode(const std::string &digits) {
+        uint8_t *piece = parent_.scan().textPiece(parent_.depth());
+        const auto *text = reinterpret_cast<const uint8_t *>(digits.data());
+        const size_t n = digits.size(), group = base64_ ? 4 : 2;
+        const int8_t *b64 = CHARS.base64Value, *hx = CHARS.hexValue;
+        for (size_t p = 0; p < live_.size(); ++p) {
+            Phase &phase = *live_[p];
+            size_t k = std::min(skip_[p], n);
+            skip_[p] -= k;
+            size_t made = 0;
+            auto flush = [&] {
+                if (made) phase.layer->feed(piece, made);
+                made = 0;
+            };
+            auto emit = [&](const uint8_t *g) {
+                if (base64_) {
+                    const uint32_t v = uint32_t(b64[g[0]]) << 18 | uint32_t(b64[g[1]]) << 12 |
+                                       uint32_t(b64[g[2]]) << 6 | uint32_t(b64[g[3]]);
+                    piece[made] = static_cast<uint8_t>(v >> 16);
+                    piece[made + 1] = static_cast<uint8_t>(v >> 8);
+                    piece[made + 2] = static_cast<uint8_t>(v);
+                    made += 3;
+                } else {
+                    piece[made++] = static_cast<uint8_t>(hx[g[0]] << 4 | hx[g[1]]);
+                }
+                if (made + 3 > OUTPUT_PIECE) flush();
+            };
+            while (phase.held > 0 && phase.held < group && k < n) phase.group[phase.held++] = text[k++];
+            if (phase.held == group) {
+                emit(phase.group);
+                phase.held = 0;
+            }
+            // The bulk, with nothing but locals in the loop (byte stores may
+            // alias anything else).
+            uint8_t *out = piece + made, *const end = piece + OUTPUT_PIECE - 3;
+            if (base64_) {
+                for (; k + 4 <= n; k += 4) {
+                    if (out > end) {
+                        made = static_cast<size_t>(out - piece);
+                        flush();
+                        out = piece;
+                    }
+                    const uint8_t *g = text + k;
+                    const uint32_t v = uint32_t(b64[g[0]]) << 18 | uint32_t(b64[g[1]]) << 12 |
+                                       uint32_t(b64[g[2]]) << 6 | uint32_t(b64[g[3]]);
+                    out[0] = static_cast<uint8_t>(v >> 16);
+                    out[1] = static_cast<uint8_t>(v >> 8);
+                    out[2] = static_cast<uint8_t>(v);
+                    out += 3;
+                }
+            } else {
+                for (; k + 2 <= n; k += 2) {
+                    if (out > end) {
+                        made = static_cast<size_t>(out - piece);
+                        flush();
+                        out = piece;
+                    }
+                    *out++ = static_cast<uint8_t>(hx[text[k]] << 4 | hx[text[k + 1]]);
+                }
+            }
+            made = static_cast<size_t>(out - piece);
+            while (k < n) phase.group[phase.held++] = text[k++];
+            flush();
+        }
+    }
+
+    void endRun() {
+        inRun_ = false;
+        for (auto &phase : live_) {
+            // A last part group of base64 (before its '=' padding) still
+            // holds a byte or two.
+            if (base64_ && phase->held >= 2) {
+                uint32_t v = 0;
+                for (size_t k = 0; k < 4; ++k)
+                    v = v << 6 | (k < phase->held ? uint32_t(CHARS.base64Value[phase->group[k]]) : 0);
+                const uint8_t last[2] = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8)};
+                phase->layer->feed(last, phase->held - 1);
+            }
+            phase->layer->finish();
+            parent_.scan().result.peakWindowBytes =
+                std::max(parent_.scan().result.peakWindowBytes, phase->layer->peakHeld());
+        }
+        live_.clear();
+    }
+
+    Layer &parent_;
+    bool base64_;
+    uint8_t member_, digit_;
+    size_t phases_;
+    size_t threshold_;
+    bool inRun_ = false, ignore_ = false, nonHex_ = false;
+    std::string prefix_, compact_;
+    std::vector<uint64_t> starts_;
+    size_t skip_[4] = {};
+    std::vector<std::unique_ptr<Phase>> live_;
+};
+
+// ---------------------------------------------------------------- Layer
+
+Layer::Layer(Scan &scan, std::vector<EncodingStep> path, std::vector<uint64_t> streams, int depth)
+    : scan_(scan),
+      path_(std::move(path)),
+      streams_(std::move(streams)),
+      depth_(depth),
+      blocks_(scan.settings.maxBlockBytes,
+              [this](const BlockCandidate &c, const uint8_t *bytes) { onBlock(c, bytes); }) {
+    if (depth_ < scan.settings.maxDepth) {
+        hex_ = std::make_unique<TextRuns>(*this, false);
+        base64_ = std::make_unique<TextRuns>(*this, true);
+    }
+}
+
+Layer::~Layer() = default;
+
+void Layer::onBlock(const BlockCandidate &c, const uint8_t *bytes) {
+    FoundBlock found;
+    found.path = path_;
+    found.candidate = c;
+    if (scan_.settings.keep && scan_.settings.keep(c)) found.bytes.assign(bytes, bytes + c.heldBytes);
+    scan_.result.blocks.push_back(std::move(found));
+    scan_.blockStreams.push_back(streams_);
+}
+
+void Layer::feed(const uint8_t *data, size_t size) {
+    if (size == 0) return;
+    blocks_.feed(data, size);
+    if (depth_ < scan_.settings.maxDepth) {
+        // Streams already open take the new bytes first.
+        for (auto &inflater : inflaters_) inflater->feed(data, size);
+        std::erase_if(inflaters_, [](const auto &i) { return !i->live(); });
+        // Stream starts straddling the last piece and this one.
+        uint8_t joined[6];
+        const size_t fromHere = std::min<size_t>(size, 3);
+        std::memcpy(joined, tail_, tailSize_);
+        std::memcpy(joined + tailSize_, data, fromHere);
+        if (tailSize_ + fromHere >= 4)
+            findStreams(joined, tailSize_ + fromHere, std::min(tailSize_, tailSize_ + fromHere - 3),
+                        position_ - tailSize_, tailSize_, data, size);
+        if (size >= 4) findStreams(data, size, size - 3, position_, 0, data, size);
+        // Keep the last three bytes for the next piece.
+        uint8_t keep[6];
+        std::memcpy(keep, joined, tailSize_ + fromHere);
+        const size_t held = tailSize_ + fromHere;
+        if (size >= 3) {
+            std::memcpy(tail_, data + size - 3, 3);
+            tailSize_ = 3;
+        } else {
+            const size_t n = std::min<size_t>(held, 3);
+            std::memcpy(tail_, keep + held - n, n);
+            tailSize_ = n;
+        }
+        hex_->feed(data, size, position_);
+        base64_->feed(data, size, position_);
+    }
+    position_ += size;
+}
+
+// Starts the streams that begin at places [0, limit) of `data` (which
+// begins at stream position `at`); each is handed the rest of `data` and
+// then of `chunk` past what `data` already covers (`tailBytes` of `data`
+// come before `chunk`).
+void Layer::findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+                        const uint8_t *chunk, size_t chunkSize) {
+    for (size_t i = findStreamStart(data, 0, limit); i < limit; i = findStreamStart(data, i + 1, limit)) {
+        StreamKind kind;
+        if (!streamStartsWith(data + i, kind)) continue;
+        auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
+        if (!inflater->live() && kind != StreamKind::Zip) continue;
+        bool live = true;
+        if (tailBytes > 0) {
+            // Straddling: the tail's bytes from i, then the whole chunk.
+            live = inflater->feed(data + i, tailBytes - i) && inflater->feed(chunk, chunkSize);
+        } else {
+            live = inflater->feed(data + i, size - i);
+        }
+        if (live) inflaters_.push_back(std::move(inflater));
+    }
+}
+
+void Layer::finish() {
+    blocks_.finish();
+    for (auto &inflater : inflaters_) inflater->finish();
+    inflaters_.clear();
+    if (hex_) hex_->finish();
+    if (base64_) base64_->finish();
+    scan_.result.peakWindowBytes = std::max(scan_.result.peakWindowBytes, blocks_.peakHeld());
+}
+
+// ---------------------------------------------------------------- results
+
+void putInFileOrder(Scan &scan) {
+    auto &blocks = scan.result.blocks;
+    std::vector<size_t> order(blocks.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto key = [&](size_t i) {
+        std::vector<uint64_t> k;
+        for (const auto &step : blocks[i].path) k.push_back(step.offset);
+        k.push_back(blocks[i].candidate.offset);
+        return k;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+    std::vector<FoundBlock> sorted;
+    sorted.reserve(blocks.size());
+    for (size_t i : order) sorted.push_back(std::move(blocks[i]));
+    blocks = std::move(sorted);
+    int number = 0;
+    for (auto &b : blocks)
+        if (b.candidate.verdict == CandidateVerdict::Drawing && b.damagedStream.empty()) b.number = ++number;
+    scan.result.drawings = number;
+}
+
+}  // namespace
+
+ScanResult scanBytes(const uint8_t *data, size_t size, const ScanSettings &settings, size_t piece) {
+    ScanResult result;
+    Scan scan(settings, result);
+    {
+        Layer top(scan, {}, {}, 0);
+        for (size_t at = 0; at < size; at += piece) {
+            const size_t n = std::min(piece, size - at);
+            scan.fileBytesRead += n;
+            top.feed(data + at, n);
+        }
+        top.finish();
+        result.peakWindowBytes = std::max(result.peakWindowBytes, top.peakHeld());
+    }
+    result.fileBytes = size;
+    putInFileOrder(scan);
+    return result;
+}
+
+ScanResult scanFile(const std::filesystem::path &path, const ScanSettings &settings) {
+    const std::string name = path.string();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError("cannot read " + name + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw ToolError(name + " is a folder, not a file");
+    ScanResult result;
+    Scan scan(settings, result);
+    {
+        Layer top(scan, {}, {}, 0);
+        // Small enough to stay in the cache between the read and the
+        // searches, and page-aligned: the system copies into it at twice
+        // the speed.
+        constexpr size_t WINDOW = size_t(256) << 10;
+        std::unique_ptr<uint8_t, decltype(&std::free)> window(
+            static_cast<uint8_t *>(std::aligned_alloc(4096, WINDOW)), &std::free);
+        if (!window) throw std::bad_alloc();
+        while (true) {
+            const ssize_t got = ::read(fd, window.get(), WINDOW);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) throw ToolError("cannot read " + name + ": " + std::strerror(errno));
+            if (got == 0) break;
+            scan.fileBytesRead += static_cast<uint64_t>(got);
+            top.feed(window.get(), static_cast<size_t>(got));
+            if (settings.progress) settings.progress(scan.fileBytesRead);
+        }
+        top.finish();
+        result.peakWindowBytes = std::max(result.peakWindowBytes, top.peakHeld());
+    }
+    result.fileBytes = scan.fileBytesRead;
+    putInFileOrder(scan);
+    return result;
+}
+
+std::string describePath(const std::vector<EncodingStep> &path) {
+    if (path.empty()) return "raw";
+    std::string out;
+    for (const auto &step : path) {
+        if (!out.empty()) out += " > ";
+        out += step.kind + "@" + std::to_string(step.offset);
+        if (!step.entry.empty()) out += " (" + step.entry + ")";
+    }
+    return out;
+}
+
+std::string describeVerdict(const FoundBlock &block) {
+    const BlockCandidate &c = block.candidate;
+    const auto &seen = c.inspection;
+    switch (c.verdict) {
+        case CandidateVerdict::Drawing:
+            if (!block.damagedStream.empty()) return "a drawing, but it comes out of a damaged stream (" + block.damagedStream + ")";
+            return "a drawing the effect opens";
+        case CandidateVerdict::Overlapping:
+            return "starts inside the drawing at byte " + std::to_string(c.overlapsDrawingAt) + " of the same stream";
+        case CandidateVerdict::Truncated:
+            return "the block needs " + std::to_string(c.length) + " bytes, the data ends after " +
+                   std::to_string(c.heldBytes);
+        case CandidateVerdict::TooLarge:
+            return "claims " + std::to_string(c.length) + " bytes, more than a scan reads for one block";
+        case CandidateVerdict::Refused: break;
+    }
+    using pennaro::ReadStatus;
+    using pennaro::UnknownReason;
+    if (seen.status == ReadStatus::OtherVersion)
+        return "another format version (" + std::to_string(static_cast<int32_t>(seen.formatVersion)) +
+               "); the effect opens only " + std::to_string(pennaro::FORMAT_VERSION) +
+               " (\"Could not convert old drawing.\")";
+    std::string why;
+    switch (seen.reason) {
+        case UnknownReason::ByteOrderMark: why = "the byte-order mark is wrong"; break;
+        case UnknownReason::Structure: {
+            using P = pennaro::BlockProblem;
+            const std::string stroke = " (stroke " + std::to_string(seen.structure.stroke) + ")";
+            switch (seen.structure.problem) {
+                case P::NegativeStrokeCount: why = "a negative stroke count"; break;
+                case P::StrokesWithoutTable: why = "strokes but no stroke table"; break;
+                case P::NegativePointCount: why = "a negative sample count" + stroke; break;
+                case P::SamplesTooShort: why = "a sample block shorter than its sample count" + stroke; break;
+                default: why = "a stroke table or sample block outside the block"; break;
+            }
+            break;
+        }
+        default: why = "damaged header"; break;
+    }
+    return why + " (\"Could not open drawing. Unknown format.\")";
+}
+
+uint64_t scanBlockLimit() {
+    // A block being decided is held whole, beside the drawings kept.
+    return std::max<uint64_t>(SMALLEST_BLOCK, std::min<uint64_t>(ScanSettings{}.maxBlockBytes, memoryBudget() / 4));
+}
+
+std::vector<uint8_t> drawingBytesAt(const std::filesystem::path &file, int number) {
+    if (number < 1) throw UsageError(file.string() + "@" + std::to_string(number) + ": drawings are numbered from 1");
+    ScanSettings settings;
+    settings.maxBlockBytes = scanBlockLimit();
+    settings.keep = [](const BlockCandidate &c) { return c.verdict == CandidateVerdict::Drawing; };
+    ScanResult found = scanFile(file, settings);
+    for (auto &b : found.blocks)
+        if (b.number == number) return std::move(b.bytes);
+    throw ToolError(file.string() + "@" + std::to_string(number) + ": " + file.string() + " holds " +
+                    (found.drawings == 0 ? "no drawing the effect opens"
+                                         : found.drawings == 1 ? "only 1 drawing"
+                                                               : "only " + std::to_string(found.drawings) + " drawings") +
+                    " (see pennaro scan)");
+}
+
+bool splitDrawingReference(const std::string &given, std::filesystem::path &file, int &number) {
+    std::error_code ec;
+    if (given.empty() || std::filesystem::exists(given, ec)) return false;
+    const size_t at = given.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 >= given.size()) return false;
+    const char *first = given.data() + at + 1, *last = given.data() + given.size();
+    int n = 0;
+    const auto parsed = std::from_chars(first, last, n);
+    if (parsed.ec != std::errc() || parsed.ptr != last || !std::isdigit(static_cast<unsigned char>(*first)))
+        return false;
+    const std::filesystem::path candidate = given.substr(0, at);
+    if (!std::filesystem::exists(candidate, ec)) return false;
+    file = candidate;
+    number = n;
+    return true;
+}
+
+}  // namespace pennaro_cli

@@ -1,0 +1,285 @@
+// Drawings rescued from containers the tests build themselves: chunked
+// binaries, XML-like text with hex and base64, zlib, gzip and ZIP, and noise
+// full of decoys. Every planted drawing must come back byte for byte, every
+// decoy as refused, cut off or overlapping, and never as a drawing.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "lib/block_search.h"
+#include "lib/common.h"
+#include "lib/drawing_file.h"
+#include "run_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using pennaro::CandidateVerdict;
+using V = CandidateVerdict;
+
+const fs::path kSource = PENNARO_SOURCE_DIR;
+const Bytes kDemo = pennaro_cli::loadDrawingFile(kSource / "examples" / "demo.json").block;
+const Bytes kTwo = pennaro_cli::readFileBytes(kSource / "fuzz" / "corpus" / "two-strokes.bin");
+const Bytes kTwoBig = pennaro_cli::readFileBytes(kSource / "fuzz" / "corpus" / "two-strokes-big-endian.bin");
+
+Bytes noise(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (auto &x : b) x = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    return b;
+}
+Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+// Runs of text broken into lines of `width`.
+std::string lines(const std::string &s, size_t width, const std::string &eol) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i += width) out += s.substr(i, width) + eol;
+    return out;
+}
+std::string hexByte(uint8_t x, bool upper) {
+    const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    return {digits[x >> 4], digits[x & 15]};
+}
+std::string hex(const Bytes &b, bool upper) {
+    std::string s;
+    for (uint8_t x : b) s += hexByte(x, upper);
+    return s;
+}
+std::string base64(const Bytes &b) {
+    static const char *A = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string s;
+    for (size_t i = 0; i < b.size(); i += 3) {
+        const uint32_t v = b[i] << 16 | (i + 1 < b.size() ? b[i + 1] << 8 : 0) | (i + 2 < b.size() ? b[i + 2] : 0);
+        for (size_t k = 0; k < 4; ++k) s += i + k <= b.size() ? A[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return s;
+}
+// windowBits 15: zlib, 31: gzip, -15: raw deflate.
+Bytes deflated(const Bytes &in, int windowBits) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    Bytes out(deflateBound(&z, in.size()) + 32);
+    z.next_in = const_cast<Bytef *>(in.data());
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+Bytes le(uint32_t v, int n) {
+    Bytes b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return b;
+}
+Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+Bytes operator+(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A file being put together, remembering where each part went.
+struct Builder {
+    Bytes bytes;
+    uint64_t put(const Bytes &part) {
+        const uint64_t at = bytes.size();
+        bytes.insert(bytes.end(), part.begin(), part.end());
+        return at;
+    }
+    uint64_t put(const std::string &part) { return put(text(part)); }
+    // A big-endian length-prefixed chunk; returns where its data starts.
+    uint64_t chunk(const char *tag, const Bytes &data) {
+        put(be32(uint32_t(data.size())) + text(tag));
+        return put(data);
+    }
+    // A ZIP local header and the deflated entry; returns the header's place.
+    uint64_t zipEntry(const std::string &name, const Bytes &data) {
+        const Bytes packed = deflated(data, -15);
+        Bytes header = text("PK\3\4") + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + le(uint32_t(crc32(0, data.data(), uInt(data.size()))), 4) +
+                       le(uint32_t(packed.size()), 4) + le(uint32_t(data.size()), 4) + le(uint32_t(name.size()), 2) + le(0, 2);
+        const uint64_t at = put(header + text(name));
+        put(packed);
+        return at;
+    }
+};
+
+struct Expect {
+    std::string path;  // describePath of the stream it is in
+    uint64_t offset;   // in that stream
+    V verdict;
+    int number;
+};
+
+struct Case {
+    std::string name;
+    Bytes file;
+    std::vector<Expect> found;
+    std::vector<Bytes> drawings;  // in number order
+};
+
+std::vector<Case> cases() {
+    std::vector<Case> all;
+    {  // Chunks of a binary project, blocks of both byte orders at odd offsets.
+        Builder f;
+        f.put("PROJ");
+        f.chunk("HEAD", noise(7, 1));
+        const uint64_t demo = f.chunk("EFCT", text("x") + kDemo) + 1;
+        const uint64_t big = f.chunk("EFCT", text("abc") + kTwoBig) + 3;
+        const uint64_t two = f.chunk("EFCT", kTwo);
+        // A big-endian block's words read as little-endian ones three bytes on.
+        all.push_back({"chunked", f.bytes,
+                       {{"raw", demo, V::Drawing, 1}, {"raw", big, V::Drawing, 2}, {"raw", big + 3, V::Overlapping, 0},
+                        {"raw", two, V::Drawing, 3}},
+                       {kDemo, kTwoBig, kTwo}});
+    }
+    {  // Hex (upper case, lines; lower case, spaced) and base64 over CRLF lines.
+        Builder f;
+        f.put("<?xml version=\"1.0\"?>\n<project><effect name=\"Pennaro\"><data>\n");
+        const uint64_t upper = f.put(lines(hex(kDemo, true), 76, "\n"));
+        f.put("</data></effect>\n<effect><data format=\"hex\"> ");
+        std::string spaced;
+        for (size_t i = 0; i < kTwo.size(); ++i) spaced += hexByte(kTwo[i], false) + (i % 16 == 15 ? "\n" : " ");
+        const uint64_t lower = f.put(spaced);
+        f.put("</data></effect>\n<effect><blob>");
+        const uint64_t b64 = f.put(lines(base64(kTwoBig), 64, "\r\n"));
+        f.put("</blob></effect></project>\n");
+        all.push_back({"xml", f.bytes,
+                       {{"hex@" + std::to_string(upper), 0, V::Drawing, 1},
+                        {"hex@" + std::to_string(lower), 0, V::Drawing, 2},
+                        {"base64@" + std::to_string(b64), 0, V::Drawing, 3},
+                        {"base64@" + std::to_string(b64), 3, V::Overlapping, 0}},
+                       {kDemo, kTwo, kTwoBig}});
+    }
+    {  // zlib after a header, a gzip member, and a ZIP of a block and a base64 text.
+        Builder f;
+        f.put("HDR");
+        const uint64_t z = f.put(deflated(text("junk") + kDemo + kTwo, 15));
+        f.put(noise(5, 2));
+        const uint64_t gz = f.put(deflated(kTwo, 31));
+        const uint64_t a = f.zipEntry("a.bin", kDemo);
+        const uint64_t b = f.zipEntry("b.xml", text("<b>" + lines(base64(kTwo), 60, "\n") + "</b>"));
+        const std::string zs = "zlib@" + std::to_string(z);
+        all.push_back({"compressed", f.bytes,
+                       {{zs, 4, V::Drawing, 1}, {zs, 4 + kDemo.size(), V::Drawing, 2},
+                        {"gzip@" + std::to_string(gz), 0, V::Drawing, 3},
+                        {"zip@" + std::to_string(a) + " (a.bin)", 0, V::Drawing, 4},
+                        {"zip@" + std::to_string(b) + " (b.xml) > base64@3", 0, V::Drawing, 5}},
+                       {kDemo, kTwo, kTwo, kDemo, kTwo}});
+    }
+    {  // Noise with decoys: impossible sizes, another version covering a real
+       // drawing, and a block cut off by the end of the file.
+        Bytes huge(kDemo.begin(), kDemo.begin() + 232), old = kDemo;
+        huge[20] = 0xA0, huge[21] = 0x86, huge[22] = 0x01;  // 100000 strokes
+        old[0] = 9, old[1] = 1;                               // version 265
+        std::copy(kTwo.begin(), kTwo.end(), old.begin() + 232);  // a drawing among its samples
+        Builder f;
+        f.put(noise(1001, 3));
+        const uint64_t h = f.put(huge);
+        f.put(noise(333, 4));
+        const uint64_t o = f.put(old), inside = o + 232;
+        f.put(noise(99, 5));
+        const uint64_t cut = f.put(Bytes(kDemo.begin(), kDemo.begin() + 500));
+        all.push_back({"decoys", f.bytes,
+                       {{"raw", h, V::Truncated, 0}, {"raw", o, V::Refused, 0}, {"raw", inside, V::Drawing, 1},
+                        {"raw", cut, V::Truncated, 0}},
+                       {kTwo}});
+    }
+    return all;
+}
+
+TEST(BlockSearch, FindsExactlyThePlantedDrawingsInEveryContainer) {
+    for (const Case &c : cases()) {
+        for (size_t piece : {size_t(1) << 20, size_t(7), size_t(4093)}) {
+            pennaro_cli::ScanSettings settings;
+            settings.keep = [](const pennaro::BlockCandidate &b) { return b.verdict == V::Drawing; };
+            const auto result = pennaro_cli::scanBytes(c.file.data(), c.file.size(), settings, piece);
+            std::vector<std::string> got, want;
+            for (const auto &b : result.blocks)
+                got.push_back(pennaro_cli::describePath(b.path) + " " + std::to_string(b.candidate.offset) + " " +
+                              pennaro::verdictName(b.candidate.verdict) + " #" + std::to_string(b.number));
+            for (const auto &e : c.found)
+                want.push_back(e.path + " " + std::to_string(e.offset) + " " + pennaro::verdictName(e.verdict) + " #" +
+                               std::to_string(e.number));
+            EXPECT_EQ(got, want) << c.name << " in pieces of " << piece;
+            std::vector<Bytes> drawings;
+            for (const auto &b : result.blocks)
+                if (b.isDrawing()) drawings.push_back(b.bytes);
+            EXPECT_TRUE(drawings == c.drawings) << c.name << " in pieces of " << piece;
+            EXPECT_TRUE(result.notes.empty()) << c.name << ": " << result.notes[0].message;
+        }
+    }
+}
+
+TEST(BlockSearch, BombsAreReportedAndFilesAreReadInBoundedMemory) {
+    pennaro_cli::ScanSettings settings;
+    settings.inflateFloor = 1 << 20;
+    const Bytes bomb = deflated(Bytes(size_t(8) << 20, 0), 15);
+    auto result = pennaro_cli::scanBytes(bomb.data(), bomb.size(), settings);
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_NE(result.notes[0].message.find("compression bomb"), std::string::npos);
+    EXPECT_LE(result.inflatedBytes, (1u << 20) + (64u << 10));
+    // Drawings at both ends of 24 MB of noise, read in pieces: the window
+    // holds a piece and a block, not the file.
+    const Bytes big = kDemo + noise(size_t(24) << 20, 6) + kTwo;
+    result = pennaro_cli::scanBytes(big.data(), big.size(), {}, size_t(256) << 10);
+    ASSERT_EQ(result.drawings, 2);
+    EXPECT_EQ(result.blocks[1].candidate.offset, big.size() - kTwo.size());
+    EXPECT_LT(result.peakWindowBytes, size_t(300) << 10);
+}
+
+// The commands as a user runs them.
+TEST(ScanTools, ScanExtractAndRenderFromTheFileThatHoldsTheDrawings) {
+    using pennaro_test::runTool;
+    pennaro_test::ScratchDir dir("scan");
+    const Case chunked = cases()[0];
+    const std::string project = dir / "project.bin", empty = dir / "empty.bin", out = dir / "out";
+    pennaro_cli::writeFileAtomically(project, chunked.file);
+    pennaro_cli::writeFileAtomically(empty, noise(5000, 7));
+    fs::create_directories(dir.path / "other");
+    pennaro_cli::writeFileAtomically(dir / "other/project.bin", cases()[1].file);
+    // Exit statuses: found, found nothing, unreadable, usage.
+    for (const auto &[args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"scan", project}, 0}, {{"scan", empty}, 3}, {{"scan", empty, dir / "missing"}, 1}, {{"scan"}, 2}})
+        EXPECT_EQ(runTool(args).status, status) << args.back();
+    const auto json = runTool({"scan", "--json", project});
+    const auto listed = nlohmann::json::parse(json.output);
+    EXPECT_EQ(listed["drawings"], 3);
+    EXPECT_EQ(listed["files"][0]["candidates"][2]["status"], "overlapping");
+    // Extract: names, bytes as found, the index, and nothing replaced unasked.
+    ASSERT_EQ(runTool({"extract", project, dir / "other/project.bin", "-o", out}).status, 0);
+    EXPECT_EQ(pennaro_test::filesIn(out),
+              (std::vector<std::string>{"index.json", "project.bin-2.1.bin", "project.bin-2.2.bin", "project.bin-2.3.bin",
+                                        "project.bin.1.bin", "project.bin.2.bin", "project.bin.3.bin"}));
+    EXPECT_EQ(pennaro_cli::readFileBytes(out + "/project.bin.2.bin"), kTwoBig);
+    EXPECT_EQ(nlohmann::json::parse(pennaro_cli::readFileBytes(out + "/index.json"))["files"][1]["candidates"][1]["output"],
+              "project.bin-2.2.bin");
+    const std::string outside = dir / "outside.bin";
+    pennaro_cli::writeFileAtomically(outside, text("mine"));
+    fs::remove(out + "/project.bin.1.bin");
+    fs::create_symlink(outside, out + "/project.bin.1.bin");
+    const auto again = runTool({"extract", project, "-o", out, "--all"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.says("exists already")) << again.output;
+    EXPECT_FALSE(fs::exists(out + "/project.bin.refused-1.bin"));
+    ASSERT_EQ(runTool({"extract", project, "-o", out, "--all", "--force", "--to", "json"}).status, 0);
+    EXPECT_EQ(pennaro_cli::readFileBytes(outside), text("mine"));  // the link was not followed
+    EXPECT_TRUE(fs::exists(out + "/project.bin.1.json") && fs::exists(out + "/project.bin.refused-1.bin"));
+    // render FILE@N gives the frames of the loose block; a name holding @
+    // that exists is the file itself.
+    const std::string loose = dir / "two@1";
+    fs::create_directories(dir.path / "a");
+    fs::create_directories(dir.path / "b");
+    pennaro_cli::writeFileAtomically(loose, kTwoBig);
+    ASSERT_EQ(runTool({"render", project + "@2", "-o", dir / "a/f_##.png", "--frames", "1-2"}).status, 0);
+    ASSERT_EQ(runTool({"render", loose, "-o", dir / "b/f_##.png", "--frames", "1-2"}).status, 0);
+    for (const char *frame : {"f_01.png", "f_02.png"})
+        EXPECT_EQ(pennaro_cli::readFileBytes(dir / "a" + "/" + frame), pennaro_cli::readFileBytes(dir / "b" + "/" + frame));
+    const auto tooFar = runTool({"info", project + "@4"});
+    EXPECT_EQ(tooFar.status, 1);
+    EXPECT_TRUE(tooFar.says("holds only 3 drawings")) << tooFar.output;
+}
+
+}  // namespace
