@@ -102,6 +102,14 @@ def main():
     parser.add_argument("--screenshot")
     a = parser.parse_args()
     started = time.monotonic()
+    # chromedriver reaches the browser at "localhost"; a bare system without
+    # /etc/hosts (a fresh chroot) cannot resolve it.
+    import socket
+    try:
+        socket.getaddrinfo("localhost", None)
+    except OSError:
+        print("SKIPPED: \"localhost\" does not resolve here (no /etc/hosts), so chromedriver cannot reach Chromium")
+        sys.exit(77)
     with tempfile.TemporaryDirectory(prefix="pennaro-browser-") as tmp:
         server, port = start_server(a.tool, a.plugin, a.drawing, tmp)
         page = None

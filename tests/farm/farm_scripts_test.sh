@@ -81,6 +81,13 @@ slurm_cluster)
     for t in munged slurmctld slurmd sbatch; do
         command -v "$t" >/dev/null || { echo "SKIPPED: $t is not installed (scripts/install-deps.sh slurm-wlm munge)"; exit 77; }
     done
+    # This Debian's slurmd sets up its cgroup plugin even with process
+    # tracking by /proc and no task plugin, and stops where no cgroup file
+    # system is mounted (a bare chroot, some containers).
+    if ! grep -qs ' /sys/fs/cgroup ' /proc/mounts; then
+        echo "SKIPPED: no cgroup file system at /sys/fs/cgroup, which slurmd needs to start"
+        exit 77
+    fi
     # The cluster stops when this script ends, however it ends; each wait
     # for the array job is bounded.
     state=$(mktemp -d /tmp/pennaro-slurm.XXXXXX)
