@@ -15,7 +15,7 @@
 #
 #   bench/shot-benchmarks.sh [BUILD_DIR] [RUNS]
 #
-# BUILD_DIR is an optimized build holding cli/pennaro and, for part 4,
+# BUILD_DIR is an optimized build holding cli/pennaro and, for the PNG write,
 # bench/bench_png (default build/bench, configured and built here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
