@@ -19,12 +19,18 @@ namespace {
     std::abort();
 }
 
+// A block too large to take is measured only until it is known to be too
+// large; how far that got depends on the bytes at hand, so its length is
+// left out.
 std::vector<std::string> listing(const pennaro_cli::ScanResult &result) {
     std::vector<std::string> lines;
-    for (const auto &b : result.blocks)
+    for (const auto &b : result.blocks) {
+        const bool tooLarge = b.candidate.verdict == pennaro::CandidateVerdict::TooLarge;
         lines.push_back(pennaro_cli::describePath(b.path) + " " + std::to_string(b.candidate.offset) + " " +
-                        pennaro::verdictName(b.candidate.verdict) + " " + std::to_string(b.candidate.length) + " #" +
+                        pennaro::verdictName(b.candidate.verdict) + " " +
+                        (tooLarge ? std::string("-") : std::to_string(b.candidate.length)) + " #" +
                         std::to_string(b.number) + " " + b.damagedStream);
+    }
     return lines;
 }
 

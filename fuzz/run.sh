@@ -47,6 +47,7 @@ fuzz_one() {
 
 # Two targets at a time, each with its own log, shown when the pair is done.
 failed=0
+failures=
 set -- $targets
 while [ $# -gt 0 ]; do
     first=$1
@@ -60,11 +61,19 @@ while [ $# -gt 0 ]; do
         fuzz_one "$second" >"$work/$second.log" 2>&1 &
         second_pid=$!
     fi
-    wait "$first_pid" || { failed=1; echo "$first: FAILED"; }
+    wait "$first_pid" || { failed=1; failures="$failures $first"; echo "$first: FAILED"; }
     cat "$work/$first.log"
     if [ -n "$second" ]; then
-        wait "$second_pid" || { failed=1; echo "$second: FAILED"; }
+        wait "$second_pid" || { failed=1; failures="$failures $second"; echo "$second: FAILED"; }
         cat "$work/$second.log"
     fi
 done
+# The verdict last, where a log's tail shows it: which targets failed and
+# the inputs they left.
+if [ "$failed" -ne 0 ]; then
+    echo "fuzz run FAILED:$failures"
+    for target in $failures; do
+        grep -hE 'Test unit written to|ERROR: libFuzzer|SUMMARY' "$work/$target.log" | sed "s/^/  $target: /"
+    done
+fi
 exit "$failed"
