@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "lib/common.h"
 #include "lib/image_io.h"
@@ -32,15 +33,22 @@ bool exrRecognises(const uint8_t *head, size_t size) {
     throw ToolError(name + ": not a readable OpenEXR file (" + e.what() + ")");
 }
 
+// The size of the file's data window, refused when it is empty or beyond
+// what an image here can hold.
+std::pair<int32_t, int32_t> windowSize(const Imf::InputFile &file, const std::string &name) {
+    const Imath::Box2i window = file.header().dataWindow();
+    const int64_t width = int64_t(window.max.x) - window.min.x + 1;
+    const int64_t height = int64_t(window.max.y) - window.min.y + 1;
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX)
+        throw ToolError(name + ": OpenEXR header declares no usable image size");
+    return {int32_t(width), int32_t(height)};
+}
+
 ImageHeader exrProbe(const std::filesystem::path &path) {
     try {
         Imf::InputFile file(path.c_str());
-        const Imath::Box2i window = file.header().dataWindow();
-        const int64_t width = int64_t(window.max.x) - window.min.x + 1;
-        const int64_t height = int64_t(window.max.y) - window.min.y + 1;
-        if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX)
-            throw ToolError(path.string() + ": OpenEXR header declares no usable image size");
-        return ImageHeader{"OpenEXR", int32_t(width), int32_t(height), 16, true};
+        const auto [width, height] = windowSize(file, path.string());
+        return ImageHeader{"OpenEXR", width, height, 16, true};
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
@@ -63,14 +71,10 @@ PngImage exrRead(const std::filesystem::path &path, uint64_t maxBytes, int depth
     try {
         Imf::InputFile file(path.c_str());
         const Imath::Box2i window = file.header().dataWindow();
-        const int64_t width64 = int64_t(window.max.x) - window.min.x + 1;
-        const int64_t height64 = int64_t(window.max.y) - window.min.y + 1;
-        if (width64 <= 0 || height64 <= 0 || width64 > INT32_MAX || height64 > INT32_MAX)
-            throw ToolError(name + ": OpenEXR header declares no usable image size");
-        if (uint64_t(width64) * uint64_t(height64) * 8 > maxBytes)
-            throw ToolError(name + ": a " + std::to_string(width64) + "x" + std::to_string(height64) +
+        const auto [width, height] = windowSize(file, name);
+        if (uint64_t(width) * uint64_t(height) * 8 > maxBytes)
+            throw ToolError(name + ": a " + std::to_string(width) + "x" + std::to_string(height) +
                             " image takes more memory than this run allows");
-        const int32_t width = int32_t(width64), height = int32_t(height64);
         const Imf::ChannelList &channels = file.header().channels();
         // Grey images (a lone Y) give the same value to red, green and blue.
         const bool grey = !channels.findChannel("R") && channels.findChannel("Y");

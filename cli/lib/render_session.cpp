@@ -113,18 +113,7 @@ bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) 
 
 EffectImage copyFromWorld(const minihost::Image &world) {
     EffectImage image = makeEffectImage(world.width(), world.height(), world.deep() ? 16 : 8);
-    for (int32_t y = 0; y < image.height; ++y) {
-        for (int32_t x = 0; x < image.width; ++x) {
-            uint16_t *p = image.pixel(x, y);
-            if (world.deep()) {
-                const HostPixel16 &q = world.pixel16(x, y);
-                p[0] = q.red, p[1] = q.green, p[2] = q.blue, p[3] = q.alpha;
-            } else {
-                const HostPixel8 &q = world.pixel8(x, y);
-                p[0] = q.red, p[1] = q.green, p[2] = q.blue, p[3] = q.alpha;
-            }
-        }
-    }
+    for (int32_t y = 0; y < image.height; ++y) worldRowToValues(world, y, image.pixel(0, y));
     return image;
 }
 
