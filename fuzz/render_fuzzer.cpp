@@ -103,15 +103,28 @@ void render(TestMemory &memory, PaintSequence &drawing, int32_t n, const Setting
     if (!output.paddingIntact() || !layer.paddingIntact()) fail("a write beyond the frame's rows");
 }
 
-// The dab walk has a step of at least a pixel and its own cap per stroke,
-// but a drawing of many strokes across huge distances is still seconds of
-// walking under the sanitizers: slow, not wrong, and the fuzzer would
-// report it as a hang. Such drawings are skipped (the walk's bound has its
-// own tests); non-finite coordinates count for nothing and are rendered.
-// So is a drawing with a sample far off the layer: there the wiggle's few
-// pixels are lost to float rounding and come back as jumps as wide as the
-// coordinate's precision step, a walk of up to the cap even for one sample.
+// The dab walk steps by the dab's radius times the spacing plus a pixel and
+// has its own cap per stroke, but a drawing of many strokes across huge
+// distances is still seconds of walking under the sanitizers: slow, not
+// wrong, and the fuzzer would report it as a hang. Such drawings are
+// skipped (the walk's bound has its own tests); non-finite coordinates
+// count for nothing and are rendered. So is a drawing with a sample far off
+// the layer: there the wiggle's few pixels are lost to float rounding and
+// come back as jumps as wide as the coordinate's precision step, a walk of
+// up to the cap even for one sample. And so is a brush whose radius times
+// spacing can come out negative (a negative size or pressure, or a softness
+// that turns the spacing round): its step falls below a pixel, down to
+// nothing, and one short stroke walks up to the cap.
 constexpr double kMaxPathPixels = 2e6;
+
+bool stepsAtLeastAPixel(const PaintStroke &stroke, const PaintPoint *points) {
+    const BrushSettings &b = stroke.info.brush;
+    if (b.size < 0.0f || b.softness < -0.5f) return false;
+    if (!(b.pressureFlags & PRESSURE_SCALES_SIZE)) return true;
+    for (int32_t k = 0; k < stroke.info.pointCount; ++k)
+        if (points[k].pressure < 0.0f) return false;
+    return true;
+}
 
 bool walkIsShort(TestMemory &memory, const PaintSequence &drawing, int32_t n) {
     Locked<PaintStroke> strokes(memory, drawing.strokeTable);
@@ -120,6 +133,7 @@ bool walkIsShort(TestMemory &memory, const PaintSequence &drawing, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
         Locked<PaintPoint> points(memory, strokes[i].points);
         if (!points) continue;
+        if (!stepsAtLeastAPixel(strokes[i], points.get())) return false;
         for (int32_t k = 0; k < strokes[i].info.pointCount; ++k) {
             const double far = std::max(std::fabs(double(points[k].x)) * 64.0, std::fabs(double(points[k].y)) * 48.0);
             if (std::isfinite(far) && far > kMaxPathPixels) return false;

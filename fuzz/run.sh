@@ -8,8 +8,14 @@
 # below the tools' budget, so a blow-up is a finding, not a swapping machine.
 # Exit status is non-zero when anything was found.
 #
+# The mutations start from a fixed seed, so a run that passed here passes
+# again on the same tree and a finding can be reproduced by running the same
+# command; PENNARO_FUZZ_SEED=0 lets libFuzzer pick a new seed each time, for
+# exploring beyond what the gate covers.
+#
 # Usage: fuzz/run.sh [SECONDS]   (per target, default 60)
 #        PENNARO_FUZZ_TARGETS="a_fuzzer b_fuzzer" fuzz/run.sh  (only those)
+#        PENNARO_FUZZ_SEED=0 fuzz/run.sh 600  (a new seed every run)
 #        PENNARO_FUZZ_FLAGS="-fork=1 -ignore_timeouts=1" fuzz/run.sh 600  (more libFuzzer flags)
 set -eu
 seconds=${1:-60}
@@ -42,7 +48,7 @@ fuzz_one() {
     mkdir "$work/$target"
     # shellcheck disable=SC2086
     "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=512 \
-        -artifact_prefix="$kept_in/" -print_final_stats=1 $dict ${PENNARO_FUZZ_FLAGS:-} "$work/$target" "$corpus"
+        -seed="${PENNARO_FUZZ_SEED:-1}" -artifact_prefix="$kept_in/" -print_final_stats=1 $dict ${PENNARO_FUZZ_FLAGS:-} "$work/$target" "$corpus"
 }
 
 # Two targets at a time, each with its own log, shown when the pair is done.
