@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +19,7 @@
 
 #include "lib/common.h"
 #include "lib/memory_budget.h"
+#include "lib/stream_inflater.h"
 
 namespace pennaro_cli {
 
@@ -135,12 +135,8 @@ uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 class Inflater {
 public:
     Inflater(Layer &parent, StreamKind kind, uint64_t start) : parent_(parent), kind_(kind), start_(start) {
-        std::memset(&z_, 0, sizeof z_);
         ++parent.scan().result.streamsTried;
-        if (kind != StreamKind::Zip) live_ = begin();
-    }
-    ~Inflater() {
-        if (initialized_) inflateEnd(&z_);
+        if (kind != StreamKind::Zip) begin();
     }
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
@@ -150,32 +146,29 @@ public:
     // False once the stream has ended, failed or been given up.
     bool feed(const uint8_t *data, size_t size) {
         if (!live_) return false;
-        if (kind_ == StreamKind::Zip && !initialized_) {
+        if (kind_ == StreamKind::Zip && !inflater_) {
             const size_t used = zipHeader(data, size);
             data += used;
             size -= used;
-            if (!live_ || !initialized_) return live_;
+            if (!live_ || !inflater_) return live_;
         }
-        z_.next_in = const_cast<Bytef *>(data);
-        z_.avail_in = static_cast<uInt>(size);
-        Scan &scan = parent_.scan();
-        uint8_t *piece = scan.inflatePiece(parent_.depth());
+        uint8_t *piece = parent_.scan().inflatePiece(parent_.depth());
         while (live_) {
-            z_.next_out = piece;
-            z_.avail_out = static_cast<uInt>(OUTPUT_PIECE);
-            const int status = inflate(&z_, Z_NO_FLUSH);
-            const size_t produced = OUTPUT_PIECE - z_.avail_out;
-            if (produced > 0 && !deliver(piece, produced)) return false;
-            if (status == Z_STREAM_END) {
+            const StreamInflater::Step step = inflater_->run(data, size, piece, OUTPUT_PIECE);
+            data += step.consumed;
+            size -= step.consumed;
+            if (step.produced > 0 && !deliver(piece, step.produced)) return false;
+            if (step.status == StreamInflater::Status::End) {
                 end("");
                 return false;
             }
-            if (status != Z_OK && status != Z_BUF_ERROR) {
-                end(z_.msg ? z_.msg : "not a valid stream");
+            if (step.status == StreamInflater::Status::Damaged) {
+                end(inflater_->problem());
                 return false;
             }
-            if (z_.avail_in == 0 && z_.avail_out != 0) break;
-            if (status == Z_BUF_ERROR) break;
+            // Everything taken and room to spare: the rest needs more input.
+            if (size == 0 && step.produced < OUTPUT_PIECE) break;
+            if (step.consumed == 0 && step.produced == 0) break;
         }
         return live_;
     }
@@ -184,24 +177,23 @@ public:
     // short still holds the drawings before the cut), and said.
     void finish() {
         if (!live_) return;
-        if (z_.total_out >= SMALLEST_BLOCK)
-            parent_.scan().note(childPath(), "cut off after " + std::to_string(z_.total_out) +
+        if (inflater_ && inflater_->totalOut() >= SMALLEST_BLOCK)
+            parent_.scan().note(childPath(), "cut off after " + std::to_string(inflater_->totalOut()) +
                                                  " bytes: the data ends before the stream does");
         end("");
     }
 
 private:
-    bool begin() {
-        const int bits = kind_ == StreamKind::Zlib ? 15 : kind_ == StreamKind::Gzip ? 16 + 15 : -15;
-        if (inflateInit2(&z_, bits) != Z_OK) return false;
-        initialized_ = true;
-        return true;
+    void begin() {
+        inflater_ = std::make_unique<StreamInflater>(kind_ == StreamKind::Zlib   ? StreamInflater::Wrapper::Zlib
+                                                     : kind_ == StreamKind::Gzip ? StreamInflater::Wrapper::Gzip
+                                                                                 : StreamInflater::Wrapper::Raw);
     }
 
     // Takes the local header's bytes; the data that follows is inflated.
     size_t zipHeader(const uint8_t *data, size_t size) {
         size_t used = 0;
-        while (used < size && !initialized_) {
+        while (used < size && !inflater_) {
             if (header_.size() < ZIP_HEADER) {
                 header_.push_back(data[used++]);
                 if (header_.size() == ZIP_HEADER) {
@@ -223,18 +215,18 @@ private:
                               std::min<size_t>(take, nameLength_ - entry_.size()));
             used += take;
             skip_ -= take;
-            if (skip_ == 0) live_ = begin();
-            if (!live_) return size;
+            if (skip_ == 0) begin();
         }
         return used;
     }
 
     bool deliver(const uint8_t *bytes, size_t size) {
         Scan &scan = parent_.scan();
-        const uint64_t limit = std::max(scan.settings.inflateFloor, scan.settings.inflateRatio * z_.total_in);
-        if (z_.total_out > limit) {
-            scan.note(childPath(), "stopped after " + std::to_string(z_.total_out) + " bytes from " +
-                                       std::to_string(z_.total_in) + " compressed: more than " +
+        const uint64_t made = inflater_->totalOut(), taken = inflater_->totalIn();
+        const uint64_t limit = std::max(scan.settings.inflateFloor, scan.settings.inflateRatio * taken);
+        if (made > limit) {
+            scan.note(childPath(), "stopped after " + std::to_string(made) + " bytes from " +
+                                       std::to_string(taken) + " compressed: more than " +
                                        std::to_string(scan.settings.inflateRatio) +
                                        " times its size (a compression bomb?); the rest is not searched");
             end("");
@@ -275,15 +267,15 @@ private:
         if (!failure.empty())
             parent_.scan().markDamaged(id_, std::string(streamName(kind_)) + " stream at byte " +
                                                 std::to_string(start_) + " is damaged after " +
-                                                std::to_string(z_.total_out) + " bytes: " + failure);
+                                                std::to_string(inflater_->totalOut()) + " bytes: " + failure);
         child_.reset();
     }
 
     Layer &parent_;
     StreamKind kind_;
     uint64_t start_;
-    z_stream z_;
-    bool initialized_ = false, live_ = true;
+    std::unique_ptr<StreamInflater> inflater_;  // once the stream's data begins
+    bool live_ = true;
     std::vector<uint8_t> header_;
     size_t skip_ = 0, nameLength_ = 0;
     std::string entry_;
