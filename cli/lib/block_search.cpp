@@ -80,6 +80,26 @@ struct Scan {
 class Inflater;
 class TextRuns;
 
+// One bit per byte of a piece that may belong to a run of hex digits, and
+// one that may belong to base64 text: a digit of the encoding or a blank (a
+// few more blanks than runs take, which only costs a closer look). Exact per
+// kind, so that base64 text is passed over quickly by the search for hex
+// runs. Worked out once per piece for both searches, which then look at the
+// bits only: in binary data they rarely find more than that no run is there.
+class RunMasks {
+public:
+    void compute(const uint8_t *d, size_t n);
+    // The bits of d[i, i + 64), i + 64 <= n.
+    uint64_t at(size_t i, bool base64) const {
+        const uint64_t *m = base64 ? base64_.data() : hex_.data();
+        const size_t w = i >> 6, shift = i & 63;
+        return shift == 0 ? m[w] : (m[w] >> shift) | (m[w + 1] << (64 - shift));
+    }
+
+private:
+    std::vector<uint64_t> hex_, base64_;
+};
+
 // One stream of bytes being searched: the file itself, or what a decoding
 // of part of it gave.
 class Layer {
@@ -94,6 +114,7 @@ public:
     const std::vector<EncodingStep> &path() const { return path_; }
     const std::vector<uint64_t> &streams() const { return streams_; }
     uint64_t peakHeld() const { return blocks_.peakHeld(); }
+    const RunMasks &runMasks() const { return runMasks_; }
 
 private:
     void onBlock(const BlockCandidate &c, const uint8_t *bytes);
@@ -108,6 +129,7 @@ private:
     uint64_t position_ = 0;  // of the next byte fed
     std::vector<std::unique_ptr<Inflater>> inflaters_;
     std::unique_ptr<TextRuns> hex_, base64_;
+    RunMasks runMasks_;
     uint8_t tail_[3] = {};
     size_t tailSize_ = 0;
 };
@@ -362,40 +384,53 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
     return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
 }
 
-// One bit per byte of d[0, 64) that may belong to a run: a digit of the
-// encoding or a blank (a few more blanks than runs take, which only costs a
-// closer look). Exact per kind, so that base64 text is passed over quickly
-// by the search for hex runs.
-uint64_t runMembers(const uint8_t *d, bool base64) {
-    uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 16 * k));
-        __m128i m = _mm_or_si128(inRange(c, '0', '9'),
-                                 _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' '))));
-        if (base64)
-            m = _mm_or_si128(m, _mm_or_si128(_mm_or_si128(inRange(c, 'A', 'Z'), inRange(c, 'a', 'z')),
-                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
-                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
-        else
-            m = _mm_or_si128(m, _mm_or_si128(inRange(c, 'A', 'F'), inRange(c, 'a', 'f')));
-        mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+void RunMasks::compute(const uint8_t *d, size_t n) {
+    const size_t whole = n / 64;
+    hex_.resize(whole + 1);
+    base64_.resize(whole + 1);
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    for (size_t w = 0; w < whole; ++w) {
+        uint64_t hex = 0, base64 = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 64 * w + 16 * k));
+            // Setting bit 5 turns upper-case letters into lower-case ones
+            // and no other byte into a letter.
+            const __m128i lower = _mm_or_si128(c, caseBit);
+            const __m128i both = _mm_or_si128(inRange(c, '0', '9'),
+                                              _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, caseBit)));
+            const __m128i h = _mm_or_si128(both, inRange(lower, 'a', 'f'));
+            const __m128i b = _mm_or_si128(both, _mm_or_si128(inRange(lower, 'a', 'z'),
+                                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
+                                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
+            hex |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(h))) << (16 * k);
+            base64 |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(b))) << (16 * k);
+        }
+        hex_[w] = hex;
+        base64_[w] = base64;
     }
-    return mask;
+    uint64_t hex = 0, base64 = 0;
+    for (size_t j = whole * 64; j < n; ++j) {
+        const uint64_t bit = uint64_t{1} << (j & 63);
+        hex |= (CHARS.cls[d[j]] & (HEX | BLANK)) ? bit : 0;
+        base64 |= (CHARS.cls[d[j]] & (BASE64 | BLANK)) ? bit : 0;
+    }
+    hex_[whole] = hex;
+    base64_[whole] = base64;
 }
 #endif
 
-// Where in d[from, n) a closer look is needed for a run of at least
+// Where in the piece, from `from` to `n`, a closer look is needed for a run of at least
 // SMALLEST_ENCODED members: the place of the first such run (`found`), or
 // where the last bytes begin (fewer than 64, from the start of a run they
 // may continue), which are left to the caller. Runs of members in binary
 // data are short, so this is where most bytes are passed over.
-size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool &found) {
+size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, bool &found) {
     found = false;
     size_t i = from;
 #if defined(__SSE2__)
     uint64_t carry = 0;  // members ending the window before
     for (; i + 64 <= n; i += 64) {
-        const uint64_t m = runMembers(d + i, base64);
+        const uint64_t m = masks.at(i, base64);
         const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
         if (carry + lead >= SMALLEST_ENCODED) {
             found = true;
@@ -416,7 +451,7 @@ size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool 
     }
     return i - carry;
 #else
-    (void)d, (void)n, (void)base64;
+    (void)masks, (void)n, (void)base64;
     return i;
 #endif
 }
@@ -443,7 +478,7 @@ public:
             if (!inRun_) {
                 if (i + 64 <= n) {
                     bool found = false;
-                    const size_t next = skipShortRuns(d, i, n, base64_, found);
+                    const size_t next = skipShortRuns(parent_.runMasks(), i, n, base64_, found);
                     if (found) {
                         // d[i - 1], when there is one, ended a run or was
                         // passed over: the run starts at i at the earliest.
@@ -495,7 +530,7 @@ public:
     size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
 #if defined(__SSE2__)
         for (; i + 64 <= n; i += 64)
-            if (const uint64_t m = runMembers(d + i, base64_); m != ~uint64_t{0})
+            if (const uint64_t m = parent_.runMasks().at(i, base64_); m != ~uint64_t{0})
                 return i + static_cast<size_t>(__builtin_ctzll(~m));
 #endif
         while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
@@ -747,6 +782,9 @@ void Layer::feed(const uint8_t *data, size_t size) {
             std::memcpy(tail_, keep + held - n, n);
             tailSize_ = n;
         }
+#if defined(__SSE2__)
+        runMasks_.compute(data, size);
+#endif
         hex_->feed(data, size, position_);
         base64_->feed(data, size, position_);
     }
