@@ -16,6 +16,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 #include "lib/common.h"
 #include "lib/memory_budget.h"
@@ -89,6 +92,8 @@ class TextRuns;
 class RunMasks {
 public:
     void compute(const uint8_t *d, size_t n);
+    // skipShortRuns(*this, 0, n, base64, found), worked out for both kinds at once.
+    size_t skipFromStart(bool base64, size_t n, bool &found) const;
     // The bits of d[i, i + 64), i + 64 <= n.
     uint64_t at(size_t i, bool base64) const {
         const uint64_t *m = base64 ? base64_.data() : hex_.data();
@@ -98,6 +103,12 @@ public:
 
 private:
     std::vector<uint64_t> hex_, base64_;
+    std::vector<uint64_t> streams_;  // bit i: a stream may start at byte i
+    // What skipShortRuns gives from the start of the piece, for both kinds.
+    mutable bool skipKnown_ = false, base64Found_ = false;
+    mutable size_t base64Skip_ = 0, hexSkip_ = 0;
+
+    friend class Layer;
 };
 
 // One stream of bytes being searched: the file itself, or what a decoding
@@ -118,7 +129,9 @@ public:
 
 private:
     void onBlock(const BlockCandidate &c, const uint8_t *bytes);
-    void findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+    void findStreams(const uint8_t *data, size_t size, size_t from, size_t limit, uint64_t at, size_t tailBytes,
+                     const uint8_t *chunk, size_t chunkSize);
+    void startStream(const uint8_t *data, size_t size, size_t i, uint64_t at, size_t tailBytes,
                      const uint8_t *chunk, size_t chunkSize);
 
     Scan &scan_;
@@ -384,38 +397,116 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
     return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
 }
 
-void RunMasks::compute(const uint8_t *d, size_t n) {
-    const size_t whole = n / 64;
-    hex_.resize(whole + 1);
-    base64_.resize(whole + 1);
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    for (size_t w = 0; w < whole; ++w) {
-        uint64_t hex = 0, base64 = 0;
+// The masks of 64-byte words [0, words) of d; d[64 * words] must be
+// readable (the second byte of a stream start).
+void runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    const __m128i caseBit = _mm_set1_epi8(0x20), plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
+    const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
+    const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
+    const __m128i x1f = _mm_set1_epi8(0x1F), x8b = _mm_set1_epi8(static_cast<char>(0x8B));
+    const __m128i xP = _mm_set1_epi8('P'), xK = _mm_set1_epi8('K');
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 4; ++k) {
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 64 * w + 16 * k));
+            const uint8_t *p = d + 64 * w + 16 * k;
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
             // Setting bit 5 turns upper-case letters into lower-case ones
             // and no other byte into a letter.
             const __m128i lower = _mm_or_si128(c, caseBit);
             const __m128i both = _mm_or_si128(inRange(c, '0', '9'),
                                               _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, caseBit)));
-            const __m128i h = _mm_or_si128(both, inRange(lower, 'a', 'f'));
-            const __m128i b = _mm_or_si128(both, _mm_or_si128(inRange(lower, 'a', 'z'),
-                                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
-                                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
-            hex |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(h))) << (16 * k);
-            base64 |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(b))) << (16 * k);
+            const __m128i isHex = _mm_or_si128(both, inRange(lower, 'a', 'f'));
+            const __m128i isBase64 = _mm_or_si128(
+                both, _mm_or_si128(inRange(lower, 'a', 'z'), _mm_or_si128(_mm_cmpeq_epi8(c, plus), _mm_cmpeq_epi8(c, slash))));
+            const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, x01), _mm_cmpeq_epi8(next, x5e)),
+                                                    _mm_or_si128(_mm_cmpeq_epi8(next, x9c), _mm_cmpeq_epi8(next, xda)));
+            const __m128i start = _mm_or_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(c, x78), zlibSecond),
+                _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(c, x1f), _mm_cmpeq_epi8(next, x8b)),
+                             _mm_and_si128(_mm_cmpeq_epi8(c, xP), _mm_cmpeq_epi8(next, xK))));
+            h |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isHex))) << (16 * k);
+            b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isBase64))) << (16 * k);
+            s |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(start))) << (16 * k);
         }
-        hex_[w] = hex;
-        base64_[w] = base64;
+        hex[w] = h, base64[w] = b, streams[w] = s;
     }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PENNARO_SCAN_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+inline __m256i set(int x) { return _mm256_set1_epi8(static_cast<char>(x)); }
+inline __m256i in(__m256i c, int lo, int hi) {
+    const __m256i t = _mm256_sub_epi8(c, set(lo));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(t, set(hi - lo)), t);
+}
+
+// The same, 32 bytes at a time, where the processor has AVX2.
+void runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    const __m256i caseBit = set(0x20);
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t h = 0, b = 0, s = 0;
+        for (int k = 0; k < 2; ++k) {
+            const uint8_t *p = d + 64 * w + 32 * k;
+            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
+            const __m256i lower = _mm256_or_si256(c, caseBit);
+            const __m256i both =
+                _mm256_or_si256(in(c, '0', '9'), _mm256_or_si256(in(c, '\t', '\r'), _mm256_cmpeq_epi8(c, caseBit)));
+            const __m256i isHex = _mm256_or_si256(both, in(lower, 'a', 'f'));
+            const __m256i isBase64 = _mm256_or_si256(
+                both, _mm256_or_si256(in(lower, 'a', 'z'), _mm256_or_si256(_mm256_cmpeq_epi8(c, set('+')),
+                                                                          _mm256_cmpeq_epi8(c, set('/')))));
+            const __m256i zlibSecond =
+                _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(next, set(0x01)), _mm256_cmpeq_epi8(next, set(0x5E))),
+                                _mm256_or_si256(_mm256_cmpeq_epi8(next, set(0x9C)), _mm256_cmpeq_epi8(next, set(0xDA))));
+            const __m256i start = _mm256_or_si256(
+                _mm256_and_si256(_mm256_cmpeq_epi8(c, set(0x78)), zlibSecond),
+                _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(c, set(0x1F)), _mm256_cmpeq_epi8(next, set(0x8B))),
+                                _mm256_and_si256(_mm256_cmpeq_epi8(c, set('P')), _mm256_cmpeq_epi8(next, set('K')))));
+            h |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(isHex))) << (32 * k);
+            b |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(isBase64))) << (32 * k);
+            s |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(start))) << (32 * k);
+        }
+        hex[w] = h, base64[w] = b, streams[w] = s;
+    }
+}
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+void RunMasks::compute(const uint8_t *d, size_t n) {
+    // Whole words whose stream starts can be told (the byte after each is
+    // there); the bytes after them are left to the byte-wise tests.
+    const size_t words = n > 0 ? (n - 1) / 64 : 0;
+    skipKnown_ = false;
+    hex_.resize(words + 1);
+    base64_.resize(words + 1);
+    streams_.resize(words);
+#if defined(PENNARO_SCAN_AVX2)
+    static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    if (avx2)
+        runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data());
+    else
+#endif
+        runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
     uint64_t hex = 0, base64 = 0;
-    for (size_t j = whole * 64; j < n; ++j) {
+    for (size_t j = words * 64; j < n; ++j) {
         const uint64_t bit = uint64_t{1} << (j & 63);
         hex |= (CHARS.cls[d[j]] & (HEX | BLANK)) ? bit : 0;
         base64 |= (CHARS.cls[d[j]] & (BASE64 | BLANK)) ? bit : 0;
     }
-    hex_[whole] = hex;
-    base64_[whole] = base64;
+    hex_[words] = hex;
+    base64_[words] = base64;
 }
 #endif
 
@@ -431,6 +522,10 @@ size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, 
     uint64_t carry = 0;  // members ending the window before
     for (; i + 64 <= n; i += 64) {
         const uint64_t m = masks.at(i, base64);
+        if (m == 0) {  // most words of binary data
+            carry = 0;
+            continue;
+        }
         const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
         if (carry + lead >= SMALLEST_ENCODED) {
             found = true;
@@ -456,6 +551,31 @@ size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, 
 #endif
 }
 
+size_t RunMasks::skipFromStart(bool base64, size_t n, bool &found) const {
+#if !defined(__SSE2__)
+    return skipShortRuns(*this, 0, n, base64, found);
+#endif
+    if (!skipKnown_) {
+        skipKnown_ = true;
+        base64Skip_ = skipShortRuns(*this, 0, n, true, base64Found_);
+        // Hex digits and blanks are base64 members too: without a base64
+        // run there is no hex run, and the hex search stops where the
+        // last hex digits begin.
+        if (!base64Found_) {
+            const size_t end = n / 64 * 64;
+            const uint64_t last = end > 0 ? at(end - 64, false) : 0;
+            hexSkip_ = end - (last == ~uint64_t{0} ? 64 : static_cast<size_t>(__builtin_clzll(~last)));
+        }
+    }
+    if (base64 || base64Found_) {
+        if (!base64) return skipShortRuns(*this, 0, n, false, found);
+        found = base64Found_;
+        return base64Skip_;
+    }
+    found = false;
+    return hexSkip_;
+}
+
 // Runs of hex digits or of base64 text, blanks (spaces, tabs, line breaks)
 // allowed inside, long enough to hold a compressed block: each is decoded from every
 // place its encoding may have begun (2 for hex, 4 for base64, since the run
@@ -478,7 +598,8 @@ public:
             if (!inRun_) {
                 if (i + 64 <= n) {
                     bool found = false;
-                    const size_t next = skipShortRuns(parent_.runMasks(), i, n, base64_, found);
+                    const size_t next = i == 0 ? parent_.runMasks().skipFromStart(base64_, n, found)
+                                               : skipShortRuns(parent_.runMasks(), i, n, base64_, found);
                     if (found) {
                         // d[i - 1], when there is one, ended a run or was
                         // passed over: the run starts at i at the earliest.
@@ -758,6 +879,9 @@ void Layer::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
     blocks_.feed(data, size);
     if (depth_ < scan_.settings.maxDepth) {
+#if defined(__SSE2__)
+        runMasks_.compute(data, size);
+#endif
         // Streams already open take the new bytes first.
         for (auto &inflater : inflaters_) inflater->feed(data, size);
         std::erase_if(inflaters_, [](const auto &i) { return !i->live(); });
@@ -767,9 +891,21 @@ void Layer::feed(const uint8_t *data, size_t size) {
         std::memcpy(joined, tail_, tailSize_);
         std::memcpy(joined + tailSize_, data, fromHere);
         if (tailSize_ + fromHere >= 4)
-            findStreams(joined, tailSize_ + fromHere, std::min(tailSize_, tailSize_ + fromHere - 3),
+            findStreams(joined, tailSize_ + fromHere, 0, std::min(tailSize_, tailSize_ + fromHere - 3),
                         position_ - tailSize_, tailSize_, data, size);
-        if (size >= 4) findStreams(data, size, size - 3, position_, 0, data, size);
+        if (size >= 4) {
+            size_t told = 0;
+#if defined(__SSE2__)
+            // Where the masks tell, then byte by byte.
+            const std::vector<uint64_t> &starts = runMasks_.streams_;
+            told = std::min(starts.size() * 64, size - 3);
+            for (size_t w = 0; w < starts.size(); ++w)
+                for (uint64_t m = starts[w]; m != 0; m &= m - 1)
+                    if (const size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(m)); i < told)
+                        startStream(data, size, i, position_, 0, data, size);
+#endif
+            findStreams(data, size, told, size - 3, position_, 0, data, size);
+        }
         // Keep the last three bytes for the next piece.
         uint8_t keep[6];
         std::memcpy(keep, joined, tailSize_ + fromHere);
@@ -782,35 +918,37 @@ void Layer::feed(const uint8_t *data, size_t size) {
             std::memcpy(tail_, keep + held - n, n);
             tailSize_ = n;
         }
-#if defined(__SSE2__)
-        runMasks_.compute(data, size);
-#endif
         hex_->feed(data, size, position_);
         base64_->feed(data, size, position_);
     }
     position_ += size;
 }
 
-// Starts the streams that begin at places [0, limit) of `data` (which
+// Starts the streams that begin at places [from, limit) of `data` (which
 // begins at stream position `at`); each is handed the rest of `data` and
 // then of `chunk` past what `data` already covers (`tailBytes` of `data`
 // come before `chunk`).
-void Layer::findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+void Layer::findStreams(const uint8_t *data, size_t size, size_t from, size_t limit, uint64_t at, size_t tailBytes,
                         const uint8_t *chunk, size_t chunkSize) {
-    for (size_t i = findStreamStart(data, 0, limit); i < limit; i = findStreamStart(data, i + 1, limit)) {
-        StreamKind kind;
-        if (!streamStartsWith(data + i, kind)) continue;
-        auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
-        if (!inflater->live() && kind != StreamKind::Zip) continue;
-        bool live = true;
-        if (tailBytes > 0) {
-            // Straddling: the tail's bytes from i, then the whole chunk.
-            live = inflater->feed(data + i, tailBytes - i) && inflater->feed(chunk, chunkSize);
-        } else {
-            live = inflater->feed(data + i, size - i);
-        }
-        if (live) inflaters_.push_back(std::move(inflater));
+    for (size_t i = findStreamStart(data, from, limit); i < limit; i = findStreamStart(data, i + 1, limit))
+        startStream(data, size, i, at, tailBytes, chunk, chunkSize);
+}
+
+// Starts the stream at place i of `data`, if one may start there.
+void Layer::startStream(const uint8_t *data, size_t size, size_t i, uint64_t at, size_t tailBytes,
+                        const uint8_t *chunk, size_t chunkSize) {
+    StreamKind kind;
+    if (!streamStartsWith(data + i, kind)) return;
+    auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
+    if (!inflater->live() && kind != StreamKind::Zip) return;
+    bool live = true;
+    if (tailBytes > 0) {
+        // Straddling: the tail's bytes from i, then the whole chunk.
+        live = inflater->feed(data + i, tailBytes - i) && inflater->feed(chunk, chunkSize);
+    } else {
+        live = inflater->feed(data + i, size - i);
     }
+    if (live) inflaters_.push_back(std::move(inflater));
 }
 
 void Layer::finish() {
