@@ -441,37 +441,51 @@ void runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base6
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #endif
-inline __m256i set(int x) { return _mm256_set1_epi8(static_cast<char>(x)); }
-inline __m256i in(__m256i c, int lo, int hi) {
-    const __m256i t = _mm256_sub_epi8(c, set(lo));
-    return _mm256_cmpeq_epi8(_mm256_min_epu8(t, set(hi - lo)), t);
-}
+inline __m256i bytes256(int x) { return _mm256_set1_epi8(static_cast<char>(x)); }
 
-// The same, 32 bytes at a time, where the processor has AVX2.
+// The same, 32 bytes at a time, where the processor has AVX2. Each byte's
+// classes come from two table look-ups, by its high and its low half: each
+// class bit is a set of high halves times a set of low halves.
 void runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
-    const __m256i caseBit = set(0x20);
+    enum : uint8_t { DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64 };
+    constexpr uint8_t T = CONTROL, D = DIGIT, H = HEX_LETTER, L = LETTER_A_O, U = LETTER_P_Z;
+    // By high half: \t-\r; space, + and /; digits; A-O, a-o (hex letters among them); P-Z, p-z.
+    const __m128i high = _mm_setr_epi8(T, 0, SPACE | SIGN, D, H | L, U, H | L, U, 0, 0, 0, 0, 0, 0, 0, 0);
+    // By low half: 0 is a digit, space, P or p; 1-6 digits, hex letters, letters; ...
+    const __m128i low = _mm_setr_epi8(D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U,
+                                      D | H | L | U, D | H | L | U, D | L | U, D | L | U, D | T | L | U, T | L | U,
+                                      T | SIGN | L, T | L, T | L, L, SIGN | L);
+    const __m256i highTable = _mm256_broadcastsi128_si256(high), lowTable = _mm256_broadcastsi128_si256(low);
+    const __m256i nibble = bytes256(0x0F), zero = _mm256_setzero_si256();
+    const __m256i hexClasses = bytes256(DIGIT | CONTROL | SPACE | HEX_LETTER);
+    const __m256i base64Classes = bytes256(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z);
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 2; ++k) {
             const uint8_t *p = d + 64 * w + 32 * k;
             const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+            const __m256i classes =
+                _mm256_and_si256(_mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(c, 4), nibble)),
+                                 _mm256_shuffle_epi8(lowTable, _mm256_and_si256(c, nibble)));
+            const uint32_t notHex = static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, hexClasses), zero)));
+            const uint32_t notBase64 = static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, base64Classes), zero)));
+            h |= static_cast<uint64_t>(~notHex) << (32 * k);
+            b |= static_cast<uint64_t>(~notBase64) << (32 * k);
+            // Stream starts: the first byte is rare, so the second is
+            // looked at only when one is there.
+            const __m256i x78 = _mm256_cmpeq_epi8(c, bytes256(0x78)), x1f = _mm256_cmpeq_epi8(c, bytes256(0x1F)),
+                          xP = _mm256_cmpeq_epi8(c, bytes256('P'));
+            if (_mm256_testz_si256(_mm256_or_si256(x78, _mm256_or_si256(x1f, xP)), _mm256_set1_epi8(-1))) continue;
             const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
-            const __m256i lower = _mm256_or_si256(c, caseBit);
-            const __m256i both =
-                _mm256_or_si256(in(c, '0', '9'), _mm256_or_si256(in(c, '\t', '\r'), _mm256_cmpeq_epi8(c, caseBit)));
-            const __m256i isHex = _mm256_or_si256(both, in(lower, 'a', 'f'));
-            const __m256i isBase64 = _mm256_or_si256(
-                both, _mm256_or_si256(in(lower, 'a', 'z'), _mm256_or_si256(_mm256_cmpeq_epi8(c, set('+')),
-                                                                          _mm256_cmpeq_epi8(c, set('/')))));
-            const __m256i zlibSecond =
-                _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(next, set(0x01)), _mm256_cmpeq_epi8(next, set(0x5E))),
-                                _mm256_or_si256(_mm256_cmpeq_epi8(next, set(0x9C)), _mm256_cmpeq_epi8(next, set(0xDA))));
+            const __m256i zlibSecond = _mm256_or_si256(
+                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x01)), _mm256_cmpeq_epi8(next, bytes256(0x5E))),
+                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x9C)), _mm256_cmpeq_epi8(next, bytes256(0xDA))));
             const __m256i start = _mm256_or_si256(
-                _mm256_and_si256(_mm256_cmpeq_epi8(c, set(0x78)), zlibSecond),
-                _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(c, set(0x1F)), _mm256_cmpeq_epi8(next, set(0x8B))),
-                                _mm256_and_si256(_mm256_cmpeq_epi8(c, set('P')), _mm256_cmpeq_epi8(next, set('K')))));
-            h |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(isHex))) << (32 * k);
-            b |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(isBase64))) << (32 * k);
+                _mm256_and_si256(x78, zlibSecond),
+                _mm256_or_si256(_mm256_and_si256(x1f, _mm256_cmpeq_epi8(next, bytes256(0x8B))),
+                                _mm256_and_si256(xP, _mm256_cmpeq_epi8(next, bytes256('K')))));
             s |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(start))) << (32 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
