@@ -105,6 +105,7 @@ private:
     std::vector<uint64_t> hex_, base64_;
     std::vector<uint64_t> streams_;  // bit i: a stream may start at byte i
     // What skipShortRuns gives from the start of the piece, for both kinds.
+    bool noMembers_ = false;  // the piece holds no hex or base64 character, nor blank
     mutable bool skipKnown_ = false, base64Found_ = false;
     mutable size_t base64Skip_ = 0, hexSkip_ = 0;
 
@@ -398,8 +399,10 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
 }
 
 // The masks of 64-byte words [0, words) of d; d[64 * words] must be
-// readable (the second byte of a stream start).
-void runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+// readable (the second byte of a stream start). Returns the base64 masks
+// ORed together.
+uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    uint64_t anyBase64 = 0;
     const __m128i caseBit = _mm_set1_epi8(0x20), plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
     const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
     const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
@@ -430,7 +433,9 @@ void runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base6
             s |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(start))) << (16 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
+        anyBase64 |= b;
     }
+    return anyBase64;
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -446,7 +451,8 @@ inline __m256i bytes256(int x) { return _mm256_set1_epi8(static_cast<char>(x)); 
 // The same, 32 bytes at a time, where the processor has AVX2. Each byte's
 // classes come from two table look-ups, by its high and its low half: each
 // class bit is a set of high halves times a set of low halves.
-void runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    uint64_t anyBase64 = 0;
     enum : uint8_t { DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64 };
     constexpr uint8_t T = CONTROL, D = DIGIT, H = HEX_LETTER, L = LETTER_A_O, U = LETTER_P_Z;
     // By high half: \t-\r; space, + and /; digits; A-O, a-o (hex letters among them); P-Z, p-z.
@@ -489,7 +495,9 @@ void runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base6
             s |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(start))) << (32 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
+        anyBase64 |= b;
     }
+    return anyBase64;
 }
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -508,11 +516,11 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
     streams_.resize(words);
 #if defined(PENNARO_SCAN_AVX2)
     static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
-    if (avx2)
-        runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data());
-    else
+    const uint64_t anyBase64 = avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data())
+                                    : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+#else
+    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
 #endif
-        runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
     uint64_t hex = 0, base64 = 0;
     for (size_t j = words * 64; j < n; ++j) {
         const uint64_t bit = uint64_t{1} << (j & 63);
@@ -521,6 +529,7 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
     }
     hex_[words] = hex;
     base64_[words] = base64;
+    noMembers_ = (anyBase64 | base64) == 0;
 }
 #endif
 
@@ -569,6 +578,12 @@ size_t RunMasks::skipFromStart(bool base64, size_t n, bool &found) const {
 #if !defined(__SSE2__)
     return skipShortRuns(*this, 0, n, base64, found);
 #endif
+    if (!skipKnown_ && noMembers_) {
+        // Not a single character of either: both searches go to the end.
+        skipKnown_ = true;
+        base64Found_ = false;
+        base64Skip_ = hexSkip_ = n / 64 * 64;
+    }
     if (!skipKnown_) {
         skipKnown_ = true;
         base64Skip_ = skipShortRuns(*this, 0, n, true, base64Found_);
