@@ -7,15 +7,21 @@
 #   base64  the same as base64 in lines of 76 characters
 #   gzip    binary bytes of four values (they deflate about 3:1), drawings
 #           among them, gzip -1
+#   gzip4   the same with three values, one of them in nearly three bytes of
+#           four (they deflate about 3.9:1)
 # Prints the input size, wall and CPU (user + system) seconds and MB/s of
 # input for each; on a shared machine CPU time is the steadier figure.
 #
-# Usage: bench/scan-throughput.sh [BUILD_DIR] [RAW_SIZE_MB]   (default build/default, 4096)
-# Needs room for the files in ${TMPDIR:-/tmp} (RAW_SIZE_MB + about 1.3 GB).
+# Usage: bench/scan-throughput.sh [BUILD_DIR] [RAW_SIZE_MB] [OTHER_TOOL]
+#   (default build/default, 4096). With OTHER_TOOL (another build's
+#   pennaro, say the one before a change), each input is scanned by both,
+#   one right after the other, and each row is marked with its tool.
+# Needs room for the files in ${TMPDIR:-/tmp} (RAW_SIZE_MB + about 1.9 GB).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
 raw_mb=${2:-4096}
+other=${3:-}
 tool=$build/cli/pennaro
 [ -x "$tool" ] || { echo "build the tool first: cmake --build $build --target pennaro_cli" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/pennaro-scan-bench.XXXXXX")
@@ -47,22 +53,33 @@ head -c 512M /dev/urandom | tr '\000-\377' "$(printf '\200\201\202\203%.0s' $(se
 plant "$work/quarter.bin" "$work/demo.bin" 7
 plant "$work/quarter.bin" "$work/demo.bin" 400000001
 gzip -1 -c "$work/quarter.bin" >"$work/quarter.gz"
-rm "$work/payload.bin" "$work/quarter.bin"
+# tr's second set: 186 bytes 0x80, 35 0x81, 35 0x82.
+skewed=$({ printf '\200%.0s' $(seq 186); printf '\201%.0s' $(seq 35); printf '\202%.0s' $(seq 35); })
+head -c 512M /dev/urandom | tr '\000-\377' "$skewed" >"$work/skewed.bin"
+plant "$work/skewed.bin" "$work/demo.bin" 7
+plant "$work/skewed.bin" "$work/demo.bin" 400000001
+gzip -1 -c "$work/skewed.bin" >"$work/skewed.gz"
+rm "$work/payload.bin" "$work/quarter.bin" "$work/skewed.bin"
 
-printf '%-8s %10s %8s %8s %10s %10s %s\n' input MB wall_s cpu_s MB/s_wall MB/s_cpu drawings
-for kind in raw hex base64 gzip; do
+printf '%-8s %10s %8s %8s %10s %10s %-8s %s\n' input MB wall_s cpu_s MB/s_wall MB/s_cpu drawings tool
+for kind in raw hex base64 gzip gzip4; do
     case $kind in
         raw) file=$work/raw.bin ;;
         hex) file=$work/hex.xml ;;
         base64) file=$work/base64.xml ;;
         gzip) file=$work/quarter.gz ;;
+        gzip4) file=$work/skewed.gz ;;
     esac
     cat "$file" >/dev/null
     bytes=$(stat -c %s "$file")
-    /usr/bin/time -f '%e %U %S' -o "$work/time" "$tool" scan "$file" >"$work/out" || true
-    found=$(head -1 "$work/out" | sed 's/.*: \([0-9]*\) drawing.*/\1/')
-    read -r wall user sys <"$work/time"
-    awk -v k="$kind" -v b="$bytes" -v w="$wall" -v u="$user" -v s="$sys" -v f="$found" 'BEGIN {
-        mb = b / 1e6; c = u + s
-        printf "%-8s %10.0f %8.2f %8.2f %10.0f %10.0f %s\n", k, mb, w, c, mb / w, mb / c, f }'
+    for which in this ${other:+other}; do
+        run=$tool
+        [ "$which" = other ] && run=$other
+        /usr/bin/time -f '%e %U %S' -o "$work/time" "$run" scan "$file" >"$work/out" || true
+        found=$(head -1 "$work/out" | sed 's/.*: \([0-9]*\) drawing.*/\1/')
+        read -r wall user sys <"$work/time"
+        awk -v k="$kind" -v b="$bytes" -v w="$wall" -v u="$user" -v s="$sys" -v f="$found" -v t="$which" 'BEGIN {
+            mb = b / 1e6; c = u + s
+            printf "%-8s %10.0f %8.2f %8.2f %10.0f %10.0f %-8s %s\n", k, mb, w, c, mb / w, mb / c, f, t }'
+    done
 done

@@ -9,7 +9,7 @@ packages=(
   libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libstb-dev
   parallel slurm-wlm munge
   libcpp-httplib-dev chromium chromium-driver python3-selenium
-  libopenexr-dev openexr libtiff-dev libtiff-tools
+  libopenexr-dev openexr libtiff-dev libtiff-tools libisal-dev
   "$@"
 )
 

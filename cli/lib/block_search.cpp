@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,9 +16,13 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 #include "lib/common.h"
 #include "lib/memory_budget.h"
+#include "lib/stream_inflater.h"
 
 namespace pennaro_cli {
 
@@ -80,6 +83,35 @@ struct Scan {
 class Inflater;
 class TextRuns;
 
+// One bit per byte of a piece that may belong to a run of hex digits, and
+// one that may belong to base64 text: a digit of the encoding or a blank (a
+// few more blanks than runs take, which only costs a closer look). Exact per
+// kind, so that base64 text is passed over quickly by the search for hex
+// runs. Worked out once per piece for both searches, which then look at the
+// bits only: in binary data they rarely find more than that no run is there.
+class RunMasks {
+public:
+    void compute(const uint8_t *d, size_t n);
+    // skipShortRuns(*this, 0, n, base64, found), worked out for both kinds at once.
+    size_t skipFromStart(bool base64, size_t n, bool &found) const;
+    // The bits of d[i, i + 64), i + 64 <= n.
+    uint64_t at(size_t i, bool base64) const {
+        const uint64_t *m = base64 ? base64_.data() : hex_.data();
+        const size_t w = i >> 6, shift = i & 63;
+        return shift == 0 ? m[w] : (m[w] >> shift) | (m[w + 1] << (64 - shift));
+    }
+
+private:
+    std::vector<uint64_t> hex_, base64_;
+    std::vector<uint64_t> streams_;  // bit i: a stream may start at byte i
+    // What skipShortRuns gives from the start of the piece, for both kinds.
+    bool noMembers_ = false;  // the piece holds no hex or base64 character, nor blank
+    mutable bool skipKnown_ = false, base64Found_ = false;
+    mutable size_t base64Skip_ = 0, hexSkip_ = 0;
+
+    friend class Layer;
+};
+
 // One stream of bytes being searched: the file itself, or what a decoding
 // of part of it gave.
 class Layer {
@@ -94,10 +126,13 @@ public:
     const std::vector<EncodingStep> &path() const { return path_; }
     const std::vector<uint64_t> &streams() const { return streams_; }
     uint64_t peakHeld() const { return blocks_.peakHeld(); }
+    const RunMasks &runMasks() const { return runMasks_; }
 
 private:
     void onBlock(const BlockCandidate &c, const uint8_t *bytes);
-    void findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+    void findStreams(const uint8_t *data, size_t size, size_t from, size_t limit, uint64_t at, size_t tailBytes,
+                     const uint8_t *chunk, size_t chunkSize);
+    void startStream(const uint8_t *data, size_t size, size_t i, uint64_t at, size_t tailBytes,
                      const uint8_t *chunk, size_t chunkSize);
 
     Scan &scan_;
@@ -108,6 +143,7 @@ private:
     uint64_t position_ = 0;  // of the next byte fed
     std::vector<std::unique_ptr<Inflater>> inflaters_;
     std::unique_ptr<TextRuns> hex_, base64_;
+    RunMasks runMasks_;
     uint8_t tail_[3] = {};
     size_t tailSize_ = 0;
 };
@@ -135,12 +171,8 @@ uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 class Inflater {
 public:
     Inflater(Layer &parent, StreamKind kind, uint64_t start) : parent_(parent), kind_(kind), start_(start) {
-        std::memset(&z_, 0, sizeof z_);
         ++parent.scan().result.streamsTried;
-        if (kind != StreamKind::Zip) live_ = begin();
-    }
-    ~Inflater() {
-        if (initialized_) inflateEnd(&z_);
+        if (kind != StreamKind::Zip) begin();
     }
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
@@ -150,32 +182,29 @@ public:
     // False once the stream has ended, failed or been given up.
     bool feed(const uint8_t *data, size_t size) {
         if (!live_) return false;
-        if (kind_ == StreamKind::Zip && !initialized_) {
+        if (kind_ == StreamKind::Zip && !inflater_) {
             const size_t used = zipHeader(data, size);
             data += used;
             size -= used;
-            if (!live_ || !initialized_) return live_;
+            if (!live_ || !inflater_) return live_;
         }
-        z_.next_in = const_cast<Bytef *>(data);
-        z_.avail_in = static_cast<uInt>(size);
-        Scan &scan = parent_.scan();
-        uint8_t *piece = scan.inflatePiece(parent_.depth());
+        uint8_t *piece = parent_.scan().inflatePiece(parent_.depth());
         while (live_) {
-            z_.next_out = piece;
-            z_.avail_out = static_cast<uInt>(OUTPUT_PIECE);
-            const int status = inflate(&z_, Z_NO_FLUSH);
-            const size_t produced = OUTPUT_PIECE - z_.avail_out;
-            if (produced > 0 && !deliver(piece, produced)) return false;
-            if (status == Z_STREAM_END) {
+            const StreamInflater::Step step = inflater_->run(data, size, piece, OUTPUT_PIECE);
+            data += step.consumed;
+            size -= step.consumed;
+            if (step.produced > 0 && !deliver(piece, step.produced)) return false;
+            if (step.status == StreamInflater::Status::End) {
                 end("");
                 return false;
             }
-            if (status != Z_OK && status != Z_BUF_ERROR) {
-                end(z_.msg ? z_.msg : "not a valid stream");
+            if (step.status == StreamInflater::Status::Damaged) {
+                end(inflater_->problem());
                 return false;
             }
-            if (z_.avail_in == 0 && z_.avail_out != 0) break;
-            if (status == Z_BUF_ERROR) break;
+            // Everything taken and room to spare: the rest needs more input.
+            if (size == 0 && step.produced < OUTPUT_PIECE) break;
+            if (step.consumed == 0 && step.produced == 0) break;
         }
         return live_;
     }
@@ -184,24 +213,23 @@ public:
     // short still holds the drawings before the cut), and said.
     void finish() {
         if (!live_) return;
-        if (z_.total_out >= SMALLEST_BLOCK)
-            parent_.scan().note(childPath(), "cut off after " + std::to_string(z_.total_out) +
+        if (inflater_ && inflater_->totalOut() >= SMALLEST_BLOCK)
+            parent_.scan().note(childPath(), "cut off after " + std::to_string(inflater_->totalOut()) +
                                                  " bytes: the data ends before the stream does");
         end("");
     }
 
 private:
-    bool begin() {
-        const int bits = kind_ == StreamKind::Zlib ? 15 : kind_ == StreamKind::Gzip ? 16 + 15 : -15;
-        if (inflateInit2(&z_, bits) != Z_OK) return false;
-        initialized_ = true;
-        return true;
+    void begin() {
+        inflater_ = std::make_unique<StreamInflater>(kind_ == StreamKind::Zlib   ? StreamInflater::Wrapper::Zlib
+                                                     : kind_ == StreamKind::Gzip ? StreamInflater::Wrapper::Gzip
+                                                                                 : StreamInflater::Wrapper::Raw);
     }
 
     // Takes the local header's bytes; the data that follows is inflated.
     size_t zipHeader(const uint8_t *data, size_t size) {
         size_t used = 0;
-        while (used < size && !initialized_) {
+        while (used < size && !inflater_) {
             if (header_.size() < ZIP_HEADER) {
                 header_.push_back(data[used++]);
                 if (header_.size() == ZIP_HEADER) {
@@ -223,18 +251,18 @@ private:
                               std::min<size_t>(take, nameLength_ - entry_.size()));
             used += take;
             skip_ -= take;
-            if (skip_ == 0) live_ = begin();
-            if (!live_) return size;
+            if (skip_ == 0) begin();
         }
         return used;
     }
 
     bool deliver(const uint8_t *bytes, size_t size) {
         Scan &scan = parent_.scan();
-        const uint64_t limit = std::max(scan.settings.inflateFloor, scan.settings.inflateRatio * z_.total_in);
-        if (z_.total_out > limit) {
-            scan.note(childPath(), "stopped after " + std::to_string(z_.total_out) + " bytes from " +
-                                       std::to_string(z_.total_in) + " compressed: more than " +
+        const uint64_t made = inflater_->totalOut(), taken = inflater_->totalIn();
+        const uint64_t limit = std::max(scan.settings.inflateFloor, scan.settings.inflateRatio * taken);
+        if (made > limit) {
+            scan.note(childPath(), "stopped after " + std::to_string(made) + " bytes from " +
+                                       std::to_string(taken) + " compressed: more than " +
                                        std::to_string(scan.settings.inflateRatio) +
                                        " times its size (a compression bomb?); the rest is not searched");
             end("");
@@ -275,15 +303,15 @@ private:
         if (!failure.empty())
             parent_.scan().markDamaged(id_, std::string(streamName(kind_)) + " stream at byte " +
                                                 std::to_string(start_) + " is damaged after " +
-                                                std::to_string(z_.total_out) + " bytes: " + failure);
+                                                std::to_string(inflater_->totalOut()) + " bytes: " + failure);
         child_.reset();
     }
 
     Layer &parent_;
     StreamKind kind_;
     uint64_t start_;
-    z_stream z_;
-    bool initialized_ = false, live_ = true;
+    std::unique_ptr<StreamInflater> inflater_;  // once the stream's data begins
+    bool live_ = true;
     std::vector<uint8_t> header_;
     size_t skip_ = 0, nameLength_ = 0;
     std::string entry_;
@@ -370,40 +398,157 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
     return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
 }
 
-// One bit per byte of d[0, 64) that may belong to a run: a digit of the
-// encoding or a blank (a few more blanks than runs take, which only costs a
-// closer look). Exact per kind, so that base64 text is passed over quickly
-// by the search for hex runs.
-uint64_t runMembers(const uint8_t *d, bool base64) {
-    uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 16 * k));
-        __m128i m = _mm_or_si128(inRange(c, '0', '9'),
-                                 _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' '))));
-        if (base64)
-            m = _mm_or_si128(m, _mm_or_si128(_mm_or_si128(inRange(c, 'A', 'Z'), inRange(c, 'a', 'z')),
-                                             _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')),
-                                                          _mm_cmpeq_epi8(c, _mm_set1_epi8('/')))));
-        else
-            m = _mm_or_si128(m, _mm_or_si128(inRange(c, 'A', 'F'), inRange(c, 'a', 'f')));
-        mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+// The masks of 64-byte words [0, words) of d; d[64 * words] must be
+// readable (the second byte of a stream start). Returns the base64 masks
+// ORed together.
+uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    uint64_t anyBase64 = 0;
+    const __m128i caseBit = _mm_set1_epi8(0x20), plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
+    const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
+    const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
+    const __m128i x1f = _mm_set1_epi8(0x1F), x8b = _mm_set1_epi8(static_cast<char>(0x8B));
+    const __m128i xP = _mm_set1_epi8('P'), xK = _mm_set1_epi8('K');
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t h = 0, b = 0, s = 0;
+        for (int k = 0; k < 4; ++k) {
+            const uint8_t *p = d + 64 * w + 16 * k;
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+            // Setting bit 5 turns upper-case letters into lower-case ones
+            // and no other byte into a letter.
+            const __m128i lower = _mm_or_si128(c, caseBit);
+            const __m128i both = _mm_or_si128(inRange(c, '0', '9'),
+                                              _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, caseBit)));
+            const __m128i isHex = _mm_or_si128(both, inRange(lower, 'a', 'f'));
+            const __m128i isBase64 = _mm_or_si128(
+                both, _mm_or_si128(inRange(lower, 'a', 'z'), _mm_or_si128(_mm_cmpeq_epi8(c, plus), _mm_cmpeq_epi8(c, slash))));
+            const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, x01), _mm_cmpeq_epi8(next, x5e)),
+                                                    _mm_or_si128(_mm_cmpeq_epi8(next, x9c), _mm_cmpeq_epi8(next, xda)));
+            const __m128i start = _mm_or_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(c, x78), zlibSecond),
+                _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(c, x1f), _mm_cmpeq_epi8(next, x8b)),
+                             _mm_and_si128(_mm_cmpeq_epi8(c, xP), _mm_cmpeq_epi8(next, xK))));
+            h |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isHex))) << (16 * k);
+            b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isBase64))) << (16 * k);
+            s |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(start))) << (16 * k);
+        }
+        hex[w] = h, base64[w] = b, streams[w] = s;
+        anyBase64 |= b;
     }
-    return mask;
+    return anyBase64;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PENNARO_SCAN_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+inline __m256i bytes256(int x) { return _mm256_set1_epi8(static_cast<char>(x)); }
+
+// The same, 32 bytes at a time, where the processor has AVX2. Each byte's
+// classes come from two table look-ups, by its high and its low half: each
+// class bit is a set of high halves times a set of low halves.
+uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    uint64_t anyBase64 = 0;
+    enum : uint8_t { DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64 };
+    constexpr uint8_t T = CONTROL, D = DIGIT, H = HEX_LETTER, L = LETTER_A_O, U = LETTER_P_Z;
+    // By high half: \t-\r; space, + and /; digits; A-O, a-o (hex letters among them); P-Z, p-z.
+    const __m128i high = _mm_setr_epi8(T, 0, SPACE | SIGN, D, H | L, U, H | L, U, 0, 0, 0, 0, 0, 0, 0, 0);
+    // By low half: 0 is a digit, space, P or p; 1-6 digits, hex letters, letters; ...
+    const __m128i low = _mm_setr_epi8(D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U,
+                                      D | H | L | U, D | H | L | U, D | L | U, D | L | U, D | T | L | U, T | L | U,
+                                      T | SIGN | L, T | L, T | L, L, SIGN | L);
+    const __m256i highTable = _mm256_broadcastsi128_si256(high), lowTable = _mm256_broadcastsi128_si256(low);
+    const __m256i nibble = bytes256(0x0F), zero = _mm256_setzero_si256();
+    const __m256i hexClasses = bytes256(DIGIT | CONTROL | SPACE | HEX_LETTER);
+    const __m256i base64Classes = bytes256(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z);
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t h = 0, b = 0, s = 0;
+        for (int k = 0; k < 2; ++k) {
+            const uint8_t *p = d + 64 * w + 32 * k;
+            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+            const __m256i classes =
+                _mm256_and_si256(_mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(c, 4), nibble)),
+                                 _mm256_shuffle_epi8(lowTable, _mm256_and_si256(c, nibble)));
+            const uint32_t notHex = static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, hexClasses), zero)));
+            const uint32_t notBase64 = static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, base64Classes), zero)));
+            h |= static_cast<uint64_t>(~notHex) << (32 * k);
+            b |= static_cast<uint64_t>(~notBase64) << (32 * k);
+            // Stream starts: the first byte is rare, so the second is
+            // looked at only when one is there.
+            const __m256i x78 = _mm256_cmpeq_epi8(c, bytes256(0x78)), x1f = _mm256_cmpeq_epi8(c, bytes256(0x1F)),
+                          xP = _mm256_cmpeq_epi8(c, bytes256('P'));
+            if (_mm256_testz_si256(_mm256_or_si256(x78, _mm256_or_si256(x1f, xP)), _mm256_set1_epi8(-1))) continue;
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
+            const __m256i zlibSecond = _mm256_or_si256(
+                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x01)), _mm256_cmpeq_epi8(next, bytes256(0x5E))),
+                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x9C)), _mm256_cmpeq_epi8(next, bytes256(0xDA))));
+            const __m256i start = _mm256_or_si256(
+                _mm256_and_si256(x78, zlibSecond),
+                _mm256_or_si256(_mm256_and_si256(x1f, _mm256_cmpeq_epi8(next, bytes256(0x8B))),
+                                _mm256_and_si256(xP, _mm256_cmpeq_epi8(next, bytes256('K')))));
+            s |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(start))) << (32 * k);
+        }
+        hex[w] = h, base64[w] = b, streams[w] = s;
+        anyBase64 |= b;
+    }
+    return anyBase64;
+}
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+void RunMasks::compute(const uint8_t *d, size_t n) {
+    // Whole words whose stream starts can be told (the byte after each is
+    // there); the bytes after them are left to the byte-wise tests.
+    const size_t words = n > 0 ? (n - 1) / 64 : 0;
+    skipKnown_ = false;
+    hex_.resize(words + 1);
+    base64_.resize(words + 1);
+    streams_.resize(words);
+#if defined(PENNARO_SCAN_AVX2)
+    static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    const uint64_t anyBase64 = avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data())
+                                    : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+#else
+    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+#endif
+    uint64_t hex = 0, base64 = 0;
+    for (size_t j = words * 64; j < n; ++j) {
+        const uint64_t bit = uint64_t{1} << (j & 63);
+        hex |= (CHARS.cls[d[j]] & (HEX | BLANK)) ? bit : 0;
+        base64 |= (CHARS.cls[d[j]] & (BASE64 | BLANK)) ? bit : 0;
+    }
+    hex_[words] = hex;
+    base64_[words] = base64;
+    noMembers_ = (anyBase64 | base64) == 0;
 }
 #endif
 
-// Where in d[from, n) a closer look is needed for a run of at least
+// Where in the piece, from `from` to `n`, a closer look is needed for a run of at least
 // SMALLEST_ENCODED members: the place of the first such run (`found`), or
 // where the last bytes begin (fewer than 64, from the start of a run they
 // may continue), which are left to the caller. Runs of members in binary
 // data are short, so this is where most bytes are passed over.
-size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool &found) {
+size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, bool &found) {
     found = false;
     size_t i = from;
 #if defined(__SSE2__)
     uint64_t carry = 0;  // members ending the window before
     for (; i + 64 <= n; i += 64) {
-        const uint64_t m = runMembers(d + i, base64);
+        const uint64_t m = masks.at(i, base64);
+        if (m == 0) {  // most words of binary data
+            carry = 0;
+            continue;
+        }
         const uint64_t lead = m == ~uint64_t{0} ? 64 : static_cast<uint64_t>(__builtin_ctzll(~m));
         if (carry + lead >= SMALLEST_ENCODED) {
             found = true;
@@ -424,9 +569,40 @@ size_t skipShortRuns(const uint8_t *d, size_t from, size_t n, bool base64, bool 
     }
     return i - carry;
 #else
-    (void)d, (void)n, (void)base64;
+    (void)masks, (void)n, (void)base64;
     return i;
 #endif
+}
+
+size_t RunMasks::skipFromStart(bool base64, size_t n, bool &found) const {
+#if !defined(__SSE2__)
+    return skipShortRuns(*this, 0, n, base64, found);
+#endif
+    if (!skipKnown_ && noMembers_) {
+        // Not a single character of either: both searches go to the end.
+        skipKnown_ = true;
+        base64Found_ = false;
+        base64Skip_ = hexSkip_ = n / 64 * 64;
+    }
+    if (!skipKnown_) {
+        skipKnown_ = true;
+        base64Skip_ = skipShortRuns(*this, 0, n, true, base64Found_);
+        // Hex digits and blanks are base64 members too: without a base64
+        // run there is no hex run, and the hex search stops where the
+        // last hex digits begin.
+        if (!base64Found_) {
+            const size_t end = n / 64 * 64;
+            const uint64_t last = end > 0 ? at(end - 64, false) : 0;
+            hexSkip_ = end - (last == ~uint64_t{0} ? 64 : static_cast<size_t>(__builtin_clzll(~last)));
+        }
+    }
+    if (base64 || base64Found_) {
+        if (!base64) return skipShortRuns(*this, 0, n, false, found);
+        found = base64Found_;
+        return base64Skip_;
+    }
+    found = false;
+    return hexSkip_;
 }
 
 // Runs of hex digits or of base64 text, blanks (spaces, tabs, line breaks)
@@ -451,7 +627,8 @@ public:
             if (!inRun_) {
                 if (i + 64 <= n) {
                     bool found = false;
-                    const size_t next = skipShortRuns(d, i, n, base64_, found);
+                    const size_t next = i == 0 ? parent_.runMasks().skipFromStart(base64_, n, found)
+                                               : skipShortRuns(parent_.runMasks(), i, n, base64_, found);
                     if (found) {
                         // d[i - 1], when there is one, ended a run or was
                         // passed over: the run starts at i at the earliest.
@@ -503,7 +680,7 @@ public:
     size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
 #if defined(__SSE2__)
         for (; i + 64 <= n; i += 64)
-            if (const uint64_t m = runMembers(d + i, base64_); m != ~uint64_t{0})
+            if (const uint64_t m = parent_.runMasks().at(i, base64_); m != ~uint64_t{0})
                 return i + static_cast<size_t>(__builtin_ctzll(~m));
 #endif
         while (i < n && (CHARS.cls[d[i]] & member_)) ++i;
@@ -731,6 +908,9 @@ void Layer::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
     blocks_.feed(data, size);
     if (depth_ < scan_.settings.maxDepth) {
+#if defined(__SSE2__)
+        runMasks_.compute(data, size);
+#endif
         // Streams already open take the new bytes first.
         for (auto &inflater : inflaters_) inflater->feed(data, size);
         std::erase_if(inflaters_, [](const auto &i) { return !i->live(); });
@@ -740,9 +920,21 @@ void Layer::feed(const uint8_t *data, size_t size) {
         std::memcpy(joined, tail_, tailSize_);
         std::memcpy(joined + tailSize_, data, fromHere);
         if (tailSize_ + fromHere >= 4)
-            findStreams(joined, tailSize_ + fromHere, std::min(tailSize_, tailSize_ + fromHere - 3),
+            findStreams(joined, tailSize_ + fromHere, 0, std::min(tailSize_, tailSize_ + fromHere - 3),
                         position_ - tailSize_, tailSize_, data, size);
-        if (size >= 4) findStreams(data, size, size - 3, position_, 0, data, size);
+        if (size >= 4) {
+            size_t told = 0;
+#if defined(__SSE2__)
+            // Where the masks tell, then byte by byte.
+            const std::vector<uint64_t> &starts = runMasks_.streams_;
+            told = std::min(starts.size() * 64, size - 3);
+            for (size_t w = 0; w < starts.size(); ++w)
+                for (uint64_t m = starts[w]; m != 0; m &= m - 1)
+                    if (const size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(m)); i < told)
+                        startStream(data, size, i, position_, 0, data, size);
+#endif
+            findStreams(data, size, told, size - 3, position_, 0, data, size);
+        }
         // Keep the last three bytes for the next piece.
         uint8_t keep[6];
         std::memcpy(keep, joined, tailSize_ + fromHere);
@@ -761,26 +953,31 @@ void Layer::feed(const uint8_t *data, size_t size) {
     position_ += size;
 }
 
-// Starts the streams that begin at places [0, limit) of `data` (which
+// Starts the streams that begin at places [from, limit) of `data` (which
 // begins at stream position `at`); each is handed the rest of `data` and
 // then of `chunk` past what `data` already covers (`tailBytes` of `data`
 // come before `chunk`).
-void Layer::findStreams(const uint8_t *data, size_t size, size_t limit, uint64_t at, size_t tailBytes,
+void Layer::findStreams(const uint8_t *data, size_t size, size_t from, size_t limit, uint64_t at, size_t tailBytes,
                         const uint8_t *chunk, size_t chunkSize) {
-    for (size_t i = findStreamStart(data, 0, limit); i < limit; i = findStreamStart(data, i + 1, limit)) {
-        StreamKind kind;
-        if (!streamStartsWith(data + i, kind)) continue;
-        auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
-        if (!inflater->live() && kind != StreamKind::Zip) continue;
-        bool live = true;
-        if (tailBytes > 0) {
-            // Straddling: the tail's bytes from i, then the whole chunk.
-            live = inflater->feed(data + i, tailBytes - i) && inflater->feed(chunk, chunkSize);
-        } else {
-            live = inflater->feed(data + i, size - i);
-        }
-        if (live) inflaters_.push_back(std::move(inflater));
+    for (size_t i = findStreamStart(data, from, limit); i < limit; i = findStreamStart(data, i + 1, limit))
+        startStream(data, size, i, at, tailBytes, chunk, chunkSize);
+}
+
+// Starts the stream at place i of `data`, if one may start there.
+void Layer::startStream(const uint8_t *data, size_t size, size_t i, uint64_t at, size_t tailBytes,
+                        const uint8_t *chunk, size_t chunkSize) {
+    StreamKind kind;
+    if (!streamStartsWith(data + i, kind)) return;
+    auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
+    if (!inflater->live() && kind != StreamKind::Zip) return;
+    bool live = true;
+    if (tailBytes > 0) {
+        // Straddling: the tail's bytes from i, then the whole chunk.
+        live = inflater->feed(data + i, tailBytes - i) && inflater->feed(chunk, chunkSize);
+    } else {
+        live = inflater->feed(data + i, size - i);
     }
+    if (live) inflaters_.push_back(std::move(inflater));
 }
 
 void Layer::finish() {

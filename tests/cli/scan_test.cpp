@@ -230,6 +230,58 @@ TEST(BlockSearch, BombsAreReportedAndFilesAreReadInBoundedMemory) {
     EXPECT_LT(result.peakWindowBytes, size_t(300) << 10);
 }
 
+// Streams that are damaged or cut short: what came out before the damage
+// is listed, but no drawing out of a damaged stream is numbered; a cut
+// stream's drawings count, and the cut is noted.
+TEST(BlockSearch, DamagedAndCutStreams) {
+    Bytes badCheck = deflated(kDemo, 15);
+    badCheck.back() ^= 1;
+    Bytes cut = deflated(kDemo + noise(4000, 8), 15);
+    cut.resize(cut.size() - 1000);
+    // A stored part ending on a byte boundary, then a block of the reserved type.
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    Bytes badBlock(deflateBound(&z, kDemo.size()) + 32);
+    z.next_in = const_cast<Bytef *>(kDemo.data()), z.avail_in = uInt(kDemo.size());
+    z.next_out = badBlock.data(), z.avail_out = uInt(badBlock.size());
+    deflate(&z, Z_FULL_FLUSH);
+    badBlock.resize(z.total_out);
+    deflateEnd(&z);
+    badBlock.push_back(0xFF);
+    // A gzip header with every part: extra field, name, comment, its own checksum.
+    Bytes header = Bytes{0x1F, 0x8B, 8, 2 | 4 | 8 | 16, 0, 0, 0, 0, 0, 3} + le(3, 2) + text("xyz") +
+                   text(std::string("a.bin") + '\0' + "note" + '\0');
+    const Bytes member = header + le(crc32(0, header.data(), uInt(header.size())) & 0xFFFF, 2) + deflated(kTwo, -15) +
+                         le(uint32_t(crc32(0, kTwo.data(), uInt(kTwo.size()))), 4) + le(uint32_t(kTwo.size()), 4);
+    Bytes badHeader = member;
+    badHeader[header.size()] ^= 1;
+    const struct {
+        const char *name;
+        Bytes file;
+        std::string found, note;  // "verdict #number damage" of the one block listed
+    } cases[] = {
+        {"checksum", badCheck, "drawing #0 incorrect data check", ""},
+        {"cut", cut, "drawing #1 ", "cut off after"},
+        {"bad block", badBlock, "drawing #0 invalid deflate block", ""},
+        {"gzip header", member, "drawing #1 ", ""},
+        {"gzip header checksum", badHeader, "", ""},
+    };
+    for (const auto &c : cases) {
+        for (size_t piece : {size_t(1) << 20, size_t(5)}) {
+            const auto result = pennaro_cli::scanBytes(c.file.data(), c.file.size(), {}, piece);
+            std::string found;
+            for (const auto &b : result.blocks) {
+                const std::string &damage = b.damagedStream;
+                found += std::string(pennaro::verdictName(b.candidate.verdict)) + " #" + std::to_string(b.number) + " " +
+                         damage.substr(damage.empty() ? 0 : damage.find(": ") + 2);
+            }
+            EXPECT_EQ(found, c.found) << c.name << " in pieces of " << piece;
+            ASSERT_EQ(result.notes.size(), c.note.empty() ? 0u : 1u) << c.name;
+            for (const auto &n : result.notes) EXPECT_EQ(n.message.rfind(c.note, 0), 0u) << c.name << ": " << n.message;
+        }
+    }
+}
+
 // The commands as a user runs them.
 TEST(ScanTools, ScanExtractAndRenderFromTheFileThatHoldsTheDrawings) {
     using pennaro_test::runTool;
