@@ -45,6 +45,7 @@ struct RenderSession::State {
         std::condition_variable changed;
         bool busy = false, stopping = false;
         int32_t frame = 0;
+        unsigned threads = 0;  // for the PNG encoder; 0: its default
         const minihost::Image *image = nullptr;
         AtomicWrite file;
         bool failed = false;  // writing `frame` failed, not yet reported
@@ -53,14 +54,14 @@ struct RenderSession::State {
 
     explicit State(const RenderJob &j) : job(j) {}
     // Hands a rendered frame and its opened file to the writer.
-    void submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file);
+    void submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file, unsigned threads);
     // Waits for the frame on its way; throws FrameFailure if it failed.
     void collectWrite();
     void stopWriter();
 
 private:
     void writeLoop();
-    void writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file);
+    void writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file, unsigned threads);
 };
 
 namespace {
@@ -144,19 +145,20 @@ EffectImage copyFromWorld(const minihost::Image &world) {
     return image;
 }
 
-std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, PngEncoding encoding) {
+std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, PngEncoding encoding,
+                                   unsigned threads = 0) {
     // Straight from the host's image to the file, row by row.
     std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
                                              [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
-                                             encoding);
+                                             encoding, threads);
     addPngPixelAspect(png, job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den);
     return png;
 }
 
 // A frame's file in the job's output format: PNG through the path above,
 // the other formats from the effect's values.
-std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image) {
-    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact);
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, unsigned threads = 0) {
+    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact, threads);
     const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
                                       job.pixelAspect.den, job.exrFloat};
     return job.outputFormat->encode(
@@ -382,7 +384,7 @@ std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
     }
 }
 
-void RenderSession::renderFrameToFile(int32_t frame) {
+void RenderSession::renderFrameToFile(int32_t frame, bool last) {
     State &s = *state_;
     const minihost::Image *image = nullptr;
     {
@@ -401,16 +403,18 @@ void RenderSession::renderFrameToFile(int32_t frame) {
     } catch (const std::exception &e) {
         throw frameFailure(frame, e);
     }
-    s.submitWrite(frame, *image, std::move(file));
+    // Nothing renders beside the last frame's encoding: it takes both cores.
+    s.submitWrite(frame, *image, std::move(file), last ? 2 : 0);
     s.current ^= 1;  // the next frame renders while this one is written
 }
 
 void RenderSession::finishWrites() { state_->collectWrite(); }
 
-void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file) {
+void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file,
+                                      unsigned threads) {
     try {
         MemoryActivity writing("writing frame " + std::to_string(frame));
-        const std::vector<uint8_t> bytes = encodeFrameFile(job, image);
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, threads);
         file.write(bytes.data(), bytes.size());
         file.finish();
     } catch (const std::exception &e) {
@@ -428,17 +432,19 @@ void RenderSession::State::writeLoop() {
         writer.changed.wait(hold, [this] { return writer.busy || writer.stopping; });
         if (!writer.busy) return;
         const int32_t frame = writer.frame;
+        const unsigned threads = writer.threads;
         const minihost::Image &image = *writer.image;
         AtomicWrite file = std::move(writer.file);
         hold.unlock();
-        writeFrame(frame, image, file);
+        writeFrame(frame, image, file, threads);
         hold.lock();
         writer.busy = false;
         writer.changed.notify_all();
     }
 }
 
-void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file) {
+void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file,
+                                       unsigned threads) {
     if (!writer.thread.joinable()) {
         // The interrupt handler runs on the rendering thread, never on the
         // writer: it then removes the temporary files while no other thread
@@ -455,13 +461,14 @@ void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &ima
         if (!writer.thread.joinable()) {
             // No thread to be had: the frame is written here and now.
             writer.frame = frame;
-            writeFrame(frame, image, file);
+            writeFrame(frame, image, file, threads);
             return;
         }
     }
     {
         std::lock_guard<std::mutex> hold(writer.lock);
         writer.frame = frame;
+        writer.threads = threads;
         writer.image = &image;
         writer.file = std::move(file);
         writer.busy = true;

@@ -78,8 +78,9 @@ public:
     // renders the next frame (the effect and the encoder on two cores),
     // into a second recycled image; when a call returns, the frame before
     // it is in place. This call or finishWrites() throws FrameFailure
-    // naming the frame whose file could not be written.
-    void renderFrameToFile(int32_t frame);
+    // naming the frame whose file could not be written. `last`: no frame
+    // follows (its file is then encoded on two threads).
+    void renderFrameToFile(int32_t frame, bool last = false);
     void finishWrites();
     // With watchForEmptyFrames: whether the last frame rendered shows no
     // stroke (the layer unchanged, or nothing at all).
