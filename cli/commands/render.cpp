@@ -128,7 +128,7 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 std::optional<int32_t> pending;
                 for (size_t i; (i = nextFrame->fetch_add(1)) < frames.size();) {
                     if (!report(WorkerReport::Taken, frames[i])) break;
-                    session.renderFrameToFile(frames[i]);
+                    session.renderFrameToFile(frames[i], nextFrame->load() >= frames.size());
                     if (pending && !report(WorkerReport::Written, *pending)) break;
                     pending = frames[i];
                     if (!report(session.lastFrameEmpty() ? WorkerReport::RenderedEmpty : WorkerReport::Rendered,
@@ -252,7 +252,7 @@ int runRender(void *context) {
             try {
                 for (int32_t f : todo) {
                     progress.started(f);
-                    session.renderFrameToFile(f);
+                    session.renderFrameToFile(f, f == todo.back());
                     emptyFrames += session.lastFrameEmpty();
                     progress.update(++count, f);
                 }

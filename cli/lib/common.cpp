@@ -269,7 +269,11 @@ void forgetWorker(int pid) {
 }
 
 AtomicWrite::AtomicWrite(AtomicWrite &&other) noexcept
-    : path_(std::move(other.path_)), temp_(std::move(other.temp_)), fd_(other.fd_), slot_(other.slot_) {
+    : path_(std::move(other.path_)),
+      temp_(std::move(other.temp_)),
+      shown_(std::move(other.shown_)),
+      fd_(other.fd_),
+      slot_(other.slot_) {
     other.fd_ = -1;
     other.slot_ = -1;
 }
@@ -279,6 +283,7 @@ AtomicWrite &AtomicWrite::operator=(AtomicWrite &&other) noexcept {
         abandon();
         path_ = std::move(other.path_);
         temp_ = std::move(other.temp_);
+        shown_ = std::move(other.shown_);
         fd_ = other.fd_;
         slot_ = other.slot_;
         other.fd_ = -1;
@@ -297,13 +302,20 @@ void AtomicWrite::abandon() noexcept {
     releaseTemporary(slot_);
 }
 
-AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const void *data, size_t size) {
+AtomicWrite AtomicWrite::start(const std::filesystem::path &path, const void *data, size_t size) {
+    AtomicWrite w = open(path);
+    w.write(data, size);
+    return w;
+}
+
+AtomicWrite AtomicWrite::open(const std::filesystem::path &requested) {
     AtomicWrite w;
     w.path_ = requested;
+    w.shown_ = requested;
     if (requested == "-") {
+        w.shown_ = "standard output";
         w.fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
         if (w.fd_ < 0) throw ToolError(cannotWrite("standard output", std::strerror(errno)));
-        writeAll(w.fd_, "standard output", data, size);
         return w;
     }
     struct stat link {}, target {};
@@ -318,9 +330,8 @@ AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const voi
     if (reached && S_ISDIR(target.st_mode))
         throw ToolError(cannotWrite(requested, w.path_.string() + " is a folder"));
     if (reached && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode))) {
-        w.fd_ = open(requested.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        w.fd_ = ::open(requested.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (w.fd_ < 0) throw ToolError(cannotWrite(requested, std::strerror(errno)));
-        writeAll(w.fd_, requested, data, size);
         return w;
     }
     if (reached && !S_ISREG(target.st_mode))
@@ -336,7 +347,7 @@ AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const voi
     w.temp_ = dir / temporaryName(w.path_.filename().string(), getpid(), random);
     // Held before the file exists, so that no interrupt can leave it.
     w.slot_ = holdTemporary(w.temp_);
-    w.fd_ = open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    w.fd_ = ::open(w.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (w.fd_ < 0) {
         const int error = errno;
         releaseTemporary(w.slot_);
@@ -351,12 +362,15 @@ AtomicWrite AtomicWrite::start(const std::filesystem::path &requested, const voi
         if (fchmod(w.fd_, target.st_mode & 07777) != 0)
             throw ToolError(cannotWrite(requested, std::string("cannot keep its mode: ") + std::strerror(errno)));
     }
-    writeAll(w.fd_, requested, data, size);
+    return w;
+}
+
+void AtomicWrite::write(const void *data, size_t size) {
+    writeAll(fd_, shown_, data, size);
 #ifdef __linux__
     // Only a hint: finish() still waits for the data with fsync.
-    sync_file_range(w.fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (!temp_.empty()) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
-    return w;
 }
 
 void AtomicWrite::finish() {

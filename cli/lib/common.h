@@ -104,12 +104,19 @@ public:
     ~AtomicWrite();
 
     static AtomicWrite start(const std::filesystem::path &path, const void *data, size_t size);
+    // start() in two steps: open() makes the temporary file (or opens the
+    // device or standard output), write() fills it. Only open() creates a
+    // file, so a thread that only writes and finishes can never race the
+    // interrupt handler into leaving a file behind.
+    static AtomicWrite open(const std::filesystem::path &path);
+    void write(const void *data, size_t size);
     void finish();
     bool pending() const { return fd_ >= 0; }
 
 private:
     void abandon() noexcept;
     std::filesystem::path path_, temp_;  // temp_ empty: written directly
+    std::filesystem::path shown_;        // the name messages give
     int fd_ = -1;
     int slot_ = -1;  // where the interrupt handler finds temp_
 };

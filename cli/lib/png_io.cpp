@@ -26,17 +26,6 @@ PngImage makePngImage(int32_t width, int32_t height, int depth) {
     return image;
 }
 
-uint16_t sixteenBitFromFile(uint16_t fileSample) {
-    return uint16_t((uint32_t(fileSample) * 32768u + 32767u) / 65535u);
-}
-
-uint16_t sixteenBitToFile(uint16_t value) {
-    uint32_t v = (uint32_t(value) * 65535u + 16384u) / 32768u;
-    return uint16_t(std::min<uint32_t>(v, 65535u));
-}
-
-uint16_t eightBitToSixteen(uint16_t sample) { return uint16_t((uint32_t(sample) * 32768u + 127u) / 255u); }
-
 namespace {
 
 // libpng reports errors through longjmp; we keep the text and turn it into
@@ -235,7 +224,8 @@ void setPngEncodeThreads(unsigned threads) { encodeThreads.store(threads); }
 // faster than libpng with zlib's run-only strategy, for files within a
 // fraction of a percent of theirs.
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
-                                   const std::function<void(int32_t, uint8_t *)> &fillRow, PngEncoding encoding) {
+                                   const std::function<void(int32_t, uint8_t *)> &fillRow, PngEncoding encoding,
+                                   unsigned threadsWanted) {
     if (depth != 8 && depth != 16) throw ToolError("PNG depth must be 8 or 16");
     if (width <= 0 || height <= 0) throw ToolError("cannot write an empty image");
     if (uint32_t(width) > PNG_UINT_31_MAX / 8 || uint32_t(height) > PNG_UINT_31_MAX)
@@ -275,7 +265,8 @@ std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
     };
     // Pieces are taken in turn from a shared counter; the first failure stops
     // the others and is rethrown here.
-    const unsigned threads = std::clamp<unsigned>(encodeThreads.load(), 1, unsigned(pieceCount));
+    const unsigned threads =
+        std::clamp<unsigned>(threadsWanted ? threadsWanted : encodeThreads.load(), 1, unsigned(pieceCount));
     std::atomic<int32_t> next{0};
     std::exception_ptr failure;
     std::mutex failureLock;

@@ -61,20 +61,27 @@ std::vector<uint8_t> encodePng(const PngImage &image);
 // Compact is what frame files are written with; Fast, for previews sent
 // over a local connection, stores the rows without filtering or
 // compression: several times quicker to make, several times larger.
+// `threads` 0 takes the number set below.
 enum class PngEncoding { Compact, Fast };
 std::vector<uint8_t> encodePngRows(int32_t width, int32_t height, int depth,
                                    const std::function<void(int32_t, uint8_t *)> &fillRow,
-                                   PngEncoding encoding = PngEncoding::Compact);
+                                   PngEncoding encoding = PngEncoding::Compact, unsigned threads = 0);
 // How many threads encodePngRows may use (default 1). The bytes written do
 // not depend on it.
 void setPngEncodeThreads(unsigned threads);
 // Written to a temporary file and renamed into place.
 void writePng(const std::filesystem::path &path, const PngImage &image);
 
-// The 16-bit mapping above, one sample at a time.
-uint16_t sixteenBitFromFile(uint16_t fileSample);
-uint16_t sixteenBitToFile(uint16_t value);
+// The 16-bit mapping above, one sample at a time. Inline, as every sample
+// of a 16-bit frame goes through one of them on its way to or from a file.
+inline uint16_t sixteenBitFromFile(uint16_t fileSample) {
+    return uint16_t((uint32_t(fileSample) * 32768u + 32767u) / 65535u);
+}
+inline uint16_t sixteenBitToFile(uint16_t value) {
+    const uint32_t v = (uint32_t(value) * 65535u + 16384u) / 32768u;
+    return uint16_t(v < 65535u ? v : 65535u);
+}
 // An 8-bit sample brought to the effect's 16-bit range.
-uint16_t eightBitToSixteen(uint16_t sample);
+inline uint16_t eightBitToSixteen(uint16_t sample) { return uint16_t((uint32_t(sample) * 32768u + 127u) / 255u); }
 
 }  // namespace pennaro_cli

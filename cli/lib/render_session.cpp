@@ -1,10 +1,15 @@
 #include "lib/render_session.h"
 
+#include <condition_variable>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 
 #include "lib/common.h"
 #include "lib/memory_budget.h"
@@ -24,16 +29,39 @@ struct RenderSession::State {
     // size of the first frame; the host keeps its full size alongside.
     std::unique_ptr<minihost::Image> constantLayer;
     int32_t constantFullWidth = 0, constantFullHeight = 0;
-    // The output image is recycled from frame to frame, as a host does:
-    // the effect prepares every pixel of it before painting.
-    std::unique_ptr<minihost::Image> output;
-    // The last frame's file, on its way to the disk while the next frame
-    // renders.
-    AtomicWrite pendingWrite;
-    int32_t pendingFrame = 0;
+    // Output images are recycled from frame to frame, as a host does: the
+    // effect prepares every pixel of one before painting. There are two so
+    // that one frame is encoded and written while the next renders into
+    // the other; `current` is the one the next render uses.
+    std::unique_ptr<minihost::Image> outputs[2];
+    int current = 0;
     bool lastFrameEmpty = false;
 
+    // The writer thread: encodes a finished frame and puts its file in
+    // place while the next frame renders. One frame at most is on its way.
+    struct Writer {
+        std::thread thread;
+        std::mutex lock;
+        std::condition_variable changed;
+        bool busy = false, stopping = false;
+        int32_t frame = 0;
+        unsigned threads = 0;  // for the PNG encoder; 0: its default
+        const minihost::Image *image = nullptr;
+        AtomicWrite file;
+        bool failed = false;  // writing `frame` failed, not yet reported
+        std::string failure;
+    } writer;
+
     explicit State(const RenderJob &j) : job(j) {}
+    // Hands a rendered frame and its opened file to the writer.
+    void submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file, unsigned threads);
+    // Waits for the frame on its way; throws FrameFailure if it failed.
+    void collectWrite();
+    void stopWriter();
+
+private:
+    void writeLoop();
+    void writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file, unsigned threads);
 };
 
 namespace {
@@ -117,6 +145,32 @@ EffectImage copyFromWorld(const minihost::Image &world) {
     return image;
 }
 
+std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, PngEncoding encoding,
+                                   unsigned threads = 0) {
+    // Straight from the host's image to the file, row by row.
+    std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
+                                             encoding, threads);
+    addPngPixelAspect(png, job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den);
+    return png;
+}
+
+// A frame's file in the job's output format: PNG through the path above,
+// the other formats from the effect's values.
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, unsigned threads = 0) {
+    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact, threads);
+    const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
+                                      job.pixelAspect.den, job.exrFloat};
+    return job.outputFormat->encode(
+        FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
+                  [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
+        settings);
+}
+
+FrameFailure frameFailure(int32_t frame, const std::exception &e) {
+    return FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+}
+
 }  // namespace
 
 EffectImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
@@ -194,10 +248,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
 RenderSession::~RenderSession() {
     State &s = *state_;
     // A frame rendered before a failure elsewhere is still put in place.
-    try {
-        s.pendingWrite.finish();
-    } catch (const std::exception &) {
-    }
+    s.stopWriter();
     if (!s.host || !s.plugin) return;
     if (s.sequenceSetUp) s.host->send(s.plugin->entry(), HOST_CMD_SEQUENCE_SETDOWN);
     if (s.globalSetUp) s.host->send(s.plugin->entry(), HOST_CMD_GLOBAL_SETDOWN);
@@ -278,9 +329,10 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         frameLayer = hostLayer(job, frame, fullWidth, fullHeight);
         layer = frameLayer.get();
     }
-    if (!s.output || s.output->width() != layer->width() || s.output->height() != layer->height())
-        s.output = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
-    minihost::Image &output = *s.output;
+    std::unique_ptr<minihost::Image> &recycled = s.outputs[s.current];
+    if (!recycled || recycled->width() != layer->width() || recycled->height() != layer->height())
+        recycled = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
+    minihost::Image &output = *recycled;
 
     // Frame numbers are the shot's; the effect sees them less the offset.
     int64_t time = (int64_t(frame) - job.frameOffset) * job.timeStep;
@@ -316,60 +368,131 @@ std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding en
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        // Straight from the host's image to the file, row by row.
-        std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                                                 [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
-                                                 encoding);
-        const Rational &aspect = state_->job.pixelAspect;
-        addPngPixelAspect(png, aspect.num > 0 ? uint32_t(aspect.num) : 1, aspect.den);
-        return png;
+        return encodePngFile(state_->job, image, encoding);
     } catch (const std::exception &e) {
-        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+        throw frameFailure(frame, e);
     }
 }
 
-// A frame in the job's output format: PNG through the fast path above, the
-// other formats from the effect's values.
 std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
-    const RenderJob &job = state_->job;
-    if (job.outputFormat == &pngFormat()) return renderFramePng(frame);
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
-                                          job.pixelAspect.den, job.exrFloat};
-        return job.outputFormat->encode(
-            FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
-                      [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
-            settings);
+        return encodeFrameFile(state_->job, image);
     } catch (const std::exception &e) {
-        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+        throw frameFailure(frame, e);
     }
 }
 
-void RenderSession::renderFrameToFile(int32_t frame) {
-    std::vector<uint8_t> bytes = renderFrameFile(frame);
-    std::string name = frameFileName(state_->job.outputPattern, frame);
-    AtomicWrite write;
+void RenderSession::renderFrameToFile(int32_t frame, bool last) {
+    State &s = *state_;
+    const minihost::Image *image = nullptr;
+    {
+        MemoryActivity rendering("rendering frame " + std::to_string(frame));
+        image = &renderToOutput(frame);
+    }
+    // The frame before is in place before this one's file is begun, so that
+    // files appear in the order of their frames.
+    s.collectWrite();
+    std::string name = frameFileName(s.job.outputPattern, frame);
+    AtomicWrite file;
     try {
         std::filesystem::path parent = std::filesystem::path(name).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
-        write = AtomicWrite::start(name, bytes.data(), bytes.size());
+        file = AtomicWrite::open(name);
     } catch (const std::exception &e) {
-        throw FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+        throw frameFailure(frame, e);
     }
-    finishWrites();
-    state_->pendingWrite = std::move(write);
-    state_->pendingFrame = frame;
+    // Nothing renders beside the last frame's encoding: it takes both cores.
+    s.submitWrite(frame, *image, std::move(file), last ? 2 : 0);
+    s.current ^= 1;  // the next frame renders while this one is written
 }
 
-void RenderSession::finishWrites() {
-    State &s = *state_;
+void RenderSession::finishWrites() { state_->collectWrite(); }
+
+void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file,
+                                      unsigned threads) {
     try {
-        s.pendingWrite.finish();
+        MemoryActivity writing("writing frame " + std::to_string(frame));
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, threads);
+        file.write(bytes.data(), bytes.size());
+        file.finish();
     } catch (const std::exception &e) {
-        throw FrameFailure(s.pendingFrame, "frame " + std::to_string(s.pendingFrame) + ": " + e.what());
+        file = AtomicWrite();  // its temporary file goes
+        const FrameFailure failure = frameFailure(frame, e);
+        std::lock_guard<std::mutex> hold(writer.lock);
+        writer.failed = true;
+        writer.failure = failure.what();
     }
+}
+
+void RenderSession::State::writeLoop() {
+    std::unique_lock<std::mutex> hold(writer.lock);
+    for (;;) {
+        writer.changed.wait(hold, [this] { return writer.busy || writer.stopping; });
+        if (!writer.busy) return;
+        const int32_t frame = writer.frame;
+        const unsigned threads = writer.threads;
+        const minihost::Image &image = *writer.image;
+        AtomicWrite file = std::move(writer.file);
+        hold.unlock();
+        writeFrame(frame, image, file, threads);
+        hold.lock();
+        writer.busy = false;
+        writer.changed.notify_all();
+    }
+}
+
+void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file,
+                                       unsigned threads) {
+    if (!writer.thread.joinable()) {
+        // The interrupt handler runs on the rendering thread, never on the
+        // writer: it then removes the temporary files while no other thread
+        // can be creating one (only the rendering thread opens files).
+        sigset_t block, previous;
+        sigemptyset(&block);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
+        pthread_sigmask(SIG_BLOCK, &block, &previous);
+        try {
+            writer.thread = std::thread([this] { writeLoop(); });
+        } catch (const std::system_error &) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (!writer.thread.joinable()) {
+            // No thread to be had: the frame is written here and now.
+            writer.frame = frame;
+            writeFrame(frame, image, file, threads);
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(writer.lock);
+        writer.frame = frame;
+        writer.threads = threads;
+        writer.image = &image;
+        writer.file = std::move(file);
+        writer.busy = true;
+    }
+    writer.changed.notify_all();
+}
+
+void RenderSession::State::collectWrite() {
+    std::unique_lock<std::mutex> hold(writer.lock);
+    writer.changed.wait(hold, [this] { return !writer.busy; });
+    if (!writer.failed) return;
+    writer.failed = false;
+    throw FrameFailure(writer.frame, writer.failure);
+}
+
+void RenderSession::State::stopWriter() {
+    if (!writer.thread.joinable()) return;
+    {
+        std::unique_lock<std::mutex> hold(writer.lock);
+        writer.changed.wait(hold, [this] { return !writer.busy; });
+        writer.stopping = true;
+    }
+    writer.changed.notify_all();
+    writer.thread.join();
 }
 
 }  // namespace pennaro_cli

@@ -73,11 +73,14 @@ public:
     std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
     // Renders one frame as the bytes of its file in the job's output format.
     std::vector<uint8_t> renderFrameFile(int32_t frame);
-    // Renders the frame and writes its output file. The file is put in
-    // place by the next call or by finishWrites(), so that the wait for the
-    // disk overlaps the next frame's render; either throws FrameFailure
-    // naming the frame whose file could not be written.
-    void renderFrameToFile(int32_t frame);
+    // Renders the frame and writes its output file. The file is encoded,
+    // written and put in place on a writer thread while the next call
+    // renders the next frame (the effect and the encoder on two cores),
+    // into a second recycled image; when a call returns, the frame before
+    // it is in place. This call or finishWrites() throws FrameFailure
+    // naming the frame whose file could not be written. `last`: no frame
+    // follows (its file is then encoded on two threads).
+    void renderFrameToFile(int32_t frame, bool last = false);
     void finishWrites();
     // With watchForEmptyFrames: whether the last frame rendered shows no
     // stroke (the layer unchanged, or nothing at all).

@@ -263,19 +263,33 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
 }
 
 TEST(RenderTool, AFrameThatCannotBeWrittenIsNamedAndTheOthersArePutInPlace) {
-    // Files reach their names one frame late (the disk wait overlaps the
-    // next render): a failing rename must still name its own frame, and
-    // the frame rendered before it must not be lost.
+    // Frame 3's file cannot be made (a folder where it goes) or cannot be
+    // filled (a link to a full device, which fails on the writer thread
+    // while frame 4 renders): either way the failure names frame 3, and
+    // the frames before it are in place.
     ScratchDir dir("unwritable");
-    for (const char *jobs : {"1", "2"}) {
-        const auto out = dir.path / jobs;
-        std::filesystem::create_directories(out / "f_0003.png");  // a folder where frame 3 should go
-        ToolRun run = runTool({"render", drawing, "--frames", "0-5", "--size", "16x12", "-j", jobs, "-q", "-o",
-                               (out / "f_####.png").string()});
-        EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_TRUE(run.says("frame 3")) << run.output;
-        EXPECT_TRUE(std::filesystem::is_regular_file(out / "f_0002.png")) << jobs;
-        expectNoTemporaryFiles(out);
+    const struct {
+        const char *name;
+        void (*block)(const std::filesystem::path &);
+        const char *says;
+    } cases[] = {
+        {"folder", [](const std::filesystem::path &f) { std::filesystem::create_directories(f); }, "is a folder"},
+        {"full", [](const std::filesystem::path &f) { std::filesystem::create_symlink("/dev/full", f); },
+         "No space left"},
+    };
+    for (const auto &c : cases) {
+        if (std::string(c.name) == "full" && !std::filesystem::exists("/dev/full")) continue;
+        for (const char *jobs : {"1", "2"}) {
+            const auto out = dir.path / (c.name + std::string(jobs));
+            std::filesystem::create_directories(out);
+            c.block(out / "f_0003.png");
+            ToolRun run = runTool({"render", drawing, "--frames", "0-5", "--size", "16x12", "-j", jobs, "-q", "-o",
+                                   (out / "f_####.png").string()});
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_TRUE(run.says("frame 3") && run.says(c.says)) << run.output;
+            EXPECT_TRUE(std::filesystem::is_regular_file(out / "f_0002.png")) << c.name << jobs;
+            expectNoTemporaryFiles(out);
+        }
     }
 }
 
