@@ -30,11 +30,11 @@ constexpr uint8_t FHCRC = 2, FEXTRA = 4, FNAME = 8, FCOMMENT = 16, RESERVED = 0x
 
 }  // namespace
 
-StreamInflater::StreamInflater(Wrapper wrapper) : state_(new inflate_state) {
-    // The state is large (about 85 KiB, mostly tables and history), and
-    // isal_inflate_init sets every field it reads before writing it: it is
-    // not cleared first, since most streams tried are false starts in
-    // random bytes that fail within a few bytes.
+StreamInflater::StreamInflater(Wrapper wrapper) : state_(new inflate_state()) {
+    // Cleared first (about 85 KiB, mostly tables and history): a damaged
+    // stream can make ISA-L copy from history it never wrote, and those
+    // bytes must be the same on every run, or the same file would list
+    // differently from one scan to the next.
     isal_inflate_init(state_.get());
     state_->crc_flag = wrapper == Wrapper::Zlib   ? ISAL_ZLIB
                        : wrapper == Wrapper::Gzip ? ISAL_GZIP_NO_HDR_VER

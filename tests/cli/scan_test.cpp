@@ -169,6 +169,16 @@ std::vector<Case> cases() {
                         {"zip@" + std::to_string(b) + " (b.xml) > base64@3", 0, V::Drawing, 5}},
                        {kDemo, kTwo, kTwo, kDemo, kTwo}});
     }
+    {  // A long stream, drawings at its start, past its first megabytes and at its end.
+        const Bytes filler(size_t(3) << 19, 'x');
+        Builder f;
+        const uint64_t z = f.put(deflated(kDemo + filler + kTwo + filler + kDemo, 15));
+        const std::string zs = "zlib@" + std::to_string(z);
+        const uint64_t second = kDemo.size() + filler.size(), third = second + kTwo.size() + filler.size();
+        all.push_back({"long stream", f.bytes,
+                       {{zs, 0, V::Drawing, 1}, {zs, second, V::Drawing, 2}, {zs, third, V::Drawing, 3}},
+                       {kDemo, kTwo, kDemo}});
+    }
     {  // Noise with decoys: impossible sizes, another version covering a real
        // drawing, and a block cut off by the end of the file.
         Bytes huge(kDemo.begin(), kDemo.begin() + 232), old = kDemo;
