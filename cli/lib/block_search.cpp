@@ -336,25 +336,28 @@ bool streamStartsWith(const uint8_t *p, StreamKind &kind) {
     return false;
 }
 
+#if defined(__SSE2__)
+// The lanes where a stream may start, by its first two bytes: a holds the
+// bytes, b the bytes after them. zlib: 0x78 then 0x01, 0x5E, 0x9C or 0xDA;
+// gzip: 0x1F 0x8B; ZIP: "PK".
+inline __m128i streamStartLanes(__m128i a, __m128i b) {
+    auto is = [](__m128i v, int byte) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(byte))); };
+    const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(is(b, 0x01), is(b, 0x5E)), _mm_or_si128(is(b, 0x9C), is(b, 0xDA)));
+    return _mm_or_si128(_mm_and_si128(is(a, 0x78), zlibSecond),
+                        _mm_or_si128(_mm_and_si128(is(a, 0x1F), is(b, 0x8B)), _mm_and_si128(is(a, 'P'), is(b, 'K'))));
+}
+#endif
+
 // The first place in [from, limit) where a stream may start; `limit` when
 // none. Four bytes from each place must be readable.
 size_t findStreamStart(const uint8_t *p, size_t from, size_t limit) {
     size_t i = from;
 #if defined(__SSE2__)
-    const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
-    const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
-    const __m128i x1f = _mm_set1_epi8(0x1F), x8b = _mm_set1_epi8(static_cast<char>(0x8B));
-    const __m128i xP = _mm_set1_epi8('P'), xK = _mm_set1_epi8('K');
     for (; i + 17 <= limit; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
-        const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, x01), _mm_cmpeq_epi8(b, x5e)),
-                                                _mm_or_si128(_mm_cmpeq_epi8(b, x9c), _mm_cmpeq_epi8(b, xda)));
-        const __m128i hit = _mm_or_si128(
-            _mm_and_si128(_mm_cmpeq_epi8(a, x78), zlibSecond),
-            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(a, x1f), _mm_cmpeq_epi8(b, x8b)),
-                         _mm_and_si128(_mm_cmpeq_epi8(a, xP), _mm_cmpeq_epi8(b, xK))));
-        if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        if (const int mask = _mm_movemask_epi8(streamStartLanes(a, b)))
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
 #endif
     for (; i < limit; ++i)
@@ -404,10 +407,6 @@ inline __m128i inRange(__m128i c, char lo, char hi) {
 uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
     uint64_t anyBase64 = 0;
     const __m128i caseBit = _mm_set1_epi8(0x20), plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
-    const __m128i x78 = _mm_set1_epi8(0x78), x01 = _mm_set1_epi8(0x01), x5e = _mm_set1_epi8(0x5E);
-    const __m128i x9c = _mm_set1_epi8(static_cast<char>(0x9C)), xda = _mm_set1_epi8(static_cast<char>(0xDA));
-    const __m128i x1f = _mm_set1_epi8(0x1F), x8b = _mm_set1_epi8(static_cast<char>(0x8B));
-    const __m128i xP = _mm_set1_epi8('P'), xK = _mm_set1_epi8('K');
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 4; ++k) {
@@ -422,12 +421,7 @@ uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
             const __m128i isHex = _mm_or_si128(both, inRange(lower, 'a', 'f'));
             const __m128i isBase64 = _mm_or_si128(
                 both, _mm_or_si128(inRange(lower, 'a', 'z'), _mm_or_si128(_mm_cmpeq_epi8(c, plus), _mm_cmpeq_epi8(c, slash))));
-            const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, x01), _mm_cmpeq_epi8(next, x5e)),
-                                                    _mm_or_si128(_mm_cmpeq_epi8(next, x9c), _mm_cmpeq_epi8(next, xda)));
-            const __m128i start = _mm_or_si128(
-                _mm_and_si128(_mm_cmpeq_epi8(c, x78), zlibSecond),
-                _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(c, x1f), _mm_cmpeq_epi8(next, x8b)),
-                             _mm_and_si128(_mm_cmpeq_epi8(c, xP), _mm_cmpeq_epi8(next, xK))));
+            const __m128i start = streamStartLanes(c, next);
             h |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isHex))) << (16 * k);
             b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isBase64))) << (16 * k);
             s |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(start))) << (16 * k);
