@@ -29,21 +29,9 @@ done
 cmake --build build/bench -j2 --target frame_timer bench_frame pennaro pennaro_cli >/dev/null
 cmake --build build/windows -j2 --target frame_timer pennaro >/dev/null
 
-wine64="$(dpkg -L wine64 | grep -E '/lib/.*/wine64$' | head -n1)"
-[[ -x "$wine64" ]] || wine64=/usr/lib/wine/wine64
-wineserver="$(dirname "$wine64")/wineserver"
-work="$(mktemp -d "${TMPDIR:-/tmp}/pennaro-dll.XXXXXX")"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-stop() {
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap stop EXIT
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p </dev/null >/dev/null 2>&1
-"$wine64" wineboot -i </dev/null >/dev/null 2>&1
+# shellcheck source=scripts/wine-prefix.sh
+source scripts/wine-prefix.sh
+work=$wine_tmp
 
 build/bench/bench/bench_frame --write-shot "$work/shot.json"
 build/bench/cli/pennaro convert "$work/shot.json" "$work/shot.bin"

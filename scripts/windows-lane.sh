@@ -85,31 +85,8 @@ fi
 say "pennaro.dll exports $(echo $exports) and imports only $(echo $imports)"
 
 # ---- Wine: a private prefix and server, no display
-wine64="$(dpkg -L wine64 | grep -E '/lib/.*/wine64$' | head -n1)"
-[[ -x "$wine64" ]] || wine64=/usr/lib/wine/wine64
-wineserver="$(dirname "$wine64")/wineserver"
-[[ -x "$wineserver" ]] || wineserver="$(command -v wineserver)"
-
-wine_tmp="$(mktemp -d "${TMPDIR:-/tmp}/pennaro-wine.XXXXXX")"
-export WINEPREFIX="$wine_tmp/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-stop_wine() {
-    "$wineserver" -k >/dev/null 2>&1 || true
-    "$wineserver" -w >/dev/null 2>&1 || true
-    rm -rf "$wine_tmp"
-}
-trap stop_wine EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# A persistent server first, so that no test process has to start one that
-# would outlive it holding ctest's output pipes; then the prefix, with
-# Wine's background services started here, detached from ctest.
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p </dev/null >/dev/null 2>&1
-"$wine64" wineboot -i </dev/null >/dev/null 2>&1
+# shellcheck source=scripts/wine-prefix.sh
+source scripts/wine-prefix.sh
 say "Wine prefix ready after $((SECONDS - started)) s"
 
 # ---- tests
