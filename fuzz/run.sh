@@ -8,10 +8,12 @@
 # below the tools' budget, so a blow-up is a finding, not a swapping machine.
 # Exit status is non-zero when anything was found.
 #
-# The mutations start from a fixed seed, so a run that passed here passes
-# again on the same tree and a finding can be reproduced by running the same
-# command; PENNARO_FUZZ_SEED=0 lets libFuzzer pick a new seed each time, for
-# exploring beyond what the gate covers.
+# The mutations start from a fixed seed (PENNARO_FUZZ_SEED=0 lets libFuzzer
+# pick a new one each time, for exploring beyond the gate). That narrows
+# but does not remove the differences between two runs: libFuzzer also
+# learns from the values the code compares, addresses among them, so two
+# runs of the same tree can still take different ways and one may find
+# what the other did not. A finding is written out and replays as a test.
 #
 # Usage: fuzz/run.sh [SECONDS]   (per target, default 60)
 #        PENNARO_FUZZ_TARGETS="a_fuzzer b_fuzzer" fuzz/run.sh  (only those)
@@ -75,11 +77,11 @@ while [ $# -gt 0 ]; do
     fi
 done
 # The verdict last, where a log's tail shows it: which targets failed and
-# the inputs they left.
+# the inputs they left, and what a target's own check said.
 if [ "$failed" -ne 0 ]; then
     echo "fuzz run FAILED:$failures"
     for target in $failures; do
-        grep -hE 'Test unit written to|ERROR: libFuzzer|SUMMARY' "$work/$target.log" | sed "s/^/  $target: /"
+        grep -hE 'Test unit written to|ERROR: libFuzzer|SUMMARY|^[a-z ]+ fuzzer: ' "$work/$target.log" | sed "s/^/  $target: /"
     done
 fi
 exit "$failed"

@@ -127,7 +127,13 @@ LayoutWalk walkLayout(const uint8_t *block, uint64_t size, uint64_t readable, bo
     const uint64_t tableOffset = header.strokeTableOffset;
     const uint64_t tableEnd = tableOffset + count * FLAT_STROKE_RECORD_SIZE;
     walk.extent = std::max(walk.extent, tableEnd);
-    if (tableEnd > readable) {
+    // Turned around, a record that does not start on a word takes its last
+    // bytes from the word the table ends in, which may reach past the table.
+    const uint64_t wholeWords = size & ~uint64_t{3};
+    const uint64_t tableReach =
+        swapped && tableEnd > tableOffset && tableEnd - 1 < wholeWords ? (tableEnd + 3) & ~uint64_t{3} : tableEnd;
+    if (tableReach > readable) {
+        walk.extent = std::max(walk.extent, tableReach);
         result.problem = BlockProblem::TablePastEnd;
         return walk;
     }
