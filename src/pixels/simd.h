@@ -133,6 +133,25 @@ struct V128 {
     static PENNARO_SIMD F pixelOrder(F v) { return v; }
     static PENNARO_SIMD I pixelOrder(I v) { return v; }
 
+    // The pairing the 16-bit dab rows use. interleaveAlphas16 puts the
+    // alphas of a's pixels in the even 32-bit lanes and b's in the odd ones
+    // (a holds pixels 0, 1 and b pixels 2, 3: the order 0, 2, 1, 3), so a
+    // lane's result goes back to its pixel with at most a shift (pixelsOf),
+    // and a per-pixel mask with one shuffle (pixelMask).
+    static PENNARO_SIMD I interleaveAlphas16(I a, I b) {
+        const I low = _mm_set1_epi64x(0xFFFF);
+        return _mm_or_si128(_mm_and_si128(a, low), _mm_slli_epi64(_mm_and_si128(b, low), 32));
+    }
+    static PENNARO_SIMD F pairedColumns(F v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 2, 0)); }
+    template <int half>
+    static PENNARO_SIMD I pixelsOf(I v) { return half ? _mm_srli_epi64(v, 32) : v; }
+    template <int half>
+    static PENNARO_SIMD I pixelMask(I m) {
+        return half ? _mm_shuffle_epi32(m, _MM_SHUFFLE(3, 3, 1, 1)) : _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 2, 0, 0));
+    }
+    // The low 16 bits of every 64-bit lane of v as the alphas of the pixels of p.
+    static PENNARO_SIMD I setAlphaWords(I p, I v) { return select(_mm_set1_epi64x(0xFFFF), v, p); }
+
     static PENNARO_SIMD F toFloat(I v) { return _mm_cvtepi32_ps(v); }
     // Truncation toward zero; 0x80000000 for NaN and out-of-range lanes.
     static PENNARO_SIMD I truncRaw(F v) { return _mm_cvttps_epi32(v); }
@@ -236,6 +255,21 @@ struct V256 {
         return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
     }
     static PENNARO_SIMD I pixelOrder(I v) { return _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0)); }
+    // V128's pairing within each half: a holds pixels 0, 1 | 2, 3 and b
+    // 4, 5 | 6, 7, so the lanes hold 0, 4, 1, 5 | 2, 6, 3, 7.
+    static PENNARO_SIMD I interleaveAlphas16(I a, I b) {
+        return _mm256_and_si256(_mm256_blend_epi16(a, _mm256_slli_epi64(b, 32), 0x44), _mm256_set1_epi32(0xFFFF));
+    }
+    static PENNARO_SIMD F pairedColumns(F v) {
+        return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    }
+    template <int half>
+    static PENNARO_SIMD I pixelsOf(I v) { return half ? _mm256_srli_epi64(v, 32) : v; }
+    template <int half>
+    static PENNARO_SIMD I pixelMask(I m) {
+        return half ? _mm256_shuffle_epi32(m, _MM_SHUFFLE(3, 3, 1, 1)) : _mm256_shuffle_epi32(m, _MM_SHUFFLE(2, 2, 0, 0));
+    }
+    static PENNARO_SIMD I setAlphaWords(I p, I v) { return _mm256_blend_epi16(p, v, 0x11); }
 
     static PENNARO_SIMD F toFloat(I v) { return _mm256_cvtepi32_ps(v); }
     static PENNARO_SIMD I truncRaw(F v) { return _mm256_cvttps_epi32(v); }

@@ -501,40 +501,91 @@ void unionRow8(Pixel8 *row, int32_t x, int32_t x1, float dy2, const UnionShape &
 }
 
 // 16 bits: two registers of pixels a step (four pixels in V128, eight in
-// V256), their alphas gathered into the 32-bit lanes of one register and
-// the results spread back.
-template <class W, bool Round>
-void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionShape &s, const ColumnTable &t,
-                const uint16_t colour[4], uint64_t rgb16) {
-    using I = typename W::I;
-    constexpr int32_t perStep = W::kLanes, perRegister = W::kLanes / 2;
-    const UnionLanes<W> c = UnionLanes<W>::template make<Depth16>(s, dy2);
-    const I alphaLane = alphaLanes16<W>();
-    const I rgb = W::set64(static_cast<int64_t>(rgb16));
-    const float *dx2 = t.dx2 + (x - t.x0);
-    for (; x <= x1 && x + perStep - 1 <= t.lastColumn; x += perStep, dx2 += perStep) {
-        const I p0 = W::load(row + x), p1 = W::load(row + x + perRegister);
-        const I ad = W::evenLanes(W::and_(p0, alphaLane), W::and_(p1, alphaLane));
-        const typename W::F d2 = W::addf(W::pixelOrder(W::loadf(dx2)), c.dy2);
-        const I active = unionActive<W, Depth16>(ad, d2, c);
-        if (!W::any(active)) continue;
-        I write;
-        const I alpha = unionAlpha<W, Depth16, Round>(ad, d2, active, c, write);
-        auto put = [&](I p, auto half) {
-            constexpr int h = decltype(half)::value;
-            const I colourPart = W::select(W::template widenHalf<h>(write), rgb, W::andnot(alphaLane, p));
-            const I merged = W::or_(colourPart, W::and_(W::template widenHalf<h>(alpha), alphaLane));
-            return W::select(W::template widenHalf<h>(active), merged, p);
-        };
-        W::store(row + x, put(p0, std::integral_constant<int, 0>{}));
-        W::store(row + x + perRegister, put(p1, std::integral_constant<int, 1>{}));
+// V256), their alphas interleaved into the 32-bit lanes of one register
+// (interleaveAlphas16) and the columns' squared distances put in the same
+// order, once per step (pairedColumns), so that each lane's new alpha goes
+// back to its pixel with at most a shift and a word blend.
+//
+// A lane outside the dab or saturated gets coverage 0, which leaves its
+// alpha as it was (ad - 0 + 0) and its colour untouched (only ad = 0 within
+// the dab takes the colour): the pixels need no select against what they
+// were. Within the dab the rim's coverage lies in [0, 65536), so a plain
+// truncation is the guarded one: d2 >= 0, and where the rim applies d2 > q
+// (round) or q = 0 (soft, whose norm is 1 / (outer2 - e) with e <= 0), so
+// u = (outer2 - d2) * norm is at most 1 + 2^-22 and u³ times an alpha of at
+// most 65535 stays below 65536. Lanes beyond that (outside, NaN) are the
+// ones zeroed. The new alpha may pass 16 bits; only its low word is kept,
+// as the scalar store into the channel keeps it.
+template <class W>
+struct UnionLanes16 {
+    typename W::F outer2, norm, alphaF, q;
+    typename W::I alpha, saturatedAt, rgb;
+    PENNARO_SIMD static UnionLanes16 make(const UnionShape &s, uint64_t rgb16) {
+        return UnionLanes16{W::setf(s.outer2),
+                            W::setf(s.norm),
+                            W::setf(s.alphaF),
+                            W::setf(s.q),
+                            W::set32(static_cast<int32_t>(s.alpha)),
+                            W::set32(static_cast<int32_t>(Depth16::kSaturated)),
+                            W::set64(static_cast<int64_t>(rgb16))};
     }
+};
+
+template <class W, bool Round>
+PENNARO_SIMD void unionStep16(Pixel16 *at, typename W::F d2, const UnionLanes16<W> &c) {
+    using I = typename W::I;
+    using F = typename W::F;
+    constexpr int32_t perRegister = W::kLanes / 2;
+    const I p0 = W::load(at), p1 = W::load(at + perRegister);
+    const I ad = W::interleaveAlphas16(p0, p1);
+    const I active = W::and_(W::ltf(d2, c.outer2), W::cmpgt32(c.saturatedAt, ad));
+    if (!W::any(active)) return;
+    const F u = W::mulf(W::subf(c.outer2, d2), c.norm);
+    I a = W::truncRaw(W::mulf(W::mulf(W::mulf(u, u), u), c.alphaF));
+    if (Round) a = W::select(W::gtf(d2, c.q), a, c.alpha);
+    a = W::and_(a, active);
+    // ad < 32768 and a < 65536: the product fits 31 bits.
+    I product;
+    if constexpr (W::kMul32)
+        product = W::mullo32(ad, a);
+    else
+        product = W::or_(W::mullo16(ad, a), W::shl32(W::mulhiU16(ad, a), 16));
+    const I merged = W::add32(W::sub32(ad, W::shr32(product, Depth16::kShift)), a);
+    const I write = W::and_(active, W::cmpeq32(ad, W::zero()));
+    W::store(at, W::setAlphaWords(W::select(W::template pixelMask<0>(write), c.rgb, p0), W::template pixelsOf<0>(merged)));
+    W::store(at + perRegister,
+             W::setAlphaWords(W::select(W::template pixelMask<1>(write), c.rgb, p1), W::template pixelsOf<1>(merged)));
+}
+
+template <class W, bool Round>
+void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionLanes16<W> &c, const UnionShape &s,
+                const ColumnTable &t, const uint16_t colour[4], uint64_t rgb16);
+
+// The columns a full step does not reach, by the narrower form. Out of line,
+// as at the "over" rows: it runs only at the image's last columns.
+template <class W, bool Round>
+__attribute__((noinline)) void unionRow16Narrower(Pixel16 *row, int32_t x, int32_t x1, float dy2,
+                                                  const UnionShape &s, const ColumnTable &t,
+                                                  const uint16_t colour[4], uint64_t rgb16) {
     if constexpr (W::kWide) {
-        if (x <= x1) unionRow16<typename W::Half, Round>(row, x, x1, dy2, s, t, colour, rgb16);
+        using H = typename W::Half;
+        const UnionLanes16<H> c = UnionLanes16<H>::make(s, rgb16);
+        unionRow16<H, Round>(row, x, x1, dy2, c, s, t, colour, rgb16);
     } else {
-        for (; x <= x1; ++x, ++dx2)
+        for (const float *dx2 = t.dx2 + (x - t.x0); x <= x1; ++x, ++dx2)
             if (!saturated<Depth16>(row[x].alpha)) unionPixel<Depth16, Round>(row[x], *dx2 + dy2, s, colour);
     }
+}
+
+template <class W, bool Round>
+void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionLanes16<W> &c, const UnionShape &s,
+                const ColumnTable &t, const uint16_t colour[4], uint64_t rgb16) {
+    constexpr int32_t perStep = W::kLanes;
+    const typename W::F dy2v = W::setf(dy2);
+    const float *dx2 = t.dx2 + (x - t.x0);
+    for (; x <= x1 && x + perStep - 1 <= t.lastColumn; x += perStep, dx2 += perStep)
+        unionStep16<W, Round>(row + x, W::addf(W::pairedColumns(W::loadf(dx2)), dy2v), c);
+    if (x <= x1) unionRow16Narrower<W, Round>(row, x, x1, dy2, s, t, colour, rgb16);
 }
 
 // The frame with the column table filled on the first row that has pixels.
@@ -581,8 +632,9 @@ bool unionDab16(const UnionShape &s, float A, float cx, float cy, const uint16_t
                 const ImageView *scratch, PaintedRows *rows) {
     ColumnTable t;
     const uint64_t rgb = colourBits16(colour, 0);
+    const UnionLanes16<W> c = UnionLanes16<W>::make(s, rgb);
     return unionRows<Pixel16>(s, A, cx, cy, scratch, rows, t, [&](Pixel16 *row, int32_t x0, int32_t x1, float dy2) {
-        unionRow16<W, Round>(row, x0, x1, dy2, s, t, colour, rgb);
+        unionRow16<W, Round>(row, x0, x1, dy2, c, s, t, colour, rgb);
     });
 }
 
