@@ -922,24 +922,45 @@ void squareDab8(float A, float R, float h, float cx, float cy, const uint8_t col
     });
 }
 
-// 16 bits with a table of whole pixels for the rows whose base is exactly
-// 1, as at 8 bits; the other rows compute their edges (squareEdge). The
-// table is filled by the per-pixel steps, with alpha-0 pixels (never
-// written) past the outer run, so a row's last register may reach past it
-// within the image.
-struct SquareTable16 {
-    alignas(16) uint64_t pixel[kSquareTable + kColumnSlack];
+// 16 bits with tables, as at 8 bits: whole pixels for the rows whose base
+// is exactly 1, and the columns' squared edge terms (0 on the inner run)
+// for the others, both filled once per dab and followed by columns that are
+// never written (alpha 0, edge term +inf), so a row's last register may
+// reach past the outer run within the image. A row of the second kind runs
+// whole in one pass: on an inner column the edge term 0 leaves the row's
+// own coverage, which is what the interior takes, and where that coverage
+// is at or below 0 neither form writes (it is never below -2^-21, whose
+// product with the alpha truncates to 0). Within (0, 1] the coverage times
+// an alpha below 65536 truncates as the guarded conversion does.
+struct SquareTables16 {
+    alignas(32) float g2[kSquareTable + kColumnSlack];
+    alignas(32) uint64_t pixel[kSquareTable + kColumnSlack];
 
+    // The same float steps as the per-pixel form, eight columns at a time;
+    // each loop may write up to a register past the run, which the slack
+    // then overwrites.
+    template <class W>
     void fill(float cx, const SquareShape &k, const SquareRuns &runs, const uint16_t colour[4]) {
+        using I = typename W::I;
+        using F = typename W::F;
+        constexpr int32_t perRegister = W::kLanes / 2;
         const int32_t n = runs.outer.last - runs.outer.first + 1;
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t x = runs.outer.first + i;
-            float cov = 1.0f;
-            if (x < runs.inner.first || x > runs.inner.last) {
-                const float g = (std::fabs(cx - static_cast<float>(x)) - k.ri) * k.norm;
-                cov = 1.0f - g * g;
-            }
-            pixel[i] = colourBits16(colour, cov > 0.0f ? Depth16::toChannel(k.alphaF * cov) : 0u);
+        const F cxv = W::setf(cx), riv = W::setf(k.ri), normv = W::setf(k.norm);
+        const I innerFirst = W::set32(runs.inner.first - 1), innerLast = W::set32(runs.inner.last + 1);
+        for (int32_t i = 0; i < n; i += W::kLanes) {
+            const I xi = W::iota32(runs.outer.first + i);
+            const I isInner = W::and_(W::cmpgt32(xi, innerFirst), W::cmpgt32(innerLast, xi));
+            const F g = W::mulf(W::subf(W::absf(W::subf(cxv, W::toFloat(xi))), riv), normv);
+            W::storef(g2 + i, W::andnotf(isInner, W::mulf(g, g)));
+        }
+        std::fill_n(g2 + n, kColumnSlack, std::numeric_limits<float>::infinity());
+        const F one = W::setf(1.0f), zero = W::setf(0.0f), alphaF = W::setf(k.alphaF);
+        const I rgb = W::set64(static_cast<int64_t>(colourBits16(colour, 0))), alphaLane = alphaLanes16<W>();
+        for (int32_t i = 0; i < n; i += W::kLanes) {
+            const F cov = W::subf(one, W::pairedColumns(W::loadf(g2 + i)));
+            const I a = W::and_(W::truncRaw(W::mulf(alphaF, cov)), W::gtf(cov, zero));
+            W::store(pixel + i, W::or_(rgb, W::and_(W::template pixelsOf<0>(a), alphaLane)));
+            W::store(pixel + i + perRegister, W::or_(rgb, W::and_(W::template pixelsOf<1>(a), alphaLane)));
         }
         std::fill_n(pixel + n, kColumnSlack, colourBits16(colour, 0));
     }
@@ -963,9 +984,45 @@ void squareTableRow(Pixel16 *row, int32_t first, int32_t last, int32_t lastColum
         if (row[x].alpha < 32768 && (*table & 0xFFFFu) > row[x].alpha) std::memcpy(&row[x], table, sizeof(Pixel16));
 }
 
+// A row whose base is below 1, columns x..last, eight at a time with the
+// alphas paired as in the 16-bit union rows.
 template <class W>
-void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4], const ImageView *scratch,
-                 PaintedRows *rows) {
+void squareEdgeRow(Pixel16 *row, int32_t x, int32_t last, int32_t lastColumn, const float *g2, float base,
+                   const SquareShape &k, const uint16_t colour[4]) {
+    using I = typename W::I;
+    using F = typename W::F;
+    constexpr int32_t perStep = W::kLanes, perRegister = W::kLanes / 2;
+    const F basev = W::setf(base), alphaF = W::setf(k.alphaF), zero = W::setf(0.0f);
+    const I rgb = W::set64(static_cast<int64_t>(colourBits16(colour, 0))), saturatedAt = W::set32(32768);
+    for (; x <= last && x + perStep - 1 <= lastColumn; x += perStep, g2 += perStep) {
+        const I p0 = W::load(row + x), p1 = W::load(row + x + perRegister);
+        const I ad = W::interleaveAlphas16(p0, p1);
+        const F cov = W::subf(basev, W::pairedColumns(W::loadf(g2)));
+        const I a = W::truncRaw(W::mulf(alphaF, cov));
+        const I m = W::and_(W::and_(W::gtf(cov, zero), W::cmpgt32(a, ad)), W::cmpgt32(saturatedAt, ad));
+        W::store(row + x, W::select(W::template pixelMask<0>(m), W::setAlphaWords(rgb, W::template pixelsOf<0>(a)), p0));
+        W::store(row + x + perRegister,
+                 W::select(W::template pixelMask<1>(m), W::setAlphaWords(rgb, W::template pixelsOf<1>(a)), p1));
+    }
+    if (x > last) return;
+    if constexpr (W::kWide) {
+        squareEdgeRow<typename W::Half>(row, x, last, lastColumn, g2, base, k, colour);
+    } else {
+        for (; x <= last; ++x, ++g2) {
+            Pixel16 &px = row[x];
+            if (saturated<Depth16>(px.alpha)) continue;
+            const float cov = base - *g2;
+            if (cov <= 0.0f) continue;
+            const uint32_t a = truncToChannel16(k.alphaF * cov);
+            if (a > px.alpha) writeColour(px, colour, a);
+        }
+    }
+}
+
+// Flattened, as the union dabs: a small dab is a handful of short rows.
+template <class W>
+__attribute__((flatten)) void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t colour[4],
+                                          const ImageView *scratch, PaintedRows *rows) {
     SquareShape k;
     if (!squareShape<Depth16>(A, R, h, colour, k)) return;
     if (!vectorFits(k.ro, cx, scratch)) return dab::scalarSquareDab16(A, R, h, cx, cy, colour, scratch, rows);
@@ -973,7 +1030,7 @@ void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t c
         return squareRunDab<W, Depth16>(k, A, cx, cy, colour, scratch, rows);
     bool found = false;
     SquareRuns runs;
-    SquareTable16 t;
+    SquareTables16 t;
     const int32_t lastColumn = scratch->width - 1;
     stampRows<Pixel16>(A, k.ro, cx, cy, scratch, rows, [&](Pixel16 *row, float dy, int32_t x0, int32_t x1) {
         const float ady = std::fabs(dy);
@@ -981,16 +1038,13 @@ void squareDab16(float A, float R, float h, float cx, float cy, const uint16_t c
         if (!found) {
             found = true;
             runs.find(cx, k, x0, x1);
-            if (runs.outer.first <= runs.outer.last) t.fill(cx, k, runs, colour);
+            if (runs.outer.first <= runs.outer.last) t.fill<W>(cx, k, runs, colour);
         }
-        const Run outer = runs.outer, inner = runs.inner;
+        const Run outer = runs.outer;
         if (outer.first > outer.last) return;
         const float base = squareRowBase(k, ady);
         if (base == 1.0f) return squareTableRow<W>(row, outer.first, outer.last, lastColumn, t.pixel);
-        if (inner.first > inner.last) return squareEdge<W>(row, outer.first, outer.last, cx, base, k, colour);
-        squareInterior<W>(row, inner.first, inner.last, Depth16::toChannel(k.alphaF * base), colour);
-        squareEdge<W>(row, outer.first, inner.first - 1, cx, base, k, colour);
-        squareEdge<W>(row, inner.last + 1, outer.last, cx, base, k, colour);
+        squareEdgeRow<W>(row, outer.first, outer.last, lastColumn, t.g2, base, k, colour);
     });
 }
 
