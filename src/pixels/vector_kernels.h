@@ -591,7 +591,7 @@ void unionRow16(Pixel16 *row, int32_t x, int32_t x1, float dy2, const UnionLanes
 // The frame with the column table filled on the first row that has pixels.
 // False, before anything is touched, when the vector loops cannot take the
 // dab.
-template <class Pixel, class RowFn>
+template <class W, class Pixel, class RowFn>
 bool unionRows(const UnionShape &s, float A, float cx, float cy, const ImageView *scratch, PaintedRows *rows,
                ColumnTable &t, RowFn &&rowFn) {
     if (!vectorFits(s.extent, cx, scratch)) return false;
@@ -606,9 +606,12 @@ bool unionRows(const UnionShape &s, float A, float cx, float cy, const ImageView
             tabled = true;
             t.x0 = x0;
             t.lastColumn = scratch->width - 1;
-            for (int32_t x = x0; x <= x1; ++x) {
-                const float dx = cx - static_cast<float>(x);
-                t.dx2[x - x0] = dx * dx;
+            // The scalar step's dx * dx, a register at a time; the last may
+            // write past x1, where the slack goes next.
+            const typename W::F cxv = W::setf(cx);
+            for (int32_t x = x0; x <= x1; x += W::kLanes) {
+                const typename W::F dx = W::subf(cxv, W::toFloat(W::iota32(x)));
+                W::storef(t.dx2 + (x - x0), W::mulf(dx, dx));
             }
             std::fill_n(t.dx2 + (x1 - x0 + 1), kColumnSlack, std::numeric_limits<float>::infinity());
         }
@@ -622,7 +625,7 @@ bool unionDab8(const UnionShape &s, float A, float cx, float cy, const uint8_t c
                PaintedRows *rows) {
     ColumnTable t;
     const uint32_t rgb = colourBits8(colour, 0);
-    return unionRows<Pixel8>(s, A, cx, cy, scratch, rows, t, [&](Pixel8 *row, int32_t x0, int32_t x1, float dy2) {
+    return unionRows<W, Pixel8>(s, A, cx, cy, scratch, rows, t, [&](Pixel8 *row, int32_t x0, int32_t x1, float dy2) {
         unionRow8<W, Round>(row, x0, x1, dy2, s, t, colour, rgb);
     });
 }
@@ -636,7 +639,7 @@ __attribute__((flatten)) bool unionDab16(const UnionShape &s, float A, float cx,
     ColumnTable t;
     const uint64_t rgb = colourBits16(colour, 0);
     const UnionLanes16<W> c = UnionLanes16<W>::make(s, rgb);
-    return unionRows<Pixel16>(s, A, cx, cy, scratch, rows, t, [&](Pixel16 *row, int32_t x0, int32_t x1, float dy2) {
+    return unionRows<W, Pixel16>(s, A, cx, cy, scratch, rows, t, [&](Pixel16 *row, int32_t x0, int32_t x1, float dy2) {
         unionRow16<W, Round>(row, x0, x1, dy2, c, s, t, colour, rgb);
     });
 }
@@ -1048,12 +1051,10 @@ __attribute__((flatten)) void squareDab16(float A, float R, float h, float cx, f
     });
 }
 
-// ---- the table. Rows and the 8-bit soft and round dabs run at the width
-// of W. 16-bit soft and round dabs gather four pixels into 128 bits, and
-// square rows are short runs of cheap steps: the AVX2 table leaves those
-// four out (null), so that the SSE2 kernels, built for the baseline target,
-// serve there (dispatch.cpp); built for AVX2 they measured a few per cent
-// slower on small dabs.
+// ---- the table. Every row and dab runs at the width of W but the 8-bit
+// square dab, whose rows are short runs of cheap steps: the AVX2 table
+// leaves it out (null), so that the SSE2 kernel, built for the baseline
+// target, serves there (dispatch.cpp); built for AVX2 it measured no faster.
 template <class W>
 constexpr PixelKernels vectorKernels(Isa isa) {
     constexpr bool narrow = !W::kWide;
