@@ -936,8 +936,8 @@ void squareDab8(float A, float R, float h, float cx, float cy, const uint8_t col
 // product with the alpha truncates to 0). Within (0, 1] the coverage times
 // an alpha below 65536 truncates as the guarded conversion does.
 struct SquareTables16 {
-    alignas(32) float g2[kSquareTable + kColumnSlack];
-    alignas(32) uint64_t pixel[kSquareTable + kColumnSlack];
+    alignas(16) float g2[kSquareTable + kColumnSlack];
+    alignas(16) uint64_t pixel[kSquareTable + kColumnSlack];
 
     // The same float steps as the per-pixel form, eight columns at a time;
     // each loop may write up to a register past the run, which the slack
