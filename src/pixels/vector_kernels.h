@@ -606,12 +606,20 @@ bool unionRows(const UnionShape &s, float A, float cx, float cy, const ImageView
             tabled = true;
             t.x0 = x0;
             t.lastColumn = scratch->width - 1;
-            // The scalar step's dx * dx, a register at a time; the last may
-            // write past x1, where the slack goes next.
-            const typename W::F cxv = W::setf(cx);
-            for (int32_t x = x0; x <= x1; x += W::kLanes) {
-                const typename W::F dx = W::subf(cxv, W::toFloat(W::iota32(x)));
-                W::storef(t.dx2 + (x - x0), W::mulf(dx, dx));
+            // The scalar step's dx * dx. The 16-bit dabs take it a register at
+            // a time, the last one writing past x1, where the slack goes
+            // next; the 8-bit ones keep the loop their rows were tuned with.
+            if constexpr (std::is_same_v<Pixel, Pixel16>) {
+                const typename W::F cxv = W::setf(cx);
+                for (int32_t x = x0; x <= x1; x += W::kLanes) {
+                    const typename W::F dx = W::subf(cxv, W::toFloat(W::iota32(x)));
+                    W::storef(t.dx2 + (x - x0), W::mulf(dx, dx));
+                }
+            } else {
+                for (int32_t x = x0; x <= x1; ++x) {
+                    const float dx = cx - static_cast<float>(x);
+                    t.dx2[x - x0] = dx * dx;
+                }
             }
             std::fill_n(t.dx2 + (x1 - x0 + 1), kColumnSlack, std::numeric_limits<float>::infinity());
         }
