@@ -182,16 +182,24 @@ inline float squareRowBase(const SquareShape &k, float ady) {
     return static_cast<float>(1.0 - static_cast<double>(wy));
 }
 
+// One edge pixel of a row with the given base, from its column's squared
+// edge term g2 (tabled once per dab by the vector rows).
+template <class Depth>
+inline void squareEdgePixelFromTerm(typename Depth::Pixel &px, float g2, float base, const SquareShape &k,
+                                    const typename Depth::Channel colour[4]) {
+    if (saturated<Depth>(px.alpha)) return;
+    const float cov = base - g2;
+    if (cov <= 0.0f) return;
+    const uint32_t a = Depth::toChannel(k.alphaF * cov);
+    if (a > static_cast<uint32_t>(px.alpha)) writeColour(px, colour, a);
+}
+
 // One edge pixel (|dx| = adx beyond ri) of a row with the given base.
 template <class Depth>
 inline void squareEdgePixel(typename Depth::Pixel &px, float adx, float base, const SquareShape &k,
                             const typename Depth::Channel colour[4]) {
-    if (saturated<Depth>(px.alpha)) return;
     const float g = (adx - k.ri) * k.norm;
-    const float cov = base - g * g;
-    if (cov <= 0.0f) return;
-    const uint32_t a = Depth::toChannel(k.alphaF * cov);
-    if (a > static_cast<uint32_t>(px.alpha)) writeColour(px, colour, a);
+    squareEdgePixelFromTerm<Depth>(px, g * g, base, k, colour);
 }
 
 // Truncated box edge clamped to the image: 0 or less becomes 0, anything past

@@ -893,14 +893,7 @@ void squareTableEdge(Pixel8 *row, int32_t first, int32_t last, const float *g2, 
         const I m = W::and_(W::gtf(cov, W::setf(0.0f)), W::cmpgt32(a, W::and_(p, low)));
         W::store(row + x, W::select(m, W::or_(rgb, a), p));
     }
-    for (; x <= last; ++x, ++g2) {
-        Pixel8 &px = row[x];
-        if (saturated<Depth8>(px.alpha)) continue;
-        const float cov = base - *g2;
-        if (cov <= 0.0f) continue;
-        const uint32_t a = truncToChannel8(k.alphaF * cov);
-        if (a > px.alpha) writeColour(px, colour, a);
-    }
+    for (; x <= last; ++x, ++g2) squareEdgePixelFromTerm<Depth8>(row[x], *g2, base, k, colour);
 }
 
 template <class W>
@@ -1019,14 +1012,7 @@ void squareEdgeRow(Pixel16 *row, int32_t x, int32_t last, int32_t lastColumn, co
     if constexpr (W::kWide) {
         squareEdgeRow<typename W::Half>(row, x, last, lastColumn, g2, base, k, colour);
     } else {
-        for (; x <= last; ++x, ++g2) {
-            Pixel16 &px = row[x];
-            if (saturated<Depth16>(px.alpha)) continue;
-            const float cov = base - *g2;
-            if (cov <= 0.0f) continue;
-            const uint32_t a = truncToChannel16(k.alphaF * cov);
-            if (a > px.alpha) writeColour(px, colour, a);
-        }
+        for (; x <= last; ++x, ++g2) squareEdgePixelFromTerm<Depth16>(row[x], *g2, base, k, colour);
     }
 }
 
