@@ -43,7 +43,7 @@ fuzz_one() {
     if [ -n "$kept" ]; then
         echo "$target: replaying $(echo "$kept" | wc -l) kept regression(s)"
         # shellcheck disable=SC2086
-        "$bin/$target" -runs=1 $kept || return 1
+        "$bin/$target" -runs=1 -rss_limit_mb=1024 -malloc_limit_mb=512 $kept || return 1
     fi
     dict=
     [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -59,21 +60,36 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t count) {
 
 namespace {
 
-// What the image data chunks of a PNG file can inflate to at most: deflate
-// expands no stream more than about 1032 to 1 (a 258-byte match every two
-// bits), plus a little for the smallest streams.
-uint64_t inflatedBound(const std::vector<uint8_t> &bytes) {
-    uint64_t compressed = 0;
+// One walk over the chunks, before libpng sees them. libpng allocates a
+// chunk's declared length before reading its data, so a few bytes declaring a
+// gigabyte-long chunk would cost a gigabyte; a chunk that reaches past the end
+// of the file is refused here instead.
+struct ChunkSurvey {
+    uint64_t compressed = 0;  // bytes of image data present
+    std::string overrun;      // type of a chunk running past the end, if any
+};
+
+ChunkSurvey surveyChunks(const std::vector<uint8_t> &bytes) {
+    ChunkSurvey survey;
     for (uint64_t at = 8; at + 8 <= bytes.size();) {
         const uint8_t *chunk = bytes.data() + at;
         const uint64_t length = uint64_t(chunk[0]) << 24 | uint64_t(chunk[1]) << 16 | uint64_t(chunk[2]) << 8 | chunk[3];
-        const uint64_t present = std::min<uint64_t>(length, bytes.size() - at - 8);
-        if (std::memcmp(chunk + 4, "IDAT", 4) == 0) compressed += present;
+        if (length + 12 > bytes.size() - at) {
+            for (int i = 4; i < 8; ++i)
+                survey.overrun += std::isalpha(chunk[i]) ? char(chunk[i]) : '?';
+            break;
+        }
+        if (std::memcmp(chunk + 4, "IDAT", 4) == 0) survey.compressed += length;
         if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
         at += 12 + length;
     }
-    return compressed * 1032 + 1024;
+    return survey;
 }
+
+// What the image data of a PNG file can inflate to at most: deflate expands
+// no stream more than about 1032 to 1 (a 258-byte match every two bits), plus
+// a little for the smallest streams.
+uint64_t inflatedBound(const ChunkSurvey &survey) { return survey.compressed * 1032 + 1024; }
 
 std::string megabytes(uint64_t bytes) {
     if (bytes < (1u << 20)) return std::to_string(bytes) + " bytes";
@@ -85,6 +101,9 @@ std::string megabytes(uint64_t bytes) {
 PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0)
         throw ToolError(name + " is not a PNG file");
+    const ChunkSurvey survey = surveyChunks(bytes);
+    if (!survey.overrun.empty())
+        throw ToolError(name + ": the file ends inside its " + survey.overrun + " chunk; damaged or truncated");
     PngErrorState errors;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, onPngError, onPngWarning);
     if (!png) throw ToolError("out of memory reading " + name);
@@ -114,7 +133,7 @@ PngImage decodePng(const std::vector<uint8_t> &bytes, const std::string &name, u
     const uint64_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     const uint64_t declared = (width * png_get_channels(png, info) * uint64_t(bitDepth) + 7) / 8 * height;
     const uint64_t needed = width * height * 4 * sizeof(uint16_t);
-    if (declared > inflatedBound(bytes))
+    if (declared > inflatedBound(survey))
         refusal = name + ": declares " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
                   megabytes(declared) + ") but holds too little compressed data for them; damaged or truncated";
     else if (needed > maxBytes)

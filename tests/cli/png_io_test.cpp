@@ -210,18 +210,24 @@ TEST(PngFiles, BrokenFilesAreRefusedWithTheirName) {
         EXPECT_NE(std::string(e.what()).find("hello.png"), std::string::npos);
     }
     auto bytes = encodePng(pattern(8));
-    // Refused before the pixels are allocated: a header far larger than the
-    // data could inflate to, and an image above the caller's limit.
+    // Refused before anything is allocated for them: a header far larger
+    // than the data could inflate to, an image above the caller's limit, and
+    // a chunk declaring more bytes than the file holds (libpng would allocate
+    // its whole length first).
     auto resized = bytes;
     for (int i = 0; i < 4; ++i) resized[16 + i] = resized[20 + i] = uint8_t(30000 >> (24 - 8 * i));
     const uLong crc = crc32(0, resized.data() + 12, 17);
     for (int i = 0; i < 4; ++i) resized[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    auto overrun = bytes;
+    const uint8_t longText[] = {0x64, 0, 0, 0, 't', 'E', 'X', 't', 'a', 'b'};
+    overrun.insert(overrun.begin() + 33, longText, longText + sizeof longText);
     const struct {
         std::vector<uint8_t> bytes;
         uint64_t maxBytes;
         const char *says;
     } refused[] = {{resized, PNG_DEFAULT_MAX_BYTES, "declares 30000x30000 pixels (3434 MB) but holds too little"},
-                   {bytes, 100, "needs 280 bytes to read, more than the 100 bytes allowed"}};
+                   {bytes, 100, "needs 280 bytes to read, more than the 100 bytes allowed"},
+                   {overrun, PNG_DEFAULT_MAX_BYTES, "p.png: the file ends inside its tEXt chunk"}};
     for (const auto &c : refused) {
         try {
             decodePng(c.bytes, "p.png", c.maxBytes);
