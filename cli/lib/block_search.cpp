@@ -48,6 +48,9 @@ struct Scan {
     uint64_t nextStreamId = 1;
     uint64_t fileBytesRead = 0;
     bool budgetNoted = false;
+    // Streams being inflated now, in every layer.
+    int openStreams = 0;
+    bool crowdNoted = false;
     // Output pieces, one per depth, for the inflaters and the text decoders
     // (a layer's decoders run one after another, so one piece each will do).
     std::vector<std::vector<uint8_t>> inflatePieces, textPieces;
@@ -172,8 +175,10 @@ class Inflater {
 public:
     Inflater(Layer &parent, StreamKind kind, uint64_t start) : parent_(parent), kind_(kind), start_(start) {
         ++parent.scan().result.streamsTried;
+        ++parent.scan().openStreams;
         if (kind != StreamKind::Zip) begin();
     }
+    ~Inflater() { close(); }
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
 
@@ -237,7 +242,7 @@ private:
                     // Encrypted or not deflated: nothing to inflate (a
                     // stored entry's bytes are searched where they stand).
                     if ((flags & 1) || le16(&header_[8]) != ZIP_DEFLATED) {
-                        live_ = false;
+                        close();
                         return size;
                     }
                     nameLength_ = le16(&header_[26]);
@@ -287,6 +292,11 @@ private:
         return true;
     }
 
+    void close() {
+        if (live_) --parent_.scan().openStreams;
+        live_ = false;
+    }
+
     std::vector<EncodingStep> childPath() const {
         std::vector<EncodingStep> path = parent_.path();
         path.push_back({streamName(kind_), start_, entry_});
@@ -295,7 +305,7 @@ private:
 
     // Ends the stream; `failure` is empty when it ended well.
     void end(const std::string &failure) {
-        live_ = false;
+        close();
         if (!child_) return;
         child_->finish();
         parent_.scan().result.peakWindowBytes =
@@ -962,6 +972,19 @@ void Layer::startStream(const uint8_t *data, size_t size, size_t i, uint64_t at,
                         const uint8_t *chunk, size_t chunkSize) {
     StreamKind kind;
     if (!streamStartsWith(data + i, kind)) return;
+    // Every open stream holds its inflater's state and a layer of its own,
+    // and takes every byte after its start: a false start in other data
+    // fails within a few bytes, but a file made of stream headers that keep
+    // each other open would cost memory and time in proportion to their
+    // count. Past the limit, new streams are not followed.
+    if (scan_.openStreams >= scan_.settings.maxOpenStreams) {
+        if (!scan_.crowdNoted)
+            scan_.note(path_, "stopped following new streams at byte " + std::to_string(at + i) + ": " +
+                                  std::to_string(scan_.openStreams) +
+                                  " are open at once here; streams starting while so many are open are not searched");
+        scan_.crowdNoted = true;
+        return;
+    }
     auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
     if (!inflater->live() && kind != StreamKind::Zip) return;
     bool live = true;

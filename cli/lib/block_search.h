@@ -55,6 +55,9 @@ struct ScanSettings {
     // All streams of the file together inflate to at most this, plus 64
     // times the file's size: nested bombs multiply, and this caps them all.
     uint64_t inflateTotalFloor = uint64_t(1) << 30;
+    // Streams inflated at once, over every layer; one starting while this
+    // many are open is noted and not followed.
+    int maxOpenStreams = 64;
     // Which blocks' bytes to keep (called once the verdict is known).
     std::function<bool(const pennaro::BlockCandidate &)> keep;
     // Called now and then with the bytes of the file read so far.

@@ -238,6 +238,18 @@ TEST(BlockSearch, BombsAreReportedAndFilesAreReadInBoundedMemory) {
     ASSERT_EQ(result.drawings, 2);
     EXPECT_EQ(result.blocks[1].candidate.offset, big.size() - kTwo.size());
     EXPECT_LT(result.peakWindowBytes, size_t(300) << 10);
+    // Stream headers every 7 bytes, each opening a stored block the next
+    // ones lie in, so all stay open: only so many are followed at once, and
+    // a drawing after them is still found.
+    Bytes crowd;
+    for (int i = 0; i < 9000; ++i) crowd.insert(crowd.end(), {0x78, 0x01, 0x00, 0xFF, 0xFF, 0x00, 0x00});
+    crowd = crowd + kTwo;
+    result = pennaro_cli::scanBytes(crowd.data(), crowd.size(), {});
+    ASSERT_FALSE(result.blocks.empty());
+    EXPECT_TRUE(result.blocks.back().path.empty() && result.blocks.back().isDrawing());
+    ASSERT_FALSE(result.notes.empty());
+    EXPECT_EQ(result.notes[0].message.rfind("stopped following new streams", 0), 0u) << result.notes[0].message;
+    EXPECT_LT(result.streamsTried, 1000u);
 }
 
 // Streams that are damaged or cut short: what came out before the damage
