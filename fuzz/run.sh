@@ -21,6 +21,9 @@
 #        PENNARO_FUZZ_FLAGS="-fork=1 -ignore_timeouts=1" fuzz/run.sh 600  (more libFuzzer flags)
 set -eu
 seconds=${1:-60}
+# Memory limits for the fuzzing and for replaying the kept inputs alike, so
+# a kept allocation fails its replay as it failed the run that found it.
+limits="-rss_limit_mb=1024 -malloc_limit_mb=512"
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
@@ -43,13 +46,13 @@ fuzz_one() {
     if [ -n "$kept" ]; then
         echo "$target: replaying $(echo "$kept" | wc -l) kept regression(s)"
         # shellcheck disable=SC2086
-        "$bin/$target" -runs=1 -rss_limit_mb=1024 -malloc_limit_mb=512 $kept || return 1
+        "$bin/$target" -runs=1 $limits $kept || return 1
     fi
     dict=
     [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"
     mkdir "$work/$target"
     # shellcheck disable=SC2086
-    "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=512 \
+    "$bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 $limits \
         -seed="${PENNARO_FUZZ_SEED:-1}" -artifact_prefix="$kept_in/" -print_final_stats=1 $dict ${PENNARO_FUZZ_FLAGS:-} "$work/$target" "$corpus"
 }
 
