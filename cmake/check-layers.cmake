@@ -4,6 +4,9 @@
 #                  \         \        \
 #                   `-> catalog, format: below them all
 #
+# and under pixels and format, simd (the vector wrappers and the processor
+# probe), which includes nothing and which the tool's scanner uses too.
+#
 # Only src/host sees the host protocol (include/pennaro) — below it, the
 # shared error codes (pennaro/errors.h) and nothing else; minihost/ is a
 # host and includes nothing of the effect; the tool (cli/) may use the
@@ -23,13 +26,14 @@ if(NOT SOURCE_DIR)
   get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 endif()
 
-set(layers catalog format pixels raster render host)
+set(layers simd catalog format pixels raster render host)
+set(allowed_simd "")
 set(allowed_catalog errors)
-set(allowed_format errors)
-set(allowed_pixels errors)
-set(allowed_raster pixels format errors)
-set(allowed_render raster pixels format catalog errors)
-set(allowed_host render raster pixels format catalog protocol errors)
+set(allowed_format simd errors)
+set(allowed_pixels simd errors)
+set(allowed_raster pixels format simd errors)
+set(allowed_render raster pixels format catalog simd errors)
+set(allowed_host render raster pixels format catalog simd protocol errors)
 set(allowed_minihost protocol minihost errors)
 set(allowed_protocol protocol errors)
 
@@ -37,7 +41,7 @@ set(cli_layers cli_core cli_images cli_drawings cli_scan cli_render cli_serve cl
 set(allowed_cli_core minihost protocol errors)
 set(allowed_cli_images cli_core errors)
 set(allowed_cli_drawings cli_core format catalog minihost protocol errors)
-set(allowed_cli_scan cli_drawings cli_core format minihost protocol errors)
+set(allowed_cli_scan cli_drawings cli_core format simd minihost protocol errors)
 set(allowed_cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
 set(allowed_cli_serve cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
 set(allowed_cli_commands ${cli_layers} format catalog minihost protocol errors)

@@ -1,3 +1,12 @@
+// The container's layout is never assumed. The file is read once, in order,
+// through a window of bounded size, and searched for saved blocks
+// (pennaro::BlockCandidateFinder) at every byte offset; alongside, every run
+// of hex digits or base64 text long enough to hold a block is decoded, and
+// every zlib stream, gzip member and deflated ZIP entry is inflated, and
+// what comes out is searched the same way, a few levels deep. Inflating
+// stops at a bound on the output, so a bomb is reported instead of
+// followed. The byte classes behind the text runs and stream starts are
+// worked out with the vector wrappers of simd/vectors.h.
 #include "cli/scan/container_search.h"
 
 #include <fcntl.h>
@@ -13,16 +22,11 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
-
 #include "cli/core/errors.h"
 #include "cli/core/memory_budget.h"
 #include "cli/scan/stream_inflater.h"
+#include "simd/processor.h"
+#include "simd/vectors.h"
 
 namespace pennaro_cli {
 
@@ -142,7 +146,7 @@ private:
     std::vector<EncodingStep> path_;
     std::vector<uint64_t> streams_;
     int depth_;
-    pennaro::BlockScanner blocks_;
+    pennaro::BlockCandidateFinder blocks_;
     uint64_t position_ = 0;  // of the next byte fed
     std::vector<std::unique_ptr<Inflater>> inflaters_;
     std::unique_ptr<TextRuns> hex_, base64_;
@@ -346,15 +350,17 @@ bool streamStartsWith(const uint8_t *p, StreamKind &kind) {
     return false;
 }
 
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
+using pennaro::simd::V128;
+
 // The lanes where a stream may start, by its first two bytes: a holds the
 // bytes, b the bytes after them. zlib: 0x78 then 0x01, 0x5E, 0x9C or 0xDA;
 // gzip: 0x1F 0x8B; ZIP: "PK".
-inline __m128i streamStartLanes(__m128i a, __m128i b) {
-    auto is = [](__m128i v, int byte) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(byte))); };
-    const __m128i zlibSecond = _mm_or_si128(_mm_or_si128(is(b, 0x01), is(b, 0x5E)), _mm_or_si128(is(b, 0x9C), is(b, 0xDA)));
-    return _mm_or_si128(_mm_and_si128(is(a, 0x78), zlibSecond),
-                        _mm_or_si128(_mm_and_si128(is(a, 0x1F), is(b, 0x8B)), _mm_and_si128(is(a, 'P'), is(b, 'K'))));
+inline V128::I streamStartLanes(V128::I a, V128::I b) {
+    using V = V128;
+    auto is = [](V::I v, uint8_t byte) { return V::cmpeq8(v, V::set8(byte)); };
+    const V::I zlibSecond = V::or_(V::or_(is(b, 0x01), is(b, 0x5E)), V::or_(is(b, 0x9C), is(b, 0xDA)));
+    return V::or_(V::and_(is(a, 0x78), zlibSecond), V::or_(V::and_(is(a, 0x1F), is(b, 0x8B)), V::and_(is(a, 'P'), is(b, 'K'))));
 }
 #endif
 
@@ -362,13 +368,10 @@ inline __m128i streamStartLanes(__m128i a, __m128i b) {
 // none. Four bytes from each place must be readable.
 size_t findStreamStart(const uint8_t *p, size_t from, size_t limit) {
     size_t i = from;
-#if defined(__SSE2__)
-    for (; i + 17 <= limit; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
-        if (const int mask = _mm_movemask_epi8(streamStartLanes(a, b)))
-            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
+#if PENNARO_HAVE_SSE2
+    for (; i + 17 <= limit; i += 16)
+        if (const uint32_t mask = V128::byteMask(streamStartLanes(V128::load(p + i), V128::load(p + i + 1))))
+            return i + static_cast<size_t>(__builtin_ctz(mask));
 #endif
     for (; i < limit; ++i)
         if ((p[i] == 0x78 || p[i] == 0x1F || p[i] == 'P')) {
@@ -404,37 +407,29 @@ struct CharTable {
 };
 const CharTable CHARS;
 
-#if defined(__SSE2__)
-// Bytes c with lo <= c <= hi.
-inline __m128i inRange(__m128i c, char lo, char hi) {
-    const __m128i t = _mm_sub_epi8(c, _mm_set1_epi8(lo));
-    return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(hi - lo))), t);
-}
-
+#if PENNARO_HAVE_SSE2
 // The masks of 64-byte words [0, words) of d; d[64 * words] must be
 // readable (the second byte of a stream start). Returns the base64 masks
 // ORed together.
 uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    using V = V128;
     uint64_t anyBase64 = 0;
-    const __m128i caseBit = _mm_set1_epi8(0x20), plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
+    const V::I caseBit = V::set8(0x20), plus = V::set8('+'), slash = V::set8('/');
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 4; ++k) {
             const uint8_t *p = d + 64 * w + 16 * k;
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+            const V::I c = V::load(p), next = V::load(p + 1);
             // Setting bit 5 turns upper-case letters into lower-case ones
             // and no other byte into a letter.
-            const __m128i lower = _mm_or_si128(c, caseBit);
-            const __m128i both = _mm_or_si128(inRange(c, '0', '9'),
-                                              _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, caseBit)));
-            const __m128i isHex = _mm_or_si128(both, inRange(lower, 'a', 'f'));
-            const __m128i isBase64 = _mm_or_si128(
-                both, _mm_or_si128(inRange(lower, 'a', 'z'), _mm_or_si128(_mm_cmpeq_epi8(c, plus), _mm_cmpeq_epi8(c, slash))));
-            const __m128i start = streamStartLanes(c, next);
-            h |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isHex))) << (16 * k);
-            b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(isBase64))) << (16 * k);
-            s |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(start))) << (16 * k);
+            const V::I lower = V::or_(c, caseBit);
+            const V::I both = V::or_(V::inRange8(c, '0', '9'), V::or_(V::inRange8(c, '\t', '\r'), V::cmpeq8(c, caseBit)));
+            const V::I isHex = V::or_(both, V::inRange8(lower, 'a', 'f'));
+            const V::I isBase64 =
+                V::or_(both, V::or_(V::inRange8(lower, 'a', 'z'), V::or_(V::cmpeq8(c, plus), V::cmpeq8(c, slash))));
+            h |= uint64_t{V::byteMask(isHex)} << (16 * k);
+            b |= uint64_t{V::byteMask(isBase64)} << (16 * k);
+            s |= uint64_t{V::byteMask(streamStartLanes(c, next))} << (16 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
@@ -442,72 +437,53 @@ uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
     return anyBase64;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define PENNARO_SCAN_AVX2 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
-inline __m256i bytes256(int x) { return _mm256_set1_epi8(static_cast<char>(x)); }
-
+#if PENNARO_HAVE_AVX2
+PENNARO_AVX2_BEGIN
 // The same, 32 bytes at a time, where the processor has AVX2. Each byte's
 // classes come from two table look-ups, by its high and its low half: each
 // class bit is a set of high halves times a set of low halves.
 uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+    using V = pennaro::simd::V256;
     uint64_t anyBase64 = 0;
     enum : uint8_t { DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64 };
     constexpr uint8_t T = CONTROL, D = DIGIT, H = HEX_LETTER, L = LETTER_A_O, U = LETTER_P_Z;
     // By high half: \t-\r; space, + and /; digits; A-O, a-o (hex letters among them); P-Z, p-z.
-    const __m128i high = _mm_setr_epi8(T, 0, SPACE | SIGN, D, H | L, U, H | L, U, 0, 0, 0, 0, 0, 0, 0, 0);
+    alignas(16) static constexpr uint8_t high[16] = {T, 0, SPACE | SIGN, D, H | L, U, H | L, U, 0, 0, 0, 0, 0, 0, 0, 0};
     // By low half: 0 is a digit, space, P or p; 1-6 digits, hex letters, letters; ...
-    const __m128i low = _mm_setr_epi8(D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U,
-                                      D | H | L | U, D | H | L | U, D | L | U, D | L | U, D | T | L | U, T | L | U,
-                                      T | SIGN | L, T | L, T | L, L, SIGN | L);
-    const __m256i highTable = _mm256_broadcastsi128_si256(high), lowTable = _mm256_broadcastsi128_si256(low);
-    const __m256i nibble = bytes256(0x0F), zero = _mm256_setzero_si256();
-    const __m256i hexClasses = bytes256(DIGIT | CONTROL | SPACE | HEX_LETTER);
-    const __m256i base64Classes = bytes256(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z);
+    alignas(16) static constexpr uint8_t low[16] = {
+        D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | L | U,
+        D | L | U,     D | T | L | U, T | L | U,     T | SIGN | L,  T | L,         T | L,         L,             SIGN | L};
+    const V::I highTable = V::broadcast(V::Half::load(high)), lowTable = V::broadcast(V::Half::load(low));
+    const V::I nibble = V::set8(0x0F), zero = V::zero();
+    const V::I hexClasses = V::set8(DIGIT | CONTROL | SPACE | HEX_LETTER);
+    const V::I base64Classes = V::set8(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z);
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 2; ++k) {
             const uint8_t *p = d + 64 * w + 32 * k;
-            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-            const __m256i classes =
-                _mm256_and_si256(_mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(c, 4), nibble)),
-                                 _mm256_shuffle_epi8(lowTable, _mm256_and_si256(c, nibble)));
-            const uint32_t notHex = static_cast<uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, hexClasses), zero)));
-            const uint32_t notBase64 = static_cast<uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(classes, base64Classes), zero)));
-            h |= static_cast<uint64_t>(~notHex) << (32 * k);
-            b |= static_cast<uint64_t>(~notBase64) << (32 * k);
+            const V::I c = V::load(p);
+            const V::I classes = V::and_(V::lookup16(highTable, V::and_(V::shr16(c, 4), nibble)),
+                                         V::lookup16(lowTable, V::and_(c, nibble)));
+            const uint32_t notHex = V::byteMask(V::cmpeq8(V::and_(classes, hexClasses), zero));
+            const uint32_t notBase64 = V::byteMask(V::cmpeq8(V::and_(classes, base64Classes), zero));
+            h |= uint64_t{~notHex} << (32 * k);
+            b |= uint64_t{~notBase64} << (32 * k);
             // Stream starts: the first byte is rare, so the second is
             // looked at only when one is there.
-            const __m256i x78 = _mm256_cmpeq_epi8(c, bytes256(0x78)), x1f = _mm256_cmpeq_epi8(c, bytes256(0x1F)),
-                          xP = _mm256_cmpeq_epi8(c, bytes256('P'));
-            if (_mm256_testz_si256(_mm256_or_si256(x78, _mm256_or_si256(x1f, xP)), _mm256_set1_epi8(-1))) continue;
-            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
-            const __m256i zlibSecond = _mm256_or_si256(
-                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x01)), _mm256_cmpeq_epi8(next, bytes256(0x5E))),
-                _mm256_or_si256(_mm256_cmpeq_epi8(next, bytes256(0x9C)), _mm256_cmpeq_epi8(next, bytes256(0xDA))));
-            const __m256i start = _mm256_or_si256(
-                _mm256_and_si256(x78, zlibSecond),
-                _mm256_or_si256(_mm256_and_si256(x1f, _mm256_cmpeq_epi8(next, bytes256(0x8B))),
-                                _mm256_and_si256(xP, _mm256_cmpeq_epi8(next, bytes256('K')))));
-            s |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(start))) << (32 * k);
+            const V::I x78 = V::cmpeq8(c, V::set8(0x78)), x1f = V::cmpeq8(c, V::set8(0x1F)), xP = V::cmpeq8(c, V::set8('P'));
+            if (!V::any(V::or_(x78, V::or_(x1f, xP)))) continue;
+            const V::I next = V::load(p + 1);
+            auto is = [&](uint8_t byte) { return V::cmpeq8(next, V::set8(byte)); };
+            const V::I zlibSecond = V::or_(V::or_(is(0x01), is(0x5E)), V::or_(is(0x9C), is(0xDA)));
+            const V::I start = V::or_(V::and_(x78, zlibSecond), V::or_(V::and_(x1f, is(0x8B)), V::and_(xP, is('K'))));
+            s |= uint64_t{V::byteMask(start)} << (32 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
     }
     return anyBase64;
 }
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+PENNARO_AVX2_END
 #endif
 
 void RunMasks::compute(const uint8_t *d, size_t n) {
@@ -518,8 +494,8 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
     hex_.resize(words + 1);
     base64_.resize(words + 1);
     streams_.resize(words);
-#if defined(PENNARO_SCAN_AVX2)
-    static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+#if PENNARO_HAVE_AVX2
+    const bool avx2 = pennaro::simd::processorHasAvx2();
     const uint64_t anyBase64 = avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data())
                                     : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
 #else
@@ -545,7 +521,7 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
 size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, bool &found) {
     found = false;
     size_t i = from;
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
     uint64_t carry = 0;  // members ending the window before
     for (; i + 64 <= n; i += 64) {
         const uint64_t m = masks.at(i, base64);
@@ -579,7 +555,7 @@ size_t skipShortRuns(const RunMasks &masks, size_t from, size_t n, bool base64, 
 }
 
 size_t RunMasks::skipFromStart(bool base64, size_t n, bool &found) const {
-#if !defined(__SSE2__)
+#if !PENNARO_HAVE_SSE2
     return skipShortRuns(*this, 0, n, base64, found);
 #endif
     if (!skipKnown_ && noMembers_) {
@@ -682,7 +658,7 @@ public:
 
     // The end of the run of members from i on.
     size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
         for (; i + 64 <= n; i += 64)
             if (const uint64_t m = parent_.runMasks().at(i, base64_); m != ~uint64_t{0})
                 return i + static_cast<size_t>(__builtin_ctzll(~m));
@@ -714,13 +690,12 @@ private:
             compact_.resize(n);
             char *out = compact_.data();
             size_t m = 0, k = 0;
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
             // Blanks are few (line breaks): whole stretches without one are
             // copied as they are.
             for (; k + 16 <= n; k += 16) {
-                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k));
-                const __m128i blank = _mm_or_si128(inRange(c, '\t', '\r'), _mm_cmpeq_epi8(c, _mm_set1_epi8(' ')));
-                if (_mm_movemask_epi8(blank) == 0) {
+                const V128::I c = V128::load(d + k);
+                if (!V128::any(V128::or_(V128::inRange8(c, '\t', '\r'), V128::cmpeq8(c, V128::set8(' '))))) {
                     std::memcpy(out + m, d + k, 16);
                     m += 16;
                     continue;
@@ -912,7 +887,7 @@ void Layer::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
     blocks_.feed(data, size);
     if (depth_ < scan_.settings.maxDepth) {
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
         runMasks_.compute(data, size);
 #endif
         // Streams already open take the new bytes first.
@@ -928,7 +903,7 @@ void Layer::feed(const uint8_t *data, size_t size) {
                         position_ - tailSize_, tailSize_, data, size);
         if (size >= 4) {
             size_t told = 0;
-#if defined(__SSE2__)
+#if PENNARO_HAVE_SSE2
             // Where the masks tell, then byte by byte.
             const std::vector<uint64_t> &starts = runMasks_.streams_;
             told = std::min(starts.size() * 64, size - 3);

@@ -1,12 +1,7 @@
-// Finding the drawings inside any file: project files, backups, archives.
-//
-// The container's layout is never assumed. The file is read once, in order,
-// through a window of bounded size, and searched for saved blocks
-// (pennaro::BlockScanner) at every byte offset; alongside, every run of hex
-// digits or base64 text long enough to hold a block is decoded, and every
-// zlib stream, gzip member and deflated ZIP entry is inflated, and what
-// comes out is searched the same way, a few levels deep. Inflating stops at
-// a bound on the output, so a bomb is reported instead of followed.
+// Finding the drawings inside any file: project files, backups, archives,
+// and the encodings and compressions such files hold them in. The search
+// for block candidates in plain bytes is src/format/block_candidates.h's;
+// this is what finds the bytes to give it.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "format/block_scan.h"
+#include "format/block_candidates.h"
 
 namespace pennaro_cli {
 

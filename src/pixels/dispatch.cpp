@@ -1,9 +1,9 @@
-// The processor probe, the scalar table and the choice of the active one.
+// The scalar table and the choice of the active one.
 #include "pixels/dispatch.h"
 
 #include "pixels/dab_shapes.h"
 #include "pixels/rules.h"
-#include "pixels/simd.h"
+#include "simd/processor.h"
 
 namespace pennaro {
 
@@ -50,17 +50,6 @@ constinit const PixelKernels kScalar{
     dab::scalarSquareDab16,
 };
 
-bool processorHasAvx2() {
-#if PENNARO_PIXELS_AVX2
-    // The first use may come while the library's globals are set up, before
-    // the compiler's own probe has run.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-#else
-    return false;
-#endif
-}
-
 // A wider table leaves out (null) the kernels its registers do not speed
 // up; the next narrower table's serve there.
 PixelKernels completed(const PixelKernels &wide, const PixelKernels &narrow) {
@@ -91,7 +80,7 @@ bool isaAvailable(Isa isa) { return pixelKernels(isa) != nullptr; }
 
 const PixelKernels *pixelKernels(Isa isa) {
     static const PixelKernels *const avx2 = [] () -> const PixelKernels * {
-        if (!kAvx2Kernels || !processorHasAvx2()) return nullptr;
+        if (!kAvx2Kernels || !simd::processorHasAvx2()) return nullptr;
         static const PixelKernels table = completed(*kAvx2Kernels, *kSse2Kernels);
         return &table;
     }();

@@ -12,7 +12,7 @@
 namespace pennaro {
 
 // Scalar runs everywhere; SSE2 on every x86-64 build; AVX2 on x86-64
-// processors that have it (see simd.h for the Windows build).
+// processors that have it (see simd/vectors.h for the Windows build).
 enum class Isa : uint8_t { Scalar, Sse2, Avx2 };
 
 const char *isaName(Isa isa);

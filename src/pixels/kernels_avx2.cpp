@@ -1,5 +1,5 @@
 // The AVX2 table: the vector kernels compiled for AVX2 (the target region of
-// simd.h), rows and dabs on 256-bit registers; the 8-bit square dab is the
+// simd/vectors.h), rows and dabs on 256-bit registers; the 8-bit square dab is the
 // SSE2 table's. Chosen only on processors that have AVX2 (dispatch.cpp).
 #include <algorithm>
 #include <cmath>
@@ -10,11 +10,11 @@
 #include "pixels/dab_shapes.h"
 #include "pixels/dispatch.h"
 #include "pixels/rules.h"
-#include "pixels/simd.h"
+#include "simd/vectors.h"
 
 namespace pennaro {
 
-#if PENNARO_PIXELS_AVX2
+#if PENNARO_HAVE_AVX2
 PENNARO_AVX2_BEGIN
 namespace {
 #include "pixels/vector_kernels.h"

@@ -9,11 +9,11 @@
 #include "pixels/dab_shapes.h"
 #include "pixels/dispatch.h"
 #include "pixels/rules.h"
-#include "pixels/simd.h"
+#include "simd/vectors.h"
 
 namespace pennaro {
 
-#if PENNARO_PIXELS_SSE2
+#if PENNARO_HAVE_SSE2
 namespace {
 #include "pixels/vector_kernels.h"
 

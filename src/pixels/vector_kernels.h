@@ -1,5 +1,5 @@
 // The vector row and dab kernels, written once against the wrappers of
-// simd.h and built per instruction set: kernels_sse2.cpp and
+// simd/vectors.h and built per instruction set: kernels_sse2.cpp and
 // kernels_avx2.cpp include this file inside an unnamed namespace of their
 // own (the AVX2 one inside its target region), so every function here has
 // internal linkage and is compiled for exactly one instruction set. Hence

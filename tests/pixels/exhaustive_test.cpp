@@ -4,7 +4,7 @@
 // alphas; the lane truncation of each register width against truncToInt32
 // on every float; and many more random dabs.
 #include "pixels/rules.h"
-#include "pixels/simd.h"
+#include "simd/vectors.h"
 #include "pixels_support.h"
 
 using namespace pennaro;
@@ -74,9 +74,9 @@ TEST_P(Exhaustive, SixteenBitOverEveryAlphaPair) {
     }
 }
 
-#if PENNARO_PIXELS_SSE2
+#if PENNARO_HAVE_SSE2
 void trunc128(const float *in, int32_t *out) { simd::V128::store(out, simd::V128::truncToInt32(simd::V128::loadf(in))); }
-#if PENNARO_PIXELS_AVX2
+#if PENNARO_HAVE_AVX2
 __attribute__((target("avx2"))) void trunc256(const float *in, int32_t *out) {
     simd::V256::store(out, simd::V256::truncToInt32(simd::V256::loadf(in)));
 }
@@ -85,7 +85,7 @@ __attribute__((target("avx2"))) void trunc256(const float *in, int32_t *out) {
 TEST_P(Exhaustive, LaneTruncationOverEveryFloat) {
     void (*trunc)(const float *, int32_t *) = trunc128;
     uint64_t lanes = 4;
-#if PENNARO_PIXELS_AVX2
+#if PENNARO_HAVE_AVX2
     if (GetParam() == Isa::Avx2) trunc = trunc256, lanes = 8;
 #endif
     constexpr uint64_t kBlock = 1 << 16;

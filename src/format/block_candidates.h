@@ -21,9 +21,7 @@ inline constexpr uint64_t SIGNATURE_OFFSET = 8;
 inline constexpr uint64_t SIGNATURE_SIZE = 12;
 
 // The offset of the first block start s >= from whose header words stand at
-// s + 8 within data[0, size), or `size` when there is none. Fast enough to
-// run over whole disks: a vector search for three bytes four apart, with
-// the full words checked only where those match.
+// s + 8 within data[0, size), or `size` when there is none.
 uint64_t findBlockStart(const uint8_t *data, uint64_t size, uint64_t from);
 
 enum class CandidateVerdict : int32_t {
@@ -57,11 +55,11 @@ struct BlockCandidate {
 // `maxBlockBytes` each) plus the piece at hand. Candidates are reported in
 // stream order, each with its bytes (heldBytes of them), which stay valid
 // only during the call.
-class BlockScanner {
+class BlockCandidateFinder {
 public:
     using Report = std::function<void(const BlockCandidate &, const uint8_t *bytes)>;
 
-    BlockScanner(uint64_t maxBlockBytes, Report report);
+    BlockCandidateFinder(uint64_t maxBlockBytes, Report report);
 
     void feed(const uint8_t *data, size_t size);
     // The stream has ended: blocks still waiting for bytes are Truncated.

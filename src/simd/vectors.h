@@ -1,34 +1,35 @@
-// Small wrappers over the vector registers the pixel kernels run on, so
-// each kernel is written once and built per instruction set: V128 (SSE2,
-// four 32-bit lanes) and V256 (AVX2, eight). Only operations the kernels
-// use, with exact integer semantics and single-precision float steps that
-// round as the scalar code's do; nothing fused, nothing approximate.
+// Small wrappers over the vector registers, so that vector code is written
+// once and built per instruction set: V128 (SSE2, sixteen bytes or four
+// 32-bit lanes) and V256 (AVX2, twice that). The pixel kernels, the search
+// for saved blocks and the tool's scanner are all written on them. Only
+// operations that code uses, with exact integer semantics and
+// single-precision float steps that round as scalar code's do; nothing
+// fused, nothing approximate.
 //
 // Where AVX2 is built at all is decided here, once: x86-64 with GCC or
 // clang. On Windows only where the build has the assembler write aligned
-// vector moves as unaligned ones (PENNARO_UNALIGNED_VECTOR_MOVES, set for
-// the pixel layer by CMakeLists.txt): MinGW-w64 cannot keep the 32-byte
-// stack slots of spilled 256-bit values aligned.
+// vector moves as unaligned ones (PENNARO_UNALIGNED_VECTOR_MOVES, set by
+// CMakeLists.txt for the layers that use V256): MinGW-w64 cannot keep the
+// 32-byte stack slots of spilled 256-bit values aligned.
 // The AVX2 code is compiled for that target function by function (the
 // target region below), never by a compiler flag on a whole source file:
 // an inline function that a file compiled with -mavx2 emits could be the
-// copy the linker keeps for every caller, including baseline ones.
+// copy the linker keeps for every caller, including baseline ones. Whether
+// the processor running the code has AVX2 is simd/processor.h's to say.
 #pragma once
 
 #include <cstdint>
 
-#include "pixels/numeric.h"
-
 #if defined(__SSE2__)
-#define PENNARO_PIXELS_SSE2 1
+#define PENNARO_HAVE_SSE2 1
 #include <emmintrin.h>
 #else
-#define PENNARO_PIXELS_SSE2 0
+#define PENNARO_HAVE_SSE2 0
 #endif
 
-#if PENNARO_PIXELS_SSE2 && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+#if PENNARO_HAVE_SSE2 && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
     (!defined(_WIN32) || defined(PENNARO_UNALIGNED_VECTOR_MOVES))
-#define PENNARO_PIXELS_AVX2 1
+#define PENNARO_HAVE_AVX2 1
 #include <immintrin.h>
 // Every function defined between BEGIN and END is compiled for AVX2. Code
 // there must have internal linkage or be reached only from AVX2 code.
@@ -40,10 +41,10 @@
 #define PENNARO_AVX2_END _Pragma("GCC pop_options")
 #endif
 #else
-#define PENNARO_PIXELS_AVX2 0
+#define PENNARO_HAVE_AVX2 0
 #endif
 
-#if PENNARO_PIXELS_SSE2
+#if PENNARO_HAVE_SSE2
 namespace pennaro::simd {
 
 #define PENNARO_SIMD inline __attribute__((always_inline))
@@ -63,6 +64,7 @@ struct V128 {
     static PENNARO_SIMD I set32(int32_t v) { return _mm_set1_epi32(v); }
     static PENNARO_SIMD I set16(int16_t v) { return _mm_set1_epi16(v); }
     static PENNARO_SIMD I set64(int64_t v) { return _mm_set1_epi64x(v); }
+    static PENNARO_SIMD I set8(uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
     static PENNARO_SIMD I iota32(int32_t x) { return _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)); }
     static PENNARO_SIMD F setf(float v) { return _mm_set1_ps(v); }
 
@@ -75,6 +77,8 @@ struct V128 {
     }
     static PENNARO_SIMD bool any(I mask) { return _mm_movemask_epi8(mask) != 0; }
     static PENNARO_SIMD bool all(I mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
+    // The top bit of every byte, byte k as bit k.
+    static PENNARO_SIMD uint32_t byteMask(I v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); }
 
     static PENNARO_SIMD I add32(I a, I b) { return _mm_add_epi32(a, b); }
     static PENNARO_SIMD I sub32(I a, I b) { return _mm_sub_epi32(a, b); }
@@ -86,6 +90,13 @@ struct V128 {
     static PENNARO_SIMD I shr16(I a, int n) { return _mm_srli_epi16(a, n); }
     static PENNARO_SIMD I mullo16(I a, I b) { return _mm_mullo_epi16(a, b); }
     static PENNARO_SIMD I mulhiU16(I a, I b) { return _mm_mulhi_epu16(a, b); }
+    static PENNARO_SIMD I sub8(I a, I b) { return _mm_sub_epi8(a, b); }
+    static PENNARO_SIMD I cmpeq8(I a, I b) { return _mm_cmpeq_epi8(a, b); }
+    // Bytes c with lo <= c <= hi (unsigned).
+    static PENNARO_SIMD I inRange8(I c, uint8_t lo, uint8_t hi) {
+        const I t = _mm_sub_epi8(c, set8(lo));
+        return _mm_cmpeq_epi8(_mm_min_epu8(t, set8(static_cast<uint8_t>(hi - lo))), t);
+    }
     static PENNARO_SIMD I cmpeq32(I a, I b) { return _mm_cmpeq_epi32(a, b); }
     static PENNARO_SIMD I cmpgt32(I a, I b) { return _mm_cmpgt_epi32(a, b); }
     static PENNARO_SIMD I cmpeq16(I a, I b) { return _mm_cmpeq_epi16(a, b); }
@@ -155,8 +166,14 @@ struct V128 {
     static PENNARO_SIMD F toFloat(I v) { return _mm_cvtepi32_ps(v); }
     // Truncation toward zero; 0x80000000 for NaN and out-of-range lanes.
     static PENNARO_SIMD I truncRaw(F v) { return _mm_cvttps_epi32(v); }
-    // truncToInt32 of every lane, guards included.
-    static PENNARO_SIMD I truncToInt32(F v) { return truncToInt32x4(v); }
+    // truncToInt32 of every lane, guards included: cvttps gives 0x80000000
+    // for NaN and for every lane outside the 32-bit range; the lanes at or
+    // above 2^31 are turned into INT32_MAX and the NaN lanes into 0, as the
+    // scalar form gives.
+    static PENNARO_SIMD I truncToInt32(F v) {
+        const I t = _mm_xor_si128(_mm_cvttps_epi32(v), _mm_castps_si128(_mm_cmpge_ps(v, _mm_set1_ps(2147483648.0f))));
+        return _mm_and_si128(t, _mm_castps_si128(_mm_cmpord_ps(v, v)));
+    }
     static PENNARO_SIMD F addf(F a, F b) { return _mm_add_ps(a, b); }
     static PENNARO_SIMD F subf(F a, F b) { return _mm_sub_ps(a, b); }
     static PENNARO_SIMD F mulf(F a, F b) { return _mm_mul_ps(a, b); }
@@ -170,7 +187,7 @@ struct V128 {
 
 }  // namespace pennaro::simd
 
-#if PENNARO_PIXELS_AVX2
+#if PENNARO_HAVE_AVX2
 PENNARO_AVX2_BEGIN
 namespace pennaro::simd {
 
@@ -190,6 +207,9 @@ struct V256 {
     static PENNARO_SIMD I set32(int32_t v) { return _mm256_set1_epi32(v); }
     static PENNARO_SIMD I set16(int16_t v) { return _mm256_set1_epi16(v); }
     static PENNARO_SIMD I set64(int64_t v) { return _mm256_set1_epi64x(v); }
+    static PENNARO_SIMD I set8(uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+    // The same sixteen bytes in both halves.
+    static PENNARO_SIMD I broadcast(Half::I v) { return _mm256_broadcastsi128_si256(v); }
     static PENNARO_SIMD I iota32(int32_t x) {
         return _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     }
@@ -203,6 +223,7 @@ struct V256 {
     static PENNARO_SIMD I select(I mask, I yes, I no) { return _mm256_blendv_epi8(no, yes, mask); }
     static PENNARO_SIMD bool any(I mask) { return !_mm256_testz_si256(mask, mask); }
     static PENNARO_SIMD bool all(I mask) { return _mm256_movemask_epi8(mask) == -1; }
+    static PENNARO_SIMD uint32_t byteMask(I v) { return static_cast<uint32_t>(_mm256_movemask_epi8(v)); }
 
     static PENNARO_SIMD I add32(I a, I b) { return _mm256_add_epi32(a, b); }
     static PENNARO_SIMD I sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
@@ -215,6 +236,10 @@ struct V256 {
     static PENNARO_SIMD I mullo16(I a, I b) { return _mm256_mullo_epi16(a, b); }
     static PENNARO_SIMD I mulhiU16(I a, I b) { return _mm256_mulhi_epu16(a, b); }
     static PENNARO_SIMD I mullo32(I a, I b) { return _mm256_mullo_epi32(a, b); }
+    static PENNARO_SIMD I cmpeq8(I a, I b) { return _mm256_cmpeq_epi8(a, b); }
+    // Byte k of each half of `table`, for k the low four bits of each byte
+    // of `index` within the same half (0 where its top bit is set).
+    static PENNARO_SIMD I lookup16(I table, I index) { return _mm256_shuffle_epi8(table, index); }
     static PENNARO_SIMD I cmpeq32(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
     static PENNARO_SIMD I cmpgt32(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
     static PENNARO_SIMD I cmpeq16(I a, I b) { return _mm256_cmpeq_epi16(a, b); }
@@ -291,6 +316,6 @@ struct V256 {
 
 }  // namespace pennaro::simd
 PENNARO_AVX2_END
-#endif  // PENNARO_PIXELS_AVX2
+#endif  // PENNARO_HAVE_AVX2
 
-#endif  // PENNARO_PIXELS_SSE2
+#endif  // PENNARO_HAVE_SSE2

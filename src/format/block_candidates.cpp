@@ -1,11 +1,9 @@
-#include "format/block_scan.h"
+#include "format/block_candidates.h"
 
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd/vectors.h"
 
 namespace pennaro {
 
@@ -26,6 +24,8 @@ bool wordsAt(const uint8_t *data, uint64_t words, bool big) {
 
 }  // namespace
 
+// Fast enough to run over whole disks: a vector search for three bytes four
+// apart, with the full words checked only where those match.
 uint64_t findBlockStart(const uint8_t *data, uint64_t size, uint64_t from) {
     if (size < SIGNATURE_OFFSET + SIGNATURE_SIZE) return size;
     const uint64_t lastWords = size - SIGNATURE_SIZE;  // the last place words can start
@@ -41,32 +41,27 @@ uint64_t findBlockStart(const uint8_t *data, uint64_t size, uint64_t from) {
         if (at <= lastWords && wordsAt(data, at, false)) return at - SIGNATURE_OFFSET;
         return size;
     };
-#if defined(__SSE2__)
-    const __m128i e8 = _mm_set1_epi8(static_cast<char>(0xE8));
-    const __m128i h48 = _mm_set1_epi8(0x48);
-    const __m128i h10 = _mm_set1_epi8(0x10);
+#if PENNARO_HAVE_SSE2
+    using V = simd::V128;
+    const V::I e8 = V::set8(0xE8), h48 = V::set8(0x48), h10 = V::set8(0x10);
     // Loads reach k + 8 + 15; every lane is then below kEnd.
     uint64_t checkedTo = k;  // places before it were seen to hold an 0xE8 nearby
     while (k + 24 <= size) {
         // Most data holds few 0xE8 bytes: 64 places without one are passed
         // over with a single test.
         if (k >= checkedTo && k + 64 <= size) {
-            const auto *p = reinterpret_cast<const __m128i *>(data + k);
-            const __m128i any = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(_mm_loadu_si128(p), e8), _mm_cmpeq_epi8(_mm_loadu_si128(p + 1), e8)),
-                _mm_or_si128(_mm_cmpeq_epi8(_mm_loadu_si128(p + 2), e8), _mm_cmpeq_epi8(_mm_loadu_si128(p + 3), e8)));
-            if (_mm_movemask_epi8(any) == 0) {
+            const uint8_t *p = data + k;
+            const V::I any = V::or_(V::or_(V::cmpeq8(V::load(p), e8), V::cmpeq8(V::load(p + 16), e8)),
+                                    V::or_(V::cmpeq8(V::load(p + 32), e8), V::cmpeq8(V::load(p + 48), e8)));
+            if (!V::any(any)) {
                 k += 64;
                 continue;
             }
             checkedTo = k + 64;
         }
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + k + 4));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + k + 8));
-        const __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, e8), _mm_cmpeq_epi8(b, h48)),
-                                          _mm_cmpeq_epi8(c, h10));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        const V::I hit = V::and_(V::and_(V::cmpeq8(V::load(data + k), e8), V::cmpeq8(V::load(data + k + 4), h48)),
+                                 V::cmpeq8(V::load(data + k + 8), h10));
+        uint32_t mask = V::byteMask(hit);
         while (mask) {
             const uint64_t at = k + static_cast<uint64_t>(__builtin_ctz(mask));
             mask &= mask - 1;
@@ -95,10 +90,10 @@ const char *verdictName(CandidateVerdict verdict) {
     return "refused";
 }
 
-BlockScanner::BlockScanner(uint64_t maxBlockBytes, Report report)
+BlockCandidateFinder::BlockCandidateFinder(uint64_t maxBlockBytes, Report report)
     : maxBlockBytes_(std::max<uint64_t>(maxBlockBytes, FLAT_HEADER_SIZE)), report_(std::move(report)) {}
 
-void BlockScanner::feed(const uint8_t *data, size_t size) {
+void BlockCandidateFinder::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
     if (pending_.empty()) {
         // Nothing is waiting, so only the last few bytes of the stream are
@@ -151,7 +146,7 @@ void BlockScanner::feed(const uint8_t *data, size_t size) {
     drop();
 }
 
-void BlockScanner::finish() {
+void BlockCandidateFinder::finish() {
     advance(true);
     pending_.clear();
     buffer_.clear();
@@ -159,7 +154,7 @@ void BlockScanner::finish() {
     base_ = searched_ = end_;
 }
 
-void BlockScanner::advance(bool atEnd) {
+void BlockCandidateFinder::advance(bool atEnd) {
     const uint64_t held = end_ - base_;
     for (uint64_t from = searched_ - base_;;) {
         const uint64_t s = findBlockStart(buffer_.data(), held, from);
@@ -190,7 +185,7 @@ void readHeaderOnly(BlockCandidate &c, const uint8_t *bytes, uint64_t available)
 
 }  // namespace
 
-bool BlockScanner::decide(Pending &p, bool atEnd) {
+bool BlockCandidateFinder::decide(Pending &p, bool atEnd) {
     BlockCandidate c;
     c.offset = p.offset;
     const uint64_t available = end_ - p.offset;
@@ -246,11 +241,11 @@ bool BlockScanner::decide(Pending &p, bool atEnd) {
     return true;
 }
 
-void BlockScanner::emit(BlockCandidate &c, const uint8_t *bytes) {
+void BlockCandidateFinder::emit(BlockCandidate &c, const uint8_t *bytes) {
     if (report_) report_(c, bytes);
 }
 
-void BlockScanner::drop() {
+void BlockCandidateFinder::drop() {
     uint64_t keep = searched_;
     if (!pending_.empty()) keep = std::min(keep, pending_.front().offset);
     const uint64_t unneeded = keep - base_;
