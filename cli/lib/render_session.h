@@ -86,6 +86,14 @@ public:
     // stroke (the layer unchanged, or nothing at all).
     bool lastFrameEmpty() const;
 
+    // Renders `frame` over a layer the caller holds (a video host's input
+    // frame), whose size is the full size, and returns the output image,
+    // valid until the next render. The job's layer settings are not used.
+    const minihost::Image &renderOver(int32_t frame, minihost::Image &layer);
+    // Puts `params` in place of the job's parameter values for the frames
+    // that follow (a video host changing a value between frames).
+    void setParams(const ParamSettings &params);
+
     // Reads the layer now when every frame has the same one (a generated
     // background or a single file), so that worker processes forked after
     // this share it; `frame` names the frame in a failure. Otherwise nothing.
@@ -98,6 +106,9 @@ public:
 private:
     // Renders into the recycled output image and returns it.
     const minihost::Image &renderToOutput(int32_t frame);
+    // The same over a layer already in the host's form, whose full size the
+    // host reports.
+    const minihost::Image &renderLayer(int32_t frame, minihost::Image &layer, int32_t fullWidth, int32_t fullHeight);
 
     struct State;
     std::unique_ptr<State> state_;
