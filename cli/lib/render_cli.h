@@ -31,6 +31,10 @@ struct RenderOptions {
     int jobs = 1;
     int32_t frameOffset = 0;
     bool skipExisting = false, quiet = false, verbose = false, dryRun = false;
+    // Movies: set by the caller that writes them (by the output's extension).
+    bool movie = false;
+    int crf = -1;
+    std::string prores = "4444";
 };
 
 

@@ -3,6 +3,7 @@
 // drawing handed over by re-set-up, then one render command per frame.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,12 @@ struct RenderJob {
     int jobs = 1;
     std::string contactSheet;
     bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
+
+    // A movie instead of frame files (outputPattern names it).
+    bool movie = false;
+    int crf = -1;                          // -1: the format's default
+    std::string prores = "4444";
+    std::array<uint8_t, 3> matte{0, 0, 0};  // under the frames of movies without alpha
 };
 
 // Thrown for a failed frame: carries the frame number for the exit message.
