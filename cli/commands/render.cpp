@@ -15,23 +15,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <thread>
 
-#include "commands.h"
-#include "lib/block_search.h"
-#include "lib/common.h"
-#include "lib/image_io.h"
-#include "lib/memory_budget.h"
-#include "lib/render_cli.h"
-#include "lib/render_drawing.h"
-#include "lib/render_preflight.h"
-#include "lib/render_progress.h"
-#include "lib/render_session.h"
-#include "video/movie.h"
+#include "cli/commands/commands.h"
+#include "cli/scan/container_search.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/files.h"
+#include "cli/core/interrupts.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/images/image_format.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/command_line.h"
+#include "cli/render/drawing.h"
+#include "cli/render/preflight.h"
+#include "cli/render/progress.h"
+#include "cli/render/movie.h"
+#include "cli/render/session.h"
 
 namespace pennaro_cli {
 namespace {
@@ -216,130 +217,9 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
     return ok;
 }
 
-FrameRows rowsOf(const EffectImage &image) {
-    return FrameRows{image.width, image.height, image.depth, [&image](int32_t y, uint16_t *rgba) {
-                         std::memcpy(rgba, image.pixel(0, y), size_t(image.width) * 4 * sizeof(uint16_t));
-                     }};
-}
-
-// A frame as the contact sheet takes it: 8-bit samples.
-PngImage sheetFrame(const EffectImage &image) {
-    PngImage frame = makePngImage(image.width, image.height, 8);
-    for (size_t i = 0; i < image.samples.size(); ++i)
-        frame.samples[i] = image.depth == 16 ? uint16_t((sixteenBitToFile(image.samples[i]) * 255u + 32767u) / 65535u)
-                                             : image.samples[i];
-    return frame;
-}
-
-// A movie: frames rendered (with --jobs, by that many sessions on threads
-// of their own, each taking the next frame nobody has taken), encoded by
-// one writer in frame order. At most two frames per renderer wait for the
-// writer, so that memory stays bounded however slow the encoder is.
-void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32_t width, int32_t height,
-                 ProgressBar &progress, size_t &emptyFrames, ContactSheet *sheet) {
-    MovieSettings settings;
-    settings.path = job.outputPattern;
-    settings.kind = movieKindOf(job.outputPattern);
-    settings.width = width, settings.height = height;
-    settings.depth = job.depth;
-    settings.rateNum = job.timeScale, settings.rateDen = uint32_t(job.timeStep);
-    settings.aspectNum = job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1;
-    settings.aspectDen = job.pixelAspect.den;
-    settings.firstFrame = frames.front();
-    settings.crf = job.crf;
-    settings.prores = job.prores;
-    settings.matte = job.matte;
-    settings.software = std::string("Pennaro ") + PENNARO_TOOL_VERSION;
-    MovieWriter writer(settings);
-
-    const size_t renderers = size_t(std::max(1, std::min<int>(job.jobs, int(frames.size()))));
-    std::mutex lock;
-    std::condition_variable changed;
-    std::map<size_t, EffectImage> ready;
-    size_t nextToTake = 0, written = 0;
-    std::string failure;
-    bool stop = false;
-
-    auto renderLoop = [&](RenderSession *given) {
-        try {
-            std::unique_ptr<RenderSession> own;
-            if (!given) {
-                own = std::make_unique<RenderSession>(job);
-                own->messageSink = &ProgressBar::printMessage;
-            }
-            RenderSession &session = given ? *given : *own;
-            for (;;) {
-                size_t index;
-                {
-                    std::unique_lock<std::mutex> hold(lock);
-                    changed.wait(hold, [&] { return stop || nextToTake < written + 2 * renderers; });
-                    if (stop || nextToTake >= frames.size()) return;
-                    index = nextToTake++;
-                    progress.started(frames[index]);
-                }
-                EffectImage image = session.renderFrame(frames[index]);
-                const bool empty = session.lastFrameEmpty();
-                std::lock_guard<std::mutex> hold(lock);
-                emptyFrames += empty;
-                ready.emplace(index, std::move(image));
-                changed.notify_all();
-            }
-        } catch (const std::exception &e) {
-            std::lock_guard<std::mutex> hold(lock);
-            if (failure.empty()) failure = failureText(e);
-            stop = true;
-            changed.notify_all();
-        }
-    };
-
-    std::vector<std::thread> threads;
-    std::unique_ptr<RenderSession> first;
-    if (renderers == 1) first = std::make_unique<RenderSession>(job), first->messageSink = &ProgressBar::printMessage;
-    try {
-        if (renderers > 1)
-            for (size_t i = 0; i < renderers; ++i) threads.emplace_back(renderLoop, nullptr);
-        else
-            threads.emplace_back(renderLoop, first.get());
-        for (size_t index = 0; index < frames.size(); ++index) {
-            EffectImage image;
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                changed.wait(hold, [&] { return stop || ready.count(index); });
-                if (!ready.count(index)) break;
-                image = std::move(ready.at(index));
-                ready.erase(index);
-            }
-            writer.add(rowsOf(image));
-            if (sheet) sheet->add(sheetFrame(image));
-            std::lock_guard<std::mutex> hold(lock);
-            progress.update(++written, frames[index]);
-            changed.notify_all();
-        }
-    } catch (const std::exception &e) {
-        std::lock_guard<std::mutex> hold(lock);
-        if (failure.empty()) failure = failureText(e);
-        stop = true;
-        changed.notify_all();
-    }
-    for (std::thread &t : threads) t.join();
-    if (!failure.empty()) throw ToolError(failure + "; no movie was written");
-    writer.finish();
-}
-
 int runRender(void *context) {
     auto &o = *static_cast<RenderOptions *>(context);
-    o.movie = movieKindOf(o.output) != MovieKind::None;
-    if (o.movie && !moviesBuiltIn()) throw ToolError("-o " + o.output + ": " + moviesMissingMessage());
     const RenderJob job = resolveJob(o);
-    if (job.movie) {
-        MovieSettings check;
-        check.kind = movieKindOf(job.outputPattern);
-        std::tie(check.width, check.height) = std::pair(outputSize(job, job.width, job.height)[0],
-                                                        outputSize(job, job.width, job.height)[1]);
-        check.crf = job.crf;
-        check.prores = job.prores;
-        checkMovieSettings(check);
-    }
 
     // --skip-existing leaves the frame files already complete: a header of
     // the right format, size and depth. A device or a stream is no frame.

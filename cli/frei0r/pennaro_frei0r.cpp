@@ -27,12 +27,12 @@ extern "C" {
 
 #include "catalog/messages.h"
 #include "catalog/prefs.h"
-#include "lib/common.h"
-#include "lib/memory_budget.h"
-#include "lib/render_cli.h"
-#include "lib/render_drawing.h"
-#include "lib/render_options.h"
-#include "lib/render_session.h"
+#include "cli/core/errors.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/command_line.h"
+#include "cli/render/drawing.h"
+#include "cli/render/options.h"
+#include "cli/render/session.h"
 #include "minihost/minihost.h"
 
 namespace {

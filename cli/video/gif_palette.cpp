@@ -1,4 +1,4 @@
-#include "video/gif_palette.h"
+#include "cli/video/gif_palette.h"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "lib/image_io.h"
+#include "cli/images/image_format.h"
 
 namespace pennaro_cli {
 

@@ -3,8 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "lib/common.h"
-#include "video/movie.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/video/movie.h"
 
 namespace pennaro_cli {
 

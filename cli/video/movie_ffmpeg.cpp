@@ -1,5 +1,5 @@
 // Movies through FFmpeg's libraries (libavformat, libavcodec, libswscale).
-#include "video/movie.h"
+#include "cli/video/movie.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,9 +17,9 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
-#include "lib/common.h"
-#include "lib/png_io.h"
-#include "video/gif_palette.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/video/gif_palette.h"
 
 namespace pennaro_cli {
 

@@ -1,7 +1,8 @@
 // A build without FFmpeg's libraries: every movie is refused with the
 // packages that bring them.
-#include "lib/common.h"
-#include "video/movie.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/video/movie.h"
 
 namespace pennaro_cli {
 

@@ -21,7 +21,7 @@ extern "C" {
 #include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
-#include "lib/image_io.h"
+#include "cli/images/image_format.h"
 
 namespace {
 
