@@ -21,6 +21,9 @@ tests=(
   parallel slurm-wlm munge
   chromium chromium-driver python3-selenium
   clang-14 libclang-rt-14-dev
+  # Movies (the build finds FFmpeg's libraries when present), the frei0r
+  # filter and the video hosts its tests drive.
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg frei0r-plugins-dev melt
 )
 optional=()
 
