@@ -8,7 +8,10 @@
 # shared error codes (pennaro/errors.h) and nothing else; minihost/ is a
 # host and includes nothing of the effect; the tool (cli/) may use the
 # drawing format and the effect's tables but none of the adapter's private
-# records. A cycle among the folders of src/ fails the check too.
+# records. The tool's open formats (cli/vector) write the effect's own
+# dabs, so that folder alone may use the render and raster layers too: the
+# stroke selection and the dab walk it exports are the effect's, never a
+# second copy. A cycle among the folders of src/ fails the check too.
 #
 #   cmake -DSOURCE_DIR=<repository root> -P cmake/check-layers.cmake
 cmake_minimum_required(VERSION 3.22)
@@ -25,7 +28,8 @@ set(allowed_raster pixels format errors)
 set(allowed_render raster pixels format catalog errors)
 set(allowed_host render raster pixels format catalog protocol errors)
 set(allowed_minihost protocol minihost errors)
-set(allowed_cli protocol minihost cli format catalog errors)
+set(allowed_cli protocol minihost cli vector format catalog errors)
+set(allowed_vector protocol minihost cli vector render raster pixels format catalog errors)
 set(allowed_protocol protocol errors)
 
 # The folder a quoted include names, or "" for the file's own neighbours.
@@ -37,6 +41,8 @@ function(include_target path out)
     set(${out} protocol PARENT_SCOPE)
   elseif(head IN_LIST layers OR head STREQUAL "minihost")
     set(${out} ${head} PARENT_SCOPE)
+  elseif(head STREQUAL "vector")
+    set(${out} vector PARENT_SCOPE)
   elseif(head STREQUAL "lib" OR path STREQUAL "commands.h")
     set(${out} cli PARENT_SCOPE)
   else()
@@ -64,6 +70,8 @@ foreach(file IN LISTS files)
     continue()
   elseif(file MATCHES "^minihost/")
     set(from minihost)
+  elseif(file MATCHES "^cli/vector/")
+    set(from vector)
   elseif(file MATCHES "^cli/")
     set(from cli)
   else()

@@ -10,6 +10,7 @@ packages=(
   parallel slurm-wlm munge
   libcpp-httplib-dev chromium chromium-driver python3-selenium
   libopenexr-dev openexr libtiff-dev libtiff-tools libisal-dev
+  libpugixml-dev librsvg2-bin librlottie-dev
   "$@"
 )
 
