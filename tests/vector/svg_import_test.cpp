@@ -15,17 +15,6 @@ using namespace vector_test;
 
 const std::string kLogo = std::string(PENNARO_SOURCE_DIR) + "/tests/vector/data/logo.svg";
 
-double plainIou(const pennaro_cli::PngImage &a, const pennaro_cli::PngImage &b) {
-    long inter = 0, uni = 0;
-    for (int y = 0; y < a.height; ++y)
-        for (int x = 0; x < a.width; ++x) {
-            const bool pa = a.pixel(x, y)[3] > 127, pb = b.pixel(x, y)[3] > 127;
-            inter += pa && pb;
-            uni += pa || pb;
-        }
-    return uni ? double(inter) / double(uni) : 1.0;
-}
-
 TEST(SvgImport, LogoFollowsTheArt) {
     pennaro_test::ScratchDir dir("svg-import");
     const auto imported = runTool({"import", kLogo, "-o", dir / "logo.bin"});

@@ -112,4 +112,16 @@ inline Coverage compareCoverage(const pennaro_cli::PngImage &a, const pennaro_cl
     return {uni == 0 ? 1.0 : double(inter) / double(uni), touched == 0 ? 0.0 : diff / double(touched), uni};
 }
 
+// Intersection over union of alpha > 50 %, every pixel counted.
+inline double plainIou(const pennaro_cli::PngImage &a, const pennaro_cli::PngImage &b) {
+    long inter = 0, uni = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const bool pa = a.pixel(x, y)[3] > 127, pb = b.pixel(x, y)[3] > 127;
+            inter += pa && pb;
+            uni += pa || pb;
+        }
+    return uni ? double(inter) / double(uni) : 1.0;
+}
+
 }  // namespace vector_test
