@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 namespace pennaro_cli::vector {
 namespace {
@@ -164,8 +165,10 @@ std::string writeSvg(const VectorDrawing &drawing, const SvgOptions &options) {
     Gradients gradients;
     DabWriter writer{gradients, options};
     const std::string w = std::to_string(drawing.width), h = std::to_string(drawing.height);
+    // An erasing stroke wraps everything drawn before it in its mask: the
+    // groups' openings, innermost last, go before the first stroke.
     std::string body, masks;
-    int masksMade = 0;
+    std::vector<std::string> maskOpenings;
     for (const VectorStroke &s : drawing.strokes) {
         const uint32_t kind = s.kind();
         // Round strokes get their opacity after uniting their dabs; square
@@ -186,11 +189,12 @@ std::string writeSvg(const VectorDrawing &drawing, const SvgOptions &options) {
             continue;
         }
         // What the stroke erases is cut out of everything below it.
-        const std::string id = "erase" + std::to_string(masksMade++);
+        const std::string id = "erase" + std::to_string(maskOpenings.size());
         masks += "<mask id=\"" + id + "\" maskUnits=\"userSpaceOnUse\" x=\"0\" y=\"0\" width=\"" + w +
                  "\" height=\"" + h + "\"><rect width=\"" + w + "\" height=\"" + h + "\" fill=\"#fff\"/>\n" + group +
                  "</mask>\n";
-        body = "<g mask=\"url(#" + id + ")\">\n" + body + "</g>\n";
+        maskOpenings.push_back("<g mask=\"url(#" + id + ")\">\n");
+        body += "</g>\n";
     }
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
@@ -203,6 +207,7 @@ std::string writeSvg(const VectorDrawing &drawing, const SvgOptions &options) {
         out += "<style>@keyframes pennaro-wait{from,to{visibility:hidden}}"
                "circle,ellipse,rect{animation-name:pennaro-wait;animation-timing-function:step-end}"
                "</style>\n";
+    for (auto it = maskOpenings.rbegin(); it != maskOpenings.rend(); ++it) out += *it;
     out += body + "</svg>\n";
     return out;
 }

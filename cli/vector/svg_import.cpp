@@ -235,6 +235,8 @@ public:
                 std::string text;
                 for (const pugi::xml_node &child : node.children()) text += child.value();
                 parseStyleSheet(text, rules_, report.complexSelectors);
+                if (rules_.size() > SVG_MAX_STYLE_RULES)
+                    fail(node, "more than " + std::to_string(SVG_MAX_STYLE_RULES) + " style rules");
             }
             const char *id = node.attribute("id").value();
             if (*id && !ids_.count(id)) ids_[id] = node;

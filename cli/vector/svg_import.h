@@ -20,6 +20,7 @@ inline constexpr size_t SVG_MAX_COMMANDS = 1000000;        // path commands in a
 inline constexpr size_t SVG_MAX_POINTS = 4000000;          // outline points in all
 inline constexpr size_t SVG_MAX_ELEMENTS = 1000000;        // elements drawn, counting each <use> anew
 inline constexpr size_t SVG_MAX_SAMPLES = 8000000;         // samples of the drawing
+inline constexpr size_t SVG_MAX_STYLE_RULES = 10000;       // each is matched against every element
 
 // Samples are laid every SAMPLE_SPACING layer pixels along each outline:
 // the effect's smoothing rounds corners over about two spacings and stops
