@@ -436,7 +436,13 @@ public:
         if (!style.visible || style.opacity * style.strokeOpacity <= 0) return;
         for (const Polyline &line : lines) {
             Stroke s;
-            for (const Point &p : line) s.points.push_back(m.apply(p));
+            for (const Point &p : line) {
+                const Point q = m.apply(p);
+                if (!(std::fabs(q.x) <= 1e9 && std::fabs(q.y) <= 1e9))
+                    fail(node, "its transforms carry it beyond any layer (a coordinate of " +
+                                   std::to_string(q.x) + ", " + std::to_string(q.y) + " pixels)");
+                s.points.push_back(q);
+            }
             for (size_t i = 1; i < s.points.size(); ++i)
                 s.length += std::hypot(s.points[i].x - s.points[i - 1].x, s.points[i].y - s.points[i - 1].y);
             s.radius = brushRadius(style.strokeWidth * scale);

@@ -154,12 +154,19 @@ std::vector<Malformed> malformedFiles() {
         {"mismatched-tags", head + "<g></h></svg>", "not well-formed XML"},
         {"binary", std::string("<svg>\0\1\2\xff\xfe", 10), "not well-formed XML"},
         {"huge-coordinate", path("M 0 0 L 1e8 5"), "number out of range"},
+        {"huge-transforms", head + [] {
+             std::string g;
+             for (int i = 0; i < 40; ++i) g += "<g transform='scale(1e6)'>";
+             g += "<line stroke='red' x2='1'/>";
+             for (int i = 0; i < 40; ++i) g += "</g>";
+             return g;
+         }() + "</svg>", "beyond any layer"},
         {"percent-radius", head + "<circle stroke='red' r='50%'/></svg>", "unit not understood"},
         {"bad-stroke-width", head + "<line stroke='red' stroke-width='wide' x2='5'/></svg>", "stroke-width"},
     };
 }
 
-// Thirty-one broken or hostile files: each refused with a message saying what
+// Thirty-two broken or hostile files: each refused with a message saying what
 // and where, in bounded time and memory.
 TEST(SvgImport, MalformedFilesAreRefusedWithinBounds) {
     pennaro_test::ScratchDir dir("svg-import-malformed");
