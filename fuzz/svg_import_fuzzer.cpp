@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "format/block.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
-#include "vector/svg_import.h"
+#include "cli/core/errors.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/vector/svg_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace pennaro_cli;

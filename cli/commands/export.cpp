@@ -2,11 +2,10 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
-#include "lib/render_options.h"
-#include "vector/export_job.h"
+#include "cli/commands/commands.h"
+#include "cli/core/command_line.h"
+#include "cli/render/options.h"
+#include "cli/vector/export_job.h"
 
 namespace pennaro_cli {
 namespace {

@@ -2,9 +2,9 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "vector/import_job.h"
+#include "cli/commands/commands.h"
+#include "cli/core/command_line.h"
+#include "cli/vector/import_job.h"
 
 namespace pennaro_cli {
 namespace {

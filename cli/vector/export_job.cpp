@@ -1,13 +1,14 @@
-#include "vector/export_job.h"
+#include "cli/vector/export_job.h"
 
 #include <cstdio>
 
 #include "catalog/params.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
-#include "lib/render_options.h"
-#include "vector/lottie_export.h"
-#include "vector/svg_export.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/render/options.h"
+#include "cli/vector/lottie_export.h"
+#include "cli/vector/svg_export.h"
 
 namespace pennaro_cli::vector {
 namespace {

@@ -1,12 +1,13 @@
-#include "vector/import_job.h"
+#include "cli/vector/import_job.h"
 
 #include <cstdio>
 
-#include "lib/common.h"
-#include "lib/drawing_file.h"
-#include "lib/json_input.h"
-#include "lib/render_options.h"
-#include "vector/svg_import.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/core/json_reader.h"
+#include "cli/render/options.h"
+#include "cli/vector/svg_import.h"
 
 namespace pennaro_cli::vector {
 namespace {

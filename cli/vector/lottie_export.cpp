@@ -1,4 +1,4 @@
-#include "vector/lottie_export.h"
+#include "cli/vector/lottie_export.h"
 
 #include <algorithm>
 #include <cmath>

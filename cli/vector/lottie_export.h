@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "vector/stroke_geometry.h"
+#include "cli/vector/stroke_geometry.h"
 
 namespace pennaro_cli::vector {
 

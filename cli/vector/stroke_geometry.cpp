@@ -1,4 +1,4 @@
-#include "vector/stroke_geometry.h"
+#include "cli/vector/stroke_geometry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "catalog/prefs.h"
 #include "format/block.h"
 #include "format/drawing.h"
-#include "lib/common.h"
+#include "cli/core/errors.h"
 #include "raster/rasterize.h"
 #include "raster/stroke_path.h"
 #include "render/draw_order.h"

@@ -11,7 +11,7 @@
 //   is the arc where the two edge falloffs sum to one half), drawn solid;
 //   squares merge by maximum, which for one alpha is their union.
 // Erasing strokes become a mask over everything drawn before them.
-#include "vector/svg_export.h"
+#include "cli/vector/svg_export.h"
 
 #include <cmath>
 #include <cstdio>

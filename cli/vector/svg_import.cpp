@@ -1,4 +1,4 @@
-#include "vector/svg_import.h"
+#include "cli/vector/svg_import.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,8 @@
 
 #include <pugixml.hpp>
 
-#include "lib/common.h"
-#include "vector/svg_paths.h"
+#include "cli/core/errors.h"
+#include "cli/vector/svg_paths.h"
 
 namespace pennaro_cli::vector {
 namespace {

@@ -1,4 +1,4 @@
-#include "vector/svg_paths.h"
+#include "cli/vector/svg_paths.h"
 
 #include <algorithm>
 #include <charconv>

@@ -17,11 +17,11 @@ constexpr int kWidth = 320, kHeight = 240;
 
 // A frame of the animation as rlottie draws it (premultiplied ARGB), as
 // straight RGBA.
-pennaro_cli::PngImage rlottieFrame(rlottie::Animation &animation, size_t frame) {
+pennaro_cli::RgbaImage rlottieFrame(rlottie::Animation &animation, size_t frame) {
     std::vector<uint32_t> buffer(size_t(kWidth) * kHeight, 0);
     rlottie::Surface surface(buffer.data(), kWidth, kHeight, kWidth * 4);
     animation.renderSync(frame, surface);
-    pennaro_cli::PngImage image = pennaro_cli::makePngImage(kWidth, kHeight, 8);
+    pennaro_cli::RgbaImage image = pennaro_cli::makeImage(kWidth, kHeight, 8);
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) image.pixel(x, y)[3] = buffer[size_t(y) * kWidth + x] >> 24;
     return image;

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "lib/common.h"
+#include "cli/core/errors.h"
 #include "vector/vector_support.h"
 
 namespace {

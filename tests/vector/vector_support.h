@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
-#include "lib/png_io.h"
+#include "cli/images/png.h"
 
 namespace vector_test {
 
@@ -76,10 +76,10 @@ struct Coverage {
     long covered;     // pixels of the union counted
 };
 
-inline Coverage compareCoverage(const pennaro_cli::PngImage &a, const pennaro_cli::PngImage &b) {
+inline Coverage compareCoverage(const pennaro_cli::RgbaImage &a, const pennaro_cli::RgbaImage &b) {
     const int w = a.width, h = a.height;
     const double fullA = a.depth == 16 ? 65535.0 : 255.0, fullB = b.depth == 16 ? 65535.0 : 255.0;
-    auto alpha = [](const pennaro_cli::PngImage &img, double full, int x, int y) { return img.pixel(x, y)[3] / full; };
+    auto alpha = [](const pennaro_cli::RgbaImage &img, double full, int x, int y) { return img.pixel(x, y)[3] / full; };
     std::vector<uint8_t> ma(size_t(w) * h), mb(size_t(w) * h);
     double diff = 0;
     long touched = 0;
@@ -113,7 +113,7 @@ inline Coverage compareCoverage(const pennaro_cli::PngImage &a, const pennaro_cl
 }
 
 // Intersection over union of alpha > 50 %, every pixel counted.
-inline double plainIou(const pennaro_cli::PngImage &a, const pennaro_cli::PngImage &b) {
+inline double plainIou(const pennaro_cli::RgbaImage &a, const pennaro_cli::RgbaImage &b) {
     long inter = 0, uni = 0;
     for (int y = 0; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x) {
