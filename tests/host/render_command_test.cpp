@@ -403,5 +403,48 @@ TEST(RenderValues, NoPixelAddressLeavesThePreparedOutput) {
     EXPECT_TRUE(rig.outputIsZero());
 }
 
+// A host handing a layer and an output of different sizes: the strokes and
+// the composite reach only the pixels both images have (under the
+// sanitizers a read or write past either image fails the test), and those
+// are the pixels of the same render with images of one size.
+TEST(RenderImages, LayerAndOutputOfDifferentSizes) {
+    const int32_t w = 23, h = 17;
+    const int32_t sizes[][2] = {{w + 5, h}, {w - 6, h}, {w, h + 4}, {w, h - 5}, {w - 3, h + 3}, {w + 4, h - 4}};
+    for (bool deep : {false, true}) {
+        for (int mode : {COMPOSITE_OVER_ORIGINAL, COMPOSITE_UNDER_ORIGINAL, COMPOSITE_AS_MATTE}) {
+            auto render = [&](int32_t ow, int32_t oh) {
+                Rig rig(w, h, deep);
+                rig.output = minihost::Image(ow, oh, deep, 4);
+                rig.host.setParam(PARAM_COMPOSITE, mode);
+                TestStroke line = dotStroke(1, 0.0f, -0.1f, 0.1f, 1.0f, 0.5f, 0.25f, 2);
+                line.points[1].x = 1.2f;
+                line.points[1].y = 1.1f;
+                line.brush.size = 6.0f;
+                rig.setStrokes({line, dotStroke(2, 0.0f, 0.9f, 0.9f)});
+                EXPECT_EQ(rig.render(), 0);
+                EXPECT_TRUE(rig.output.paddingIntact());
+                return rig.output;
+            };
+            const minihost::Image same = render(w, h);
+            for (const auto &size : sizes) {
+                SCOPED_TRACE(::testing::Message() << "mode " << mode << " output " << size[0] << "x" << size[1]
+                                                  << (deep ? " 16 bit" : " 8 bit"));
+                const minihost::Image got = render(size[0], size[1]);
+                for (int32_t y = 0; y < size[1]; ++y)
+                    for (int32_t x = 0; x < size[0]; ++x) {
+                        const bool both = x < w && y < h;
+                        if (deep) {
+                            const HostPixel16 p = got.pixel16(x, y), q = both ? same.pixel16(x, y) : HostPixel16{};
+                            ASSERT_EQ(0, std::memcmp(&p, &q, sizeof p)) << x << "," << y;
+                        } else {
+                            const HostPixel8 p = got.pixel8(x, y), q = both ? same.pixel8(x, y) : HostPixel8{};
+                            ASSERT_EQ(0, std::memcmp(&p, &q, sizeof p)) << x << "," << y;
+                        }
+                    }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace host_test
