@@ -3,7 +3,9 @@
 // failure path with the output it leaves.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "catalog/params.h"
 #include "rig.h"
@@ -444,6 +446,47 @@ TEST(RenderImages, LayerAndOutputOfDifferentSizes) {
             }
         }
     }
+}
+
+// The effect's threads: none unless the host asks at global set-up (a
+// variable left in the environment does not ask for a host that does
+// not); asked, they live from global set-up to global set-down, and the
+// frame is the same.
+TEST(RenderThreads, NoThreadUnlessTheHostAsks) {
+#ifdef __linux__
+    auto threadsNow = [] {
+        size_t n = 0;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) n += entry.exists();
+        return n;
+    };
+    setenv(minihost::Host::effectThreadsVariable, "4", 1);
+    const size_t before = threadsNow();
+    std::vector<uint8_t> frames[2];
+    for (int asked : {0, 3}) {
+        {
+            Rig rig(64, 48, false, false);
+            rig.host.threads = asked;
+            for (int32_t command : {HOST_CMD_GLOBAL_SETUP, HOST_CMD_PARAMS_SETUP, HOST_CMD_SEQUENCE_SETUP})
+                ASSERT_EQ(rig.send(command), 0);
+            EXPECT_EQ(threadsNow(), before + size_t(asked));
+            rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_OVER_ORIGINAL);
+            TestStroke line = dotStroke(1, 0.0f, 0.1f, 0.1f, 1.0f, 0.5f, 0.25f, 2);
+            line.points[1].x = 0.9f;
+            line.points[1].y = 0.8f;
+            line.brush.size = 5.0f;
+            rig.setStrokes({line, dotStroke(2, 0.0f, 0.5f, 0.5f)});
+            ASSERT_EQ(rig.render(), 0);
+            EXPECT_EQ(threadsNow(), before + size_t(asked));
+            frames[asked != 0] = rig.output.packedPixels();
+        }
+        EXPECT_EQ(threadsNow(), before);
+    }
+    EXPECT_EQ(std::string(std::getenv(minihost::Host::effectThreadsVariable)), "4");
+    unsetenv(minihost::Host::effectThreadsVariable);
+    EXPECT_EQ(frames[0], frames[1]);
+#else
+    GTEST_SKIP() << "counts the process's threads in /proc";
+#endif
 }
 
 }  // namespace
