@@ -19,9 +19,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "lib/drawing_file.h"
-#include "lib/png_io.h"
-#include "lib/render_session.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/images/png.h"
+#include "cli/render/session.h"
 
 using namespace pennaro_cli;
 
@@ -118,8 +118,8 @@ void runFrame(benchmark::State &state, const nlohmann::json &drawing) {
     RenderSession session(job);
     const std::string out = "/tmp/pennaro_bench_frame.png";
     for (auto _ : state) {
-        EffectImage image = session.renderFrame(180);
-        if (savePng) writePng(out, effectImageToPng(image));
+        RgbaImage image = session.renderFrame(180);
+        if (savePng) writePng(out, frameAtFileScale(image));
         benchmark::DoNotOptimize(image.samples.data());
     }
     state.SetItemsProcessed(state.iterations() * 1920 * 1080);

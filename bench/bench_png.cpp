@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "lib/png_deflate.h"
-#include "lib/png_io.h"
+#include "cli/images/png_deflate.h"
+#include "cli/images/png.h"
 
 #ifdef PENNARO_BENCH_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -40,7 +40,7 @@ void toMemory(png_structp png, png_bytep data, png_size_t count) {
 void noFlush(png_structp) {}
 
 // The writer as it was: libpng, zlib level 1, Paeth on every row, Z_RLE.
-std::vector<uint8_t> encodeWithLibpng(const PngImage &image) {
+std::vector<uint8_t> encodeWithLibpng(const RgbaImage &image) {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -69,7 +69,7 @@ std::vector<uint8_t> encodeWithLibpng(const PngImage &image) {
 }
 
 // The rows as the file stores them, each Paeth-filtered behind its type byte.
-std::vector<uint8_t> filteredRows(const PngImage &image) {
+std::vector<uint8_t> filteredRows(const RgbaImage &image) {
     const size_t bpp = size_t(image.depth / 2), rowBytes = size_t(image.width) * bpp;
     std::vector<uint8_t> raw(rowBytes * size_t(image.height)), out((rowBytes + 1) * size_t(image.height));
     for (size_t i = 0; i < image.samples.size(); ++i) {
@@ -112,11 +112,11 @@ size_t zlibPieces(const std::vector<uint8_t> &rows, int threads) {
     return total;
 }
 
-std::vector<PngImage> frames;
+std::vector<RgbaImage> frames;
 std::vector<std::string> frameNames;
 
 void BM_WriteLibpng(benchmark::State &state) {
-    const PngImage &image = frames[size_t(state.range(0))];
+    const RgbaImage &image = frames[size_t(state.range(0))];
     size_t bytes = 0;
     for (auto _ : state) bytes = encodeWithLibpng(image).size();
     state.counters["bytes"] = double(bytes);
@@ -124,7 +124,7 @@ void BM_WriteLibpng(benchmark::State &state) {
 }
 
 void BM_WriteNow(benchmark::State &state) {
-    const PngImage &image = frames[size_t(state.range(0))];
+    const RgbaImage &image = frames[size_t(state.range(0))];
     setPngEncodeThreads(unsigned(state.range(1)));
     size_t bytes = 0;
     for (auto _ : state) bytes = encodePng(image).size();
@@ -136,7 +136,7 @@ void BM_WriteNow(benchmark::State &state) {
 
 // Filtering included, as in the writers above; chunk framing left out.
 void BM_ZlibPieces(benchmark::State &state) {
-    const PngImage &image = frames[size_t(state.range(0))];
+    const RgbaImage &image = frames[size_t(state.range(0))];
     size_t bytes = 0;
     for (auto _ : state) bytes = zlibPieces(filteredRows(image), int(state.range(1)));
     state.counters["size_vs_libpng"] = double(bytes) / double(encodeWithLibpng(image).size());
@@ -144,7 +144,7 @@ void BM_ZlibPieces(benchmark::State &state) {
 
 #ifdef PENNARO_BENCH_HAVE_LIBDEFLATE
 void BM_Libdeflate(benchmark::State &state) {
-    const PngImage &image = frames[size_t(state.range(0))];
+    const RgbaImage &image = frames[size_t(state.range(0))];
     libdeflate_compressor *compressor = libdeflate_alloc_compressor(int(state.range(1)));
     size_t bytes = 0;
     for (auto _ : state) {

@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "lib/drawing_file.h"
-#include "lib/drawing_resave.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/drawings/resave.h"
 #include "minihost/minihost.h"
 
 using namespace pennaro_cli;

@@ -8,7 +8,13 @@
 # shared error codes (pennaro/errors.h) and nothing else; minihost/ is a
 # host and includes nothing of the effect; the tool (cli/) may use the
 # drawing format and the effect's tables but none of the adapter's private
-# records. A cycle among the folders of src/ fails the check too.
+# records. The tool's folders are layered the same way:
+#
+#   commands -> serve -> render -> scan -> drawings -> core -> minihost
+#                          render -> images -> core
+#
+# (an arrow may skip levels). A cycle among the folders of src/ or of cli/
+# fails the check too, and so does a source file of cli/ outside a folder.
 #
 #   cmake -DSOURCE_DIR=<repository root> -P cmake/check-layers.cmake
 cmake_minimum_required(VERSION 3.22)
@@ -25,8 +31,16 @@ set(allowed_raster pixels format errors)
 set(allowed_render raster pixels format catalog errors)
 set(allowed_host render raster pixels format catalog protocol errors)
 set(allowed_minihost protocol minihost errors)
-set(allowed_cli protocol minihost cli format catalog errors)
 set(allowed_protocol protocol errors)
+
+set(cli_layers cli_core cli_images cli_drawings cli_scan cli_render cli_serve cli_commands)
+set(allowed_cli_core minihost protocol errors)
+set(allowed_cli_images cli_core errors)
+set(allowed_cli_drawings cli_core format catalog minihost protocol errors)
+set(allowed_cli_scan cli_drawings cli_core format minihost protocol errors)
+set(allowed_cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
+set(allowed_cli_serve cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
+set(allowed_cli_commands ${cli_layers} format catalog minihost protocol errors)
 
 # The folder a quoted include names, or "" for the file's own neighbours.
 function(include_target path out)
@@ -37,8 +51,8 @@ function(include_target path out)
     set(${out} protocol PARENT_SCOPE)
   elseif(head IN_LIST layers OR head STREQUAL "minihost")
     set(${out} ${head} PARENT_SCOPE)
-  elseif(head STREQUAL "lib" OR path STREQUAL "commands.h")
-    set(${out} cli PARENT_SCOPE)
+  elseif(path MATCHES "^cli/([^/]+)/")
+    set(${out} cli_${CMAKE_MATCH_1} PARENT_SCOPE)
   else()
     set(${out} "" PARENT_SCOPE)
   endif()
@@ -64,8 +78,15 @@ foreach(file IN LISTS files)
     continue()
   elseif(file MATCHES "^minihost/")
     set(from minihost)
+  elseif(file MATCHES "^cli/([^/]+)/[^/]+$")
+    set(from cli_${CMAKE_MATCH_1})
+    if(NOT from IN_LIST cli_layers)
+      string(APPEND problems "  ${file}: cli/${CMAKE_MATCH_1} is not a known folder of the tool\n")
+      continue()
+    endif()
   elseif(file MATCHES "^cli/")
-    set(from cli)
+    string(APPEND problems "  ${file}: sources of the tool belong in a subject folder of cli/\n")
+    continue()
   else()
     set(from protocol)
   endif()
@@ -79,16 +100,17 @@ foreach(file IN LISTS files)
     if(NOT to IN_LIST allowed_${from})
       string(APPEND problems "  ${file}: ${from} may not include \"${path}\" (${to})\n")
     endif()
-    if(from IN_LIST layers AND to IN_LIST layers)
+    if((from IN_LIST layers AND to IN_LIST layers) OR (from IN_LIST cli_layers AND to IN_LIST cli_layers))
       list(APPEND edges "${from}>${to}")
     endif()
   endforeach()
 endforeach()
 
-# Cycles among the folders of src/, from the edges actually present: remove
-# folders with no outgoing edge until none is left; what remains is cyclic.
+# Cycles among the folders of src/ and of cli/, from the edges actually
+# present: remove folders with no outgoing edge until none is left; what
+# remains is cyclic.
 list(REMOVE_DUPLICATES edges)
-set(remaining ${layers})
+set(remaining ${layers} ${cli_layers})
 set(changed TRUE)
 while(changed)
   set(changed FALSE)
@@ -109,7 +131,7 @@ while(changed)
   endforeach()
 endwhile()
 if(remaining)
-  string(APPEND problems "  a cycle runs through src/ folders: ${remaining}\n")
+  string(APPEND problems "  a cycle runs through these folders: ${remaining}\n")
 endif()
 
 if(problems)

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "format/block.h"
-#include "lib/block_search.h"
-#include "lib/stream_inflater.h"
+#include "cli/scan/container_search.h"
+#include "cli/scan/stream_inflater.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "format/block.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
+#include "cli/core/errors.h"
+#include "cli/drawings/drawing_file.h"
 
 namespace {
 

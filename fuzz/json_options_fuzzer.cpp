@@ -7,9 +7,9 @@
 #include <string>
 
 #include "catalog/messages.h"
-#include "lib/common.h"
-#include "lib/prefs_file.h"
-#include "lib/render_options.h"
+#include "cli/core/errors.h"
+#include "cli/render/prefs_file.h"
+#include "cli/render/options.h"
 #include "minihost/minihost.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

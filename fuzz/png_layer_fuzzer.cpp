@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "lib/common.h"
-#include "lib/png_io.h"
+#include "cli/core/errors.h"
+#include "cli/images/png.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace pennaro_cli;
     constexpr uint64_t LIMIT = uint64_t{64} << 20;
-    PngImage image;
+    RgbaImage image;
     try {
         image = decodePng(std::vector<uint8_t>(data, data + size), "layer", LIMIT);
     } catch (const ToolError &) {

@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <set>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "lib/image_compare.h"
-#include "lib/image_io.h"
-#include "lib/memory_budget.h"
-#include "lib/render_options.h"
+#include "cli/commands/commands.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/images/compare.h"
+#include "cli/images/image_format.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/options.h"
 
 namespace pennaro_cli {
 namespace {
@@ -26,7 +27,7 @@ struct CompareOptions {
     bool quiet = false, json = false;
 };
 
-Json comparisonJson(const ImageComparison &r, const PngImage &a) {
+Json comparisonJson(const ImageComparison &r, const RgbaImage &a) {
     Json j = {{"identical", r.identical()}, {"within_tolerance", r.withinTolerance()}, {"same_shape", r.sameShape}};
     if (!r.sameShape) {
         j["shape"] = r.shapeText;
@@ -64,7 +65,7 @@ std::string summary(const ImageComparison &r, uint32_t tolerance) {
 ImageComparison comparePair(const std::string &a, const std::string &b, const CompareOptions &o,
                             const std::string &diffName, bool inSequence, Json &json) {
     // An unreadable file is a failure (1), never taken for a difference.
-    const PngImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
+    const RgbaImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
     ImageComparison result = compareImages(imageA, imageB, o.tolerance);
     if (!diffName.empty() && !(inSequence && result.identical())) writeImage(diffName, makeDiffImage(imageA, imageB));
     json = comparisonJson(result, imageA);

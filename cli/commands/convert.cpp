@@ -2,11 +2,14 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "lib/drawing_expansion.h"
-#include "lib/drawing_file.h"
-#include "lib/memory_budget.h"
+#include "cli/commands/commands.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/files.h"
+#include "cli/drawings/expansion.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/core/memory_budget.h"
 
 namespace pennaro_cli {
 namespace {

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli/commands/commands.h"
 #include "catalog/messages.h"
-#include "lib/common.h"
-#include "lib/prefs_file.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/plugin_location.h"
+#include "cli/render/prefs_file.h"
 #include "minihost/minihost.h"
 
 namespace pennaro_cli {

@@ -4,11 +4,13 @@
 #include <map>
 #include <set>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
-#include "lib/memory_budget.h"
-#include "lib/scan_report.h"
+#include "cli/commands/commands.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/files.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/core/memory_budget.h"
+#include "cli/scan/report.h"
 
 namespace pennaro_cli {
 namespace {

@@ -18,16 +18,20 @@
 #include <map>
 #include <optional>
 
-#include "commands.h"
-#include "lib/block_search.h"
-#include "lib/common.h"
-#include "lib/image_io.h"
-#include "lib/memory_budget.h"
-#include "lib/render_cli.h"
-#include "lib/render_drawing.h"
-#include "lib/render_preflight.h"
-#include "lib/render_progress.h"
-#include "lib/render_session.h"
+#include "cli/commands/commands.h"
+#include "cli/scan/container_search.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/files.h"
+#include "cli/core/interrupts.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/images/image_format.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/command_line.h"
+#include "cli/render/drawing.h"
+#include "cli/render/preflight.h"
+#include "cli/render/progress.h"
+#include "cli/render/session.h"
 
 namespace pennaro_cli {
 namespace {

@@ -4,13 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "commands.h"
+#include "cli/commands/commands.h"
 #include "format/block.h"
-#include "lib/common.h"
-#include "lib/drawing_expansion.h"
-#include "lib/drawing_file.h"
-#include "lib/memory_budget.h"
-#include "lib/drawing_resave.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/plugin_location.h"
+#include "cli/core/files.h"
+#include "cli/drawings/expansion.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/core/memory_budget.h"
+#include "cli/drawings/resave.h"
 
 namespace pennaro_cli {
 namespace {

@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "commands.h"
-#include "lib/common.h"
-#include "lib/memory_budget.h"
-#include "lib/scan_report.h"
+#include "cli/commands/commands.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/memory_budget.h"
+#include "cli/scan/report.h"
 
 namespace pennaro_cli {
 namespace {

@@ -22,15 +22,18 @@
 
 #include "catalog/messages.h"
 #include "catalog/prefs.h"
-#include "commands.h"
-#include "lib/block_search.h"
-#include "lib/common.h"
-#include "lib/drawing_expansion.h"
-#include "lib/drawing_file.h"
-#include "lib/memory_budget.h"
-#include "lib/render_cli.h"
-#include "lib/serve_render.h"
-#include "lib/serve_web.h"
+#include "cli/commands/commands.h"
+#include "cli/scan/container_search.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/files.h"
+#include "cli/drawings/expansion.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/command_line.h"
+#include "cli/serve/worker_pool.h"
+#include "cli/serve/web_page.h"
 
 namespace pennaro_cli {
 namespace {

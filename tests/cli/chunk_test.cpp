@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "cli/run_tool.h"
-#include "lib/common.h"
-#include "lib/render_options.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/render/options.h"
 
 using pennaro_cli::frameChunk;
 

@@ -6,8 +6,9 @@
 #include <cstring>
 
 #include "format/block.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
+#include "cli/core/files.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
 #include "run_tool.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "cli/run_tool.h"
-#include "lib/image_compare.h"
-#include "lib/png_io.h"
+#include "cli/images/compare.h"
+#include "cli/images/png.h"
 
 using namespace pennaro_cli;
 

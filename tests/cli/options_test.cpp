@@ -4,11 +4,12 @@
 
 #include "catalog/messages.h"
 #include "catalog/params.h"
-#include "lib/common.h"
-#include "lib/memory_budget.h"
-#include "lib/prefs_file.h"
-#include "lib/render_frames.h"
-#include "lib/render_options.h"
+#include "cli/core/errors.h"
+#include "cli/core/command_line.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/prefs_file.h"
+#include "cli/render/frames.h"
+#include "cli/render/options.h"
 #include "minihost/minihost.h"
 
 using namespace pennaro_cli;
@@ -91,10 +92,10 @@ TEST(RenderOptions, DownsamplingRoundsSizesUpAndTakesTheTopLeftSourcePixel) {
     EXPECT_EQ(scaledExtent(1080, mixed[1]), 360);
     EXPECT_FALSE(refusal([] { parseDownsample("-1/2"); }).empty());
 
-    EffectImage full = makeEffectImage(5, 3, 8);
+    RgbaImage full = makeImage(5, 3, 8, SampleScale::Effect);
     for (int32_t y = 0; y < 3; ++y)
         for (int32_t x = 0; x < 5; ++x) full.pixel(x, y)[0] = uint16_t(10 * y + x);
-    EffectImage small = pointSample(full, 3, 2, {1, 2}, {1, 2});
+    RgbaImage small = pointSample(full, 3, 2, {1, 2}, {1, 2});
     EXPECT_EQ(small.pixel(0, 0)[0], 0);
     EXPECT_EQ(small.pixel(1, 0)[0], 2);
     EXPECT_EQ(small.pixel(2, 1)[0], 24);
@@ -250,10 +251,10 @@ TEST(MemoryOptions, SizesAndTheirRefusals) {
 // The sheet keeps thumbnails only, whatever the frames' size.
 TEST(ContactSheets, KeepOnlyThumbnails) {
     ContactSheet sheet;
-    PngImage frame = makePngImage(1920, 1080, 16);
+    RgbaImage frame = makeImage(1920, 1080, 16);
     for (int i = 0; i < 5; ++i) sheet.add(frame);
     EXPECT_EQ(sheet.keptBytes(), 5u * 256 * 144 * 4 * sizeof(uint16_t));
-    const PngImage made = sheet.finish();
+    const RgbaImage made = sheet.finish();
     EXPECT_EQ(made.width, 3 * (256 + 4) + 4);
     EXPECT_EQ(made.height, 2 * (144 + 4) + 4);
 }

@@ -9,12 +9,12 @@
 #include <random>
 
 #include "cli/run_tool.h"
-#include "lib/common.h"
-#include "lib/image_compare.h"
-#include "lib/image_io.h"
-#include "lib/png_deflate.h"
-#include "lib/png_io.h"
-#include "lib/render_frames.h"
+#include "cli/core/errors.h"
+#include "cli/images/compare.h"
+#include "cli/images/image_format.h"
+#include "cli/images/png_deflate.h"
+#include "cli/images/png.h"
+#include "cli/render/frames.h"
 
 using namespace pennaro_cli;
 
@@ -37,27 +37,27 @@ TEST(SixteenBitMapping, EveryEffectValueSurvivesAFileRoundTrip) {
 // Layers reach the effect through the mapping, 8-bit ones widened at depth
 // 16 with (v * 32768 + 127) / 255; a 16-bit layer is refused at depth 8.
 TEST(SixteenBitMapping, LayersAreReadWithTheMappingAndRefusedAtDepthEight) {
-    PngImage sixteen = makePngImage(1, 1, 16);
+    RgbaImage sixteen = makeImage(1, 1, 16);
     sixteen.samples = {65535, 32768, 1, 0};
-    EXPECT_EQ(layerFromPng(sixteen, 16, "l.png").samples, (std::vector<uint16_t>{32768, 16384, 1, 0}));
-    EXPECT_THROW(layerFromPng(sixteen, 8, "l.png"), ToolError);
-    PngImage eight = makePngImage(1, 1, 8);
+    EXPECT_EQ(layerAtEffectScale(sixteen, 16, "l.png").samples, (std::vector<uint16_t>{32768, 16384, 1, 0}));
+    EXPECT_THROW(layerAtEffectScale(sixteen, 8, "l.png"), ToolError);
+    RgbaImage eight = makeImage(1, 1, 8);
     eight.samples = {255, 128, 1, 0};
-    EXPECT_EQ(layerFromPng(eight, 16, "e.png").samples, (std::vector<uint16_t>{32768, 16448, 129, 0}));
-    EXPECT_EQ(layerFromPng(eight, 8, "e.png").samples, (std::vector<uint16_t>{255, 128, 1, 0}));
+    EXPECT_EQ(layerAtEffectScale(eight, 16, "e.png").samples, (std::vector<uint16_t>{32768, 16448, 129, 0}));
+    EXPECT_EQ(layerAtEffectScale(eight, 8, "e.png").samples, (std::vector<uint16_t>{255, 128, 1, 0}));
 }
 
 namespace {
 
-PngImage pattern(int depth) {
-    PngImage image = makePngImage(7, 5, depth);  // odd sizes catch row mistakes
+RgbaImage pattern(int depth) {
+    RgbaImage image = makeImage(7, 5, depth);  // odd sizes catch row mistakes
     uint32_t top = depth == 16 ? 65535u : 255u;
     for (size_t i = 0; i < image.samples.size(); ++i) image.samples[i] = uint16_t((i * 7919u) % (top + 1));
     return image;
 }
 
 // A PNG of another colour type, written by libpng's own simplified interface.
-PngImage throughLibpng(uint32_t width, uint32_t format, const void *pixels, const void *colormap = nullptr,
+RgbaImage throughLibpng(uint32_t width, uint32_t format, const void *pixels, const void *colormap = nullptr,
                        uint32_t colours = 0) {
     png_image info{};
     info.version = PNG_IMAGE_VERSION;
@@ -74,8 +74,8 @@ PngImage throughLibpng(uint32_t width, uint32_t format, const void *pixels, cons
 
 // Noise (stored blocks), short and long runs (coded blocks), wide enough for
 // several rows per deflated piece and tall enough for several pieces.
-PngImage paintLike(int depth, int32_t width, int32_t height) {
-    PngImage image = makePngImage(width, height, depth);
+RgbaImage paintLike(int depth, int32_t width, int32_t height) {
+    RgbaImage image = makeImage(width, height, depth);
     std::mt19937 random(uint32_t(width * depth));
     for (size_t i = 0; i < image.samples.size();) {
         const uint16_t value = uint16_t(random() >> (depth == 16 ? 16 : 24));
@@ -88,7 +88,7 @@ PngImage paintLike(int depth, int32_t width, int32_t height) {
 TEST(PngFiles, RgbaRoundTripsAtBothDepthsWhateverTheThreadCount) {
     pennaro_test::ScratchDir dir("png");
     for (int depth : {8, 16}) {
-        for (const PngImage &image : {pattern(depth), paintLike(depth, 40000, 23), paintLike(depth, 3, 3000)}) {
+        for (const RgbaImage &image : {pattern(depth), paintLike(depth, 40000, 23), paintLike(depth, 3, 3000)}) {
             std::vector<uint8_t> oneThread;
             for (unsigned threads : {1u, 2u, 5u}) {
                 setPngEncodeThreads(threads);
@@ -98,7 +98,7 @@ TEST(PngFiles, RgbaRoundTripsAtBothDepthsWhateverTheThreadCount) {
                 EXPECT_EQ(bytes, oneThread) << threads << " threads";
             }
             writePng(dir / "a.png", image);
-            PngImage back = readPng(dir / "a.png");  // through libpng
+            RgbaImage back = readPng(dir / "a.png");  // through libpng
             EXPECT_EQ(back.depth, depth);
             EXPECT_TRUE(compareImages(image, back).identical()) << describeComparison(compareImages(image, back));
         }
@@ -153,12 +153,12 @@ TEST(ImageFiles, EveryFormatReadsBackWhatItWrote) {
                  {"a.TIFF", false, 16, 0}, {"a.exr", false, 8, 0},  {"a.exr", true, 8, 0},
                  {"a.exr", true, 16, 0},   {"a.exr", false, 16, 32}};
     for (const auto &c : cases) {
-        const PngImage written = pattern(c.depth);
+        const RgbaImage written = pattern(c.depth);
         writeImage(dir / c.name, written, {3, 2, c.exrFloat});
         const ImageHeader header = probeImage(dir / c.name);
         EXPECT_EQ(header.width, 7);
         EXPECT_EQ(header.height, 5);
-        const PngImage back = readImage(dir / c.name, PNG_DEFAULT_MAX_BYTES, c.depth);
+        const RgbaImage back = readImage(dir / c.name, PNG_DEFAULT_MAX_BYTES, c.depth);
         ASSERT_EQ(back.depth, c.depth) << c.name;
         const bool exr = header.floating;
         int worst = 0;
@@ -170,7 +170,7 @@ TEST(ImageFiles, EveryFormatReadsBackWhatItWrote) {
         EXPECT_LE(worst, c.tolerance) << c.name << " depth " << c.depth << (c.exrFloat ? " float" : "");
     }
     // The EXR values themselves: value / 255 with colour premultiplied.
-    PngImage one = makePngImage(1, 1, 8);
+    RgbaImage one = makeImage(1, 1, 8);
     one.samples = {255, 51, 0, 51};
     writeImage(dir / "one.exr", one, {1, 1, true});
     Imf::RgbaInputFile file((dir / "one.exr").c_str());
@@ -187,17 +187,17 @@ TEST(ImageFiles, EveryFormatReadsBackWhatItWrote) {
 
 TEST(PngFiles, GreyPaletteAndMissingAlphaAreExpandedToRgba) {
     const uint8_t grey[2] = {10, 200};  // no alpha: opaque
-    PngImage g = throughLibpng(2, PNG_FORMAT_GRAY, grey);
+    RgbaImage g = throughLibpng(2, PNG_FORMAT_GRAY, grey);
     ASSERT_EQ(g.depth, 8);
     EXPECT_EQ(g.samples, (std::vector<uint16_t>{10, 10, 10, 255, 200, 200, 200, 255}));
 
     const uint8_t colours[8] = {255, 0, 0, 255, 0, 0, 255, 0}, indices[3] = {0, 1, 0};  // with transparency
-    PngImage p = throughLibpng(3, PNG_FORMAT_RGBA_COLORMAP, indices, colours, 2);
+    RgbaImage p = throughLibpng(3, PNG_FORMAT_RGBA_COLORMAP, indices, colours, 2);
     ASSERT_EQ(p.depth, 8);
     EXPECT_EQ(p.samples, (std::vector<uint16_t>{255, 0, 0, 255, 0, 0, 255, 0, 255, 0, 0, 255}));
 
     const uint16_t rgb[3] = {1, 30000, 65535};  // 16-bit without alpha: opaque at 65535, samples kept
-    PngImage r = throughLibpng(1, PNG_FORMAT_LINEAR_RGB, rgb);
+    RgbaImage r = throughLibpng(1, PNG_FORMAT_LINEAR_RGB, rgb);
     ASSERT_EQ(r.depth, 16);
     EXPECT_EQ(r.samples, (std::vector<uint16_t>{1, 30000, 65535, 65535}));
 }
@@ -241,7 +241,7 @@ TEST(PngFiles, BrokenFilesAreRefusedWithTheirName) {
 }
 
 TEST(Comparison, CountsTheLargestDifferenceAndTheFirstPixel) {
-    PngImage a = pattern(8), b = pattern(8);
+    RgbaImage a = pattern(8), b = pattern(8);
     EXPECT_TRUE(compareImages(a, b).identical());
     b.pixel(3, 1)[3] ^= 4;  // alpha only
     b.pixel(6, 4)[0] = uint16_t(255 - b.pixel(6, 4)[0]);
@@ -259,8 +259,8 @@ TEST(Comparison, CountsTheLargestDifferenceAndTheFirstPixel) {
     EXPECT_EQ(compareImages(a, b).differingPixels, 1);
 
     EXPECT_FALSE(compareImages(pattern(8), pattern(16)).identical());
-    EXPECT_FALSE(compareImages(pattern(8), makePngImage(5, 7, 8)).sameShape);
-    PngImage diff = makeDiffImage(pattern(8), b);
+    EXPECT_FALSE(compareImages(pattern(8), makeImage(5, 7, 8)).sameShape);
+    RgbaImage diff = makeDiffImage(pattern(8), b);
     EXPECT_EQ(diff.width, 7);
     EXPECT_GT(diff.pixel(0, 0)[0], diff.pixel(1, 0)[0]);
 }

@@ -12,12 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
-#include "lib/common.h"
-#include "lib/image_compare.h"
-#include "lib/image_io.h"
-#include "lib/png_io.h"
-#include "lib/render_frames.h"
-#include "lib/render_options.h"
+#include "cli/core/files.h"
+#include "cli/images/compare.h"
+#include "cli/images/image_format.h"
+#include "cli/images/png.h"
+#include "cli/render/frames.h"
+#include "cli/render/options.h"
 
 using namespace pennaro_cli;
 using pennaro_test::filesIn;
@@ -89,7 +89,7 @@ TEST(RenderTool, RefusesBadValuesClearlyAndWritesNothing) {
     writeText(dir / "keys.json", R"({"playback-speed": [[0, 1.0], [10, 250]]})");
     writeText(dir / "prefs.json", R"({"Onion skin - Frames sideways": 1})");
     writeText(dir / "junk.bin", std::string(300, '\x07'));
-    writePng(dir / "deep.png", makePngImage(8, 8, 16));
+    writePng(dir / "deep.png", makeImage(8, 8, 16));
     // One stroke starting in a billion seconds: a default range nobody means.
     std::ifstream demoFile(demo);
     std::string late((std::istreambuf_iterator<char>(demoFile)), std::istreambuf_iterator<char>());
@@ -193,7 +193,7 @@ TEST(RenderTool, SixteenBitLayerComesBackExactlyWhenNothingIsPainted) {
         ToolRun run = runTool(Args{"render", drawing, "--layer", (data / layer).string(), "--depth", "16",
                                    "--frames", "100000", "-o", dir / "out.png"} + nothingPainted);
         ASSERT_EQ(run.status, 0) << run.output;
-        PngImage input = readPng(data / layer), output = readPng(dir / "out.png");
+        RgbaImage input = readPng(data / layer), output = readPng(dir / "out.png");
         ASSERT_EQ(output.depth, 16);
         ASSERT_EQ(output.samples.size(), input.samples.size());
         // A 16-bit file comes back as it was; an 8-bit one is widened, then
@@ -214,7 +214,7 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
                                    "gradient", "--downsample", "1/3,2/3", "--depth", std::to_string(depth), "-o",
                                    dir / "bg_####.png"} + nothingPainted);
         ASSERT_EQ(run.status, 0) << run.output;
-        PngImage expected = effectImageToPng(
+        RgbaImage expected = frameAtFileScale(
             pointSample(backgroundImage(parseBackground("gradient"), 37, 23, depth), 13, 16, {1, 3}, {2, 3}));
         for (const char *name : {"bg_100000.png", "bg_100002.png"}) {
             ImageComparison result = compareImages(expected, readPng(dir / name));
@@ -224,7 +224,7 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
     // A layer sequence: each output has its own layer's pixels. One frame
     // of another size (or depth, or missing) is found before any frame is
     // written, and named with its file; --dry-run lists the run.
-    PngImage big = makePngImage(8, 6, 8), small = makePngImage(8, 6, 8);
+    RgbaImage big = makeImage(8, 6, 8), small = makeImage(8, 6, 8);
     for (size_t i = 0; i < big.samples.size(); ++i) big.samples[i] = uint16_t(i * 7 % 256);
     for (size_t i = 0; i < small.samples.size(); ++i) small.samples[i] = uint16_t(i * 13 % 256);
     writePng(dir / "layer_100000.png", big);
@@ -239,7 +239,7 @@ TEST(RenderTool, LayersReachTheEffectAsTheyShouldFrameAfterFrame) {
                   {"junk", "layer_100002.png is not an image the tool reads"}};
     for (const auto &b : broken) {
         if (b.third == "junk") writeText(dir / "layer_100002.png", "junk");
-        else if (!b.third.empty()) writePng(dir / "layer_100002.png", makePngImage(b.third[0] - '0', b.third[2] - '0', b.third.size() > 3 ? 16 : 8));
+        else if (!b.third.empty()) writePng(dir / "layer_100002.png", makeImage(b.third[0] - '0', b.third[2] - '0', b.third.size() > 3 ? 16 : 8));
         ToolRun run = runTool(sequence);
         EXPECT_EQ(run.status, 1) << b.says;
         EXPECT_TRUE(run.says(b.says)) << run.output;
@@ -314,8 +314,8 @@ TEST(RenderTool, WorkerProcessesGiveTheSameFiles) {
     // under frame 3's name) and renders again what is not one: empty, junk,
     // another size or depth; without it, every frame is replaced.
     const std::string target = dir / "one/f_0003.png";
-    writePng(dir / "small.png", makePngImage(3, 3, 8));
-    writePng(dir / "deep.png", makePngImage(160, 90, 16));
+    writePng(dir / "small.png", makeImage(3, 3, 8));
+    writePng(dir / "deep.png", makeImage(160, 90, 16));
     const struct {
         std::string from;  // copied to the target; "" leaves it empty
         bool kept;
@@ -508,16 +508,16 @@ TEST(RenderTool, TiffAndExrFramesAndLayersMatchThePng) {
         for (const char *channel : {"R", "G", "B", "A"})
             EXPECT_TRUE(exr.says(std::string(channel) + ", " + c.exrChannel)) << exr.output;
         const int depth = std::stoi(c.depth);
-        const PngImage png = readPng(dir / "f.png");
+        const RgbaImage png = readPng(dir / "f.png");
         EXPECT_TRUE(compareImages(png, readImage(dir / "f.tif")).identical()) << c.depth;
-        const PngImage fromExr = readImage(dir / "f.exr", PNG_DEFAULT_MAX_BYTES, depth);
+        const RgbaImage fromExr = readImage(dir / "f.exr", PNG_DEFAULT_MAX_BYTES, depth);
         for (size_t i = 0; i < png.samples.size(); ++i) {
             const bool clear = effectValueOfSample(png.samples[i | 3], depth) == 0;
             ASSERT_EQ(effectValueOfSample(fromExr.samples[i], depth),
                       clear ? 0 : effectValueOfSample(png.samples[i], depth)) << c.depth << " sample " << i;
         }
         // The layer as TIFF and EXR: the same frame as from the PNG.
-        const PngImage layer = readPng(dir / "layer.png");
+        const RgbaImage layer = readPng(dir / "layer.png");
         writeImage(dir / "layer.tif", layer);
         writeImage(dir / "layer.exr", layer, {1, 1, true});
         for (const char *ext : {"tif", "exr"}) {
@@ -552,8 +552,8 @@ TEST(RenderTool, FrameOffsetsRatesAndTheDefaultModeNote) {
 // compare and describe for scripts: JSON, a tolerance, two sequences.
 TEST(RenderTool, CompareAndDescribeAnswerInJson) {
     ScratchDir dir("json");
-    PngImage a = makePngImage(4, 2, 8);
-    PngImage b = a;
+    RgbaImage a = makeImage(4, 2, 8);
+    RgbaImage b = a;
     b.pixel(1, 1)[2] = 3;  // one pixel, blue off by 3
     for (const char *name : {"a_0001.png", "a_0002.png", "a_0003.png", "b_0001.png", "b_0003.png"})
         writePng(dir / name, std::string(name) == "b_0001.png" ? b : a);

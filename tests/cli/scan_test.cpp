@@ -7,9 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "lib/block_search.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
+#include "cli/scan/container_search.h"
+#include "cli/core/files.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
 #include "run_tool.h"
 
 namespace {

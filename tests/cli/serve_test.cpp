@@ -14,8 +14,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run_tool.h"
-#include "lib/common.h"
-#include "lib/png_io.h"
+#include "cli/core/files.h"
+#include "cli/images/png.h"
 
 using pennaro_test::runTool;
 using pennaro_test::ScratchDir;

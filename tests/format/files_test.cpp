@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "format_fixture.h"
-#include "lib/common.h"
-#include "lib/drawing_file.h"
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/scan/drawing_reference.h"
 
 namespace format_test {
 namespace {

@@ -1,0 +1,92 @@
+// Image files of every format the tool reads and writes, behind one small
+// interface: each format (PNG, TIFF, OpenEXR) is one ImageFormat, found by
+// the file's first bytes when reading and by the name's extension when
+// writing. A new format is one more file and one more line in the list.
+//
+// In memory an image is a RgbaImage: RGBA, straight alpha, samples on the
+// integer scale of a file of that depth (0..255 at 8 bits, 0..65535 at 16;
+// see png_io.h for the mapping to the effect's 0..32768). Integer formats
+// (PNG, TIFF) hold those samples as they are. OpenEXR holds floating-point
+// values with premultiplied alpha: a frame is written as value / 255 (depth
+// 8) or value / 32768 (depth 16), colour multiplied by alpha, with no colour
+// transform; it is read back at the depth the caller asks for, colour
+// divided by alpha and rounded to the nearest value. Half floats keep 11
+// significant bits, so every 8-bit frame and every frame written as float
+// comes back exactly; a 16-bit frame written as half comes back within 1/1024
+// of full scale (32 of 32768), colour being divided by a rounded alpha.
+// Colour under zero alpha is not kept by EXR.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/images/png.h"
+
+namespace pennaro_cli {
+
+// What a file's header says, without its pixels.
+struct ImageHeader {
+    std::string format;  // "PNG", "TIFF", "OpenEXR"
+    int32_t width = 0, height = 0;
+    int depth = 8;          // integer formats: 8 or 16 as read
+    bool floating = false;  // floating-point samples: read at any depth
+};
+
+// A frame on its way out: `row(y, rgba)` fills one row of width × 4 samples
+// in the effect's values (0..255 at depth 8, 0..32768 at depth 16), straight
+// alpha.
+struct FrameRows {
+    int32_t width = 0, height = 0;
+    int depth = 8;
+    std::function<void(int32_t, uint16_t *)> row;
+};
+
+struct ImageWriteSettings {
+    uint32_t aspectNum = 1, aspectDen = 1;  // pixel aspect: pixel width / height
+    bool exrFloat = false;                  // OpenEXR channels as 32-bit float, else half
+};
+
+struct ImageFormat {
+    const char *name;
+    std::vector<std::string> extensions;  // lower case, with the dot
+    bool (*recognises)(const uint8_t *head, size_t size);  // from the first 8 bytes
+    ImageHeader (*probe)(const std::filesystem::path &path);
+    // `floatDepth` (8 or 16) is the depth a floating-point file is read at.
+    RgbaImage (*read)(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth);
+    std::vector<uint8_t> (*encode)(const FrameRows &frame, const ImageWriteSettings &settings);
+};
+
+const ImageFormat &pngFormat();
+const ImageFormat &tiffFormat();
+const ImageFormat &exrFormat();
+const std::vector<const ImageFormat *> &imageFormats();
+
+// The format a file is written in, by its name's extension (any case). A
+// name without an extension ("-", /dev/null, "out") is PNG. Any other
+// extension is a UsageError naming `option` and the extensions known.
+const ImageFormat &outputFormatFor(const std::string &name, const std::string &option);
+
+// The format of an existing file by its content; a ToolError naming the file
+// when it is none the tool reads.
+const ImageFormat &formatOfFile(const std::filesystem::path &path);
+ImageHeader probeImage(const std::filesystem::path &path);
+// Depth 8 or 16 as the file holds it; floating-point files at `floatDepth`.
+RgbaImage readImage(const std::filesystem::path &path, uint64_t maxBytes = PNG_DEFAULT_MAX_BYTES,
+                   int floatDepth = 16);
+
+// A whole image (file samples, as read) written in the format its name asks
+// for, through writeFileAtomically.
+void writeImage(const std::filesystem::path &path, const RgbaImage &image, const ImageWriteSettings &settings = {});
+// The effect's value of one file sample of an image of the given depth.
+inline uint16_t effectValueOfSample(uint16_t sample, int depth) {
+    return depth == 16 ? sixteenBitFromFile(sample) : sample;
+}
+
+// PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
+// so that square-pixel files are byte for byte those of the PNG writer.
+void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t aspectDen);
+
+}  // namespace pennaro_cli

@@ -1,0 +1,242 @@
+// TIFF through libtiff: written as RGBA with unassociated (straight) alpha,
+// 8 or 16 bits per sample holding the same samples a PNG of that depth
+// would, deflate-compressed with horizontal differencing. Read: RGB and grey
+// images, with or without alpha, 8 or 16 bits; other 8-bit layouts (palette,
+// YCbCr, tiles) through libtiff's own RGBA conversion.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+
+#include "cli/core/errors.h"
+#include "cli/images/image_format.h"
+
+namespace pennaro_cli {
+namespace {
+
+// libtiff reports through global handlers; the last error is kept for the
+// message that names the file, and warnings (unknown tags and the like) are
+// not the user's concern.
+thread_local std::string lastTiffError;
+
+void tiffError(const char *, const char *format, va_list args) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    lastTiffError = text;
+}
+void tiffWarning(const char *, const char *, va_list) {}
+
+void installHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(tiffError);
+        TIFFSetWarningHandler(tiffWarning);
+    });
+}
+
+[[noreturn]] void fail(const std::string &name, const std::string &what) {
+    std::string text = name + ": " + what;
+    if (!lastTiffError.empty()) text += " (" + lastTiffError + ")";
+    lastTiffError.clear();
+    throw ToolError(text);
+}
+
+struct TiffCloser {
+    void operator()(TIFF *tif) const { TIFFClose(tif); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffHandle openForReading(const std::filesystem::path &path) {
+    installHandlers();
+    lastTiffError.clear();
+    TiffHandle tif(TIFFOpen(path.c_str(), "r"));
+    if (!tif) fail(path.string(), "not a readable TIFF file");
+    return tif;
+}
+
+bool tiffRecognises(const uint8_t *head, size_t size) {
+    return size >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
+                         (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42));
+}
+
+struct Layout {
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0, photometric = 0, planar = 0;
+    bool associatedAlpha = false, hasAlpha = false;
+    // Read sample by sample; otherwise through the RGBA conversion.
+    bool direct() const {
+        return (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK) &&
+               (bits == 8 || bits == 16) && planar == PLANARCONFIG_CONTIG && samples >= 1 && samples <= 4;
+    }
+};
+
+Layout layoutOf(TIFF *tif, const std::string &name) {
+    Layout l;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &l.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &l.height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &l.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &l.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric)) l.photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t extraCount = 0;
+    uint16_t *extra = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0) {
+        l.hasAlpha = extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA;
+        l.associatedAlpha = extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    } else if (l.samples == 2 || l.samples == 4) {
+        l.hasAlpha = true;  // an unlabelled extra sample is taken as straight alpha
+    }
+    if (l.width == 0 || l.height == 0 || l.width > INT32_MAX || l.height > INT32_MAX)
+        fail(name, "TIFF header declares no usable image size");
+    if (!l.direct() && l.bits > 8)
+        fail(name, "this TIFF layout (" + std::to_string(l.bits) + "-bit, photometric " +
+                       std::to_string(l.photometric) + ") is not read; save it as RGB(A) or grey, 8 or 16 bits");
+    if (TIFFIsTiled(tif) && l.bits > 8) fail(name, "16-bit tiled TIFF files are not read; save it in strips");
+    return l;
+}
+
+ImageHeader tiffProbe(const std::filesystem::path &path) {
+    TiffHandle tif = openForReading(path);
+    const Layout l = layoutOf(tif.get(), path.string());
+    return ImageHeader{"TIFF", int32_t(l.width), int32_t(l.height), l.bits == 16 ? 16 : 8, false};
+}
+
+RgbaImage tiffRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
+    TiffHandle tif = openForReading(path);
+    const std::string name = path.string();
+    const Layout l = layoutOf(tif.get(), name);
+    const int depth = l.bits == 16 ? 16 : 8;
+    if (uint64_t(l.width) * l.height * 8 > maxBytes)
+        throw ToolError(name + ": a " + std::to_string(l.width) + "x" + std::to_string(l.height) +
+                        " image takes more memory than this run allows");
+    RgbaImage image = makeImage(int32_t(l.width), int32_t(l.height), depth);
+    const uint32_t full = depth == 16 ? 65535 : 255;
+
+    if (!l.direct() || TIFFIsTiled(tif.get())) {
+        // libtiff's conversion, bottom-up unless asked; its alpha is
+        // premultiplied, so only images without alpha go this way.
+        if (l.hasAlpha) fail(name, "this TIFF layout with alpha is not read; save it as RGBA in strips");
+        std::vector<uint32_t> raster(size_t(l.width) * l.height);
+        if (!TIFFReadRGBAImageOriented(tif.get(), l.width, l.height, raster.data(), ORIENTATION_TOPLEFT, 0))
+            fail(name, "cannot decode the TIFF image");
+        for (size_t i = 0; i < raster.size(); ++i) {
+            image.samples[4 * i] = uint16_t(TIFFGetR(raster[i]));
+            image.samples[4 * i + 1] = uint16_t(TIFFGetG(raster[i]));
+            image.samples[4 * i + 2] = uint16_t(TIFFGetB(raster[i]));
+            image.samples[4 * i + 3] = uint16_t(TIFFGetA(raster[i]));
+        }
+        return image;
+    }
+
+    std::vector<uint8_t> line(size_t(TIFFScanlineSize(tif.get())));
+    const size_t minimum = size_t(l.width) * l.samples * (depth / 8);
+    if (line.size() < minimum) fail(name, "TIFF scanlines are shorter than the image width");
+    const bool grey = l.photometric == PHOTOMETRIC_MINISBLACK;
+    const int colourSamples = grey ? 1 : 3;
+    for (uint32_t y = 0; y < l.height; ++y) {
+        if (TIFFReadScanline(tif.get(), line.data(), y, 0) < 0)
+            fail(name, "cannot read row " + std::to_string(y) + " of the TIFF image");
+        for (uint32_t x = 0; x < l.width; ++x) {
+            uint32_t in[4] = {0, 0, 0, full};
+            for (int c = 0; c < std::min<int>(l.samples, colourSamples + 1); ++c) {
+                const size_t at = size_t(x) * l.samples + size_t(c);
+                uint16_t v;
+                if (depth == 16) std::memcpy(&v, &line[at * 2], 2);  // libtiff gives native order
+                else v = line[at];
+                in[c] = v;
+            }
+            uint16_t *out = image.pixel(int32_t(x), int32_t(y));
+            const uint32_t alpha = l.hasAlpha && l.samples > colourSamples ? in[colourSamples] : full;
+            for (int c = 0; c < 3; ++c) {
+                uint32_t v = in[grey ? 0 : c];
+                // Premultiplied colour back to straight, to the nearest.
+                if (l.associatedAlpha) v = alpha == 0 ? 0 : std::min(full, (v * full + alpha / 2) / alpha);
+                out[c] = uint16_t(v);
+            }
+            out[3] = uint16_t(alpha);
+        }
+    }
+    return image;
+}
+
+// A growing TIFF file in memory, for libtiff's client I/O.
+struct MemoryFile {
+    std::vector<uint8_t> bytes;
+    uint64_t position = 0;
+};
+
+tmsize_t memRead(thandle_t, void *, tmsize_t) { return 0; }
+tmsize_t memWrite(thandle_t handle, void *data, tmsize_t size) {
+    auto &f = *static_cast<MemoryFile *>(handle);
+    if (f.position + uint64_t(size) > f.bytes.size()) f.bytes.resize(size_t(f.position + uint64_t(size)));
+    std::memcpy(f.bytes.data() + f.position, data, size_t(size));
+    f.position += uint64_t(size);
+    return size;
+}
+toff_t memSeek(thandle_t handle, toff_t offset, int whence) {
+    auto &f = *static_cast<MemoryFile *>(handle);
+    const uint64_t base = whence == SEEK_CUR ? f.position : whence == SEEK_END ? f.bytes.size() : 0;
+    f.position = base + offset;
+    return f.position;
+}
+int memClose(thandle_t) { return 0; }
+toff_t memSize(thandle_t handle) { return static_cast<MemoryFile *>(handle)->bytes.size(); }
+int memMap(thandle_t, void **, toff_t *) { return 0; }
+void memUnmap(thandle_t, void *, toff_t) {}
+
+std::vector<uint8_t> tiffEncode(const FrameRows &frame, const ImageWriteSettings &settings) {
+    installHandlers();
+    lastTiffError.clear();
+    MemoryFile file;
+    TiffHandle tif(TIFFClientOpen("frame", "w", &file, memRead, memWrite, memSeek, memClose, memSize, memMap,
+                                  memUnmap));
+    if (!tif) fail("TIFF", "cannot start writing");
+    TIFF *t = tif.get();
+    const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(frame.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(frame.height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(frame.depth));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_ADOBE_DEFLATE));
+    TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    // Pixels per unit along each axis, no unit: a wide pixel means fewer
+    // of them across.
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_NONE));
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(settings.aspectDen));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(settings.aspectNum));
+    TIFFSetField(t, TIFFTAG_SOFTWARE, "pennaro");
+
+    std::vector<uint16_t> values(size_t(frame.width) * 4);
+    std::vector<uint8_t> line(values.size() * size_t(frame.depth / 8));
+    for (int32_t y = 0; y < frame.height; ++y) {
+        frame.row(y, values.data());
+        if (frame.depth == 16) {
+            for (size_t i = 0; i < values.size(); ++i) {
+                const uint16_t s = sixteenBitToFile(values[i]);
+                std::memcpy(&line[2 * i], &s, 2);
+            }
+        } else {
+            for (size_t i = 0; i < values.size(); ++i) line[i] = uint8_t(values[i]);
+        }
+        if (TIFFWriteScanline(t, line.data(), uint32_t(y), 0) < 0) fail("TIFF", "cannot encode the image");
+    }
+    if (!TIFFWriteDirectory(t)) fail("TIFF", "cannot finish the image");
+    tif.reset();
+    return std::move(file.bytes);
+}
+
+}  // namespace
+
+const ImageFormat &tiffFormat() {
+    static const ImageFormat format{"TIFF", {".tif", ".tiff"}, tiffRecognises, tiffProbe, tiffRead, tiffEncode};
+    return format;
+}
+
+}  // namespace pennaro_cli

@@ -1,0 +1,500 @@
+#include "cli/render/session.h"
+
+#include <condition_variable>
+#include <csignal>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+#include "cli/core/errors.h"
+#include "cli/core/files.h"
+#include "cli/core/memory_budget.h"
+#include "cli/render/prefs_file.h"
+#include "minihost/minihost.h"
+
+namespace pennaro_cli {
+
+struct RenderSession::State {
+    const RenderJob &job;
+    std::unique_ptr<minihost::Plugin> plugin;
+    std::unique_ptr<minihost::Host> host;
+    bool globalSetUp = false;
+    bool sequenceSetUp = false;
+    // A layer that is the same for every frame (a generated background or
+    // a single file) is read and brought to the host's form once, at the
+    // size of the first frame; the host keeps its full size alongside.
+    std::unique_ptr<minihost::Image> constantLayer;
+    int32_t constantFullWidth = 0, constantFullHeight = 0;
+    // Output images are recycled from frame to frame, as a host does: the
+    // effect prepares every pixel of one before painting. There are two so
+    // that one frame is encoded and written while the next renders into
+    // the other; `current` is the one the next render uses.
+    std::unique_ptr<minihost::Image> outputs[2];
+    int current = 0;
+    bool lastFrameEmpty = false;
+
+    // The writer thread: encodes a finished frame and puts its file in
+    // place while the next frame renders. One frame at most is on its way.
+    struct Writer {
+        std::thread thread;
+        std::mutex lock;
+        std::condition_variable changed;
+        bool busy = false, stopping = false;
+        int32_t frame = 0;
+        unsigned threads = 0;  // for the PNG encoder; 0: its default
+        const minihost::Image *image = nullptr;
+        AtomicWrite file;
+        bool failed = false;  // writing `frame` failed, not yet reported
+        std::string failure;
+    } writer;
+
+    explicit State(const RenderJob &j) : job(j) {}
+    // Hands a rendered frame and its opened file to the writer.
+    void submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file, unsigned threads);
+    // Waits for the frame on its way; throws FrameFailure if it failed.
+    void collectWrite();
+    void stopWriter();
+
+private:
+    void writeLoop();
+    void writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file, unsigned threads);
+};
+
+namespace {
+
+std::string effectMessage(const minihost::Host &host) {
+    size_t length = strnlen(host.out.message, HOST_MESSAGE_LEN);
+    return minihost::displayText(std::string(host.out.message, length));
+}
+
+void printMessage(void (*sink)(const std::string &), const std::string &text) {
+    if (sink) sink(text);
+    else std::fprintf(stderr, "pennaro render: %s\n", text.c_str());
+}
+
+void copyToWorld(const RgbaImage &image, minihost::Image &world) {
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint16_t *p = image.pixel(0, y);
+        if (world.deep()) {
+            HostPixel16 *q = &world.pixel16(0, y);
+            for (int32_t x = 0; x < image.width; ++x, p += 4) q[x] = HostPixel16{p[3], p[0], p[1], p[2]};
+        } else {
+            HostPixel8 *q = &world.pixel8(0, y);
+            for (int32_t x = 0; x < image.width; ++x, p += 4)
+                q[x] = HostPixel8{uint8_t(p[3]), uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
+        }
+    }
+}
+
+// One row of a rendered frame as PNG samples: red, green, blue, alpha, the
+// 16-bit values mapped to the file's range and stored big-endian.
+void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
+    if (world.deep()) {
+        const HostPixel16 *q = &world.pixel16(0, y);
+        for (int32_t x = 0; x < world.width(); ++x, row += 8) {
+            const uint16_t v[4] = {sixteenBitToFile(q[x].red), sixteenBitToFile(q[x].green),
+                                   sixteenBitToFile(q[x].blue), sixteenBitToFile(q[x].alpha)};
+            for (int c = 0; c < 4; ++c) {
+                row[2 * c] = uint8_t(v[c] >> 8);
+                row[2 * c + 1] = uint8_t(v[c] & 0xFF);
+            }
+        }
+    } else {
+        const HostPixel8 *q = &world.pixel8(0, y);
+        for (int32_t x = 0; x < world.width(); ++x, row += 4) {
+            row[0] = q[x].red, row[1] = q[x].green, row[2] = q[x].blue, row[3] = q[x].alpha;
+        }
+    }
+}
+
+// One row of a rendered frame in the effect's values, red, green, blue, alpha.
+void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
+    for (int32_t x = 0; x < world.width(); ++x, rgba += 4) {
+        if (world.deep()) {
+            const HostPixel16 &q = world.pixel16(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        } else {
+            const HostPixel8 &q = world.pixel8(x, y);
+            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+        }
+    }
+}
+
+// A frame in which the effect painted nothing: the layer as it was, or
+// nothing at all (the composite modes that show only the paint).
+bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) {
+    const size_t rowBytes = size_t(output.width()) * (output.deep() ? sizeof(HostPixel16) : sizeof(HostPixel8));
+    bool sameAsLayer = true, clear = true;
+    for (int32_t y = 0; y < output.height() && (sameAsLayer || clear); ++y) {
+        const void *out = output.deep() ? static_cast<const void *>(&output.pixel16(0, y)) : &output.pixel8(0, y);
+        const void *in = layer.deep() ? static_cast<const void *>(&layer.pixel16(0, y)) : &layer.pixel8(0, y);
+        sameAsLayer = sameAsLayer && std::memcmp(out, in, rowBytes) == 0;
+        for (int32_t x = 0; x < output.width() && clear; ++x)
+            clear = (output.deep() ? output.pixel16(x, y).alpha : output.pixel8(x, y).alpha) == 0;
+    }
+    return sameAsLayer || clear;
+}
+
+RgbaImage copyFromWorld(const minihost::Image &world) {
+    RgbaImage image = makeImage(world.width(), world.height(), world.deep() ? 16 : 8, SampleScale::Effect);
+    for (int32_t y = 0; y < image.height; ++y) worldRowToValues(world, y, image.pixel(0, y));
+    return image;
+}
+
+std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, PngEncoding encoding,
+                                   unsigned threads = 0) {
+    // Straight from the host's image to the file, row by row.
+    std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
+                                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
+                                             encoding, threads);
+    addPngPixelAspect(png, job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den);
+    return png;
+}
+
+// A frame's file in the job's output format: PNG through the path above,
+// the other formats from the effect's values.
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, unsigned threads = 0) {
+    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact, threads);
+    const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
+                                      job.pixelAspect.den, job.exrFloat};
+    return job.outputFormat->encode(
+        FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
+                  [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
+        settings);
+}
+
+FrameFailure frameFailure(int32_t frame, const std::exception &e) {
+    return FrameFailure(frame, "frame " + std::to_string(frame) + ": " + failureText(e));
+}
+
+}  // namespace
+
+RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
+    if (job.layerPattern.empty()) return backgroundImage(job.background, job.width, job.height, job.depth);
+    std::string name = frameFileName(job.layerPattern, frame);
+    if (!std::filesystem::exists(name))
+        throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
+    return layerAtEffectScale(readImage(name, memoryBudget(), job.depth), job.depth, name);
+}
+
+RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
+    State &s = *state_;
+    try {
+        s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
+        s.host = std::make_unique<minihost::Host>();
+        s.host->reuseImages = true;
+        s.host->threads = std::max(job.threads, 1);
+        if (!job.prefsPath.empty()) loadPrefsFile(s.host->prefs, job.prefsPath);
+        else if (!job.prefsText.empty()) loadPrefsText(s.host->prefs, job.prefsText, "the preferences");
+    } catch (const ToolError &) {
+        throw;
+    } catch (const std::exception &e) {
+        throw ToolError(failureText(e));
+    }
+    minihost::Host &host = *s.host;
+    int32_t result = s.plugin->registerEffect();
+    if (result != 0) throw ToolError("the effect refused to register (error " + std::to_string(result) + ")");
+    FilterMainFn entry = s.plugin->entry();
+
+    result = host.send(entry, HOST_CMD_GLOBAL_SETUP);
+    s.globalSetUp = result == 0;
+    if (result != 0 || (host.out.outFlags & HOST_OUT_FLAG_DISPLAY_ERROR))
+        throw ToolError("global set-up failed (error " + std::to_string(result) + "): " + effectMessage(host));
+    result = host.send(entry, HOST_CMD_PARAMS_SETUP);
+    if (result != 0)
+        throw ToolError("parameter set-up failed (error " + std::to_string(result) + "): " + effectMessage(host));
+
+    // Parameter values: constants or keyframes at the host times of their frames.
+    for (const ParamInfo &param : effectParams()) {
+        const ParamTrack &track = job.params.tracks.at(param.index);
+        auto real = [&](const ParamValue &v) { return param.kind == ParamKind::Slider ? v.real : double(v.stored); };
+        if (!track.keyed()) {
+            host.setParam(param.index, real(track.constant));
+            continue;
+        }
+        std::vector<minihost::Keyframe> keys;
+        for (const auto &[frame, value] : track.keys) {
+            double time = frame * double(job.timeStep);
+            if (time < double(INT32_MIN) || time > double(INT32_MAX))
+                throw ToolError(std::string("a key of ") + param.option + " lies beyond the host's time range");
+            keys.push_back(minihost::Keyframe{int32_t(std::llround(time)), real(value)});
+        }
+        host.setKeyframes(param.index, keys);
+    }
+
+    // The drawing arrives as a saved project hands it over: the flattened
+    // block as sequence data, then re-set-up.
+    HostHandle block = minihost::newHandle(job.block.size());
+    if (!block) throw ToolError("out of memory for the drawing");
+    std::memcpy(minihost::lockHandle(block), job.block.data(), job.block.size());
+    minihost::unlockHandle(block);
+    host.in.sequenceData = block;
+    host.out.sequenceData = block;
+    host.in.timeScale = job.timeScale;
+    host.in.timeStep = job.timeStep;
+    host.in.localTimeStep = job.localTimeStep;
+    result = host.send(entry, HOST_CMD_SEQUENCE_RESETUP);
+    s.sequenceSetUp = host.in.sequenceData != nullptr;
+    std::string message = effectMessage(host);
+    if (result != 0 || !message.empty())
+        throw ToolError(job.drawingName + ": the effect could not read the drawing" +
+                        (result != 0 ? " (error " + std::to_string(result) + ")" : std::string()) +
+                        (message.empty() ? std::string() : ": " + message));
+}
+
+RenderSession::~RenderSession() {
+    State &s = *state_;
+    // A frame rendered before a failure elsewhere is still put in place.
+    s.stopWriter();
+    if (!s.host || !s.plugin) return;
+    if (s.sequenceSetUp) s.host->send(s.plugin->entry(), HOST_CMD_SEQUENCE_SETDOWN);
+    if (s.globalSetUp) s.host->send(s.plugin->entry(), HOST_CMD_GLOBAL_SETDOWN);
+}
+
+namespace {
+
+// The layer of `frame` in the host's form, and the full size the host
+// reports for it.
+std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, int32_t &fullWidth,
+                                           int32_t &fullHeight) {
+    if (job.layerPattern.empty()) {
+        // A generated background is made straight in the host's form, at
+        // the downsampled size, each pixel taken from the full-size pattern
+        // exactly as the point sampling of a layer file would take it.
+        fullWidth = job.width, fullHeight = job.height;
+        const int32_t width = scaledExtent(fullWidth, job.downsampleX);
+        const int32_t height = scaledExtent(fullHeight, job.downsampleY);
+        const bool sampled = width != fullWidth || height != fullHeight;
+        auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
+        for (int32_t y = 0; y < height; ++y) {
+            const auto sy = sampled ? int32_t(std::min<int64_t>(
+                                          int64_t(y) * job.downsampleY.den / job.downsampleY.num, fullHeight - 1))
+                                    : y;
+            for (int32_t x = 0; x < width; ++x) {
+                const auto sx = sampled ? int32_t(std::min<int64_t>(
+                                              int64_t(x) * job.downsampleX.den / job.downsampleX.num, fullWidth - 1))
+                                        : x;
+                const auto rgba = backgroundAt(job.background, sx, sy, fullWidth, fullHeight);
+                if (layer->deep())
+                    layer->pixel16(x, y) = HostPixel16{eightBitToSixteen(rgba[3]), eightBitToSixteen(rgba[0]),
+                                                       eightBitToSixteen(rgba[1]), eightBitToSixteen(rgba[2])};
+                else
+                    layer->pixel8(x, y) = HostPixel8{rgba[3], rgba[0], rgba[1], rgba[2]};
+            }
+        }
+        return layer;
+    }
+    RgbaImage full;
+    try {
+        full = loadLayerForFrame(job, frame);
+    } catch (const ToolError &e) {
+        throw FrameFailure(frame, e.what());
+    }
+    // The host keeps the layer's full size; the images are downsampled.
+    fullWidth = full.width, fullHeight = full.height;
+    const int32_t width = scaledExtent(fullWidth, job.downsampleX);
+    const int32_t height = scaledExtent(fullHeight, job.downsampleY);
+    if (width != fullWidth || height != fullHeight)
+        full = pointSample(full, width, height, job.downsampleX, job.downsampleY);
+    auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
+    copyToWorld(full, *layer);
+    return layer;
+}
+
+}  // namespace
+
+void RenderSession::prepareConstantLayer(int32_t frame) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    if (s.constantLayer || (!job.layerPattern.empty() && hasFramePlaceholder(job.layerPattern))) return;
+    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight);
+}
+
+const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    minihost::Host &host = *s.host;
+
+    std::unique_ptr<minihost::Image> frameLayer;
+    minihost::Image *layer = nullptr;
+    int32_t fullWidth = 0, fullHeight = 0;
+    if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) {
+        prepareConstantLayer(frame);
+        layer = s.constantLayer.get();
+        fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
+    } else {
+        frameLayer = hostLayer(job, frame, fullWidth, fullHeight);
+        layer = frameLayer.get();
+    }
+    std::unique_ptr<minihost::Image> &recycled = s.outputs[s.current];
+    if (!recycled || recycled->width() != layer->width() || recycled->height() != layer->height())
+        recycled = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);
+    minihost::Image &output = *recycled;
+
+    // Frame numbers are the shot's; the effect sees them less the offset.
+    int64_t time = (int64_t(frame) - job.frameOffset) * job.timeStep;
+    if (time < INT32_MIN || time > INT32_MAX)
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + " lies beyond the host's time range");
+    host.setTime(int32_t(time), job.timeStep, job.timeScale);
+    host.in.localTimeStep = job.localTimeStep;
+    host.setLayer(&layer->world());
+    host.in.width = fullWidth;
+    host.in.height = fullHeight;
+    host.in.downsampleX = {job.downsampleX.num, job.downsampleX.den};
+    host.in.downsampleY = {job.downsampleY.num, job.downsampleY.den};
+    host.in.pixelAspect = {job.pixelAspect.num, job.pixelAspect.den};
+    host.in.originX = job.originX;
+    host.in.originY = job.originY;
+
+    int32_t result = host.send(s.plugin->entry(), HOST_CMD_RENDER, &output.world());
+    host.setLayer(nullptr);
+    std::string message = effectMessage(host);
+    if (result != 0)
+        throw FrameFailure(frame, "frame " + std::to_string(frame) + " failed (error " + std::to_string(result) +
+                                      ")" + (message.empty() ? std::string() : ": " + message));
+    if (!message.empty()) printMessage(messageSink, "frame " + std::to_string(frame) + ": " + message);
+    if (job.watchForEmptyFrames) s.lastFrameEmpty = showsNoStroke(output, *layer);
+    return output;
+}
+
+bool RenderSession::lastFrameEmpty() const { return state_->lastFrameEmpty; }
+
+RgbaImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
+
+std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding encoding) {
+    MemoryActivity rendering("rendering frame " + std::to_string(frame));
+    const minihost::Image &image = renderToOutput(frame);
+    try {
+        return encodePngFile(state_->job, image, encoding);
+    } catch (const std::exception &e) {
+        throw frameFailure(frame, e);
+    }
+}
+
+std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
+    MemoryActivity rendering("rendering frame " + std::to_string(frame));
+    const minihost::Image &image = renderToOutput(frame);
+    try {
+        return encodeFrameFile(state_->job, image);
+    } catch (const std::exception &e) {
+        throw frameFailure(frame, e);
+    }
+}
+
+void RenderSession::renderFrameToFile(int32_t frame, bool last) {
+    State &s = *state_;
+    const minihost::Image *image = nullptr;
+    {
+        MemoryActivity rendering("rendering frame " + std::to_string(frame));
+        image = &renderToOutput(frame);
+    }
+    // The frame before is in place before this one's file is begun, so that
+    // files appear in the order of their frames.
+    s.collectWrite();
+    std::string name = frameFileName(s.job.outputPattern, frame);
+    AtomicWrite file;
+    try {
+        std::filesystem::path parent = std::filesystem::path(name).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent);
+        file = AtomicWrite::open(name);
+    } catch (const std::exception &e) {
+        throw frameFailure(frame, e);
+    }
+    // Nothing renders beside the last frame's encoding: it takes both cores.
+    s.submitWrite(frame, *image, std::move(file), last ? 2 : 0);
+    s.current ^= 1;  // the next frame renders while this one is written
+}
+
+void RenderSession::finishWrites() { state_->collectWrite(); }
+
+void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file,
+                                      unsigned threads) {
+    try {
+        MemoryActivity writing("writing frame " + std::to_string(frame));
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, threads);
+        file.write(bytes.data(), bytes.size());
+        file.finish();
+    } catch (const std::exception &e) {
+        file = AtomicWrite();  // its temporary file goes
+        const FrameFailure failure = frameFailure(frame, e);
+        std::lock_guard<std::mutex> hold(writer.lock);
+        writer.failed = true;
+        writer.failure = failure.what();
+    }
+}
+
+void RenderSession::State::writeLoop() {
+    std::unique_lock<std::mutex> hold(writer.lock);
+    for (;;) {
+        writer.changed.wait(hold, [this] { return writer.busy || writer.stopping; });
+        if (!writer.busy) return;
+        const int32_t frame = writer.frame;
+        const unsigned threads = writer.threads;
+        const minihost::Image &image = *writer.image;
+        AtomicWrite file = std::move(writer.file);
+        hold.unlock();
+        writeFrame(frame, image, file, threads);
+        hold.lock();
+        writer.busy = false;
+        writer.changed.notify_all();
+    }
+}
+
+void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file,
+                                       unsigned threads) {
+    if (!writer.thread.joinable()) {
+        // The interrupt handler runs on the rendering thread, never on the
+        // writer: it then removes the temporary files while no other thread
+        // can be creating one (only the rendering thread opens files).
+        sigset_t block, previous;
+        sigemptyset(&block);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
+        pthread_sigmask(SIG_BLOCK, &block, &previous);
+        try {
+            writer.thread = std::thread([this] { writeLoop(); });
+        } catch (const std::system_error &) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (!writer.thread.joinable()) {
+            // No thread to be had: the frame is written here and now.
+            writer.frame = frame;
+            writeFrame(frame, image, file, threads);
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(writer.lock);
+        writer.frame = frame;
+        writer.threads = threads;
+        writer.image = &image;
+        writer.file = std::move(file);
+        writer.busy = true;
+    }
+    writer.changed.notify_all();
+}
+
+void RenderSession::State::collectWrite() {
+    std::unique_lock<std::mutex> hold(writer.lock);
+    writer.changed.wait(hold, [this] { return !writer.busy; });
+    if (!writer.failed) return;
+    writer.failed = false;
+    throw FrameFailure(writer.frame, writer.failure);
+}
+
+void RenderSession::State::stopWriter() {
+    if (!writer.thread.joinable()) return;
+    {
+        std::unique_lock<std::mutex> hold(writer.lock);
+        writer.changed.wait(hold, [this] { return !writer.busy; });
+        writer.stopping = true;
+    }
+    writer.changed.notify_all();
+    writer.thread.join();
+}
+
+}  // namespace pennaro_cli

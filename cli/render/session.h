@@ -1,0 +1,112 @@
+// One effect instance on the stand-in host, driven the way a compositing
+// host drives it: the library loaded, global and parameter set-up, the
+// drawing handed over by re-set-up, then one render command per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/images/image_format.h"
+#include "cli/render/frames.h"
+#include "cli/render/options.h"
+
+namespace minihost {
+class Image;
+}
+
+namespace pennaro_cli {
+
+// Everything a render run needs, checked and resolved.
+struct RenderJob {
+    std::string pluginPath;
+    std::string prefsPath;            // empty: the defaults
+    std::string prefsText;            // JSON, used when prefsPath is empty
+    std::vector<uint8_t> block;       // the flattened drawing
+    std::string drawingName;          // for messages
+
+    std::vector<int32_t> frames;      // the shot's frame numbers
+    int32_t frameOffset = 0;          // the effect renders frame − offset
+    uint32_t timeScale = 30;
+    int32_t timeStep = 1;
+    int32_t localTimeStep = 1;
+
+    std::string layerPattern;         // empty: generated from size and background
+    int32_t width = 1920, height = 1080;  // the layer's full size (--size without a layer)
+    Background background;
+    int depth = 8;
+    Rational downsampleX, downsampleY, pixelAspect;
+    int32_t originX = 0, originY = 0;
+
+    ParamSettings params;
+
+    std::string outputPattern;
+    const ImageFormat *outputFormat = &pngFormat();  // by the output name's extension
+    bool exrFloat = false;                           // OpenEXR channels as float, else half
+    bool skipExisting = false;
+    int jobs = 1;
+    // Threads each effect instance paints a frame with (the stand-in host
+    // asks the effect for them at global set-up); at least 1.
+    int threads = 1;
+    std::string contactSheet;
+    bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
+};
+
+// Thrown for a failed frame: carries the frame number for the exit message.
+struct FrameFailure : std::runtime_error {
+    FrameFailure(int32_t frame, const std::string &what) : std::runtime_error(what), frame(frame) {}
+    int32_t frame;
+};
+
+class RenderSession {
+public:
+    // Loads the effect and brings the drawing in. The effect's message from
+    // re-set-up (or any failing set-up command) is thrown as a ToolError.
+    explicit RenderSession(const RenderJob &job);
+    ~RenderSession();
+    RenderSession(const RenderSession &) = delete;
+    RenderSession &operator=(const RenderSession &) = delete;
+
+    // Renders one frame and returns it; throws FrameFailure.
+    RgbaImage renderFrame(int32_t frame);
+    // Renders one frame and returns the PNG file renderFrameToFile writes
+    // for it with a PNG output, byte for byte; throws FrameFailure.
+    // Fast encoding gives the same pixels in a larger file (lib/png_io.h).
+    std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
+    // Renders one frame as the bytes of its file in the job's output format.
+    std::vector<uint8_t> renderFrameFile(int32_t frame);
+    // Renders the frame and writes its output file. The file is encoded,
+    // written and put in place on a writer thread while the next call
+    // renders the next frame (the effect and the encoder on two cores),
+    // into a second recycled image; when a call returns, the frame before
+    // it is in place. This call or finishWrites() throws FrameFailure
+    // naming the frame whose file could not be written. `last`: no frame
+    // follows (its file is then encoded on two threads).
+    void renderFrameToFile(int32_t frame, bool last = false);
+    void finishWrites();
+    // With watchForEmptyFrames: whether the last frame rendered shows no
+    // stroke (the layer unchanged, or nothing at all).
+    bool lastFrameEmpty() const;
+
+    // Reads the layer now when every frame has the same one (a generated
+    // background or a single file), so that worker processes forked after
+    // this share it; `frame` names the frame in a failure. Otherwise nothing.
+    void prepareConstantLayer(int32_t frame);
+
+    // Messages the effect showed while rendering without failing,
+    // printed as they come unless a sink is given.
+    void (*messageSink)(const std::string &) = nullptr;
+
+private:
+    // Renders into the recycled output image and returns it.
+    const minihost::Image &renderToOutput(int32_t frame);
+
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The layer of one frame at full resolution and the effect's depth.
+RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame);
+
+}  // namespace pennaro_cli
