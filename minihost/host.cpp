@@ -1,7 +1,10 @@
 // The Host object: the records handed to the effect and sending commands.
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "minihost/detail.h"
@@ -28,6 +31,38 @@ bool isLive(Host *h) {
         if (host == h) return true;
     return false;
 }
+
+// The effect's thread request as the process environment holds it during
+// one global set-up: set to the host's count (removed for 0, so a variable
+// the user's shell left does not speak for this host), and put back as it
+// was afterwards.
+class ThreadRequest {
+public:
+    explicit ThreadRequest(int32_t threads) {
+        if (const char *was = std::getenv(Host::effectThreadsVariable)) previous_ = was;
+        if (threads > 0)
+            put(std::to_string(threads).c_str());
+        else
+            put(nullptr);
+    }
+    ~ThreadRequest() { put(previous_ ? previous_->c_str() : nullptr); }
+    ThreadRequest(const ThreadRequest &) = delete;
+    ThreadRequest &operator=(const ThreadRequest &) = delete;
+
+private:
+    static void put(const char *value) {
+#ifdef _WIN32
+        _putenv_s(Host::effectThreadsVariable, value ? value : "");
+#else
+        if (value)
+            setenv(Host::effectThreadsVariable, value, 1);
+        else
+            unsetenv(Host::effectThreadsVariable);
+#endif
+    }
+
+    std::optional<std::string> previous_;
+};
 
 // The host's own monitor: lets every call through and keeps nothing.
 Monitor quietMonitor;
@@ -104,7 +139,10 @@ int32_t Host::call(FilterMainFn entry, int32_t command, HostWorld *output) {
     }
     HostParam **array = params(in.currentTime);
     monitor_->commandStarting(in);
+    std::optional<ThreadRequest> request;
+    if (command == HOST_CMD_GLOBAL_SETUP) request.emplace(threads);
     int32_t result = entry(command, &in, &out, array, output, nullptr);
+    request.reset();
     monitor_->commandFinished(in);
     return result;
 }

@@ -238,7 +238,7 @@ public:
     // are, 8-bit ones are truncated to their low byte.
     void fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b);
     // Every pixel to zero in all channels; the row padding stays as it is.
-    void clear();
+    void clear(int32_t threads = 0);
     int32_t padding() const { return padding_; }
     bool paddingIntact() const;
     // The pixels without padding, row by row.
@@ -385,6 +385,18 @@ public:
     HostParam **params() { return params(in.currentTime); }
     int32_t keyframeCount(int32_t index) const;
     int32_t outstandingCheckouts() const { return outstanding_; }
+
+    // -- threads
+    // How many threads this host offers the effect, and uses itself to
+    // clear, fill and copy images in bands of rows. 0 (the default) asks for
+    // none and the effect starts no thread; 1 asks, for one. Read when
+    // global set-up is sent, by way of the process environment (the
+    // variable effectThreadsVariable names, set for that command only; a
+    // host must send it before starting threads of its own that read the
+    // environment). The effect keeps what it was told until its global
+    // set-down.
+    int32_t threads = 0;
+    static constexpr const char *effectThreadsVariable = "PENNARO_THREADS";
 
     // -- images the host made (world suite) and has not disposed
     int32_t liveImages() const { return static_cast<int32_t>(images_.size()); }

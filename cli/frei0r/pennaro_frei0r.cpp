@@ -15,12 +15,14 @@ extern "C" {
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -139,10 +141,14 @@ std::string effectLibraryPath() {
     throw ToolError("effect library not found; looked for " + tried + " (set PENNARO_PLUGIN)");
 }
 
-// The effect's band threads, once it offers them: the number of threads the
-// filter asks each frame to be painted with. Hosts such as MLT already run
-// instances on several threads, so the filter asks for none of its own yet.
-[[maybe_unused]] constexpr unsigned FILTER_BAND_THREADS = 0;
+// The effect's band threads: every core paints each frame, since an editor's
+// preview waits on one frame at a time. A host that already runs several
+// instances at once shares the one pool; the effect then paints a frame that
+// finds the pool busy on the host's own thread.
+int32_t filterBandThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return int32_t(std::clamp(cores, 1u, 256u));
+}
 
 void printEffectMessage(const std::string &text) {
     std::fprintf(stderr, "pennaro (frei0r): %s\n", text.c_str());
@@ -233,6 +239,7 @@ struct Instance {
         next->localTimeStep = timing.localTimeStep;
         next->width = width, next->height = height;
         next->depth = 8;
+        next->threads = filterBandThreads();
         next->params = effectSettings();
         const std::string &drawing = texts[0];
         RenderDrawing loaded = drawing.empty() ? builtInDemoDrawing() : loadRenderDrawing(drawing);

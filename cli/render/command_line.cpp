@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "cli/images/image_format.h"
 #include "cli/render/preflight.h"
@@ -170,6 +171,7 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
                               !job.params.tracks.at(findParam("playback-mode")->index).keyed();
     job.skipExisting = o.skipExisting;
     job.jobs = o.jobs;
+    job.threads = o.threads > 0 ? o.threads : defaultThreads(o.jobs);
     job.contactSheet = o.contactSheet;
     if (movie) {
         MovieSettings settings;
@@ -181,6 +183,11 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
         checkMovieSettings(settings);
     }
     return job;
+}
+
+int defaultThreads(int processes) {
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::max(1, cores / std::max(1, processes));
 }
 
 void addRenderOptions(CLI::App &app, RenderOptions &o) {
@@ -289,6 +296,10 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
         ->group(outGroup);
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "
                    "same as with one)")->capture_default_str()
+        ->check(CLI::Range(1, 256))->group(outGroup);
+    app.add_option("--threads", o.threads,
+                   "Threads each effect instance paints one frame with, in bands of rows (the frames are the same "
+                   "as with one). Default: the cores divided among the --jobs workers")
         ->check(CLI::Range(1, 256))->group(outGroup);
     app.add_option("--chunk", o.chunk,
                    "Render only chunk K of N (K from 1) of the requested frames: the frames, in order, "

@@ -188,6 +188,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
         s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
         s.host = std::make_unique<minihost::Host>();
         s.host->reuseImages = true;
+        s.host->threads = std::max(job.threads, 1);
         if (!job.prefsPath.empty()) loadPrefsFile(s.host->prefs, job.prefsPath);
         else if (!job.prefsText.empty()) loadPrefsText(s.host->prefs, job.prefsText, "the preferences");
     } catch (const ToolError &) {

@@ -47,6 +47,9 @@ struct RenderJob {
     bool exrFloat = false;                           // OpenEXR channels as float, else half
     bool skipExisting = false;
     int jobs = 1;
+    // Threads each effect instance paints a frame with (the stand-in host
+    // asks the effect for them at global set-up); at least 1.
+    int threads = 1;
     std::string contactSheet;
     bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
 
