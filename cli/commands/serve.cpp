@@ -46,6 +46,7 @@ struct ServeOptions {
     std::string bind = "127.0.0.1";
     std::string saveDir;
     int workers = 0;
+    int threads = 1;  // a worker's: how many its effect instance paints with
     double quitAfter = 0;
     int workerFd = -1;
 };
@@ -320,7 +321,7 @@ void addRoutes(httplib::Server &http, Server &s) {
 
 int runServe(void *context) {
     auto &o = *static_cast<ServeOptions *>(context);
-    ServeSettings settings{o.common.plugin, o.layer};
+    ServeSettings settings{o.common.plugin, o.layer, o.threads};
     if (o.workerFd >= 0) return runServeWorker(o.workerFd, settings, memoryBudget() / 2);
 
     Server s{o, settings, {}, {}, {}, {}, 0, {}};
@@ -364,6 +365,9 @@ int runServe(void *context) {
 
     std::signal(SIGPIPE, SIG_IGN);
     const int workers = o.workers > 0 ? o.workers : int(std::max(1u, std::thread::hardware_concurrency()));
+    // A frame the page waits for paints on every core its worker can have.
+    settings.threads = defaultThreads(workers);
+    s.settings = settings;
     s.pool = std::make_unique<RenderPool>(workers, settings, std::chrono::seconds(120));
 
     httplib::Server http;
@@ -435,6 +439,7 @@ int serveMain(int argc, char **argv) {
     app.add_option("--quit-after", o.quitAfter, "Stop after this many seconds (for scripts and tests)")
         ->check(CLI::Range(0.0, 1e9));
     app.add_option("--worker", o.workerFd)->group("");  // the server's own render processes
+    app.add_option("--threads", o.threads)->check(CLI::Range(1, 256))->group("");  // and their threads
     addCommonOptions(app, o.common);
     app.footer(
         "The page: http://127.0.0.1:8000/ by default. The frame API, for scripts:\n"

@@ -111,6 +111,8 @@ RenderJob resolveFrameRequest(const FrameRequest &request, const ServedDrawing &
     o.drawing = drawing.name;
     o.layer = settings.layer;
     o.common.plugin = settings.plugin;
+    // The server, not the page, decides how the cores are shared.
+    o.threads = settings.threads;
     o.prefsText = request.prefsText;
     if (!o.prefsText.empty()) {
         minihost::PrefStore scratch;
@@ -238,6 +240,7 @@ void RenderPool::start(Worker &worker) {
                                   std::to_string(share)};
     if (!settings_.plugin.empty()) args.insert(args.end(), {"--plugin", settings_.plugin});
     if (!settings_.layer.empty()) args.insert(args.end(), {"--layer", settings_.layer});
+    args.insert(args.end(), {"--threads", std::to_string(settings_.threads)});
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

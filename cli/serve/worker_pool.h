@@ -61,6 +61,7 @@ FrameRequest parseFrameRequest(const Query &query, size_t drawingCount);
 struct ServeSettings {
     std::string plugin;
     std::string layer;
+    int threads = 1;  // per worker: the cores divided among the workers
 };
 RenderJob resolveFrameRequest(const FrameRequest &request, const ServedDrawing &drawing,
                               const ServeSettings &settings);
