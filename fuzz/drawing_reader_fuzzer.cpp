@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "format/block.h"
-#include "format/drawing_content.h"
+#include "support/drawing_content.h"
 #include "support/memory.h"
 
 namespace {
@@ -31,7 +31,7 @@ MemoryHandle blockOf(Allocator &memory, const uint8_t *data, size_t size) {
 
 std::vector<uint8_t> contentOf(Allocator &memory, MemoryHandle drawing) {
     std::string problem;
-    std::vector<uint8_t> content = format_test::drawingContent(memory, drawing, problem);
+    std::vector<uint8_t> content = test_support::drawingContent(memory, drawing, problem);
     if (!problem.empty()) fail("accepted drawing: " + problem);
     return content;
 }

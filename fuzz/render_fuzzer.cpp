@@ -18,7 +18,7 @@
 #include "render/draw_order.h"
 #include "render/paint.h"
 #include "render/selection.h"
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 #include "support/images.h"
 #include "support/memory.h"
 

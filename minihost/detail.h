@@ -79,9 +79,9 @@ struct HostCallbacks {
                             HostWorld *out);
     static int32_t getApplicationStore(HostPrefStore *store);
     static int32_t getPrefInt(HostPrefStore store, const char *section, const char *key,
-                              int32_t dephault, int32_t *out);
+                              int32_t defaultValue, int32_t *out);
     static int32_t getPrefReal(HostPrefStore store, const char *section, const char *key,
-                               double dephault, double *out);
+                               double defaultValue, double *out);
     static int32_t unusedEntry();
 
     static const HostUtilities utilities;

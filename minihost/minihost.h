@@ -283,11 +283,11 @@ private:
 struct PrefAnswer {
     std::string section;
     std::string key;
-    bool integer = false;  // asked for as an integer
-    double dephault = 0;   // the default the effect passed
-    double value = 0;      // what it was given (the default when nothing is stored)
-    bool stored = false;   // the value came from the store
-    int32_t error = 0;     // non-zero: the read was refused with it
+    bool integer = false;      // asked for as an integer
+    double defaultValue = 0;   // the default the effect passed
+    double value = 0;          // what it was given (the default when nothing is stored)
+    bool stored = false;       // the value came from the store
+    int32_t error = 0;         // non-zero: the read was refused with it
 };
 
 // -------------------------------------------------------------- parameters

@@ -74,36 +74,36 @@ Host *storeHost(HostPrefStore store, const char *section, const char *key, int32
 
 }  // namespace
 
-int32_t HostCallbacks::getPrefInt(HostPrefStore store, const char *section, const char *key, int32_t dephault,
+int32_t HostCallbacks::getPrefInt(HostPrefStore store, const char *section, const char *key, int32_t defaultValue,
                                   int32_t *out) {
     if (!out) return HOST_ERR_INVALID_CALLBACK;
     int32_t error = 0;
     Host *h = storeHost(store, section, key, error);
     if (!h) return error;
     const PrefStore::Value *v = h->prefs.find(section, key);
-    PrefAnswer answer{section, key, true, double(dephault), double(dephault), v != nullptr, 0};
+    PrefAnswer answer{section, key, true, double(defaultValue), double(defaultValue), v != nullptr, 0};
     if (v && !v->isInteger) {
         answer.error = HOST_ERR_BAD_PARAM;  // the store holds a real under this key
     } else if (v) {
         answer.value = v->value;
         *out = static_cast<int32_t>(v->value);
     } else {
-        *out = dephault;
+        *out = defaultValue;
     }
     int32_t result = answer.error;
     answered(*h, std::move(answer));
     return result;
 }
 
-int32_t HostCallbacks::getPrefReal(HostPrefStore store, const char *section, const char *key, double dephault,
+int32_t HostCallbacks::getPrefReal(HostPrefStore store, const char *section, const char *key, double defaultValue,
                                    double *out) {
     if (!out) return HOST_ERR_INVALID_CALLBACK;
     int32_t error = 0;
     Host *h = storeHost(store, section, key, error);
     if (!h) return error;
     const PrefStore::Value *v = h->prefs.find(section, key);
-    *out = v ? v->value : dephault;
-    answered(*h, PrefAnswer{section, key, false, dephault, *out, v != nullptr, 0});
+    *out = v ? v->value : defaultValue;
+    answered(*h, PrefAnswer{section, key, false, defaultValue, *out, v != nullptr, 0});
     return 0;
 }
 

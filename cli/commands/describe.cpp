@@ -179,7 +179,7 @@ Json preferencesJson(const minihost::Host &host) {
     Json list = Json::array();
     for (const minihost::PrefAnswer &a : host.prefAnswers()) {
         Json j = {{"section", a.section}, {"key", a.key}, {"type", a.integer ? "integer" : "real"},
-                  {"default", a.dephault}, {"stored", bool(a.stored)}};
+                  {"default", a.defaultValue}, {"stored", bool(a.stored)}};
         if (a.error) j["error"] = a.error;
         else j["value"] = a.value;
         list.push_back(j);
@@ -198,8 +198,8 @@ void printPreferences(const minihost::Host &host, bool fromFile) {
     for (const minihost::PrefAnswer &a : answers) {
         auto text = [&](double v) { return a.integer ? std::to_string(int64_t(v)) : realText(v); };
         std::string key = a.section == section ? a.key : "[" + a.section + "] " + a.key;
-        std::string note = a.error    ? "refused with error " + std::to_string(a.error) + "; default " + text(a.dephault)
-                           : a.stored ? "stored; default " + text(a.dephault)
+        std::string note = a.error    ? "refused with error " + std::to_string(a.error) + "; default " + text(a.defaultValue)
+                           : a.stored ? "stored; default " + text(a.defaultValue)
                                       : "default";
         std::printf("  %-38s %-7s  %-8s (%s)\n", key.c_str(), a.integer ? "integer" : "real",
                     a.error ? "-" : text(a.value).c_str(), note.c_str());

@@ -20,7 +20,7 @@ struct CommonOptions {
     std::string plugin;  // empty: the effect built next to the tool
 };
 
-// Adds --plugin PATH, --max-memory SIZE (lib/memory_budget.h) and --version
+// Adds --plugin PATH, --max-memory SIZE (cli/core/memory_budget.h) and --version
 // to a sub-command.
 void addCommonOptions(CLI::App &app, CommonOptions &options);
 

@@ -3,6 +3,15 @@
 // pixel aspect in the header. The arithmetic is fixed so that a frame comes
 // back as it was written: colour = (v / scale) × (a / scale) in double, then
 // stored as the channel type; read as round(colour / alpha × scale).
+//
+// A frame is written as value / 255 (depth 8) or value / 32768 (depth 16),
+// colour multiplied by alpha, with no colour transform; it is read back at
+// the depth the caller asks for, colour divided by alpha and rounded to the
+// nearest value. Half floats keep 11 significant bits, so every 8-bit frame
+// and every frame written as float comes back exactly; a 16-bit frame
+// written as half comes back within 1/1024 of full scale (32 of 32768),
+// colour being divided by a rounded alpha. Colour under zero alpha is not
+// kept.
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>

@@ -5,16 +5,9 @@
 //
 // In memory an image is a RgbaImage: RGBA, straight alpha, samples on the
 // integer scale of a file of that depth (0..255 at 8 bits, 0..65535 at 16;
-// see png_io.h for the mapping to the effect's 0..32768). Integer formats
-// (PNG, TIFF) hold those samples as they are. OpenEXR holds floating-point
-// values with premultiplied alpha: a frame is written as value / 255 (depth
-// 8) or value / 32768 (depth 16), colour multiplied by alpha, with no colour
-// transform; it is read back at the depth the caller asks for, colour
-// divided by alpha and rounded to the nearest value. Half floats keep 11
-// significant bits, so every 8-bit frame and every frame written as float
-// comes back exactly; a 16-bit frame written as half comes back within 1/1024
-// of full scale (32 of 32768), colour being divided by a rounded alpha.
-// Colour under zero alpha is not kept by EXR.
+// see image.h for the mapping to the effect's 0..32768). Integer formats
+// (PNG, TIFF) hold those samples as they are; floating-point ones convert
+// on the way in and out (exr.cpp says how exactly).
 #pragma once
 
 #include <cstdint>

@@ -459,7 +459,7 @@ const std::vector<ParamInfo> &effectParams() {
         std::vector<ParamInfo> list;
         for (const ParamEntry &entry : PARAM_TABLE) {
             if (!entry.option) continue;
-            ParamInfo info{entry.option, entry.index, ParamKind::Slider, 0, 0, {}, entry.dephault};
+            ParamInfo info{entry.option, entry.index, ParamKind::Slider, 0, 0, {}, entry.defaultValue};
             if (entry.kind == pennaro::ParamKind::Popup) {
                 info.kind = ParamKind::Popup;
                 info.choices = splitChoices(messageText(entry.textMessage));

@@ -79,7 +79,7 @@ public:
     RgbaImage renderFrame(int32_t frame);
     // Renders one frame and returns the PNG file renderFrameToFile writes
     // for it with a PNG output, byte for byte; throws FrameFailure.
-    // Fast encoding gives the same pixels in a larger file (lib/png_io.h).
+    // Fast encoding gives the same pixels in a larger file (cli/images/png.h).
     std::vector<uint8_t> renderFramePng(int32_t frame, PngEncoding encoding = PngEncoding::Compact);
     // Renders one frame as the bytes of its file in the job's output format.
     std::vector<uint8_t> renderFrameFile(int32_t frame);

@@ -6,7 +6,7 @@
 #include "format/block.h"
 #include "format/drawing.h"
 #include "host/allocator.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "pennaro/errors.h"
 
 namespace pennaro {

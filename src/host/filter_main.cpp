@@ -9,7 +9,7 @@
 #include "host/drawing_commands.h"
 #include "host/entry.h"
 #include "host/globals.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "host/render_command.h"
 #include "pennaro/errors.h"
 #include "pennaro/string_table.h"

@@ -9,7 +9,7 @@
 #include "host/allocator.h"
 #include "host/drawing_commands.h"
 #include "host/globals.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "host/suites.h"
 #include "host/values.h"
 #include "pennaro/suite_fill_matte.h"
@@ -20,7 +20,7 @@
 #include "render/draw_order.h"
 #include "render/paint.h"
 #include "render/selection.h"
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 #include "render/workers.h"
 
 namespace pennaro {
@@ -30,8 +30,8 @@ namespace {
 // Values used when the host cannot give a parameter: the parameters'
 // defaults, so a render with a misbehaving host still looks like the
 // effect's unedited state.
-constexpr int32_t FALLBACK_PLAYBACK_MODE = paramEntry(PARAM_PLAYBACK_MODE).dephault;
-constexpr double FALLBACK_PLAYBACK_SPEED = paramEntry(PARAM_PLAYBACK_SPEED).dephault / 65536.0;
+constexpr int32_t FALLBACK_PLAYBACK_MODE = paramEntry(PARAM_PLAYBACK_MODE).defaultValue;
+constexpr double FALLBACK_PLAYBACK_SPEED = paramEntry(PARAM_PLAYBACK_SPEED).defaultValue / 65536.0;
 
 bool startsFromLayer(int32_t compositeMode) {
     return compositeMode == COMPOSITE_IN_ORIGINAL || compositeMode == COMPOSITE_IN_ORIGINAL_ALPHA_ONLY;

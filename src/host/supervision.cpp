@@ -6,7 +6,7 @@
 #include "format/drawing.h"
 #include "host/allocator.h"
 #include "host/commands.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "host/suites.h"
 #include "host/values.h"
 #include "pennaro/suite_param_utils.h"

@@ -7,7 +7,7 @@
 #include "pixels/dab_kernels.h"
 #include "pixels/dab_shapes.h"
 #include "pixels/numeric.h"
-#include "raster/wiggle.h"
+#include "raster/point_wiggle.h"
 
 namespace pennaro {
 

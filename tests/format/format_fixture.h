@@ -10,7 +10,7 @@
 #include <iterator>
 #include <vector>
 
-#include "drawing_content.h"
+#include "support/drawing_content.h"
 #include "format/block.h"
 #include "format/drawing.h"
 #include "support/memory.h"
@@ -19,6 +19,7 @@ namespace format_test {
 
 using namespace pennaro;
 using Bytes = std::vector<uint8_t>;
+using test_support::drawingContent;
 
 // Stroke i of a drawing is numbered 11 + i and starts at 0.5 + 0.75 i s; its
 // samples are 0.04 s apart.

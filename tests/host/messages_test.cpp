@@ -7,7 +7,7 @@
 #include "catalog/messages.h"
 #include "host/entry.h"
 #include "host/globals.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "host/suites.h"
 #include "minihost/testing.h"
 #include "pennaro/errors.h"

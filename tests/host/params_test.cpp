@@ -19,40 +19,87 @@ void expectCleanRecord(const HostParam &p, size_t used) {
     for (size_t i = used; i < sizeof p.u; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i << " of " << p.name;
 }
 
+// What the host is given for indices 1 to 13, written out as a user of
+// the host sees it: saved projects depend on every value here.
+struct ExpectedParam {
+    int32_t id, type;
+    uint32_t flags;
+    const char *name, *text;  // text: the popup's choices or the checkbox's label
+    int32_t defaultValue;     // sliders in 16.16
+    int32_t validMin, validMax, sliderMin, sliderMax, precision;
+};
+constexpr int32_t F = 65536;
+constexpr uint32_t C = HOST_PARAM_FLAG_START_COLLAPSED, S = HOST_PARAM_FLAG_SUPERVISE;
+const ExpectedParam EXPECTED[13] = {
+    {1, HOST_PARAM_TYPE_NO_DATA, 0, "Brush Settings (not available)", nullptr, 0, 0, 0, 0, 0, 0},
+    {2, HOST_PARAM_TYPE_POPUP, S, "Playback Mode",
+     "All Strokes|Past Strokes|Hold Strokes|Animate Strokes|Current Frame|Onion Skin", 5, 0, 0, 0, 0, 0},
+    {3, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Playback Speed", nullptr, F, -100 * F, 100 * F, 13107, 5 * F, 2},
+    {6, HOST_PARAM_TYPE_GROUP_START, C, "Wiggle Control", nullptr, 0, 0, 0, 0, 0, 0},
+    {7, HOST_PARAM_TYPE_CHECKBOX, C, "", "Enable Wiggling", 0, 0, 0, 0, 0, 0},
+    {8, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Wiggles/sec", nullptr, 30 * F, -100 * F, 100 * F, 0, 30 * F, 2},
+    {9, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Displacement Variation", nullptr, 5 * F, -30000 * F, 30000 * F, 0, 100 * F, 2},
+    {10, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Displacement Detail", nullptr, 100 * F, 0, 1000 * F, 0, 100 * F, 1},
+    {11, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Pressure Variation", nullptr, 70 * F, -30000 * F, 30000 * F, 0, 100 * F, 2},
+    {12, HOST_PARAM_TYPE_FIXED_SLIDER, C, "Pressure Detail", nullptr, 50 * F, 0, 1000 * F, 0, 100 * F, 1},
+    {13, HOST_PARAM_TYPE_CHECKBOX, C, "", "Individual Stroke Seeds", 1, 0, 0, 0, 0, 0},
+    {14, HOST_PARAM_TYPE_GROUP_END, C, "", nullptr, 0, 0, 0, 0, 0, 0},
+    {5, HOST_PARAM_TYPE_POPUP, 0, "Composite Paint",
+     "Only|In Original|(-|Over Original|Under Original|(-|Track Original Matte|Track Original Matte Visible|(-|"
+     "As Matte|As Inverse Matte|(-|In Original Alpha Only|Under Original Alpha Only",
+     2, 0, 0, 0, 0, 0},
+};
+
 TEST(ParamSetUp, DeclaresTheTableInIndexOrderAsWholeCleanRecords) {
     host_test::Rig rig;
     const auto &defs = rig.host.definitions();
     ASSERT_EQ(defs.size(), 13u);
     EXPECT_EQ(rig.host.out.paramCount, PARAM_COUNT);
     for (int32_t index : rig.host.addParamIndices()) EXPECT_EQ(index, -1);
-    for (const ParamEntry &entry : PARAM_TABLE) {
-        const HostParam &p = defs[size_t(entry.index - 1)];
-        EXPECT_EQ(p.id, entry.id);
-        EXPECT_STREQ(p.name, std::string(messageText(entry.nameMessage)).c_str());
-        switch (entry.kind) {
-            case ParamKind::Popup:
-                EXPECT_STREQ(p.u.popup.choices, std::string(messageText(entry.textMessage)).c_str());
+    for (size_t i = 0; i < 13; ++i) {
+        const ExpectedParam &e = EXPECTED[i];
+        const HostParam &p = defs[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(p.id, e.id);
+        EXPECT_EQ(p.paramType, e.type);
+        EXPECT_EQ(p.flags, e.flags);
+        EXPECT_STREQ(p.name, e.name);
+        switch (e.type) {
+            case HOST_PARAM_TYPE_POPUP:
+                EXPECT_STREQ(p.u.popup.choices, e.text);
+                EXPECT_EQ(p.u.popup.value, e.defaultValue);
+                EXPECT_EQ(p.u.popup.dephault, e.defaultValue);
                 expectCleanRecord(p, sizeof(HostPopupDef));
                 break;
-            case ParamKind::Checkbox:
-                EXPECT_STREQ(p.u.checkbox.label, std::string(messageText(entry.textMessage)).c_str());
+            case HOST_PARAM_TYPE_CHECKBOX:
+                EXPECT_STREQ(p.u.checkbox.label, e.text);
+                EXPECT_EQ(p.u.checkbox.value, e.defaultValue);
+                EXPECT_EQ(p.u.checkbox.dephault, e.defaultValue);
                 EXPECT_EQ(p.u.checkbox.reserved, 0);
                 EXPECT_EQ(p.u.checkbox.reserved1, 0);
                 expectCleanRecord(p, sizeof(HostCheckboxDef));
                 break;
-            case ParamKind::Slider:
-                EXPECT_EQ(p.u.slider.valueText[0], 0);
-                EXPECT_EQ(p.u.slider.valueDesc[0], 0);
-                EXPECT_EQ(p.u.slider.displayFlags, 0);
+            case HOST_PARAM_TYPE_FIXED_SLIDER: {
+                const HostSliderDef &sl = p.u.slider;
+                EXPECT_EQ(std::vector<int32_t>({sl.value, sl.dephault, sl.validMin, sl.validMax, sl.sliderMin,
+                                                sl.sliderMax, sl.precision}),
+                          std::vector<int32_t>({e.defaultValue, e.defaultValue, e.validMin, e.validMax, e.sliderMin,
+                                                e.sliderMax, e.precision}));
+                EXPECT_EQ(sl.valueText[0], 0);
+                EXPECT_EQ(sl.valueDesc[0], 0);
+                EXPECT_EQ(sl.displayFlags, 0);
                 expectCleanRecord(p, sizeof(HostSliderDef));
                 break;
+            }
             default:
                 expectCleanRecord(p, 0);
         }
-        if (entry.kind != ParamKind::ControlArea) {
-            EXPECT_EQ(p.uiFlags | p.uiWidth | p.uiHeight, 0) << p.name;
+        if (e.type != HOST_PARAM_TYPE_NO_DATA) {
+            EXPECT_EQ(p.uiFlags | p.uiWidth | p.uiHeight, 0);
         }
     }
+    EXPECT_EQ(defs[0].uiWidth, 260);
+    EXPECT_EQ(defs[0].uiHeight, 74);
     ASSERT_TRUE(rig.host.customUIRegistered());
     EXPECT_EQ(rig.host.customUI().reserved, 0u);
     EXPECT_EQ(rig.host.customUI().eventMask, 5u);

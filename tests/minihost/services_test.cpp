@@ -186,7 +186,7 @@ TEST(Preferences, ReadsAnswerFromTheStoreByTypeAndAreRecorded) {
     EXPECT_EQ(answers[1].key, "Toolbar");
     EXPECT_TRUE(answers[1].stored && answers[1].integer);
     EXPECT_EQ(answers[1].value, 7);
-    EXPECT_EQ(answers[1].dephault, 1);
+    EXPECT_EQ(answers[1].defaultValue, 1);
     EXPECT_FALSE(answers[2].stored);  // the key of another section
     EXPECT_NE(answers[3].error, 0);
     EXPECT_FALSE(answers[0].integer);  // last read as a real

@@ -13,7 +13,7 @@
 
 #include "raster/rasterize.h"
 #include "raster/stroke_path.h"
-#include "raster/wiggle.h"
+#include "raster/point_wiggle.h"
 #include "raster_fixture.h"
 
 using namespace raster_test;

@@ -9,7 +9,7 @@
 #include "format/records.h"
 #include "raster/noise.h"
 #include "raster/raster_records.h"
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 #include "support/images.h"
 #include "support/memory.h"
 

@@ -11,7 +11,7 @@
 
 #include "catalog/params.h"
 #include "render/paint.h"
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 #include "render/workers.h"
 #include "render_fixture.h"
 

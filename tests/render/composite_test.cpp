@@ -19,20 +19,24 @@ using test_support::TestImage;
 Pixel8 over(Pixel8 top, Pixel8 bottom) { return over8(top, bottom); }
 Pixel16 over(Pixel16 top, Pixel16 bottom) { return over16(top, bottom); }
 
-// The paint pixel p after compositing with the layer pixel l: which rule
-// each mode takes.
+// The paint pixel p after compositing with the layer pixel l, by the
+// mode's position in the popup as the user sees it ("Only|In Original|(-|
+// Over Original|Under Original|(-|Track Original Matte|Track Original Matte
+// Visible|(-|As Matte|As Inverse Matte|(-|In Original Alpha Only|Under
+// Original Alpha Only"), written out here rather than taken from the
+// effect's names so that a misnumbered mode shows.
 template <class P>
 P rule(int mode, P p, P l) {
     switch (mode) {
-        case COMPOSITE_OVER_ORIGINAL: return over(p, l);
-        case COMPOSITE_UNDER_ORIGINAL: return over(l, p);
-        case COMPOSITE_TRACK_MATTE: return minAlpha(p, l);
-        case COMPOSITE_TRACK_MATTE_VISIBLE: return overKeepBottomAlpha(p, l);
-        case COMPOSITE_AS_MATTE: return matte(p, l);
-        case COMPOSITE_AS_INVERSE_MATTE: return inverseMatte(p, l);
-        case COMPOSITE_IN_ORIGINAL_ALPHA_ONLY: return paintAlpha(p, l);
-        case COMPOSITE_UNDER_ORIGINAL_ALPHA_ONLY: return maxAlpha(p, l);
-        default: return p;  // "Only", "In Original", the separators, unknown values
+        case 4: return over(p, l);                  // Over Original
+        case 5: return over(l, p);                  // Under Original
+        case 7: return minAlpha(p, l);              // Track Original Matte
+        case 8: return overKeepBottomAlpha(p, l);   // Track Original Matte Visible
+        case 10: return matte(p, l);                // As Matte
+        case 11: return inverseMatte(p, l);         // As Inverse Matte
+        case 13: return paintAlpha(p, l);           // In Original Alpha Only
+        case 14: return maxAlpha(p, l);             // Under Original Alpha Only
+        default: return p;  // Only, In Original, the separators, unknown values
     }
 }
 

@@ -10,7 +10,7 @@
 #include "catalog/params.h"
 #include "render/draw_order.h"
 #include "render/paint.h"
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 #include "render_fixture.h"
 
 namespace render_test {

@@ -9,7 +9,7 @@
 #include "cli/core/files.h"
 #include "cli/drawings/drawing_file.h"
 #include "cli/scan/drawing_reference.h"
-#include "run_tool.h"
+#include "cli/run_tool.h"
 
 namespace {
 

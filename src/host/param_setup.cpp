@@ -4,7 +4,7 @@
 
 #include "catalog/params.h"
 #include "host/commands.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 
 namespace pennaro {
 
@@ -39,19 +39,19 @@ HostParam definition(const HostInData *in, const ParamEntry &entry, const char *
             def.uiHeight = entry.areaHeight;
             break;
         case ParamKind::Popup:
-            def.u.popup.value = entry.dephault;
+            def.u.popup.value = entry.defaultValue;
             def.u.popup.numChoices = entry.choiceCount;
-            def.u.popup.dephault = static_cast<int16_t>(entry.dephault);
+            def.u.popup.dephault = static_cast<int16_t>(entry.defaultValue);
             def.u.popup.choices = texts[entry.index];
             break;
         case ParamKind::Checkbox:
-            def.u.checkbox.value = entry.dephault;
-            def.u.checkbox.dephault = static_cast<int8_t>(entry.dephault);
+            def.u.checkbox.value = entry.defaultValue;
+            def.u.checkbox.dephault = static_cast<int8_t>(entry.defaultValue);
             def.u.checkbox.label = texts[entry.index];
             break;
         case ParamKind::Slider:
-            def.u.slider.value = entry.dephault;
-            def.u.slider.dephault = entry.dephault;
+            def.u.slider.value = entry.defaultValue;
+            def.u.slider.dephault = entry.defaultValue;
             def.u.slider.validMin = entry.validMin;
             def.u.slider.validMax = entry.validMax;
             def.u.slider.sliderMin = entry.sliderMin;

@@ -10,7 +10,7 @@
 
 #include "format/drawing.h"
 
-namespace format_test {
+namespace test_support {
 
 // `problem` is empty when the drawing keeps every promise.
 inline std::vector<uint8_t> drawingContent(pennaro::Allocator &memory, pennaro::MemoryHandle h, std::string &problem) {
@@ -43,4 +43,4 @@ inline std::vector<uint8_t> drawingContent(pennaro::Allocator &memory, pennaro::
     return out;
 }
 
-}  // namespace format_test
+}  // namespace test_support

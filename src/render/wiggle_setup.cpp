@@ -1,4 +1,4 @@
-#include "render/wiggle.h"
+#include "render/wiggle_setup.h"
 
 namespace pennaro {
 

@@ -1,6 +1,6 @@
 // Looking up and reporting the effect's messages, and the table the host
 // looks them up in.
-#include "host/messages.h"
+#include "host/message_lookup.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "raster/wiggle.h"
+#include "raster/point_wiggle.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // at global set-up. The effect never writes them.
 #include "catalog/prefs.h"
 #include "host/commands.h"
-#include "host/messages.h"
+#include "host/message_lookup.h"
 #include "host/suites.h"
 #include "pennaro/suite_persistent_data.h"
 
