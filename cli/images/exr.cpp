@@ -15,9 +15,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <utility>
 
 #include "cli/core/errors.h"
+#include "cli/core/files.h"
 #include "cli/images/image_format.h"
 
 namespace pennaro_cli {
@@ -33,27 +35,281 @@ bool exrRecognises(const uint8_t *head, size_t size) {
     throw ToolError(name + ": not a readable OpenEXR file (" + e.what() + ")");
 }
 
-// The size of the file's data window, refused when it is empty or beyond
-// what an image here can hold.
-std::pair<int32_t, int32_t> windowSize(const Imf::InputFile &file, const std::string &name) {
-    const Imath::Box2i window = file.header().dataWindow();
-    const int64_t width = int64_t(window.max.x) - window.min.x + 1;
-    const int64_t height = int64_t(window.max.y) - window.min.y + 1;
+// ---- The header, walked before the library sees it. The library allocates
+// what an attribute declares before reading it (a string of 2 GiB, a preview
+// of 65535 x 65535, a table entry for every chunk), so every size in the
+// header is checked here against the bytes the file holds first.
+
+class HeaderWalk {
+public:
+    HeaderWalk(const uint8_t *data, uint64_t available, uint64_t fileSize, std::string name)
+        : data_(data), available_(available), fileSize_(fileSize), name_(std::move(name)) {}
+
+    // False when the header runs past the bytes given (a probe reading only
+    // the file's start must then read it all).
+    bool walk();
+
+    struct Channel {
+        int32_t type = 1, xSampling = 1, ySampling = 1;
+    };
+    struct Box {
+        int32_t minX = 0, minY = 0, maxX = -1, maxY = -1;
+    };
+    Box dataWindow;
+    bool haveDataWindow = false, haveChannels = false, tiled = false, multipart = false, deep = false;
+    int compression = 0;
+    std::vector<Channel> channels;
+    uint32_t tileWidth = 0, tileHeight = 0;
+    int64_t chunkCount = -1;
+    uint64_t headerEnd = 0;  // where the first part's table of chunks starts
+
+private:
+    struct OutOfBytes {};
+    [[noreturn]] void refuse(const std::string &what) const { throw ToolError(name_ + ": " + what); }
+    void need(uint64_t at, uint64_t n) const {
+        if (n > fileSize_ || at > fileSize_ - n) refuse("the file ends inside its header; damaged or truncated");
+        if (n > available_ || at > available_ - n) throw OutOfBytes{};
+    }
+    int32_t int32At(uint64_t at) const {
+        need(at, 4);
+        return int32_t(uint32_t(data_[at]) | uint32_t(data_[at + 1]) << 8 | uint32_t(data_[at + 2]) << 16 |
+                       uint32_t(data_[at + 3]) << 24);
+    }
+    // A NUL-terminated name of at most `longest` characters, inside [at, end).
+    std::string nameAt(uint64_t &at, uint64_t end, size_t longest) const {
+        std::string text;
+        for (;; ++at) {
+            if (at >= end) refuse("a name in its header is not terminated; damaged");
+            need(at, 1);
+            if (data_[at] == 0) break;
+            if (text.size() == longest) refuse("a name in its header is longer than " + std::to_string(longest));
+            text += char(data_[at]);
+        }
+        ++at;
+        return text;
+    }
+    void attribute(const std::string &attr, const std::string &type, uint64_t at, uint64_t size, bool first);
+
+    const uint8_t *data_;
+    uint64_t available_, fileSize_;
+    std::string name_;
+    size_t longestName_ = 31;
+};
+
+bool HeaderWalk::walk() {
+    try {
+        need(0, 8);
+        const int32_t version = int32At(4);
+        tiled = version & 0x200;
+        longestName_ = version & 0x400 ? 255 : 31;
+        deep = version & 0x800;
+        multipart = version & 0x1000;
+        uint64_t at = 8;
+        for (int part = 0;; ++part) {
+            for (;;) {
+                const std::string attr = nameAt(at, fileSize_, longestName_);
+                if (attr.empty()) break;
+                const std::string type = nameAt(at, fileSize_, longestName_);
+                const int32_t size = int32At(at);
+                at += 4;
+                if (size < 0 || uint64_t(size) > fileSize_ - std::min(at, fileSize_))
+                    refuse("its header attribute \"" + attr + "\" declares " + std::to_string(size) +
+                           " bytes, more than the file holds; damaged");
+                attribute(attr, type, at, uint64_t(size), part == 0);
+                at += uint64_t(size);
+            }
+            if (!multipart) break;
+            need(at, 1);
+            if (data_[at] == 0) {  // an empty header ends the list of parts
+                ++at;
+                break;
+            }
+        }
+        headerEnd = at;
+        return true;
+    } catch (const OutOfBytes &) {
+        return false;
+    }
+}
+
+void HeaderWalk::attribute(const std::string &attr, const std::string &type, uint64_t at, uint64_t size,
+                           bool first) {
+    const uint64_t end = at + size;
+    need(at, size);
+    // Values inside values, which the library sizes from the file as well.
+    if (type == "stringvector") {
+        for (uint64_t p = at; p < end;) {
+            const int32_t length = int32At(p);
+            p += 4;
+            if (length < 0 || uint64_t(length) > end - std::min(p, end))
+                refuse("a string in its header attribute \"" + attr + "\" runs past the attribute; damaged");
+            p += uint64_t(length);
+        }
+    } else if (type == "preview") {
+        if (size < 8 || saturatingProduct(saturatingProduct(uint32_t(int32At(at)), uint32_t(int32At(at + 4))), 4) >
+                            size - 8)
+            refuse("its preview image is larger than its header attribute; damaged");
+    }
+    if (!first) return;
+    if (attr == "dataWindow" && type == "box2i" && size == 16) {
+        dataWindow = {int32At(at), int32At(at + 4), int32At(at + 8), int32At(at + 12)};
+        haveDataWindow = true;
+    } else if (attr == "compression" && type == "compression" && size == 1) {
+        compression = data_[at];
+    } else if (attr == "tiles" && type == "tiledesc" && size == 9) {
+        tileWidth = uint32_t(int32At(at));
+        tileHeight = uint32_t(int32At(at + 4));
+    } else if (attr == "chunkCount" && type == "int" && size == 4) {
+        chunkCount = int32At(at);
+    } else if (attr == "type" && type == "string") {
+        deep = deep || std::string(reinterpret_cast<const char *>(data_ + at), size_t(size)).find("deep") == 0;
+    } else if (attr == "channels" && type == "chlist") {
+        haveChannels = true;
+        for (uint64_t p = at;;) {
+            if (nameAt(p, end, longestName_).empty()) break;
+            if (p + 16 > end) refuse("its list of channels is damaged");
+            channels.push_back({int32At(p), int32At(p + 8), int32At(p + 12)});
+            p += 16;
+        }
+    }
+}
+
+// The rows a scanline chunk holds and the most a chunk's data can expand,
+// by compression: runs of 128 in 2 bytes (RLE), deflate's 1032 (ZIP, and
+// PXR24 dropping a float's fourth byte first), Huffman runs of 255 values in
+// 10 bits (PIZ), B44A's flat 4x4 blocks in 3 bytes, and for the DCT of DWA a
+// flat 8x8 block in a few bits. Anything newer gets the loosest bound.
+struct ExrCompression {
+    int rows;
+    uint64_t bestRatio;
+};
+ExrCompression compressionOf(int compression) {
+    switch (compression) {
+    case 0: return {1, 1};        // none
+    case 1: return {1, 64};       // RLE
+    case 2: return {1, 1032};     // ZIPS
+    case 3: return {16, 1032};    // ZIP
+    case 4: return {32, 512};     // PIZ
+    case 5: return {16, 1376};    // PXR24
+    case 6: return {32, 3};       // B44
+    case 7: return {32, 11};      // B44A
+    case 8: return {32, 32768};   // DWAA
+    case 9: return {256, 32768};  // DWAB
+    default: return {1, 65536};
+    }
+}
+
+// The data window's size, refused when it is empty or beyond what an image
+// here can hold.
+std::pair<int32_t, int32_t> windowSize(const HeaderWalk &header, const std::string &name) {
+    if (!header.haveDataWindow || !header.haveChannels)
+        throw ToolError(name + ": not a readable OpenEXR file (its header lacks the data window or the channels)");
+    const auto &w = header.dataWindow;
+    const int64_t width = int64_t(w.maxX) - w.minX + 1, height = int64_t(w.maxY) - w.minY + 1;
     if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX)
         throw ToolError(name + ": OpenEXR header declares no usable image size");
+    if (header.deep) throw ToolError(name + ": deep OpenEXR images are not read; flatten it first");
     return {int32_t(width), int32_t(height)};
 }
 
-ImageHeader exrProbe(const std::filesystem::path &path) {
-    try {
-        Imf::InputFile file(path.c_str());
-        const auto [width, height] = windowSize(file, path.string());
-        return ImageHeader{"OpenEXR", width, height, 16, true};
-    } catch (const ToolError &) {
-        throw;
-    } catch (const std::exception &e) {
-        fail(path.string(), e);
+// Refuses a file whose chunks cannot hold the pixels its header declares,
+// before the library allocates anything for them: the table of chunks must
+// lie inside the file, and the chunks of the full-resolution image it points
+// to, each counted as far as it lies inside the file, must be able to expand
+// to the image at the compression's best ratio.
+void checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, const std::string &name,
+                 uint64_t maxBytes) {
+    const auto [width, height] = windowSize(header, name);
+    const ExrCompression compression = compressionOf(header.compression);
+    uint64_t chunks;  // of the full-resolution level, which come first
+    if (header.tiled) {
+        if (header.tileWidth == 0 || header.tileHeight == 0 || header.tileWidth > INT32_MAX ||
+            header.tileHeight > INT32_MAX)
+            throw ToolError(name + ": OpenEXR header declares tiles of no usable size");
+        chunks = saturatingProduct((uint64_t(width) + header.tileWidth - 1) / header.tileWidth,
+                                   (uint64_t(height) + header.tileHeight - 1) / header.tileHeight);
+    } else {
+        chunks = (uint64_t(height) + uint64_t(compression.rows) - 1) / uint64_t(compression.rows);
     }
+    if (header.chunkCount >= 0) chunks = std::min(chunks, uint64_t(header.chunkCount));
+    if (saturatingProduct(chunks, 8) > size - header.headerEnd)
+        throw ToolError(name + ": the file ends inside its table of " + std::to_string(chunks) +
+                        " chunks; damaged or truncated");
+    const uint64_t chunkHeader = (header.multipart ? 4 : 0) + (header.tiled ? 16 : 4) + 4;
+    uint64_t present = 0;
+    for (uint64_t i = 0; i < chunks; ++i) {
+        uint64_t offset = 0;
+        for (int b = 7; b >= 0; --b) offset = offset << 8 | data[header.headerEnd + 8 * i + uint64_t(b)];
+        if (offset > size || chunkHeader > size - offset) continue;
+        const uint8_t *p = data + offset + chunkHeader - 4;
+        const int32_t length = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        if (length > 0) present += std::min(uint64_t(length), size - offset - chunkHeader);
+    }
+    uint64_t declared = 0;
+    for (const auto &c : header.channels) {
+        const uint64_t xs = uint64_t(std::max(c.xSampling, 1)), ys = uint64_t(std::max(c.ySampling, 1));
+        const uint64_t samples = saturatingProduct((uint64_t(width) + xs - 1) / xs, (uint64_t(height) + ys - 1) / ys);
+        declared = std::min(UINT64_MAX - 1, declared + saturatingProduct(samples, c.type == 1 ? 2 : 4));
+    }
+    refuseUnlessHeld(name, uint64_t(width), uint64_t(height), declared, present, compression.bestRatio,
+                     uint64_t(width) * uint64_t(height) * 8, maxBytes);
+}
+
+// The file's bytes as the library's input: reads past the end fail instead
+// of reaching outside.
+class BoundedStream : public Imf::IStream {
+public:
+    BoundedStream(const std::vector<uint8_t> &bytes, const std::string &name)
+        : Imf::IStream(name.c_str()), bytes_(bytes) {}
+    bool isMemoryMapped() const override { return true; }
+    char *readMemoryMapped(int n) override {
+        char *at = reinterpret_cast<char *>(const_cast<uint8_t *>(bytes_.data())) + take(n);
+        return at;
+    }
+    bool read(char c[], int n) override {
+        std::memcpy(c, bytes_.data() + take(n), size_t(n));
+        return position_ < bytes_.size();
+    }
+    uint64_t tellg() override { return position_; }
+    void seekg(uint64_t position) override { position_ = position; }
+
+private:
+    uint64_t take(int n) {
+        if (n < 0 || position_ > bytes_.size() || uint64_t(n) > bytes_.size() - position_)
+            throw std::runtime_error("the file ends early; damaged or truncated");
+        const uint64_t at = position_;
+        position_ += uint64_t(n);
+        return at;
+    }
+    const std::vector<uint8_t> &bytes_;
+    uint64_t position_ = 0;
+};
+
+std::vector<uint8_t> readFileStart(const std::filesystem::path &path, size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ToolError("cannot read " + path.string());
+    std::vector<uint8_t> head(size);
+    in.read(reinterpret_cast<char *>(head.data()), std::streamsize(size));
+    head.resize(size_t(in.gcount()));
+    return head;
+}
+
+ImageHeader exrProbe(const std::filesystem::path &path) {
+    const std::string name = path.string();
+    // The header is near the start: the first megabyte is read, and the
+    // whole file only when the header goes on past it.
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(path, error);
+    if (error) throw ToolError("cannot read " + name + ": " + error.message());
+    std::vector<uint8_t> head = readFileStart(path, 1u << 20);
+    HeaderWalk header(head.data(), head.size(), fileSize, name);
+    if (!header.walk()) {
+        head = readFileBytes(path);
+        header = HeaderWalk(head.data(), head.size(), head.size(), name);
+        header.walk();
+    }
+    const auto [width, height] = windowSize(header, name);
+    return ImageHeader{"OpenEXR", width, height, 16, true};
 }
 
 // A slice of `band` whose row y (in the file's data window) is band row
@@ -66,15 +322,22 @@ Imf::Slice bandSlice(float *band, int channel, int32_t minX, int32_t firstRow, i
     return Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(base), xStride, yStride, 1, 1, double(fill));
 }
 
-RgbaImage exrRead(const std::filesystem::path &path, uint64_t maxBytes, int depth) {
-    const std::string name = path.string();
+}  // namespace
+
+RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth) {
+    if (bytes.size() < 8 || !exrRecognises(bytes.data(), bytes.size()))
+        throw ToolError(name + " is not an OpenEXR file");
+    HeaderWalk header(bytes.data(), bytes.size(), bytes.size(), name);
+    header.walk();
+    checkChunks(header, bytes.data(), bytes.size(), name, maxBytes);
+    const auto [width, height] = windowSize(header, name);
     try {
-        Imf::InputFile file(path.c_str());
+        BoundedStream stream(bytes, name);
+        Imf::InputFile file(stream, 1);
         const Imath::Box2i window = file.header().dataWindow();
-        const auto [width, height] = windowSize(file, name);
-        if (uint64_t(width) * uint64_t(height) * 8 > maxBytes)
-            throw ToolError(name + ": a " + std::to_string(width) + "x" + std::to_string(height) +
-                            " image takes more memory than this run allows");
+        if (window.min.x != header.dataWindow.minX || window.min.y != header.dataWindow.minY ||
+            window.max.x != header.dataWindow.maxX || window.max.y != header.dataWindow.maxY)
+            throw ToolError(name + ": not a readable OpenEXR file (its data window is given twice)");
         const Imf::ChannelList &channels = file.header().channels();
         // Grey images (a lone Y) give the same value to red, green and blue.
         const bool grey = !channels.findChannel("R") && channels.findChannel("Y");
@@ -123,6 +386,12 @@ RgbaImage exrRead(const std::filesystem::path &path, uint64_t maxBytes, int dept
     } catch (const std::exception &e) {
         fail(name, e);
     }
+}
+
+namespace {
+
+RgbaImage exrRead(const std::filesystem::path &path, uint64_t maxBytes, int depth) {
+    return decodeExr(readFileBytes(path), path.string(), maxBytes, depth);
 }
 
 // The file as it is written, kept in memory for the atomic write.

@@ -85,6 +85,26 @@ std::vector<uint8_t> pngEncode(const FrameRows &frame, const ImageWriteSettings 
 
 }  // namespace
 
+std::string megabytes(uint64_t bytes) {
+    if (bytes < (1u << 20)) return std::to_string(bytes) + " bytes";
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
+
+void refuseUnlessHeld(const std::string &name, uint64_t width, uint64_t height, uint64_t declaredBytes,
+                      uint64_t presentBytes, uint64_t bestRatio, uint64_t neededBytes, uint64_t maxBytes) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    // The slack covers the smallest streams, whose fixed overhead is most of
+    // them. Products saturate, as counts read from a file may be anything.
+    const uint64_t holdable =
+        presentBytes > (UINT64_MAX - 1024) / bestRatio ? UINT64_MAX : presentBytes * bestRatio + 1024;
+    if (declaredBytes > holdable)
+        throw ToolError(name + ": declares " + size + " pixels (" + megabytes(declaredBytes) +
+                        ") but holds too little compressed data for them; damaged or truncated");
+    if (neededBytes > maxBytes)
+        throw ToolError(name + ": a " + size + " image needs " + megabytes(neededBytes) + " to read, more than the " +
+                        megabytes(maxBytes) + " allowed");
+}
+
 void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t aspectDen) {
     if (aspectNum == aspectDen || png.size() < 33) return;
     // Pixels per unit along X and Y, unit unknown: their ratio alone is the

@@ -85,6 +85,26 @@ inline uint16_t effectValueOfSample(uint16_t sample, int depth) {
     return depth == 16 ? sixteenBitFromFile(sample) : sample;
 }
 
+// The check every layer reader makes before it allocates pixels: a file
+// declaring `declaredBytes` of decoded data while holding `presentBytes` of
+// compressed data that its compression expands at most `bestRatio` times
+// cannot be whole, so a few bytes declaring a huge image cost nothing; and an
+// image whose reading needs more than `maxBytes` is refused. Both say why,
+// naming the file.
+void refuseUnlessHeld(const std::string &name, uint64_t width, uint64_t height, uint64_t declaredBytes,
+                      uint64_t presentBytes, uint64_t bestRatio, uint64_t neededBytes, uint64_t maxBytes);
+// a × b, or the largest value when that does not fit: for counts read from
+// a file, which may be anything.
+inline uint64_t saturatingProduct(uint64_t a, uint64_t b) {
+    return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+// "12 MB", or "900 bytes" under a megabyte.
+std::string megabytes(uint64_t bytes);
+
+// The readers of the formats behind the interface, on a file's bytes.
+RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes);
+RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth);
+
 // PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
 // so that square-pixel files are byte for byte those of the PNG writer.
 void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t aspectDen);
