@@ -50,12 +50,13 @@ public:
     bool walk();
 
     struct Channel {
+        std::string name;
         int32_t type = 1, xSampling = 1, ySampling = 1;
     };
     struct Box {
         int32_t minX = 0, minY = 0, maxX = -1, maxY = -1;
     };
-    Box dataWindow;
+    Box dataWindow, displayWindow;
     bool haveDataWindow = false, haveChannels = false, tiled = false, multipart = false, deep = false;
     int compression = 0;
     std::vector<Channel> channels;
@@ -154,6 +155,8 @@ void HeaderWalk::attribute(const std::string &attr, const std::string &type, uin
     if (attr == "dataWindow" && type == "box2i" && size == 16) {
         dataWindow = {int32At(at), int32At(at + 4), int32At(at + 8), int32At(at + 12)};
         haveDataWindow = true;
+    } else if (attr == "displayWindow" && type == "box2i" && size == 16) {
+        displayWindow = {int32At(at), int32At(at + 4), int32At(at + 8), int32At(at + 12)};
     } else if (attr == "compression" && type == "compression" && size == 1) {
         compression = data_[at];
     } else if (attr == "tiles" && type == "tiledesc" && size == 9) {
@@ -166,9 +169,10 @@ void HeaderWalk::attribute(const std::string &attr, const std::string &type, uin
     } else if (attr == "channels" && type == "chlist") {
         haveChannels = true;
         for (uint64_t p = at;;) {
-            if (nameAt(p, end, longestName_).empty()) break;
+            std::string channel = nameAt(p, end, longestName_);
+            if (channel.empty()) break;
             if (p + 16 > end) refuse("its list of channels is damaged");
-            channels.push_back({int32At(p), int32At(p + 8), int32At(p + 12)});
+            channels.push_back({std::move(channel), int32At(p), int32At(p + 8), int32At(p + 12)});
             p += 16;
         }
     }
@@ -212,13 +216,38 @@ std::pair<int32_t, int32_t> windowSize(const HeaderWalk &header, const std::stri
     return {int32_t(width), int32_t(height)};
 }
 
+struct ChunkSurvey {
+    uint64_t present = 0;   // bytes of the chunks inside the file
+    bool allInside = true;  // every chunk whole inside the file
+};
+
+// The first `chunks` entries of the table: each chunk counted as far as it
+// lies inside the file.
+ChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, uint64_t chunks) {
+    const uint64_t chunkHeader = (header.multipart ? 4 : 0) + (header.tiled ? 16 : 4) + 4;
+    ChunkSurvey survey;
+    for (uint64_t i = 0; i < chunks; ++i) {
+        uint64_t offset = 0;
+        for (int b = 7; b >= 0; --b) offset = offset << 8 | data[header.headerEnd + 8 * i + uint64_t(b)];
+        if (offset > size || chunkHeader > size - offset) {
+            survey.allInside = false;
+            continue;
+        }
+        const uint8_t *p = data + offset + chunkHeader - 4;
+        const int32_t length = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        if (length <= 0 || uint64_t(length) > size - offset - chunkHeader) survey.allInside = false;
+        if (length > 0) survey.present += std::min(uint64_t(length), size - offset - chunkHeader);
+    }
+    return survey;
+}
+
 // Refuses a file whose chunks cannot hold the pixels its header declares,
 // before the library allocates anything for them: the table of chunks must
 // lie inside the file, and the chunks of the full-resolution image it points
 // to, each counted as far as it lies inside the file, must be able to expand
 // to the image at the compression's best ratio.
-void checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, const std::string &name,
-                 uint64_t maxBytes) {
+ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, const std::string &name,
+                        uint64_t maxBytes) {
     const auto [width, height] = windowSize(header, name);
     const ExrCompression compression = compressionOf(header.compression);
     uint64_t chunks;  // of the full-resolution level, which come first
@@ -235,16 +264,8 @@ void checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, c
     if (saturatingProduct(chunks, 8) > size - header.headerEnd)
         throw ToolError(name + ": the file ends inside its table of " + std::to_string(chunks) +
                         " chunks; damaged or truncated");
-    const uint64_t chunkHeader = (header.multipart ? 4 : 0) + (header.tiled ? 16 : 4) + 4;
-    uint64_t present = 0;
-    for (uint64_t i = 0; i < chunks; ++i) {
-        uint64_t offset = 0;
-        for (int b = 7; b >= 0; --b) offset = offset << 8 | data[header.headerEnd + 8 * i + uint64_t(b)];
-        if (offset > size || chunkHeader > size - offset) continue;
-        const uint8_t *p = data + offset + chunkHeader - 4;
-        const int32_t length = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-        if (length > 0) present += std::min(uint64_t(length), size - offset - chunkHeader);
-    }
+    const ChunkSurvey survey = surveyChunks(header, data, size, chunks);
+    const uint64_t present = survey.present;
     uint64_t declared = 0;
     for (const auto &c : header.channels) {
         const uint64_t xs = uint64_t(std::max(c.xSampling, 1)), ys = uint64_t(std::max(c.ySampling, 1));
@@ -253,6 +274,7 @@ void checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, c
     }
     refuseUnlessHeld(name, uint64_t(width), uint64_t(height), declared, present, compression.bestRatio,
                      uint64_t(width) * uint64_t(height) * 8, maxBytes);
+    return survey;
 }
 
 // The file's bytes as the library's input: reads past the end fail instead
@@ -390,6 +412,32 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
 
 namespace {
 
+// A frame as exrEncode writes it, whole: RGBA of the pixel type asked for,
+// ZIP, both windows the image's, every chunk the table lists inside the file
+// and every one of them decompressed.
+bool exrHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) {
+    if (bytes.size() < 8 || !exrRecognises(bytes.data(), bytes.size())) return false;
+    const std::string name = "existing frame";
+    HeaderWalk header(bytes.data(), bytes.size(), bytes.size(), name);
+    header.walk();
+    const auto sameBox = [&](const HeaderWalk::Box &b) {
+        return b.minX == 0 && b.minY == 0 && b.maxX == expected.width - 1 && b.maxY == expected.height - 1;
+    };
+    if (header.tiled || header.multipart || header.deep || !sameBox(header.dataWindow) ||
+        !sameBox(header.displayWindow) || header.compression != Imf::ZIP_COMPRESSION || header.channels.size() != 4)
+        return false;
+    const int32_t type = expected.exrFloat ? Imf::FLOAT : Imf::HALF;
+    const char *names[4] = {"A", "B", "G", "R"};  // as the file lists them
+    for (size_t c = 0; c < 4; ++c) {
+        const auto &channel = header.channels[c];
+        if (channel.name != names[c] || channel.type != type || channel.xSampling != 1 || channel.ySampling != 1)
+            return false;
+    }
+    if (!checkChunks(header, bytes.data(), bytes.size(), name, UINT64_MAX).allInside) return false;
+    decodeExr(bytes, name, UINT64_MAX, 8);
+    return true;
+}
+
 RgbaImage exrRead(const std::filesystem::path &path, uint64_t maxBytes, int depth) {
     return decodeExr(readFileBytes(path), path.string(), maxBytes, depth);
 }
@@ -463,7 +511,7 @@ std::vector<uint8_t> exrEncode(const FrameRows &frame, const ImageWriteSettings 
 }  // namespace
 
 const ImageFormat &exrFormat() {
-    static const ImageFormat format{"OpenEXR", {".exr"}, exrRecognises, exrProbe, exrRead, exrEncode};
+    static const ImageFormat format{"OpenEXR", {".exr"}, exrRecognises, exrProbe, exrRead, exrEncode, exrHolds};
     return format;
 }
 

@@ -49,6 +49,14 @@ struct ImageWriteSettings {
     bool exrFloat = false;                  // OpenEXR channels as 32-bit float, else half
 };
 
+// What writing a frame gives, for a re-run to tell a finished file from one
+// to render again.
+struct ExpectedImage {
+    int32_t width = 0, height = 0;
+    int depth = 8;
+    bool exrFloat = false;
+};
+
 struct ImageFormat {
     const char *name;
     std::vector<std::string> extensions;  // lower case, with the dot
@@ -57,6 +65,11 @@ struct ImageFormat {
     // `floatDepth` (8 or 16) is the depth a floating-point file is read at.
     RgbaImage (*read)(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth);
     std::vector<uint8_t> (*encode)(const FrameRows &frame, const ImageWriteSettings &settings);
+    // True when `bytes` are a whole file (its structure checked to its end,
+    // every pixel decoded) of what `encode` writes for `expected`: size,
+    // depth, channels, compression, pixel type and windows. May throw a
+    // ToolError for a damaged file.
+    bool (*holds)(const std::vector<uint8_t> &bytes, const ExpectedImage &expected);
 };
 
 const ImageFormat &pngFormat();
@@ -80,6 +93,11 @@ RgbaImage readImage(const std::filesystem::path &path, uint64_t maxBytes = PNG_D
 // A whole image (file samples, as read) written in the format its name asks
 // for, through writeFileAtomically.
 void writeImage(const std::filesystem::path &path, const RgbaImage &image, const ImageWriteSettings &settings = {});
+// True when the file at `path` is whole and is what writing `expected` in
+// `format` gives (see ImageFormat::holds); false for anything else, a file
+// cut short, damaged or of another kind, a device or a missing file.
+bool fileHoldsImage(const std::filesystem::path &path, const ImageFormat &format, const ExpectedImage &expected);
+
 // The effect's value of one file sample of an image of the given depth.
 inline uint16_t effectValueOfSample(uint16_t sample, int depth) {
     return depth == 16 ? sixteenBitFromFile(sample) : sample;

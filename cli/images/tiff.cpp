@@ -260,6 +260,52 @@ RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name,
 
 namespace {
 
+// The one directory a written frame has, with every value it points to,
+// inside the file (libtiff passes over a tag whose value is missing).
+bool directoryInside(const std::vector<uint8_t> &bytes) {
+    const bool little = bytes[0] == 'I';
+    const auto number = [&](uint64_t at, int size) {
+        uint32_t v = 0;
+        for (int i = 0; i < size; ++i) v |= uint32_t(bytes[at + uint64_t(i)]) << (8 * (little ? i : size - 1 - i));
+        return v;
+    };
+    if (bytes.size() < 8) return false;
+    const uint64_t directory = number(4, 4);
+    if (directory > bytes.size() || bytes.size() - directory < 2) return false;
+    const uint64_t entries = number(directory, 2), end = directory + 2 + entries * 12;
+    if (end + 4 > bytes.size() || number(end, 4) != 0) return false;
+    static const uint64_t typeSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    for (uint64_t e = directory + 2; e < end; e += 12) {
+        const uint32_t type = number(e + 2, 2);
+        const uint64_t size = (type < 13 ? typeSizes[type] : 8) * uint64_t(number(e + 4, 4));
+        if (size > 4 && (number(e + 8, 4) > bytes.size() || size > bytes.size() - number(e + 8, 4))) return false;
+    }
+    return true;
+}
+
+// A frame as tiffEncode writes it, whole: RGBA with straight alpha at the
+// depth asked for, deflated in strips, every strip inside the file and
+// every row decoded.
+bool tiffHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) {
+    const std::string name = "existing frame";
+    if (!tiffRecognises(bytes.data(), bytes.size()) || !directoryInside(bytes)) return false;
+    ReadView file{bytes.data(), bytes.size(), 0};
+    TiffHandle tif = openForReading(file, name, UINT64_MAX);
+    const Layout l = layoutOf(tif.get(), name);
+    uint16_t compression = 0;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    if (l.width != uint32_t(expected.width) || l.height != uint32_t(expected.height) || l.bits != expected.depth ||
+        l.samples != 4 || l.photometric != PHOTOMETRIC_RGB || !l.hasAlpha || l.associatedAlpha ||
+        l.planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif.get()) || compression != COMPRESSION_ADOBE_DEFLATE)
+        return false;
+    for (uint32_t i = 0; i < TIFFNumberOfStrips(tif.get()); ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif.get(), i), size = TIFFGetStrileByteCount(tif.get(), i);
+        if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) return false;
+    }
+    decodeTiff(bytes, name, UINT64_MAX);
+    return true;
+}
+
 RgbaImage tiffRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
     return decodeTiff(readFileBytes(path), path.string(), maxBytes);
 }
@@ -338,7 +384,7 @@ std::vector<uint8_t> tiffEncode(const FrameRows &frame, const ImageWriteSettings
 }  // namespace
 
 const ImageFormat &tiffFormat() {
-    static const ImageFormat format{"TIFF", {".tif", ".tiff"}, tiffRecognises, tiffProbe, tiffRead, tiffEncode};
+    static const ImageFormat format{"TIFF", {".tif", ".tiff"}, tiffRecognises, tiffProbe, tiffRead, tiffEncode, tiffHolds};
     return format;
 }
 

@@ -248,3 +248,41 @@ TEST(HostileLayers, UncompressedAndTiledFilesStillRead) {
         EXPECT_EQ(image.samples.back(), 255u) << name;
     }
 }
+
+// --skip-existing keeps a frame only when the whole file is what the run
+// would write: cut at any byte, or of another depth, pixel type or size, it
+// is rendered again.
+TEST(ImageFiles, OnlyAWholeFileOfWhatTheRunWritesCountsAsFinished) {
+    pennaro_test::ScratchDir dir("whole-frames");
+    const struct {
+        const char *name;
+        int depth;
+        bool exrFloat;
+    } cases[] = {{"f.png", 8, false}, {"f.png", 16, false}, {"f.tif", 16, false}, {"f.exr", 16, false},
+                 {"f.exr", 8, true}};
+    for (const auto &c : cases) {
+        RgbaImage image = makeImage(6, 4, c.depth);
+        for (size_t i = 0; i < image.samples.size(); ++i) image.samples[i] = uint16_t(i * 37 % 256);
+        const std::string path = dir / c.name;
+        writeImage(path, image, {1, 1, c.exrFloat});
+        const ImageFormat &format = formatOfFile(path);
+        const ExpectedImage expected{6, 4, c.depth, c.exrFloat};
+        EXPECT_TRUE(fileHoldsImage(path, format, expected)) << c.name;
+        ExpectedImage other = expected;
+        if (&format == &exrFormat()) other.exrFloat = !other.exrFloat;
+        else other.depth = 24 - other.depth;
+        EXPECT_FALSE(fileHoldsImage(path, format, other)) << c.name;
+        EXPECT_FALSE(fileHoldsImage(path, format, {4, 6, c.depth, c.exrFloat})) << c.name;
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string cut = dir / (std::string("cut-") + c.name);
+        size_t kept = 0;
+        for (size_t length = 0; length < bytes.size(); ++length) {
+            std::ofstream(cut, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(length));
+            if (fileHoldsImage(cut, format, expected)) {
+                ADD_FAILURE() << c.name << " cut to " << length << " of " << bytes.size() << " bytes was kept";
+                if (++kept == 3) break;
+            }
+        }
+    }
+}
