@@ -386,7 +386,8 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
                 const float *p = &band[size_t(r) * size_t(width) * 4];
                 uint16_t *out = image.pixel(0, y0 + r);
                 for (int32_t x = 0; x < width; ++x, p += 4, out += 4) {
-                    const double alpha = hasAlpha ? std::clamp(double(p[3]), 0.0, 1.0) : 1.0;
+                    // Alpha held to 0..1, NaN taken as 0 (a clamp would keep it).
+                    const double alpha = !hasAlpha ? 1.0 : p[3] > 0 ? std::min(double(p[3]), 1.0) : 0.0;
                     double v[4];
                     for (int c = 0; c < 3; ++c) {
                         const double colour = grey ? double(p[0]) : double(p[c]);
