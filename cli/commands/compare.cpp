@@ -27,8 +27,28 @@ struct CompareOptions {
     bool quiet = false, json = false;
 };
 
+// The samples compared and their range, as the answer states them.
+std::string scaleName(const RgbaImage &image) {
+    if (image.scale == SampleScale::Effect) return "effect 16-bit (0..32768)";
+    return image.depth == 16 ? "file 16-bit (0..65535)" : "file 8-bit (0..255)";
+}
+
+// Two images of one depth, both integer, are compared as their files hold
+// them. Anything else (8 against 16 bits, an integer file against an EXR)
+// is compared on the effect's 16-bit scale, which every value of either
+// side reaches exactly: a PNG and an EXR of the same frame compare equal.
+void toCommonScale(RgbaImage &a, bool aFloating, RgbaImage &b, bool bFloating) {
+    if (a.depth == b.depth && !aFloating && !bFloating) return;
+    for (RgbaImage *image : {&a, &b}) {
+        for (uint16_t &sample : image->samples)
+            sample = image->depth == 16 ? sixteenBitFromFile(sample) : eightBitToSixteen(sample);
+        image->depth = 16;
+        image->scale = SampleScale::Effect;
+    }
+}
+
 Json comparisonJson(const ImageComparison &r, const RgbaImage &a) {
-    Json j = {{"identical", r.identical()}, {"within_tolerance", r.withinTolerance()}, {"same_shape", r.sameShape}};
+    Json j = {{"scale", scaleName(a)}, {"identical", r.identical()}, {"withinTolerance", r.withinTolerance()}, {"sameShape", r.sameShape}};
     if (!r.sameShape) {
         j["shape"] = r.shapeText;
         return j;
@@ -38,12 +58,12 @@ Json comparisonJson(const ImageComparison &r, const RgbaImage &a) {
               {"height", a.height},
               {"depth", a.depth},
               {"pixels", int64_t(a.width) * a.height},
-              {"differing_pixels", r.differingPixels},
-              {"pixels_beyond_tolerance", r.pixelsBeyondTolerance},
-              {"largest_difference", r.largestDifference},
-              {"psnr_db", std::isinf(psnr) ? Json(nullptr) : Json(psnr)}});
+              {"differingPixels", r.differingPixels},
+              {"pixelsBeyondTolerance", r.pixelsBeyondTolerance},
+              {"largestDifference", r.largestDifference},
+              {"psnrDb", std::isinf(psnr) ? Json(nullptr) : Json(psnr)}});
     if (r.differingPixels > 0)
-        j["first_difference"] = {{"x", r.firstX}, {"y", r.firstY}, {"a", r.firstA}, {"b", r.firstB}};
+        j["firstDifference"] = {{"x", r.firstX}, {"y", r.firstY}, {"a", r.firstA}, {"b", r.firstB}};
     return j;
 }
 
@@ -56,6 +76,7 @@ std::string summary(const ImageComparison &r, uint32_t tolerance) {
         if (tolerance > 0)
             text += "; " + std::to_string(r.pixelsBeyondTolerance) + " beyond the tolerance of " +
                     std::to_string(tolerance);
+        if (r.peak == 32768) text += " (on the effect's 16-bit scale, 0..32768)";
     }
     return text;
 }
@@ -65,7 +86,8 @@ std::string summary(const ImageComparison &r, uint32_t tolerance) {
 ImageComparison comparePair(const std::string &a, const std::string &b, const CompareOptions &o,
                             const std::string &diffName, bool inSequence, Json &json) {
     // An unreadable file is a failure (1), never taken for a difference.
-    const RgbaImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
+    RgbaImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
+    toCommonScale(imageA, probeImage(a).floating, imageB, probeImage(b).floating);
     ImageComparison result = compareImages(imageA, imageB, o.tolerance);
     if (!diffName.empty() && !(inSequence && result.identical())) writeImage(diffName, makeDiffImage(imageA, imageB));
     json = comparisonJson(result, imageA);
@@ -110,8 +132,8 @@ int compareSequences(const CompareOptions &o) {
     }
     if (o.json) {
         Json doc = {{"a", o.first},        {"b", o.second},        {"tolerance", o.tolerance},
-                    {"frames_compared", frames.size() - missing}, {"frames_differing", differing},
-                    {"frames_missing", missing}, {"frames", list}};
+                    {"framesCompared", frames.size() - missing}, {"framesDiffering", differing},
+                    {"framesMissing", missing}, {"frames", list}};
         std::printf("%s\n", doc.dump(2).c_str());
     } else if (!o.quiet) {
         std::printf("%zu frame%s compared: %zu differ%s, %zu missing on one side\n", frames.size() - missing,
@@ -143,8 +165,10 @@ int runCompare(void *context) {
 
 int compareMain(int argc, char **argv) {
     CLI::App app("Compare two frames, or two sequences of frames, sample for sample: all four channels, "
-                 "colour included where alpha is 0. PNG, TIFF and OpenEXR files are read (EXR at the "
-                 "effect's 16-bit scale). Prints the number of differing pixels, the largest difference of "
+                 "colour included where alpha is 0. PNG, TIFF and OpenEXR files are read. Two integer "
+                 "files of one depth are compared as stored (0..255 or 0..65535); anything else (8 against "
+                 "16 bits, any file against an EXR) on the effect's 16-bit scale (0..32768), so a PNG and "
+                 "an EXR of the same frame compare equal; the answer names the scale. Prints the number of differing pixels, the largest difference of "
                  "one channel, the peak signal-to-noise ratio and the first differing pixel.\n\n"
                  "Sequences: A and B with a frame number placeholder (such as A_####.png B_####.png); "
                  "every frame either has on disk is compared, and a frame missing on one side is a "
@@ -156,8 +180,8 @@ int compareMain(int argc, char **argv) {
     app.add_option("A", options.first, "First image, or sequence such as a/f_####.png")->required();
     app.add_option("B", options.second, "Second image, or sequence")->required();
     app.add_option("--tolerance", options.tolerance,
-                   "Count as equal the pixels whose channels differ by at most N (in the file's samples: "
-                   "0..255 or 0..65535); the counts, largest difference and PSNR still cover every difference")
+                   "Count as equal the pixels whose channels differ by at most N, in the unit compared "
+                   "(0..255, 0..65535, or 0..32768 on the effect's scale); the counts, largest difference and PSNR still cover every difference")
         ->check(CLI::Range(0, 65535));
     app.add_option("--diff", options.diff,
                    "Write an 8-bit picture of the differences (for sequences a pattern, for the frames that "

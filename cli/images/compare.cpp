@@ -37,13 +37,13 @@ double ImageComparison::psnr() const {
 
 ImageComparison compareImages(const RgbaImage &a, const RgbaImage &b, uint32_t tolerance) {
     ImageComparison result;
-    if (a.width != b.width || a.height != b.height || a.depth != b.depth) {
+    if (a.width != b.width || a.height != b.height || a.depth != b.depth || a.scale != b.scale) {
         result.sameShape = false;
         result.shapeText = shape(a) + " vs " + shape(b);
         return result;
     }
     result.samples = int64_t(a.samples.size());
-    result.peak = a.depth == 16 ? 65535 : 255;
+    result.peak = a.scale == SampleScale::Effect ? (a.depth == 16 ? 32768 : 255) : a.depth == 16 ? 65535 : 255;
     for (int32_t y = 0; y < a.height; ++y) {
         for (int32_t x = 0; x < a.width; ++x) {
             const uint16_t *p = a.pixel(x, y);

@@ -1,6 +1,7 @@
 // The one comparison of two frames used everywhere: by `pennaro compare`, the
-// golden images and the reference frames. Samples are compared as stored in
-// the PNG files, all four channels, colour included where alpha is 0.
+// golden images and the reference frames. Samples are compared as the images
+// hold them (on the file's or the effect's scale, which both must share),
+// all four channels, colour included where alpha is 0.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ struct ImageComparison {
     int64_t pixelsBeyondTolerance = 0;  // pixels with a channel differing by more than the tolerance
     double sumOfSquares = 0;         // of every channel's difference
     int64_t samples = 0;             // channels compared
-    uint32_t peak = 255;             // the largest sample: 255 or 65535
+    uint32_t peak = 255;             // the largest sample: 255, 65535 or 32768 (the effect's scale)
 
     bool identical() const { return sameShape && differingPixels == 0; }
     bool withinTolerance() const { return sameShape && pixelsBeyondTolerance == 0; }
