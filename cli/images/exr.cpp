@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <utility>
 
@@ -346,7 +347,15 @@ Imf::Slice bandSlice(float *band, int channel, int32_t minX, int32_t firstRow, i
 
 }  // namespace
 
-RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth) {
+namespace {
+
+// Every row of the data window as RGBA floats as stored (colour
+// premultiplied; a lone Y as R, G and B; 1 where there is no alpha): `start`
+// with the size first, then `row(y, rgba)` top to bottom. The file is checked
+// as decodeExr says before the library sees it.
+void readExrRows(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes,
+                 const std::function<void(int32_t, int32_t)> &start,
+                 const std::function<void(int32_t, const float *)> &row) {
     if (bytes.size() < 8 || !exrRecognises(bytes.data(), bytes.size()))
         throw ToolError(name + " is not an OpenEXR file");
     HeaderWalk header(bytes.data(), bytes.size(), bytes.size(), name);
@@ -363,10 +372,7 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
         const Imf::ChannelList &channels = file.header().channels();
         // Grey images (a lone Y) give the same value to red, green and blue.
         const bool grey = !channels.findChannel("R") && channels.findChannel("Y");
-        const bool hasAlpha = channels.findChannel("A") != nullptr;
-
-        RgbaImage image = makeImage(width, height, depth);
-        const double scale = depth == 16 ? 32768.0 : 255.0;
+        start(width, height);
         std::vector<float> band(size_t(width) * 4 * BAND);
         for (int32_t y0 = 0; y0 < height; y0 += BAND) {
             const int32_t rows = std::min(BAND, height - y0);
@@ -383,32 +389,65 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
             file.setFrameBuffer(buffer);
             file.readPixels(fileRow, fileRow + rows - 1);
             for (int32_t r = 0; r < rows; ++r) {
-                const float *p = &band[size_t(r) * size_t(width) * 4];
-                uint16_t *out = image.pixel(0, y0 + r);
-                for (int32_t x = 0; x < width; ++x, p += 4, out += 4) {
-                    // Alpha held to 0..1, NaN taken as 0 (a clamp would keep it).
-                    const double alpha = !hasAlpha ? 1.0 : p[3] > 0 ? std::min(double(p[3]), 1.0) : 0.0;
-                    double v[4];
-                    for (int c = 0; c < 3; ++c) {
-                        const double colour = grey ? double(p[0]) : double(p[c]);
-                        // Back to straight colour; NaN and colour without
-                        // alpha come out as 0.
-                        v[c] = alpha > 0 && colour > 0 ? std::min(colour / alpha, 1.0) : 0.0;
-                    }
-                    v[3] = alpha;
-                    for (int c = 0; c < 4; ++c) {
-                        const auto value = uint16_t(std::floor(v[c] * scale + 0.5));
-                        out[c] = depth == 16 ? sixteenBitToFile(value) : value;
-                    }
-                }
+                float *p = &band[size_t(r) * size_t(width) * 4];
+                if (grey)
+                    for (int32_t x = 0; x < width; ++x) p[4 * x + 1] = p[4 * x + 2] = p[4 * x];
+                row(y0 + r, p);
             }
         }
-        return image;
     } catch (const ToolError &) {
         throw;
     } catch (const std::exception &e) {
         fail(name, e);
     }
+}
+
+}  // namespace
+
+RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth) {
+    RgbaImage image;
+    const double scale = depth == 16 ? 32768.0 : 255.0;
+    readExrRows(
+        bytes, name, maxBytes, [&](int32_t width, int32_t height) { image = makeImage(width, height, depth); },
+        [&](int32_t y, const float *p) {
+            uint16_t *out = image.pixel(0, y);
+            for (int32_t x = 0; x < image.width; ++x, p += 4, out += 4) {
+                // Alpha held to 0..1, NaN taken as 0 (a clamp would keep it).
+                const double alpha = p[3] > 0 ? std::min(double(p[3]), 1.0) : 0.0;
+                double v[4];
+                for (int c = 0; c < 3; ++c) {
+                    const double colour = double(p[c]);
+                    // Back to straight colour; NaN and colour without
+                    // alpha come out as 0.
+                    v[c] = alpha > 0 && colour > 0 ? std::min(colour / alpha, 1.0) : 0.0;
+                }
+                v[3] = alpha;
+                for (int c = 0; c < 4; ++c) {
+                    const auto value = uint16_t(std::floor(v[c] * scale + 0.5));
+                    out[c] = depth == 16 ? sixteenBitToFile(value) : value;
+                }
+            }
+        });
+    return image;
+}
+
+FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes) {
+    FloatImage image;
+    readExrRows(
+        readFileBytes(path), path.string(), maxBytes,
+        [&](int32_t width, int32_t height) {
+            if (uint64_t(width) * uint64_t(height) * 16 > maxBytes)
+                throw ToolError(path.string() + ": a " + std::to_string(width) + "x" + std::to_string(height) +
+                                " image needs " + megabytes(uint64_t(width) * uint64_t(height) * 16) +
+                                " to read as floats, more than the " + megabytes(maxBytes) + " allowed");
+            image.width = width;
+            image.height = height;
+            image.samples.resize(size_t(width) * size_t(height) * 4);
+        },
+        [&](int32_t y, const float *p) {
+            std::copy(p, p + size_t(image.width) * 4, &image.samples[size_t(y) * size_t(image.width) * 4]);
+        });
+    return image;
 }
 
 namespace {

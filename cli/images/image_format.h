@@ -122,6 +122,9 @@ std::string megabytes(uint64_t bytes);
 // The readers of the formats behind the interface, on a file's bytes.
 RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes);
 RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth);
+// An OpenEXR file's values as stored, RGBA (a lone Y as R, G and B; 1 where
+// there is no alpha).
+FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes);
 
 // PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
 // so that square-pixel files are byte for byte those of the PNG writer.

@@ -562,6 +562,7 @@ TEST(RenderTool, CompareAndDescribeAnswerInJson) {
     // The same pixels as a float EXR and as a 16-bit PNG: equal on the
     // effect's scale.
     writeImage(dir / "a.exr", a, {1, 1, true});
+    writeImage(dir / "b.exr", b, {1, 1, true});
     RgbaImage deep = makeImage(4, 2, 16);
     for (size_t i = 0; i < a.samples.size(); ++i) deep.samples[i] = sixteenBitToFile(eightBitToSixteen(b.samples[i]));
     writePng(dir / "b16.png", deep);
@@ -580,6 +581,11 @@ TEST(RenderTool, CompareAndDescribeAnswerInJson) {
         {{dir / "a_####.png", dir / "b_0001.png"}, 2, {"or none of them has"}},
         {{dir / "a_0001.png", dir / "a.exr", "--json"}, 0, {"\"identical\": true", "effect 16-bit (0..32768)"}},
         {{dir / "b_0001.png", dir / "b16.png"}, 0, {"identical"}},
+        // Two EXR files: float against float, the tolerance in their values.
+        {{dir / "a.exr", dir / "b.exr", "--tolerance", "0.01"}, 3,
+         {"largest channel difference 0.0117", "1 beyond the tolerance of 0.01 (float values"}},
+        {{dir / "a.exr", dir / "b.exr", "--tolerance", "0.012", "--json"}, 0,
+         {"\"withinTolerance\": true", "\"scale\": \"float values as stored\""}},
         {{dir / "a_0001.png", dir / "b16.png", "--tolerance", "386"}, 0,
          {"largest channel difference 386", "0 beyond the tolerance of 386 (on the effect's 16-bit scale"}},
     };
