@@ -256,6 +256,12 @@ ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t 
         if (header.tileWidth == 0 || header.tileHeight == 0 || header.tileWidth > INT32_MAX ||
             header.tileHeight > INT32_MAX)
             throw ToolError(name + ": OpenEXR header declares tiles of no usable size");
+        // The library buffers a whole row of tiles: a tile far taller or
+        // wider than the image would cost memory no pixel needs.
+        if (header.tileWidth > uint32_t(std::max(width, 64)) || header.tileHeight > uint32_t(std::max(height, 64)))
+            throw ToolError(name + ": OpenEXR header declares " + std::to_string(header.tileWidth) + "x" +
+                            std::to_string(header.tileHeight) + " tiles for a " + std::to_string(width) + "x" +
+                            std::to_string(height) + " image; damaged");
         chunks = saturatingProduct((uint64_t(width) + header.tileWidth - 1) / header.tileWidth,
                                    (uint64_t(height) + header.tileHeight - 1) / header.tileHeight);
     } else {
