@@ -13,8 +13,11 @@
 //   * In process: call the effect's internal functions with `&host.in` and
 //     `&host.out` (and `host.params()` / an `Image`'s `world()`).
 //
-// The host's utility callbacks carry no context, so one `Host` at a time is
-// "current": the one constructed last (or made current with makeCurrent()).
+// Callbacks that carry the effect reference find their host by it. The
+// utility callbacks carry no context: they go to the host the calling thread
+// is serving (the last one it constructed, sent a command through or made
+// current with makeCurrent()), so hosts on different threads run effects at
+// once; a thread that has served none gets the one made current last.
 // Handles are process-wide, as the effect's global data outlives a command.
 //
 // A Monitor sees every service the host gives and may make any of them

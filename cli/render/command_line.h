@@ -32,6 +32,9 @@ struct RenderOptions {
     int jobs = 1;
     int32_t frameOffset = 0;
     bool skipExisting = false, quiet = false, verbose = false, dryRun = false;
+    // Movies (an output name ending in .mp4, .mov, .webm, .mkv or .gif).
+    int crf = -1;
+    std::string prores = "4444";
 };
 
 
