@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <functional>
 #include <fstream>
 #include <utility>
@@ -138,19 +139,45 @@ void HeaderWalk::attribute(const std::string &attr, const std::string &type, uin
                            bool first) {
     const uint64_t end = at + size;
     need(at, size);
-    // Values inside values, which the library sizes from the file as well.
+    // The library reads most values by their type, not by the size given,
+    // and goes on from where its reading stopped: every value must fill its
+    // attribute exactly, or the library would read the rest of the header
+    // from other bytes than this walk did.
+    static const std::map<std::string, uint64_t> fixedSizes = {
+        {"box2i", 16},    {"box2f", 16}, {"chromaticities", 32}, {"compression", 1}, {"deepImageState", 1},
+        {"envmap", 1},    {"float", 4},  {"double", 8},          {"int", 4},         {"keycode", 28},
+        {"lineOrder", 1}, {"m33f", 36},  {"m33d", 72},           {"m44f", 64},       {"m44d", 128},
+        {"rational", 8},  {"tiledesc", 9}, {"timecode", 8},      {"v2i", 8},         {"v2f", 8},
+        {"v2d", 16},      {"v3i", 12},   {"v3f", 12},            {"v3d", 24}};
+    const auto misfit = [&] {
+        refuse("its header attribute \"" + attr + "\" (" + type + ") does not fill its " + std::to_string(size) +
+               " bytes; damaged");
+    };
+    if (const auto fixed = fixedSizes.find(type); fixed != fixedSizes.end() && fixed->second != size) misfit();
     if (type == "stringvector") {
         for (uint64_t p = at; p < end;) {
+            if (end - p < 4) misfit();
             const int32_t length = int32At(p);
             p += 4;
-            if (length < 0 || uint64_t(length) > end - std::min(p, end))
+            if (length < 0 || uint64_t(length) > end - p)
                 refuse("a string in its header attribute \"" + attr + "\" runs past the attribute; damaged");
             p += uint64_t(length);
         }
+    } else if (type == "floatvector") {
+        if (size % 4 != 0) misfit();
     } else if (type == "preview") {
-        if (size < 8 || saturatingProduct(saturatingProduct(uint32_t(int32At(at)), uint32_t(int32At(at + 4))), 4) >
+        if (size < 8 || saturatingProduct(saturatingProduct(uint32_t(int32At(at)), uint32_t(int32At(at + 4))), 4) !=
                             size - 8)
-            refuse("its preview image is larger than its header attribute; damaged");
+            refuse("its preview image does not fill its header attribute; damaged");
+    } else if (type == "idmanifest") {
+        if (size < 8 || uint64_t(uint32_t(int32At(at + 4))) != size - 8) misfit();
+    } else if (type == "chlist") {
+        uint64_t p = at;
+        while (!nameAt(p, end, longestName_).empty()) {
+            if (end - p < 16) refuse("its list of channels is damaged");
+            p += 16;
+        }
+        if (p != end) misfit();
     }
     if (!first) return;
     if (attr == "dataWindow" && type == "box2i" && size == 16) {
