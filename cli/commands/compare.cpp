@@ -23,39 +23,75 @@ using Json = nlohmann::ordered_json;
 
 struct CompareOptions {
     std::string first, second, diff;
-    uint32_t tolerance = 0;
+    double tolerance = 0;
     bool quiet = false, json = false;
 };
 
-Json comparisonJson(const ImageComparison &r, const RgbaImage &a) {
-    Json j = {{"identical", r.identical()}, {"within_tolerance", r.withinTolerance()}, {"same_shape", r.sameShape}};
+// The samples compared and their range, as the answer states them.
+std::string scaleName(const RgbaImage &image, bool floating) {
+    if (floating) return "float values as stored";
+    if (image.scale == SampleScale::Effect) return "effect 16-bit (0..32768)";
+    return image.depth == 16 ? "file 16-bit (0..65535)" : "file 8-bit (0..255)";
+}
+
+// Two images of one depth, both integer, are compared as their files hold
+// them. Anything else (8 against 16 bits, an integer file against an EXR)
+// is compared on the effect's 16-bit scale, which every value of either
+// side reaches exactly: a PNG and an EXR of the same frame compare equal.
+void toCommonScale(RgbaImage &a, bool aFloating, RgbaImage &b, bool bFloating) {
+    if (a.depth == b.depth && !aFloating && !bFloating) return;
+    for (RgbaImage *image : {&a, &b}) {
+        for (uint16_t &sample : image->samples)
+            sample = image->depth == 16 ? sixteenBitFromFile(sample) : eightBitToSixteen(sample);
+        image->depth = 16;
+        image->scale = SampleScale::Effect;
+    }
+}
+
+// A count or difference: a whole number unless float values were compared.
+Json number(double value, bool floating) { return floating ? Json(value) : Json(int64_t(value)); }
+
+Json comparisonJson(const ImageComparison &r, int32_t width, int32_t height, const RgbaImage &a) {
+    Json j = {{"scale", scaleName(a, r.floating)}, {"identical", r.identical()}, {"withinTolerance", r.withinTolerance()}, {"sameShape", r.sameShape}};
     if (!r.sameShape) {
         j["shape"] = r.shapeText;
         return j;
     }
     const double psnr = r.psnr();
-    j.update({{"width", a.width},
-              {"height", a.height},
-              {"depth", a.depth},
-              {"pixels", int64_t(a.width) * a.height},
-              {"differing_pixels", r.differingPixels},
-              {"pixels_beyond_tolerance", r.pixelsBeyondTolerance},
-              {"largest_difference", r.largestDifference},
-              {"psnr_db", std::isinf(psnr) ? Json(nullptr) : Json(psnr)}});
+    j.update({{"width", width},
+              {"height", height},
+              {"depth", r.floating ? Json("float") : Json(a.depth)},
+              {"pixels", int64_t(width) * height},
+              {"differingPixels", r.differingPixels},
+              {"pixelsBeyondTolerance", r.pixelsBeyondTolerance},
+              {"largestDifference", number(r.largestDifference, r.floating)},
+              {"psnrDb", std::isinf(psnr) ? Json(nullptr) : Json(psnr)}});
     if (r.differingPixels > 0)
-        j["first_difference"] = {{"x", r.firstX}, {"y", r.firstY}, {"a", r.firstA}, {"b", r.firstB}};
+        j["firstDifference"] = {{"x", r.firstX},
+                                {"y", r.firstY},
+                                {"a", Json::array({number(r.firstA[0], r.floating), number(r.firstA[1], r.floating),
+                                                   number(r.firstA[2], r.floating), number(r.firstA[3], r.floating)})},
+                                {"b", Json::array({number(r.firstB[0], r.floating), number(r.firstB[1], r.floating),
+                                                   number(r.firstB[2], r.floating), number(r.firstB[3], r.floating)})}};
     return j;
 }
 
-std::string summary(const ImageComparison &r, uint32_t tolerance) {
+std::string decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string summary(const ImageComparison &r, double tolerance) {
     std::string text = describeComparison(r);
     if (r.sameShape && r.differingPixels > 0) {
         char extra[96];
         std::snprintf(extra, sizeof extra, "; PSNR %.2f dB", r.psnr());
         text += extra;
         if (tolerance > 0)
-            text += "; " + std::to_string(r.pixelsBeyondTolerance) + " beyond the tolerance of " +
-                    std::to_string(tolerance);
+            text += "; " + std::to_string(r.pixelsBeyondTolerance) + " beyond the tolerance of " + decimal(tolerance);
+        if (r.floating) text += " (float values as stored, colour premultiplied)";
+        else if (r.peak == 32768) text += " (on the effect's 16-bit scale, 0..32768)";
     }
     return text;
 }
@@ -65,10 +101,31 @@ std::string summary(const ImageComparison &r, uint32_t tolerance) {
 ImageComparison comparePair(const std::string &a, const std::string &b, const CompareOptions &o,
                             const std::string &diffName, bool inSequence, Json &json) {
     // An unreadable file is a failure (1), never taken for a difference.
-    const RgbaImage imageA = readImage(a, memoryBudget()), imageB = readImage(b, memoryBudget());
-    ImageComparison result = compareImages(imageA, imageB, o.tolerance);
+    const bool floatA = probeImage(a).floating, floatB = probeImage(b).floating;
+    ImageComparison result;
+    RgbaImage imageA, imageB;
+    int32_t width = 0, height = 0;
+    if (floatA && floatB) {
+        // Two EXR files: their values as stored. The picture of the
+        // differences is made from them read at 16 bits.
+        const FloatImage valuesA = readExrFloats(a, memoryBudget());
+        result = compareImages(valuesA, readExrFloats(b, memoryBudget()), o.tolerance);
+        width = valuesA.width;
+        height = valuesA.height;
+        if (!diffName.empty() && !(inSequence && result.identical())) {
+            imageA = readImage(a, memoryBudget());
+            imageB = readImage(b, memoryBudget());
+        }
+    } else {
+        imageA = readImage(a, memoryBudget());
+        imageB = readImage(b, memoryBudget());
+        toCommonScale(imageA, floatA, imageB, floatB);
+        result = compareImages(imageA, imageB, o.tolerance);
+        width = imageA.width;
+        height = imageA.height;
+    }
     if (!diffName.empty() && !(inSequence && result.identical())) writeImage(diffName, makeDiffImage(imageA, imageB));
-    json = comparisonJson(result, imageA);
+    json = comparisonJson(result, width, height, imageA);
     return result;
 }
 
@@ -110,13 +167,13 @@ int compareSequences(const CompareOptions &o) {
     }
     if (o.json) {
         Json doc = {{"a", o.first},        {"b", o.second},        {"tolerance", o.tolerance},
-                    {"frames_compared", frames.size() - missing}, {"frames_differing", differing},
-                    {"frames_missing", missing}, {"frames", list}};
+                    {"framesCompared", frames.size() - missing}, {"framesDiffering", differing},
+                    {"framesMissing", missing}, {"frames", list}};
         std::printf("%s\n", doc.dump(2).c_str());
     } else if (!o.quiet) {
         std::printf("%zu frame%s compared: %zu differ%s, %zu missing on one side\n", frames.size() - missing,
                     frames.size() - missing == 1 ? "" : "s", differing,
-                    o.tolerance ? (" beyond the tolerance of " + std::to_string(o.tolerance)).c_str() : "", missing);
+                    o.tolerance > 0 ? (" beyond the tolerance of " + decimal(o.tolerance)).c_str() : "", missing);
     }
     return differing == 0 && missing == 0 ? exit_status::OK : exit_status::NEGATIVE;
 }
@@ -143,8 +200,11 @@ int runCompare(void *context) {
 
 int compareMain(int argc, char **argv) {
     CLI::App app("Compare two frames, or two sequences of frames, sample for sample: all four channels, "
-                 "colour included where alpha is 0. PNG, TIFF and OpenEXR files are read (EXR at the "
-                 "effect's 16-bit scale). Prints the number of differing pixels, the largest difference of "
+                 "colour included where alpha is 0. PNG, TIFF and OpenEXR files are read. Two integer "
+                 "files of one depth are compared as stored (0..255 or 0..65535), two EXR files as the float "
+                 "values they store; anything else (8 against 16 bits, a PNG or TIFF against an EXR) on "
+                 "the effect's 16-bit scale (0..32768), so a PNG and "
+                 "an EXR of the same frame compare equal; the answer names the scale. Prints the number of differing pixels, the largest difference of "
                  "one channel, the peak signal-to-noise ratio and the first differing pixel.\n\n"
                  "Sequences: A and B with a frame number placeholder (such as A_####.png B_####.png); "
                  "every frame either has on disk is compared, and a frame missing on one side is a "
@@ -156,9 +216,10 @@ int compareMain(int argc, char **argv) {
     app.add_option("A", options.first, "First image, or sequence such as a/f_####.png")->required();
     app.add_option("B", options.second, "Second image, or sequence")->required();
     app.add_option("--tolerance", options.tolerance,
-                   "Count as equal the pixels whose channels differ by at most N (in the file's samples: "
-                   "0..255 or 0..65535); the counts, largest difference and PSNR still cover every difference")
-        ->check(CLI::Range(0, 65535));
+                   "Count as equal the pixels whose channels differ by at most N, in the unit compared "
+                   "(0..255, 0..65535, 0..32768 on the effect's scale, or float values for two EXR files, "
+                   "such as 0.001); the counts, largest difference and PSNR still cover every difference")
+        ->check(CLI::Range(0.0, 65535.0));
     app.add_option("--diff", options.diff,
                    "Write an 8-bit picture of the differences (for sequences a pattern, for the frames that "
                    "differ): equal pixels faint grey, differing pixels red, brighter for larger differences");

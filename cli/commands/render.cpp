@@ -221,13 +221,14 @@ int runRender(void *context) {
     auto &o = *static_cast<RenderOptions *>(context);
     const RenderJob job = resolveJob(o);
 
-    // --skip-existing leaves the frame files already complete: a header of
-    // the right format, size and depth. A device or a stream is no frame.
+    // --skip-existing leaves the frame files already complete: read to the
+    // end, each is what this run would write. A device or a stream is no frame.
     const auto [width, height] = outputSize(job, job.width, job.height);
     std::vector<int32_t> todo;
     for (int32_t f : job.frames)
         if (!job.skipExisting ||
-            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat, width, height, job.depth))
+            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat,
+                              {width, height, job.depth, job.exrFloat}))
             todo.push_back(f);
     refuseOutputsOverInputs(job, o, todo);
     if (o.dryRun) {

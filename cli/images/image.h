@@ -38,6 +38,14 @@ struct RgbaImage {
     }
 };
 
+// Floating-point RGBA as an OpenEXR file stores it (colour premultiplied by
+// alpha), for comparing two such files value for value.
+struct FloatImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<float> samples;
+};
+
 RgbaImage makeImage(int32_t width, int32_t height, int depth, SampleScale scale = SampleScale::File);
 
 // The 16-bit mapping above, one sample at a time. Inline, as every sample

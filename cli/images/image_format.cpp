@@ -83,7 +83,63 @@ std::vector<uint8_t> pngEncode(const FrameRows &frame, const ImageWriteSettings 
     return png;
 }
 
+// A frame as pngEncode writes it, whole: RGBA at the depth asked for, not
+// interlaced, every chunk's checksum right up to IEND, which ends the file,
+// and every row inflated.
+bool pngHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) {
+    if (bytes.size() < 33 || !pngRecognises(bytes.data(), bytes.size()) || bigEndian32(&bytes[8]) != 13 ||
+        std::memcmp(&bytes[12], "IHDR", 4) != 0 || bigEndian32(&bytes[16]) != uint32_t(expected.width) ||
+        bigEndian32(&bytes[20]) != uint32_t(expected.height) || bytes[24] != expected.depth || bytes[25] != 6 ||
+        bytes[28] != 0)
+        return false;
+    for (uint64_t at = 8;;) {
+        if (bytes.size() - at < 12) return false;
+        const uint64_t length = bigEndian32(&bytes[at]);
+        if (length > bytes.size() - at - 12) return false;
+        const uint32_t crc = uint32_t(crc32_z(crc32(0, nullptr, 0), &bytes[at + 4], size_t(length) + 4));
+        if (crc != bigEndian32(&bytes[at + 8 + length])) return false;
+        const bool end = std::memcmp(&bytes[at + 4], "IEND", 4) == 0;
+        at += 12 + length;
+        if (end) {
+            if (at != bytes.size()) return false;
+            break;
+        }
+    }
+    decodePng(bytes, "existing frame", UINT64_MAX);
+    return true;
+}
+
 }  // namespace
+
+bool fileHoldsImage(const std::filesystem::path &path, const ImageFormat &format, const ExpectedImage &expected) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    try {
+        return format.holds(readFileBytes(path), expected);
+    } catch (const ToolError &) {
+        return false;
+    }
+}
+
+std::string megabytes(uint64_t bytes) {
+    if (bytes < (1u << 20)) return std::to_string(bytes) + " bytes";
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
+
+void refuseUnlessHeld(const std::string &name, uint64_t width, uint64_t height, uint64_t declaredBytes,
+                      uint64_t presentBytes, uint64_t bestRatio, uint64_t neededBytes, uint64_t maxBytes) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    // The slack covers the smallest streams, whose fixed overhead is most of
+    // them. Products saturate, as counts read from a file may be anything.
+    const uint64_t holdable =
+        presentBytes > (UINT64_MAX - 1024) / bestRatio ? UINT64_MAX : presentBytes * bestRatio + 1024;
+    if (declaredBytes > holdable)
+        throw ToolError(name + ": declares " + size + " pixels (" + megabytes(declaredBytes) +
+                        ") but holds too little compressed data for them; damaged or truncated");
+    if (neededBytes > maxBytes)
+        throw ToolError(name + ": a " + size + " image needs " + megabytes(neededBytes) + " to read, more than the " +
+                        megabytes(maxBytes) + " allowed");
+}
 
 void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t aspectDen) {
     if (aspectNum == aspectDen || png.size() < 33) return;
@@ -101,7 +157,7 @@ void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t a
 }
 
 const ImageFormat &pngFormat() {
-    static const ImageFormat format{"PNG", {".png"}, pngRecognises, pngProbe, pngRead, pngEncode};
+    static const ImageFormat format{"PNG", {".png"}, pngRecognises, pngProbe, pngRead, pngEncode, pngHolds};
     return format;
 }
 

@@ -42,6 +42,14 @@ struct ImageWriteSettings {
     bool exrFloat = false;                  // OpenEXR channels as 32-bit float, else half
 };
 
+// What writing a frame gives, for a re-run to tell a finished file from one
+// to render again.
+struct ExpectedImage {
+    int32_t width = 0, height = 0;
+    int depth = 8;
+    bool exrFloat = false;
+};
+
 struct ImageFormat {
     const char *name;
     std::vector<std::string> extensions;  // lower case, with the dot
@@ -50,6 +58,11 @@ struct ImageFormat {
     // `floatDepth` (8 or 16) is the depth a floating-point file is read at.
     RgbaImage (*read)(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth);
     std::vector<uint8_t> (*encode)(const FrameRows &frame, const ImageWriteSettings &settings);
+    // True when `bytes` are a whole file (its structure checked to its end,
+    // every pixel decoded) of what `encode` writes for `expected`: size,
+    // depth, channels, compression, pixel type and windows. May throw a
+    // ToolError for a damaged file.
+    bool (*holds)(const std::vector<uint8_t> &bytes, const ExpectedImage &expected);
 };
 
 const ImageFormat &pngFormat();
@@ -73,10 +86,38 @@ RgbaImage readImage(const std::filesystem::path &path, uint64_t maxBytes = PNG_D
 // A whole image (file samples, as read) written in the format its name asks
 // for, through writeFileAtomically.
 void writeImage(const std::filesystem::path &path, const RgbaImage &image, const ImageWriteSettings &settings = {});
+// True when the file at `path` is whole and is what writing `expected` in
+// `format` gives (see ImageFormat::holds); false for anything else, a file
+// cut short, damaged or of another kind, a device or a missing file.
+bool fileHoldsImage(const std::filesystem::path &path, const ImageFormat &format, const ExpectedImage &expected);
+
 // The effect's value of one file sample of an image of the given depth.
 inline uint16_t effectValueOfSample(uint16_t sample, int depth) {
     return depth == 16 ? sixteenBitFromFile(sample) : sample;
 }
+
+// The check every layer reader makes before it allocates pixels: a file
+// declaring `declaredBytes` of decoded data while holding `presentBytes` of
+// compressed data that its compression expands at most `bestRatio` times
+// cannot be whole, so a few bytes declaring a huge image cost nothing; and an
+// image whose reading needs more than `maxBytes` is refused. Both say why,
+// naming the file.
+void refuseUnlessHeld(const std::string &name, uint64_t width, uint64_t height, uint64_t declaredBytes,
+                      uint64_t presentBytes, uint64_t bestRatio, uint64_t neededBytes, uint64_t maxBytes);
+// a × b, or the largest value when that does not fit: for counts read from
+// a file, which may be anything.
+inline uint64_t saturatingProduct(uint64_t a, uint64_t b) {
+    return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+// "12 MB", or "900 bytes" under a megabyte.
+std::string megabytes(uint64_t bytes);
+
+// The readers of the formats behind the interface, on a file's bytes.
+RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes);
+RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth);
+// An OpenEXR file's values as stored, RGBA (a lone Y as R, G and B; 1 where
+// there is no alpha).
+FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes);
 
 // PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
 // so that square-pixel files are byte for byte those of the PNG writer.

@@ -15,6 +15,7 @@
 
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
+#include "cli/images/image_format.h"
 #include "cli/images/png_deflate.h"
 
 namespace pennaro_cli {
@@ -78,15 +79,9 @@ ChunkSurvey surveyChunks(const std::vector<uint8_t> &bytes) {
     return survey;
 }
 
-// What the image data of a PNG file can inflate to at most: deflate expands
-// no stream more than about 1032 to 1 (a 258-byte match every two bits), plus
-// a little for the smallest streams.
-uint64_t inflatedBound(const ChunkSurvey &survey) { return survey.compressed * 1032 + 1024; }
-
-std::string megabytes(uint64_t bytes) {
-    if (bytes < (1u << 20)) return std::to_string(bytes) + " bytes";
-    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
-}
+// Deflate expands no stream more than about 1032 to 1 (a 258-byte match
+// every two bits).
+constexpr uint64_t DEFLATE_BEST_RATIO = 1032;
 
 }  // namespace
 
@@ -125,12 +120,11 @@ RgbaImage decodePng(const std::vector<uint8_t> &bytes, const std::string &name, 
     const uint64_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     const uint64_t declared = (width * png_get_channels(png, info) * uint64_t(bitDepth) + 7) / 8 * height;
     const uint64_t needed = width * height * 4 * sizeof(uint16_t);
-    if (declared > inflatedBound(survey))
-        refusal = name + ": declares " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
-                  megabytes(declared) + ") but holds too little compressed data for them; damaged or truncated";
-    else if (needed > maxBytes)
-        refusal = name + ": a " + std::to_string(width) + "x" + std::to_string(height) + " image needs " +
-                  megabytes(needed) + " to read, more than the " + megabytes(maxBytes) + " allowed";
+    try {
+        refuseUnlessHeld(name, width, height, declared, survey.compressed, DEFLATE_BEST_RATIO, needed, maxBytes);
+    } catch (const ToolError &e) {
+        refusal = e.what();
+    }
     if (!refusal.empty()) {
         png_destroy_read_struct(&png, &info, nullptr);
         throw ToolError(refusal);

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "cli/core/errors.h"
+#include "cli/core/files.h"
 #include "cli/images/image_format.h"
 
 namespace pennaro_cli {
@@ -48,11 +49,49 @@ struct TiffCloser {
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-TiffHandle openForReading(const std::filesystem::path &path) {
+// A TIFF file's bytes for libtiff's client I/O. Reading and mapping both
+// stay inside them, so libtiff knows the file's size and refuses a tag or
+// strip reaching past it before allocating for it.
+struct ReadView {
+    const uint8_t *data;
+    uint64_t size, position;
+};
+
+tmsize_t viewRead(thandle_t handle, void *out, tmsize_t size) {
+    auto &v = *static_cast<ReadView *>(handle);
+    if (size <= 0 || v.position >= v.size) return 0;
+    const size_t n = size_t(std::min<uint64_t>(uint64_t(size), v.size - v.position));
+    std::memcpy(out, v.data + v.position, n);
+    v.position += n;
+    return tmsize_t(n);
+}
+tmsize_t viewWrite(thandle_t, void *, tmsize_t) { return -1; }
+toff_t viewSeek(thandle_t handle, toff_t offset, int whence) {
+    auto &v = *static_cast<ReadView *>(handle);
+    const uint64_t base = whence == SEEK_CUR ? v.position : whence == SEEK_END ? v.size : 0;
+    v.position = base + offset;
+    return v.position;
+}
+int viewClose(thandle_t) { return 0; }
+toff_t viewSize(thandle_t handle) { return static_cast<ReadView *>(handle)->size; }
+int viewMap(thandle_t handle, void **base, toff_t *size) {
+    auto &v = *static_cast<ReadView *>(handle);
+    *base = const_cast<uint8_t *>(v.data);
+    *size = v.size;
+    return 1;
+}
+void viewUnmap(thandle_t, void *, toff_t) {}
+
+TiffHandle openForReading(ReadView &file, const std::string &name, uint64_t maxBytes) {
     installHandlers();
     lastTiffError.clear();
-    TiffHandle tif(TIFFOpen(path.c_str(), "r"));
-    if (!tif) fail(path.string(), "not a readable TIFF file");
+    // No single allocation inside libtiff beyond what the run allows.
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(std::min<uint64_t>(maxBytes, uint64_t(INT64_MAX))));
+    TiffHandle tif(TIFFClientOpenExt(name.c_str(), "r", &file, viewRead, viewWrite, viewSeek, viewClose, viewSize,
+                                     viewMap, viewUnmap, options));
+    TIFFOpenOptionsFree(options);
+    if (!tif) fail(name, "not a readable TIFF file");
     return tif;
 }
 
@@ -98,23 +137,81 @@ Layout layoutOf(TIFF *tif, const std::string &name) {
 }
 
 ImageHeader tiffProbe(const std::filesystem::path &path) {
-    TiffHandle tif = openForReading(path);
+    installHandlers();
+    lastTiffError.clear();
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(64) << 20);  // a header's tags, never its pixels
+    TiffHandle tif(TIFFOpenExt(path.c_str(), "r", options));
+    TIFFOpenOptionsFree(options);
+    if (!tif) fail(path.string(), "not a readable TIFF file");
     const Layout l = layoutOf(tif.get(), path.string());
     return ImageHeader{"TIFF", int32_t(l.width), int32_t(l.height), l.bits == 16 ? 16 : 8, false};
 }
 
-RgbaImage tiffRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
-    TiffHandle tif = openForReading(path);
-    const std::string name = path.string();
+// How many times its input a compression can expand at most, from the
+// densest code each can write: a run of 128 bytes in two (PackBits), a 4096
+// byte string in a 9-bit code (LZW), a 258-byte match in two bits (deflate),
+// an 8x8 block in two bits per component (JPEG), a bilevel row in one bit
+// (CCITT: a row of `width` pixels in 1 bit, so 8 rows a byte). Anything
+// else gets the bound of the loosest one here, zstd's runs of 128 KB.
+uint64_t bestRatio(uint16_t compression, uint32_t width) {
+    switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;
+    case COMPRESSION_LZW: return 3641;
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_ADOBE_DEFLATE: return 1032;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 1024;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4: return uint64_t(width) + 8;
+    case COMPRESSION_LZMA: return 8192;
+    default: return 65536;
+    }
+}
+
+// The compressed bytes the file really holds for its strips or tiles: each
+// counted only as far as it lies inside the file.
+uint64_t presentBytes(TIFF *tif, uint64_t fileSize) {
+    const uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    uint64_t present = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif, i), size = TIFFGetStrileByteCount(tif, i);
+        if (offset < fileSize) present += std::min(size, fileSize - offset);
+    }
+    return present;
+}
+
+// What decoding every strip or tile gives, before any of it is decoded.
+uint64_t declaredBytes(TIFF *tif, const Layout &l) {
+    if (TIFFIsTiled(tif)) {
+        const uint64_t tiles = TIFFNumberOfTiles(tif), tileSize = TIFFTileSize64(tif);
+        return saturatingProduct(tiles, tileSize);
+    }
+    const uint64_t planes = l.planar == PLANARCONFIG_SEPARATE ? l.samples : 1;
+    return saturatingProduct(saturatingProduct(TIFFScanlineSize64(tif), l.height), planes);
+}
+
+}  // namespace
+
+RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes) {
+    ReadView file{bytes.data(), bytes.size(), 0};
+    TiffHandle tif = openForReading(file, name, maxBytes);
     const Layout l = layoutOf(tif.get(), name);
     const int depth = l.bits == 16 ? 16 : 8;
-    if (uint64_t(l.width) * l.height * 8 > maxBytes)
-        throw ToolError(name + ": a " + std::to_string(l.width) + "x" + std::to_string(l.height) +
-                        " image takes more memory than this run allows");
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    const bool direct = l.direct() && !TIFFIsTiled(tif.get());
+    // The image, and libtiff's own 32-bit raster on the converting path.
+    refuseUnlessHeld(name, l.width, l.height, declaredBytes(tif.get(), l), presentBytes(tif.get(), bytes.size()),
+                     bestRatio(compression, l.width), saturatingProduct(uint64_t(l.width) * l.height, direct ? 8 : 12),
+                     maxBytes);
     RgbaImage image = makeImage(int32_t(l.width), int32_t(l.height), depth);
     const uint32_t full = depth == 16 ? 65535 : 255;
 
-    if (!l.direct() || TIFFIsTiled(tif.get())) {
+    if (!direct) {
         // libtiff's conversion, bottom-up unless asked; its alpha is
         // premultiplied, so only images without alpha go this way.
         if (l.hasAlpha) fail(name, "this TIFF layout with alpha is not read; save it as RGBA in strips");
@@ -161,6 +258,58 @@ RgbaImage tiffRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
     return image;
 }
 
+namespace {
+
+// The one directory a written frame has, with every value it points to,
+// inside the file (libtiff passes over a tag whose value is missing).
+bool directoryInside(const std::vector<uint8_t> &bytes) {
+    const bool little = bytes[0] == 'I';
+    const auto number = [&](uint64_t at, int size) {
+        uint32_t v = 0;
+        for (int i = 0; i < size; ++i) v |= uint32_t(bytes[at + uint64_t(i)]) << (8 * (little ? i : size - 1 - i));
+        return v;
+    };
+    if (bytes.size() < 8) return false;
+    const uint64_t directory = number(4, 4);
+    if (directory > bytes.size() || bytes.size() - directory < 2) return false;
+    const uint64_t entries = number(directory, 2), end = directory + 2 + entries * 12;
+    if (end + 4 > bytes.size() || number(end, 4) != 0) return false;
+    static const uint64_t typeSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    for (uint64_t e = directory + 2; e < end; e += 12) {
+        const uint32_t type = number(e + 2, 2);
+        const uint64_t size = (type < 13 ? typeSizes[type] : 8) * uint64_t(number(e + 4, 4));
+        if (size > 4 && (number(e + 8, 4) > bytes.size() || size > bytes.size() - number(e + 8, 4))) return false;
+    }
+    return true;
+}
+
+// A frame as tiffEncode writes it, whole: RGBA with straight alpha at the
+// depth asked for, deflated in strips, every strip inside the file and
+// every row decoded.
+bool tiffHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) {
+    const std::string name = "existing frame";
+    if (!tiffRecognises(bytes.data(), bytes.size()) || !directoryInside(bytes)) return false;
+    ReadView file{bytes.data(), bytes.size(), 0};
+    TiffHandle tif = openForReading(file, name, UINT64_MAX);
+    const Layout l = layoutOf(tif.get(), name);
+    uint16_t compression = 0;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    if (l.width != uint32_t(expected.width) || l.height != uint32_t(expected.height) || l.bits != expected.depth ||
+        l.samples != 4 || l.photometric != PHOTOMETRIC_RGB || !l.hasAlpha || l.associatedAlpha ||
+        l.planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif.get()) || compression != COMPRESSION_ADOBE_DEFLATE)
+        return false;
+    for (uint32_t i = 0; i < TIFFNumberOfStrips(tif.get()); ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif.get(), i), size = TIFFGetStrileByteCount(tif.get(), i);
+        if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) return false;
+    }
+    decodeTiff(bytes, name, UINT64_MAX);
+    return true;
+}
+
+RgbaImage tiffRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
+    return decodeTiff(readFileBytes(path), path.string(), maxBytes);
+}
+
 // A growing TIFF file in memory, for libtiff's client I/O.
 struct MemoryFile {
     std::vector<uint8_t> bytes;
@@ -183,14 +332,14 @@ toff_t memSeek(thandle_t handle, toff_t offset, int whence) {
 }
 int memClose(thandle_t) { return 0; }
 toff_t memSize(thandle_t handle) { return static_cast<MemoryFile *>(handle)->bytes.size(); }
-int memMap(thandle_t, void **, toff_t *) { return 0; }
+int memNoMap(thandle_t, void **, toff_t *) { return 0; }
 void memUnmap(thandle_t, void *, toff_t) {}
 
 std::vector<uint8_t> tiffEncode(const FrameRows &frame, const ImageWriteSettings &settings) {
     installHandlers();
     lastTiffError.clear();
     MemoryFile file;
-    TiffHandle tif(TIFFClientOpen("frame", "w", &file, memRead, memWrite, memSeek, memClose, memSize, memMap,
+    TiffHandle tif(TIFFClientOpen("frame", "w", &file, memRead, memWrite, memSeek, memClose, memSize, memNoMap,
                                   memUnmap));
     if (!tif) fail("TIFF", "cannot start writing");
     TIFF *t = tif.get();
@@ -235,7 +384,7 @@ std::vector<uint8_t> tiffEncode(const FrameRows &frame, const ImageWriteSettings
 }  // namespace
 
 const ImageFormat &tiffFormat() {
-    static const ImageFormat format{"TIFF", {".tif", ".tiff"}, tiffRecognises, tiffProbe, tiffRead, tiffEncode};
+    static const ImageFormat format{"TIFF", {".tif", ".tiff"}, tiffRecognises, tiffProbe, tiffRead, tiffEncode, tiffHolds};
     return format;
 }
 

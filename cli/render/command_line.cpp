@@ -308,8 +308,11 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
                    "together write exactly the files of one whole run. Not with --contact-sheet")
         ->group(outGroup);
     app.add_flag("--skip-existing", o.skipExisting,
-                 "Leave frames whose output file is complete: its header reads as an image of the output's "
-                 "format, size and depth (re-runs on a farm; an empty, cut or foreign file is rendered again). "
+                 "Leave frames whose output file is complete: read to its end (every PNG chunk and its "
+                 "checksum up to IEND, every TIFF strip, every EXR chunk inside the file, every pixel "
+                 "decoded), it is what this run would write: format, size, depth, RGBA channels, EXR pixel "
+                 "type and windows (re-runs on a farm; an empty, cut, damaged or foreign file is rendered "
+                 "again). "
                  "Otherwise outputs are overwritten; each is written to a temporary file and renamed into "
                  "place")->group(outGroup);
     app.add_flag("-n,--dry-run", o.dryRun,

@@ -37,16 +37,8 @@ void checkLayerSequence(const std::string &pattern, const std::vector<int32_t> &
     }
 }
 
-bool outputIsComplete(const std::string &path, const ImageFormat &format, int32_t width, int32_t height, int depth) {
-    std::error_code ec;
-    if (path == "-" || !std::filesystem::is_regular_file(path, ec)) return false;
-    try {
-        if (&formatOfFile(path) != &format) return false;
-        const ImageHeader h = format.probe(path);
-        return h.width == width && h.height == height && (h.floating || h.depth == depth);
-    } catch (const ToolError &) {
-        return false;
-    }
+bool outputIsComplete(const std::string &path, const ImageFormat &format, const ExpectedImage &expected) {
+    return path != "-" && fileHoldsImage(path, format, expected);
 }
 
 std::array<int32_t, 2> outputSize(const RenderJob &job, int32_t layerWidth, int32_t layerHeight) {

@@ -23,10 +23,11 @@ ImageHeader layerHeader(const std::string &pattern, int32_t frame);
 // naming the first frame and file that differ.
 void checkLayerSequence(const std::string &pattern, const std::vector<int32_t> &frames, const ImageHeader &first);
 
-// An output file a re-run may keep: its header reads as an image of the
-// output's format, size and (for integer formats) depth. A device or a
-// stream is never kept, nor a file cut short or of another size.
-bool outputIsComplete(const std::string &path, const ImageFormat &format, int32_t width, int32_t height, int depth);
+// An output file a re-run may keep: read to its end, it is whole and is what
+// this run would write (format, size, depth, channels, EXR pixel type and
+// windows). A device or a stream is never kept, nor a file cut short,
+// damaged or of another kind.
+bool outputIsComplete(const std::string &path, const ImageFormat &format, const ExpectedImage &expected);
 
 // The size of the frames written: the layer's (or --size), downsampled.
 std::array<int32_t, 2> outputSize(const RenderJob &job, int32_t layerWidth, int32_t layerHeight);

@@ -553,24 +553,41 @@ TEST(RenderTool, FrameOffsetsRatesAndTheDefaultModeNote) {
 TEST(RenderTool, CompareAndDescribeAnswerInJson) {
     ScratchDir dir("json");
     RgbaImage a = makeImage(4, 2, 8);
+    for (size_t i = 0; i < a.samples.size(); ++i) a.samples[i] = i % 4 == 3 ? 255 : uint16_t(i * 29 % 256);
     RgbaImage b = a;
-    b.pixel(1, 1)[2] = 3;  // one pixel, blue off by 3
+    b.pixel(1, 1)[2] += 3;  // one pixel, blue off by 3
     for (const char *name : {"a_0001.png", "a_0002.png", "a_0003.png", "b_0001.png", "b_0003.png"})
         writePng(dir / name, std::string(name) == "b_0001.png" ? b : a);
     writeImage(dir / "b_0002.tif", b);
+    // The same pixels as a float EXR and as a 16-bit PNG: equal on the
+    // effect's scale.
+    writeImage(dir / "a.exr", a, {1, 1, true});
+    writeImage(dir / "b.exr", b, {1, 1, true});
+    RgbaImage deep = makeImage(4, 2, 16);
+    for (size_t i = 0; i < a.samples.size(); ++i) deep.samples[i] = sixteenBitToFile(eightBitToSixteen(b.samples[i]));
+    writePng(dir / "b16.png", deep);
     const struct {
         Args args;
         int status;
         std::vector<std::string> says;
     } cases[] = {
         {{dir / "a_0001.png", dir / "b_0001.png", "--json"}, 3,
-         {"\"differing_pixels\": 1", "\"largest_difference\": 3", "\"psnr_db\": 53.6"}},
+         {"\"differingPixels\": 1", "\"largestDifference\": 3", "\"psnrDb\": 53.6", "file 8-bit"}},
         {{dir / "a_0001.png", dir / "b_0001.png", "--tolerance", "3"}, 0, {"0 beyond the tolerance of 3"}},
         {{dir / "a_0001.png", dir / "b_0002.tif"}, 3, {"1 differing pixel, largest channel difference 3"}},
         {{dir / "a_####.png", dir / "b_####.png"}, 3,
          {"frame 1: 1 differing", "b_0002.png is missing", "2 frames compared: 1 differ, 1 missing"}},
-        {{dir / "a_%04d.png", dir / "b_$F4.png", "--json", "--tolerance", "2"}, 3, {"\"frames_differing\": 1"}},
+        {{dir / "a_%04d.png", dir / "b_$F4.png", "--json", "--tolerance", "2"}, 3, {"\"framesDiffering\": 1"}},
         {{dir / "a_####.png", dir / "b_0001.png"}, 2, {"or none of them has"}},
+        {{dir / "a_0001.png", dir / "a.exr", "--json"}, 0, {"\"identical\": true", "effect 16-bit (0..32768)"}},
+        {{dir / "b_0001.png", dir / "b16.png"}, 0, {"identical"}},
+        // Two EXR files: float against float, the tolerance in their values.
+        {{dir / "a.exr", dir / "b.exr", "--tolerance", "0.01"}, 3,
+         {"largest channel difference 0.0117", "1 beyond the tolerance of 0.01 (float values"}},
+        {{dir / "a.exr", dir / "b.exr", "--tolerance", "0.012", "--json"}, 0,
+         {"\"withinTolerance\": true", "\"scale\": \"float values as stored\""}},
+        {{dir / "a_0001.png", dir / "b16.png", "--tolerance", "386"}, 0,
+         {"largest channel difference 386", "0 beyond the tolerance of 386 (on the effect's 16-bit scale"}},
     };
     for (const auto &c : cases) {
         ToolRun run = runTool(Args{"compare"} + c.args);
