@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -173,7 +174,7 @@ TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
         {"GET", "/api/frame.png?drawing=0", {}, 400, "frame=N"},
         {"GET", "/api/frame.png?drawing=0&frame=1&size=99999x2", {}, 400, "size"},
         {"GET", "/api/frame.png?drawing=0&frame=1&pref.Nope=1", {}, 400, "unknown preference"},
-        {"GET", "/api/frame.png?drawing=0&frame=1&frobnicate=1", {}, 400, "not expected"},
+        {"GET", "/api/frame.png?drawing=0&frame=1&frobnicate=1", {}, 400, "frobnicate: cannot be chosen"},
         {"GET", "/etc/passwd", {}, 404, ""},
         {"POST", "/api/save?drawing=0&name=../up", {}, 400, "letters"},
         {"POST", "/api/save?drawing=0&name=mine", {}, 500, "refusing to write over"},
@@ -194,6 +195,49 @@ TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
     EXPECT_TRUE(taken.says("is in use")) << taken.output;
     // The server goes on serving after all that.
     EXPECT_FALSE(getFrame(server, {{"size", "64x64"}}, 3).empty());
+}
+
+// A request names only what the page may choose: a name holding '=' or a
+// file-naming option is refused whole, without reading the file, whatever
+// the file is.
+TEST(Serve, FrameRequestsNameNoFileAndTheDrawingCrossesOnce) {
+    ScratchDir dir("serve-names");
+    const std::string secret = dir / "secret.txt", fifo = dir / "fifo";
+    pennaro_cli::writeFileAtomically(secret, std::string("SECRET-LINE\n"));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunningServer server({demo, "--workers", "1"});
+    auto client = server.client();
+    client.set_read_timeout(5, 0);
+    client.set_url_encode(false);
+    const std::vector<std::string> files{secret, fifo, "/dev/zero"};
+    for (const std::string &file : files) {
+        std::vector<std::string> names{"layer", "params", "output"};
+        for (const char *option : {"params%3D", "prefs%3D", "layer%3D", "pref.Onion%20skin%20-%20Opacity%3D1%26params%3D"})
+            names.push_back(std::string(option).append(file));
+        for (const std::string &name : names) {
+            std::string path = "/api/frame.png?drawing=0&frame=1&";
+            path.append(name).append("=--depth%3D8%20").append(file);
+            auto res = client.Get(path);
+            ASSERT_TRUE(res) << path;
+            EXPECT_EQ(res->status, 400) << path;
+            EXPECT_NE(res->body.find("cannot be chosen"), std::string::npos) << path << ": " << res->body;
+            EXPECT_EQ(res->body.find("SECRET"), std::string::npos) << path;
+        }
+    }
+
+    auto sent = [&] { return nlohmann::json::parse(client.Get("/api/status")->body)["drawingBytesSent"].get<uint64_t>(); };
+    const Options look{{"size", "96x64"}};
+    getFrame(server, look, 3);
+    const uint64_t once = sent();
+    EXPECT_GT(once, 0u);
+    getFrame(server, look, 4);
+    getFrame(server, {{"size", "64x64"}}, 4);  // a new session of the drawing the worker holds
+    EXPECT_EQ(sent(), once);
+    auto drawing = client.Get("/api/drawing.json?drawing=0")->body;
+    ASSERT_EQ(client.Put("/api/drawing?drawing=0", drawing, "application/json")->status, 200);
+    getFrame(server, look, 5);
+    getFrame(server, look, 6);
+    EXPECT_EQ(sent(), 2 * once);
 }
 
 TEST(Serve, AnEditedDrawingIsRenderedAndSavedAsServed) {
