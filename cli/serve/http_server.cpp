@@ -28,6 +28,7 @@
 #include "cli/drawings/expansion.h"
 #include "cli/scan/drawing_reference.h"
 #include "cli/serve/frame_request.h"
+#include "cli/serve/save_folder.h"
 #include "cli/serve/web_page.h"
 #include "cli/serve/worker_pool.h"
 
@@ -95,6 +96,7 @@ struct Server {
     std::set<FileIdentity> inputs;  // never written over
     std::unique_ptr<RenderPool> pool;
     std::set<std::string> allowedHosts;
+    std::unique_ptr<SaveFolder> saveFolder;
 
     ServedDrawing drawingCopy(size_t index) {
         std::shared_lock lock(drawingsMutex);
@@ -291,10 +293,10 @@ void addRoutes(httplib::Server &http, Server &s) {
             answerError(res, 400, failureText(e));
         }
     });
-    // Saving into --save-dir, as JSON and as a saved block, each written
-    // atomically and never over a file the server read.
+    // Saving into --save-dir, as JSON and as a saved block, written as a
+    // pair and never over a file the server read (cli/serve/save_folder.h).
     http.Post("/api/save", [&s](const httplib::Request &req, httplib::Response &res) {
-        if (s.config.saveDir.empty())
+        if (!s.saveFolder)
             return answerError(res, 409, "the server was started without --save-dir; download the drawing instead");
         try {
             const size_t index = s.drawingIndex(req);
@@ -302,20 +304,12 @@ void addRoutes(httplib::Server &http, Server &s) {
             ServedDrawing d = s.drawingCopy(index);
             const auto block = normalizeBlock(d.drawing.block, d.name);
             const std::string json = formatDrawingJson(blockToJson(block, d.name));
-            const std::filesystem::path dir(s.config.saveDir);
-            const std::filesystem::path jsonPath = dir / (base + ".json"), blockPath = dir / (base + ".bin");
-            for (const auto &path : {jsonPath, blockPath}) {
-                FileIdentity id;
-                if (fileIdentity(path, id) && s.inputs.count(id))
-                    throw ToolError(path.string() + " is a file the server was started with; refusing to write over it");
-                checkOutputName(path, "name");
-            }
-            writeFileAtomically(jsonPath, json);
-            writeFileAtomically(blockPath, block);
-            res.set_content(jsonReply({{"json", jsonPath.string()}, {"block", blockPath.string()}}),
-                            "application/json");
+            const auto paths = s.saveFolder->savePair(base, json, block, s.inputs);
+            res.set_content(jsonReply({{"json", paths[0]}, {"block", paths[1]}}), "application/json");
         } catch (const UsageError &e) {
             answerError(res, 400, e.what());
+        } catch (const SaveRefused &e) {
+            answerError(res, 409, e.what());
         } catch (const std::exception &e) {
             answerError(res, 500, failureText(e));
         }
@@ -325,7 +319,7 @@ void addRoutes(httplib::Server &http, Server &s) {
 }  // namespace
 
 int runServer(const ServeConfig &config) {
-    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}};
+    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}, {}};
     if (config.drawings.empty()) {
         ServedDrawing d;
         d.name = BUILT_IN_DEMO_NAME;
@@ -351,12 +345,7 @@ int runServer(const ServeConfig &config) {
         FileIdentity id;
         if (!hasFramePlaceholder(config.layer) && fileIdentity(first, id)) s.inputs.insert(id);
     }
-    if (!config.saveDir.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(config.saveDir, error);
-        if (!std::filesystem::is_directory(config.saveDir))
-            throw ToolError("--save-dir " + config.saveDir + ": not a folder");
-    }
+    if (!config.saveDir.empty()) s.saveFolder = std::make_unique<SaveFolder>(config.saveDir);
     if (config.port < 0 || config.port > 65535) throw UsageError("--port " + std::to_string(config.port) + ": 0 to 65535");
     checkCanListen(config.bind, config.port);
     if (!isLoopback(config.bind))

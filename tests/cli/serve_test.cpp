@@ -5,11 +5,14 @@
 #include <httplib.h>
 
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -62,6 +65,7 @@ struct RunningServer {
         EXPECT_GT(port, 0) << line;
     }
     ~RunningServer() {
+        if (pid < 0) return;
         kill(pid, SIGTERM);
         int status = 0;
         waitpid(pid, &status, 0);
@@ -177,7 +181,7 @@ TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
         {"GET", "/api/frame.png?drawing=0&frame=1&frobnicate=1", {}, 400, "frobnicate: cannot be chosen"},
         {"GET", "/etc/passwd", {}, 404, ""},
         {"POST", "/api/save?drawing=0&name=../up", {}, 400, "letters"},
-        {"POST", "/api/save?drawing=0&name=mine", {}, 500, "refusing to write over"},
+        {"POST", "/api/save?drawing=0&name=mine", {}, 409, "refusing to write over"},
         {"PUT", "/api/drawing?drawing=0", {}, 400, "the drawing sent"},
     };
     for (const Case &c : cases) {
@@ -238,6 +242,92 @@ TEST(Serve, FrameRequestsNameNoFileAndTheDrawingCrossesOnce) {
     getFrame(server, look, 5);
     getFrame(server, look, 6);
     EXPECT_EQ(sent(), 2 * once);
+}
+
+// A process's state letter ('Z' for a zombie), or 0 when there is none.
+char processState(int pid) {
+    const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+    const auto at = stat.rfind(") ");
+    return at == std::string::npos ? 0 : stat[at + 2];
+}
+
+std::string post(const RunningServer &server, const std::string &path, int expected) {
+    auto client = server.client();
+    client.set_read_timeout(5, 0);
+    auto res = client.Post(path, "", "text/plain");
+    EXPECT_TRUE(res && res->status == expected) << path << ": " << (res ? res->body : "no answer");
+    return res ? res->body : "";
+}
+
+TEST(Serve, SavesStayInTheFolderAndArePairsWhoeverSaves) {
+    ScratchDir dir("serve-save-folder");
+    const std::filesystem::path saved = dir / "saved";
+    std::filesystem::create_directories(saved);
+    pennaro_cli::writeFileAtomically(dir / "outside.json", std::string("KEEP"));
+    std::filesystem::create_symlink(dir / "outside.json", saved / "link.json");
+    ASSERT_EQ(mkfifo((saved / "fifo.bin").c_str(), 0600), 0);
+    auto json = nlohmann::json::parse(fileText(demo));
+    json["strokes"].erase(json["strokes"].begin() + 1, json["strokes"].end());
+    pennaro_cli::writeFileAtomically(dir / "one.json", json.dump());
+    RunningServer a({demo, "--save-dir", saved}), b({dir / "one.json", "--save-dir", saved});
+    EXPECT_NE(post(a, "/api/save?drawing=0&name=link", 409).find("symlink"), std::string::npos);
+    EXPECT_NE(post(a, "/api/save?drawing=0&name=fifo", 409).find("FIFO"), std::string::npos);
+    EXPECT_EQ(fileText(dir / "outside.json"), "KEEP");
+
+    post(a, "/api/save?drawing=0&name=a", 200);
+    post(b, "/api/save?drawing=0&name=b", 200);
+    const std::string pairs[2][2] = {{fileText(saved / "a.json"), fileText(saved / "a.bin")},
+                                     {fileText(saved / "b.json"), fileText(saved / "b.bin")}};
+    std::atomic<int> saving{2}, mixed{0}, checks{0};
+    auto saver = [&](const RunningServer &server) {
+        for (int i = 0; i < 50; ++i) post(server, "/api/save?drawing=0&name=x", 200);
+        --saving;
+    };
+    std::thread one(saver, std::cref(a)), two(saver, std::cref(b));
+    // Readers that take the same lock see whole pairs only.
+    const int lock = open((saved / ".x.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    while (saving > 0 || checks == 0) {
+        flock(lock, LOCK_SH);
+        const std::string j = fileText(saved / "x.json"), bin = fileText(saved / "x.bin");
+        flock(lock, LOCK_UN);
+        if (j.empty() && bin.empty()) continue;
+        ++checks;
+        if (!((j == pairs[0][0] && bin == pairs[0][1]) || (j == pairs[1][0] && bin == pairs[1][1]))) ++mixed;
+    }
+    one.join();
+    two.join();
+    close(lock);
+    EXPECT_EQ(mixed, 0) << "of " << checks;
+}
+
+TEST(Serve, WorkersAreReplacedAtOnceAndGoWithTheirServer) {
+    RunningServer server({demo, "--workers", "2"});
+    const Options look{{"size", "64x64"}};
+    getFrame(server, look, 1);
+    auto client = server.client();
+    auto pids = nlohmann::json::parse(client.Get("/api/status")->body)["workers"].get<std::vector<int>>();
+    ASSERT_EQ(pids.size(), 2u);
+    kill(pids[0], SIGKILL);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(processState(pids[0]), 0) << "the killed worker is left unreaped";
+    for (int f = 2; f < 6; ++f) EXPECT_FALSE(getFrame(server, look, f).empty());
+    pids = nlohmann::json::parse(client.Get("/api/status")->body)["workers"].get<std::vector<int>>();
+    // A replacement started while a client was connected holds no socket
+    // but its own.
+    for (int pid : pids) {
+        std::set<std::string> fds;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+            fds.insert(entry.path().filename().string());
+        EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2", "3"})) << pid;
+    }
+    kill(server.pid, SIGKILL);
+    waitpid(server.pid, nullptr, 0);
+    server.pid = -1;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (int pid : pids) {
+        const char state = processState(pid);
+        EXPECT_TRUE(state == 0 || state == 'Z') << "worker " << pid << " outlived its server";
+    }
 }
 
 TEST(Serve, AnEditedDrawingIsRenderedAndSavedAsServed) {
