@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <shared_mutex>
 #include <thread>
@@ -28,6 +29,7 @@
 #include "cli/drawings/expansion.h"
 #include "cli/scan/drawing_reference.h"
 #include "cli/serve/frame_request.h"
+#include "cli/serve/guarded_http.h"
 #include "cli/serve/save_folder.h"
 #include "cli/serve/web_page.h"
 #include "cli/serve/worker_pool.h"
@@ -97,6 +99,15 @@ struct Server {
     std::unique_ptr<RenderPool> pool;
     std::set<std::string> allowedHosts;
     std::unique_ptr<SaveFolder> saveFolder;
+    std::string token;        // with a --bind other than loopback: what every request must show
+    std::string tokenCookie;  // its cookie's name, one per port
+
+    bool showsToken(const httplib::Request &req) const {
+        if (token.empty() || req.get_header_value("X-Pennaro-Token") == token) return true;
+        const std::string cookies = "; " + req.get_header_value("Cookie") + ";";
+        if (cookies.find("; " + tokenCookie + "=" + token + ";") != std::string::npos) return true;
+        return req.path == "/" && req.get_param_value("token") == token;
+    }
 
     ServedDrawing drawingCopy(size_t index) {
         std::shared_lock lock(drawingsMutex);
@@ -119,12 +130,27 @@ struct Server {
         return j;
     }
 
-    // No DNS rebinding: the Host must name this server; no cross-site use:
-    // an Origin, when sent, must be this server's own.
+    // No DNS rebinding: the Host must name this server. No cross-site use:
+    // browsers say where a request comes from in Sec-Fetch-Site (for
+    // loopback pages too), and only the page itself, or the user typing the
+    // address or following a link to the page, is served; an Origin, when
+    // sent, must be this server's own. Scripts send neither and are served.
+    // Over plain HTTP to another machine browsers send no Sec-Fetch-Site,
+    // so there the page's address carries a token made for the run.
     bool allowed(const httplib::Request &req, std::string &why) const {
         const std::string host = req.get_header_value("Host");
         if (!allowedHosts.count(host)) {
             why = "Host \"" + host + "\" is not this server";
+            return false;
+        }
+        const std::string site = req.get_header_value("Sec-Fetch-Site");
+        if (!site.empty() && site != "same-origin" && site != "none" &&
+            !(req.method == "GET" && req.path == "/" && req.get_header_value("Sec-Fetch-Mode") == "navigate")) {
+            why = "a request from another site (Sec-Fetch-Site: " + site + ")";
+            return false;
+        }
+        if (!showsToken(req)) {
+            why = "the request does not carry this run's token; open the address the server printed";
             return false;
         }
         if (req.has_header("Origin")) {
@@ -182,7 +208,9 @@ void addRoutes(httplib::Server &http, Server &s) {
     });
     for (const WebFile &file : webFiles()) {
         const std::string path = file.name == "index.html" ? "/" : "/" + file.name;
-        http.Get(path, [&file](const httplib::Request &, httplib::Response &res) {
+        http.Get(path, [&file, &s](const httplib::Request &req, httplib::Response &res) {
+            if (!s.token.empty() && req.path == "/" && req.get_param_value("token") == s.token)
+                res.set_header("Set-Cookie", s.tokenCookie + "=" + s.token + "; Path=/; HttpOnly; SameSite=Strict");
             res.set_header("Cache-Control", "no-store");
             res.set_header("X-Content-Type-Options", "nosniff");
             res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; connect-src 'self' blob:");
@@ -319,7 +347,7 @@ void addRoutes(httplib::Server &http, Server &s) {
 }  // namespace
 
 int runServer(const ServeConfig &config) {
-    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}, {}};
+    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}, {}, {}, {}};
     if (config.drawings.empty()) {
         ServedDrawing d;
         d.name = BUILT_IN_DEMO_NAME;
@@ -359,13 +387,27 @@ int runServer(const ServeConfig &config) {
         config.workers > 0 ? config.workers : int(std::max(1u, std::thread::hardware_concurrency()));
     s.pool = std::make_unique<RenderPool>(workers, s.settings, std::chrono::seconds(120));
 
-    httplib::Server http;
-    // Enough threads that a slow render does not hold up the page's other
-    // requests; renders themselves wait for a worker.
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(std::max(8, workers * 4))); };
+    GuardedServer http(ConnectionLimits{});
+    // Enough threads that slow or idle connections do not hold up the
+    // page's requests (each gives up at its deadline); renders themselves
+    // wait for a worker.
+    http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(std::max(32, workers * 4))); };
     http.set_payload_max_length(MAX_BODY_BYTES);
-    http.set_read_timeout(10, 0);
-    http.set_write_timeout(10, 0);
+    if (!config.quiet) {
+        http.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+            const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                      GuardedServer::requestStart());
+            std::fprintf(stderr, "pennaro serve: %s %s %d %.0f ms\n", req.method.c_str(), req.path.c_str(),
+                         res.status, ms.count());
+        });
+        http.onRefusal = [](const std::string &head, int status) {
+            const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                      GuardedServer::requestStart());
+            const std::string line = head.substr(0, head.rfind(' ') == std::string::npos ? head.size() : head.rfind(' '));
+            std::fprintf(stderr, "pennaro serve: %s %d %.0f ms\n", line.empty() ? "-" : line.c_str(), status,
+                         ms.count());
+        };
+    }
     addRoutes(http, s);
 
     const int port = config.port == 0 ? http.bind_to_any_port(config.bind)
@@ -376,10 +418,18 @@ int runServer(const ServeConfig &config) {
     for (const std::string &h : {bound, std::string("localhost"), std::string("127.0.0.1"), std::string("[::1]")})
         s.allowedHosts.insert(h + portText);
 
+    if (!isLoopback(config.bind)) {
+        std::random_device random;
+        char hex[33];
+        for (int i = 0; i < 4; ++i) std::snprintf(hex + 8 * i, 9, "%08x", unsigned(random()));
+        s.token = hex;
+        s.tokenCookie = "pennaro_token_" + std::to_string(port);
+    }
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-    std::printf("pennaro serve: http://%s%s/ (%zu drawing%s, %d render worker%s; Ctrl-C stops)\n", bound.c_str(),
-                portText.c_str(), s.drawings.size(), s.drawings.size() == 1 ? "" : "s", workers,
+    const std::string tokenText = s.token.empty() ? "" : "?token=" + s.token;
+    std::printf("pennaro serve: http://%s%s/%s (%zu drawing%s, %d render worker%s; Ctrl-C stops)\n", bound.c_str(),
+                portText.c_str(), tokenText.c_str(), s.drawings.size(), s.drawings.size() == 1 ? "" : "s", workers,
                 workers == 1 ? "" : "s");
     std::fflush(stdout);
 
@@ -388,6 +438,7 @@ int runServer(const ServeConfig &config) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(config.quitAfter);
         while (!done) {
             if (stopSignal != 0 || (config.quitAfter > 0 && std::chrono::steady_clock::now() >= end)) {
+                http.stopConnections();
                 s.pool->shutdown();
                 http.stop();
                 break;

@@ -214,7 +214,8 @@ void RenderPool::release(Worker &worker, bool failed) {
         if (failed) worker.dead = true;
     }
     idle_.notify_all();
-    if (failed) [[maybe_unused]] ssize_t n = write(wake_[1], "x", 1);
+    // The watching thread watches idle workers only: it learns of this one.
+    [[maybe_unused]] ssize_t n = write(wake_[1], "x", 1);
 }
 
 FrameReply RenderPool::render(const FrameRequest &request, const RenderTicket &ticket) {

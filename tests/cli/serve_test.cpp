@@ -5,13 +5,19 @@
 #include <httplib.h>
 
 #include <signal.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -40,12 +46,16 @@ std::string fileText(const std::string &path) {
 struct RunningServer {
     pid_t pid = -1;
     int port = 0;
-    explicit RunningServer(Args args) {
+    explicit RunningServer(Args args, const std::string &errorLog = "") {
         int out[2];
         EXPECT_EQ(pipe(out), 0);
         pid = fork();
         if (pid == 0) {
             dup2(out[1], 1);
+            if (!errorLog.empty()) {
+                const int log = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                dup2(log, 2);
+            }
             close(out[0]);
             args.insert(args.begin(), {PENNARO_CLI_PATH, "serve", "--port", "0", "--quit-after", "120", "--plugin",
                                        PENNARO_PLUGIN_PATH});
@@ -170,6 +180,10 @@ TEST(Serve, RefusesForeignHostsOriginsAndBadRequests) {
         {"GET", "/api/drawings", {{"Origin", "http://evil.example"}}, 403, "Origin"},
         {"GET", "/", {{"Origin", "https://" + own}}, 403, "Origin"},
         {"GET", "/api/drawings", {{"Origin", "http://" + own}}, 200, "mine.json"},
+        {"GET", "/api/drawings", {{"Sec-Fetch-Site", "cross-site"}}, 403, "another site"},
+        {"GET", "/api/frame.png?drawing=0&frame=1", {{"Sec-Fetch-Site", "same-site"}, {"Sec-Fetch-Mode", "no-cors"}}, 403, "another site"},
+        {"GET", "/", {{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"}}, 200, "<html"},
+        {"GET", "/api/drawings", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}}, 200, "mine.json"},
         {"GET", "/api/frame.png?drawing=0&frame=1&composite=bogus", {}, 400, "'bogus' is not a choice"},
         {"GET", "/api/frame.png?drawing=0&frame=1&layer=/etc/passwd", {}, 400, "cannot be chosen"},
         {"GET", "/api/frame.png?drawing=0&frame=1&prefs=/etc/passwd", {}, 400, "cannot be chosen"},
@@ -328,6 +342,109 @@ TEST(Serve, WorkersAreReplacedAtOnceAndGoWithTheirServer) {
         const char state = processState(pid);
         EXPECT_TRUE(state == 0 || state == 'Z') << "worker " << pid << " outlived its server";
     }
+}
+
+// A loopback connection that sends what it is given, in the background of
+// the server's other work.
+struct RawConnection {
+    int fd = -1;
+    explicit RawConnection(int port) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    }
+    ~RawConnection() { close(fd); }
+    // Sends `next()` pieces until it returns empty or the server answers;
+    // returns the bytes sent and the answer's first line.
+    std::pair<size_t, std::string> sendUntilAnswered(const std::function<std::string()> &next) {
+        size_t sent = 0;
+        std::string piece = next();
+        while (true) {
+            pollfd p{fd, short(POLLIN | (piece.empty() ? 0 : POLLOUT)), 0};
+            if (poll(&p, 1, 5000) <= 0) break;
+            if (p.revents & (POLLIN | POLLHUP | POLLERR)) break;
+            const ssize_t n = send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += size_t(n);
+            piece.erase(0, size_t(n));
+            if (piece.empty()) piece = next();
+        }
+        std::string answer;
+        char c;
+        while (recv(fd, &c, 1, 0) == 1 && c != '\r') answer += c;
+        return {sent, answer};
+    }
+};
+
+TEST(Serve, SlowHugeAndManyHeadedRequestsDoNotHoldTheServer) {
+    ScratchDir dir("serve-limits");
+    RunningServer server({demo, "--workers", "2"}, dir / "log.txt");
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server.port) + "\r\n";
+    // Eight connections that never finish their headers.
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 8; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(server.port));
+        ASSERT_GT(send(slow.back()->fd, "GET / HTTP/1.1\r\nX", 18, MSG_NOSIGNAL), 0);
+    }
+    for (int i = 0; i < 3; ++i) {
+        auto client = server.client();
+        client.set_connection_timeout(1, 0);
+        client.set_read_timeout(1, 0);
+        auto res = client.Get("/");
+        EXPECT_TRUE(res && res->status == 200) << "the page did not answer within a second";
+    }
+    // 200 000 header lines: refused once past the bound.
+    int lines = 0;
+    auto headers = RawConnection(server.port).sendUntilAnswered([&]() -> std::string {
+        if (lines++ == 0) return "GET / HTTP/1.1\r\n" + host;
+        return lines <= 200000 ? std::string(1000, 'x').insert(0, "X-Line: ").append("\r\n") : "";
+    });
+    EXPECT_EQ(headers.second, "HTTP/1.1 431 Request Header Fields Too Large");
+    EXPECT_LT(headers.first, size_t(16) << 20);
+    // A gibibyte in chunks: refused within the body limit.
+    int chunks = 0;
+    const std::string chunk = "100000\r\n" + std::string(1 << 20, 'x') + "\r\n";
+    auto body = RawConnection(server.port).sendUntilAnswered([&]() -> std::string {
+        if (chunks++ == 0) return "PUT /api/drawing?drawing=0 HTTP/1.1\r\n" + host + "Transfer-Encoding: chunked\r\n\r\n";
+        return chunks <= 1025 ? chunk : "";
+    });
+    EXPECT_EQ(body.second, "HTTP/1.1 413 Payload Too Large");
+    EXPECT_LT(body.first, size_t(40) << 20) << "read past the limit before refusing";
+    // The request log has a line per request.
+    const std::string log = fileText(dir / "log.txt");
+    EXPECT_NE(log.find("GET / 200 "), std::string::npos) << log;
+    EXPECT_NE(log.find("GET / 431 "), std::string::npos) << log;
+    // Stopped with all that still connected: within two seconds.
+    const auto start = std::chrono::steady_clock::now();
+    kill(server.pid, SIGTERM);
+    int status = 0;
+    waitpid(server.pid, &status, 0);
+    server.pid = -1;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+}
+
+// Frames wait in a bounded queue per page; past it the answer is 503 with
+// Retry-After, and the page asks again.
+TEST(Serve, AFloodOfFramesFromOnePageIsToldToRetry) {
+    RunningServer server({demo, "--workers", "1", "--quiet"});
+    std::atomic<int> ok{0}, busy{0}, other{0};
+    std::vector<std::thread> views;
+    for (int v = 0; v < 10; ++v)
+        views.emplace_back([&, v] {
+            auto res = server.client().Get("/api/frame.png?drawing=0&size=960x540&frame=" + std::to_string(v),
+                                           {{"X-Pennaro-View", "page1/" + std::to_string(v)}});
+            if (res && res->status == 200) ++ok;
+            else if (res && res->status == 503 && res->get_header_value("Retry-After") == "1") ++busy;
+            else ++other;
+        });
+    for (auto &t : views) t.join();
+    EXPECT_GE(busy, 1);
+    EXPECT_GE(ok, 1);
+    EXPECT_EQ(other, 0);
 }
 
 TEST(Serve, AnEditedDrawingIsRenderedAndSavedAsServed) {
