@@ -63,7 +63,7 @@ report="$build/report"
 start=$SECONDS
 
 if ((install)); then
-    scripts/install-deps.sh gcovr
+    scripts/install-deps.sh --tests gcovr
 fi
 
 echo "== configure and build (preset coverage)"

@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Only what building and rendering need; scripts/test.sh installs the rest.
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target pennaro pennaro_cli
+cmake --build --preset default --target pennaro_install_set
 
 ./build/default/cli/pennaro render --playback-mode "Animate Strokes" \
     -o demo-frames/frame_####.png --contact-sheet demo-frames/sheet.png --jobs 2

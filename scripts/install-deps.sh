@@ -1,17 +1,35 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tools and the tests need.
-# Usage: scripts/install-deps.sh [extra package ...]   (run as root)
+# Installs the Debian packages the project needs, in groups, so that a
+# newcomer's first build brings only what building and rendering need.
+#
+# Usage: scripts/install-deps.sh [--tests | --all] [extra package ...]   (run as root)
+#   (nothing)  building the effect and the pennaro tool, and rendering
+#   --tests    that and everything the test lanes use (GoogleTest, the
+#              browser, the Slurm cluster, the video tools, the renderers
+#              the tests hold exports to, clang for the fuzz run)
+#   --all      that and the optional large libraries (every layer format)
 set -euo pipefail
 
-packages=(
+tool=(
   build-essential cmake pkg-config
-  googletest libgtest-dev libbenchmark-dev
-  libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libstb-dev
-  parallel slurm-wlm munge
-  libcpp-httplib-dev chromium chromium-driver python3-selenium
-  libopenexr-dev openexr libtiff-dev libtiff-tools libisal-dev
-  "$@"
+  libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev
+  libopenexr-dev libtiff-dev libisal-dev
 )
+tests=(
+  googletest libgtest-dev libbenchmark-dev libstb-dev
+  openexr libtiff-tools
+  parallel slurm-wlm munge
+  chromium chromium-driver python3-selenium
+  clang-14 libclang-rt-14-dev
+)
+optional=()
+
+packages=("${tool[@]}")
+case "${1:-}" in
+  --tests) shift; packages+=("${tests[@]}") ;;
+  --all) shift; packages+=("${tests[@]}" "${optional[@]}") ;;
+esac
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@
 #   scripts/slurm-cluster.sh stop DIR               stop the daemons of DIR
 #
 # After `start`, use the cluster with `export SLURM_CONF=DIR/slurm.conf`.
-# Needs Debian's slurm-wlm and munge (scripts/install-deps.sh slurm-wlm munge).
+# Needs Debian's slurm-wlm and munge (scripts/install-deps.sh --tests).
 set -euo pipefail
 
 usage() {
@@ -52,7 +52,7 @@ wait_for() {
 start() {
     local dir=$1
     for tool in munged slurmctld slurmd sinfo sbatch; do
-        command -v "$tool" >/dev/null || die "$tool not found: install slurm-wlm and munge (scripts/install-deps.sh slurm-wlm munge)"
+        command -v "$tool" >/dev/null || die "$tool not found: install slurm-wlm and munge (scripts/install-deps.sh --tests)"
     done
     mkdir -p "$dir"
     dir=$(cd "$dir" && pwd)

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh clang-14 libclang-rt-14-dev
+scripts/install-deps.sh --tests
 
 echo "== optimized build and tests"
 cmake --preset default

@@ -79,7 +79,7 @@ slurm_env)
     ;;
 slurm_cluster)
     for t in munged slurmctld slurmd sbatch; do
-        command -v "$t" >/dev/null || { echo "SKIPPED: $t is not installed (scripts/install-deps.sh slurm-wlm munge)"; exit 77; }
+        command -v "$t" >/dev/null || { echo "SKIPPED: $t is not installed (scripts/install-deps.sh --tests)"; exit 77; }
     done
     # This Debian's slurmd sets up its cgroup plugin even with process
     # tracking by /proc and no task plugin, and stops where no cgroup file
