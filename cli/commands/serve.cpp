@@ -64,7 +64,9 @@ int serveMain(int argc, char **argv) {
         "Retry-After when the client has too many frames waiting.\n\n"
         "Requests must name this server in Host; browsers' requests from other sites (Origin, "
         "Sec-Fetch-Site) are refused, scripts sending neither are served. Requests are held to "
-        "10 seconds for their headers, 100 header lines of at most 8 KiB, and 32 MiB of body. "
+        "10 seconds for their headers, at most 100 header lines and 64 KiB of headers (431 past that), and "
+        "32 MiB of body, chunked or not (413). With --bind other than loopback the printed address carries "
+        "a token made for the run; scripts send it as X-Pennaro-Token. "
         "Stop with Ctrl-C.");
     return runGuarded(app, argc, argv, runServe, &o);
 }
