@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 thread_local Clock::time_point currentStart;
 
+constexpr size_t MAX_REQUESTS_PER_CONNECTION = 10000;
+
 // How long one wait lasts before the stop flag is looked at again.
 constexpr int STOP_CHECK_MS = 100;
 
@@ -197,9 +199,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     GuardedStream stream(sock, limits_, stopping_);
     bool closed = false;
-    for (size_t count = 0; !closed && !stopping_ && count < 100; ++count) {
+    // A connection serves requests until it idles past the keep-alive
+    // time; the last of a bounded number says so (Connection: close).
+    for (size_t count = 1; !closed && !stopping_; ++count) {
         if (!stream.awaitRequest()) break;
-        const bool ok = process_request(stream, false, closed, [](httplib::Request &) {});
+        const bool last = count == MAX_REQUESTS_PER_CONNECTION;
+        const bool ok = process_request(stream, last, closed, [](httplib::Request &) {});
+        if (last) break;
         if (stream.refused()) {
             if (onRefusal) onRefusal(stream.headStart(), stream.refusal());
             // Lets the answer reach a client still sending, within bounds,

@@ -243,6 +243,9 @@ TEST(Serve, FrameRequestsNameNoFileAndTheDrawingCrossesOnce) {
         }
     }
 
+    // One keep-alive connection carries many requests.
+    client.set_keep_alive(true);
+    for (int i = 0; i < 150; ++i) ASSERT_EQ(client.Get("/api/status")->status, 200) << i;
     auto sent = [&] { return nlohmann::json::parse(client.Get("/api/status")->body)["drawingBytesSent"].get<uint64_t>(); };
     const Options look{{"size", "96x64"}};
     getFrame(server, look, 3);
