@@ -30,7 +30,7 @@ void BM_Dabs(benchmark::State &state) {
     const ImageView view{bytes.data(), 512 * pixel, 512, 512, Deep};
     const ImageView *w = &view;
     std::vector<RowSpan> spans(512, RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-    PaintedRows rows{512, 511, 0, spans.data()};
+    PaintedRows rows{512, 511, 0, spans.data(), 0, 0};
     const C colour[4] = {C(Deep ? 26000 : 200), 10, 20, 30};
     const PixelKernels *k = form > 0 ? pixelKernels(static_cast<Isa>(form - 1)) : pixelKernels(Isa::Scalar);
     if (!k) {

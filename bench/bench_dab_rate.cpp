@@ -54,7 +54,7 @@ void BM_Ours(benchmark::State &state, Isa isa, bool deep) {
     std::vector<uint8_t> bytes(size_t(kSize) * kSize * (deep ? 8 : 4));
     const ImageView view{bytes.data(), kSize * (deep ? 8 : 4), kSize, kSize, deep};
     std::vector<RowSpan> spans(kSize, RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-    PaintedRows rows{kSize, kSize - 1, 0, spans.data()};
+    PaintedRows rows{kSize, kSize - 1, 0, spans.data(), 0, 0};
     const uint8_t c8[4] = {200, 10, 20, 30};
     const uint16_t c16[4] = {26000, 1000, 2000, 3000};
     Walk walk(float(state.range(1)));

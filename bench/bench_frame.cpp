@@ -91,7 +91,7 @@ nlohmann::json longStrokesJson() {
     return d;
 }
 
-RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle) {
+RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle, int threads = 1) {
     const std::string text = drawing.dump();
     RenderJob job;
     job.pluginPath = PENNARO_BENCH_PLUGIN;
@@ -99,6 +99,7 @@ RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle) {
     job.drawingName = "bench";
     job.frames = {180};
     job.depth = depth;
+    job.threads = threads;
     job.background = parseBackground("checker");
     job.params = defaultParamSettings();
     setParamFromOption(job.params, *findParam("playback-mode"), "All Strokes");
@@ -106,11 +107,14 @@ RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle) {
     return job;
 }
 
+// Arguments: deep, wiggle, png, and optionally the threads the effect is
+// asked for (1 when left out).
 void runFrame(benchmark::State &state, const nlohmann::json &drawing) {
     const int depth = state.range(0) ? 16 : 8;
     const bool wiggle = state.range(1) != 0;
     const bool savePng = state.range(2) != 0;
-    const RenderJob job = frameJob(drawing, depth, wiggle);
+    const int threads = state.range_size() > 3 ? int(state.range(3)) : 1;
+    const RenderJob job = frameJob(drawing, depth, wiggle, threads);
     RenderSession session(job);
     const std::string out = "/tmp/pennaro_bench_frame.png";
     for (auto _ : state) {
@@ -152,6 +156,44 @@ BENCHMARK(BM_FrameLongStrokes)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 BENCHMARK(BM_Frame200)->FRAME_ARGS;
+
+// One frame painted by the effect's threads: the 200-stroke drawing at HD,
+// 8 bits, with 1, 2 and 4 threads. Run two copies of the 1-thread case side
+// by side to compare with two frames rendered at once.
+BENCHMARK(BM_Frame200)
+    ->Name("BM_Frame200Threads")
+    ->ArgNames({"deep", "wiggle", "png", "threads"})
+    ->ArgsProduct({{0}, {0}, {0}, {1, 2, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// The demo as a viewer plays it ("Animate Strokes", frame 60 of 30 fps,
+// most strokes under way) at 1920x1080 and 3840x2160, both depths, 1 and 2
+// threads; with png:1 the PNG write is timed too.
+void BM_DemoAnimate(benchmark::State &state) {
+    static const nlohmann::json drawing = demoJson();
+    const bool uhd = state.range(0) != 0;
+    RenderJob job = frameJob(drawing, state.range(1) ? 16 : 8, false, int(state.range(2)));
+    job.width = uhd ? 3840 : 1920;
+    job.height = uhd ? 2160 : 1080;
+    job.frames = {60};
+    setParamFromOption(job.params, *findParam("playback-mode"), "Animate Strokes");
+    RenderSession session(job);
+    const bool savePng = state.range(3) != 0;
+    for (auto _ : state) {
+        EffectImage image = session.renderFrame(60);
+        if (savePng) writePng("/tmp/pennaro_bench_demo.png", effectImageToPng(image));
+        benchmark::DoNotOptimize(image.samples.data());
+    }
+    state.SetItemsProcessed(state.iterations() * job.width * job.height);
+}
+BENCHMARK(BM_DemoAnimate)
+    ->ArgNames({"uhd", "deep", "threads", "png"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 }  // namespace
 

@@ -94,7 +94,7 @@ void BM_Dab(benchmark::State &state) {
     std::vector<uint8_t> bytes(size_t(512) * 512 * (Deep ? 8 : 4));
     const ImageView view{bytes.data(), 512 * (Deep ? 8 : 4), 512, 512, Deep};
     std::vector<RowSpan> spans(512, RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-    PaintedRows rows{512, 511, 0, spans.data()};
+    PaintedRows rows{512, 511, 0, spans.data(), 0, 0};
     const C colour[4] = {C(Deep ? 26000 : 200), 10, 20, 30};
     float x = 40.0f;
     for (auto _ : state) {

@@ -33,7 +33,7 @@ struct Canvas {
         bytes.assign(static_cast<size_t>(rowBytes) * h, 0);
         view = ImageView{bytes.data(), rowBytes, w, h, deep};
         spans.assign(static_cast<size_t>(h), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-        rows = PaintedRows{h, h - 1, 0, spans.data()};
+        rows = PaintedRows{h, h - 1, 0, spans.data(), 0, 0};
     }
     void clear() { std::fill(bytes.begin(), bytes.end(), 0); }
 };

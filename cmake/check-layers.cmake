@@ -12,6 +12,7 @@
 #
 #   commands -> serve -> render -> scan -> drawings -> core -> minihost
 #                          render -> images -> core
+#   commands -> vector -> render, and the effect's src/render and src/raster
 #
 # (an arrow may skip levels). A cycle among the folders of src/ or of cli/
 # fails the check too, and so does a source file of cli/ outside a folder.
@@ -33,13 +34,26 @@ set(allowed_host render raster pixels format catalog protocol errors)
 set(allowed_minihost protocol minihost errors)
 set(allowed_protocol protocol errors)
 
-set(cli_layers cli_core cli_images cli_drawings cli_scan cli_render cli_serve cli_commands)
+set(cli_layers cli_core cli_images cli_video cli_drawings cli_scan cli_render cli_vector cli_serve cli_frei0r
+  cli_commands)
 set(allowed_cli_core minihost protocol errors)
 set(allowed_cli_images cli_core errors)
+# Movies: frames in, through FFmpeg's libraries; the render writes them.
+set(allowed_cli_video cli_images cli_core errors)
 set(allowed_cli_drawings cli_core format catalog minihost protocol errors)
 set(allowed_cli_scan cli_drawings cli_core format minihost protocol errors)
-set(allowed_cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
-set(allowed_cli_serve cli_render cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
+set(allowed_cli_render cli_video cli_scan cli_drawings cli_images cli_core format catalog minihost protocol errors)
+# The open formats write the effect's own dabs: cli/vector alone may use
+# the render and raster layers, so the stroke selection and the dab walk it
+# exports are the effect's, never a second copy.
+set(allowed_cli_vector cli_render cli_video cli_scan cli_drawings cli_images cli_core render raster pixels format
+  catalog minihost protocol errors)
+set(allowed_cli_serve cli_render cli_video cli_scan cli_drawings cli_images cli_core format catalog minihost protocol
+  errors)
+# The frei0r filter: a host of its own on the render session; nothing of the
+# tool includes it.
+set(allowed_cli_frei0r cli_render cli_video cli_scan cli_drawings cli_images cli_core format catalog minihost protocol
+  errors)
 set(allowed_cli_commands ${cli_layers} format catalog minihost protocol errors)
 
 # The folder a quoted include names, or "" for the file's own neighbours.

@@ -1,10 +1,12 @@
 // Internals shared by the stand-in host's source files.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "minihost/minihost.h"
@@ -23,6 +25,26 @@ struct Host::Impl {
     int32_t storeTarget = 0;      // the application preference store reference
     std::map<std::string, int32_t> suitesHeld;  // acquisitions not released yet, by suite
 };
+
+// fn(first, end) over rows [0, rows) split into `threads` bands, each on a
+// thread of its own (the calling thread takes the first); small images and
+// a host without threads run in one piece on the calling thread.
+template <typename Fn>
+void onRowBands(int32_t rows, int64_t rowBytes, int32_t threads, Fn fn) {
+    constexpr int64_t BAND_BYTES = int64_t{1} << 18;
+    const int64_t most = rowBytes > 0 ? std::max<int64_t>(1, int64_t(rows) * rowBytes / BAND_BYTES) : 1;
+    const auto bands = int32_t(std::min<int64_t>({int64_t(threads), int64_t(rows), most}));
+    if (bands < 2) {
+        fn(0, rows);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    helpers.reserve(size_t(bands - 1));
+    for (int32_t b = 1; b < bands; ++b)
+        helpers.emplace_back(fn, int32_t(int64_t(rows) * b / bands), int32_t(int64_t(rows) * (b + 1) / bands));
+    fn(0, int32_t(int64_t(rows) / bands));
+    for (std::thread &t : helpers) t.join();
+}
 
 // The host's callbacks; they find their host through Host::current().
 struct HostCallbacks {

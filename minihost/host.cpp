@@ -1,6 +1,11 @@
 // The Host object: the records handed to the effect and sending commands.
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 #include "minihost/detail.h"
 
@@ -8,7 +13,56 @@ namespace minihost {
 
 namespace {
 
+// Several hosts may drive effects at once, each on its own thread (a video
+// host running two instances of the filter). A callback that carries the
+// effect reference finds its host by it; one that carries none (utilities,
+// suites, handles, preferences) takes the host its thread is serving, and
+// only a thread that never served one falls back to the process-wide
+// current host. The live hosts by effect reference are kept so that a
+// thread's host that was destroyed elsewhere is never used.
 std::atomic<Host *> currentHost{nullptr};
+thread_local Host *threadHost = nullptr;
+std::mutex liveLock;
+std::unordered_map<const void *, Host *> liveByRef;
+
+bool isLive(Host *h) {
+    std::lock_guard<std::mutex> hold(liveLock);
+    for (const auto &[ref, host] : liveByRef)
+        if (host == h) return true;
+    return false;
+}
+
+// The effect's thread request as the process environment holds it during
+// one global set-up: set to the host's count (removed for 0, so a variable
+// the user's shell left does not speak for this host), and put back as it
+// was afterwards.
+class ThreadRequest {
+public:
+    explicit ThreadRequest(int32_t threads) {
+        if (const char *was = std::getenv(Host::effectThreadsVariable)) previous_ = was;
+        if (threads > 0)
+            put(std::to_string(threads).c_str());
+        else
+            put(nullptr);
+    }
+    ~ThreadRequest() { put(previous_ ? previous_->c_str() : nullptr); }
+    ThreadRequest(const ThreadRequest &) = delete;
+    ThreadRequest &operator=(const ThreadRequest &) = delete;
+
+private:
+    static void put(const char *value) {
+#ifdef _WIN32
+        _putenv_s(Host::effectThreadsVariable, value ? value : "");
+#else
+        if (value)
+            setenv(Host::effectThreadsVariable, value, 1);
+        else
+            unsetenv(Host::effectThreadsVariable);
+#endif
+    }
+
+    std::optional<std::string> previous_;
+};
 
 // The host's own monitor: lets every call through and keeps nothing.
 Monitor quietMonitor;
@@ -44,16 +98,33 @@ Host::Host() : impl_(std::make_unique<Impl>()), monitor_(&quietMonitor) {
     in.downsampleY = {1, 1};
     in.pixelAspect = {1, 1};
     for (int i = 0; i < 64; ++i) paramPtrs_[i] = &paramStore_[i];
+    {
+        std::lock_guard<std::mutex> hold(liveLock);
+        liveByRef[&impl_->effectRefTarget] = this;
+    }
     makeCurrent();
 }
 
 Host::~Host() {
+    {
+        std::lock_guard<std::mutex> hold(liveLock);
+        liveByRef.erase(&impl_->effectRefTarget);
+    }
     Host *self = this;
     currentHost.compare_exchange_strong(self, nullptr);
+    if (threadHost == this) threadHost = nullptr;
 }
 
-Host *Host::current() { return currentHost.load(); }
-void Host::makeCurrent() { currentHost.store(this); }
+Host *Host::current() {
+    Host *mine = threadHost;
+    if (mine && isLive(mine)) return mine;
+    return currentHost.load();
+}
+
+void Host::makeCurrent() {
+    threadHost = this;
+    currentHost.store(this);
+}
 
 void Host::setMonitor(Monitor *monitor) { monitor_ = monitor ? monitor : &quietMonitor; }
 
@@ -68,7 +139,10 @@ int32_t Host::call(FilterMainFn entry, int32_t command, HostWorld *output) {
     }
     HostParam **array = params(in.currentTime);
     monitor_->commandStarting(in);
+    std::optional<ThreadRequest> request;
+    if (command == HOST_CMD_GLOBAL_SETUP) request.emplace(threads);
     int32_t result = entry(command, &in, &out, array, output, nullptr);
+    request.reset();
     monitor_->commandFinished(in);
     return result;
 }
@@ -111,8 +185,13 @@ int32_t HostCallbacks::progress(HostEffectRef ref, int32_t current, int32_t tota
 }
 
 Host *HostCallbacks::host(HostEffectRef ref) {
+    {
+        std::lock_guard<std::mutex> hold(liveLock);
+        auto it = liveByRef.find(ref);
+        if (it != liveByRef.end()) return it->second;
+    }
     Host *h = Host::current();
-    if (h && ref != &h->impl().effectRefTarget) h->monitor().protocolError("callback with a foreign effect reference");
+    if (h) h->monitor().protocolError("callback with a foreign effect reference");
     return h;
 }
 

@@ -75,9 +75,12 @@ void Image::fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b) {
         }
 }
 
-void Image::clear() {
+void Image::clear(int32_t threads) {
     const size_t pixelBytes = size_t(world_.rowBytes - padding_);
-    for (int32_t y = 0; y < height(); ++y) std::memset(bytes_.get() + size_t(y) * size_t(world_.rowBytes), 0, pixelBytes);
+    onRowBands(height(), world_.rowBytes, threads, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y)
+            std::memset(bytes_.get() + size_t(y) * size_t(world_.rowBytes), 0, pixelBytes);
+    });
 }
 
 bool Image::paddingIntact() const {
@@ -125,7 +128,7 @@ int32_t HostCallbacks::newWorld(HostEffectRef ref, int32_t width, int32_t height
             s.padding() == padding) {
             image = std::move(*it);
             spare.erase(it);
-            image->clear();
+            image->clear(h->threads);
             break;
         }
     }
@@ -173,9 +176,11 @@ int32_t HostCallbacks::copyWorld(HostEffectRef ref, HostWorld *src, HostWorld *d
         return HOST_ERR_BAD_PARAM;
     }
     size_t rowPixels = size_t(src->width) * ((src->flags & HOST_WORLD_FLAG_DEEP) ? 8 : 4);
-    for (int32_t y = 0; y < src->height; ++y)
-        std::memmove(static_cast<uint8_t *>(dst->data) + int64_t(y) * dst->rowBytes,
-                     static_cast<const uint8_t *>(src->data) + int64_t(y) * src->rowBytes, rowPixels);
+    onRowBands(src->height, int64_t(rowPixels), h->threads, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y)
+            std::memmove(static_cast<uint8_t *>(dst->data) + int64_t(y) * dst->rowBytes,
+                         static_cast<const uint8_t *>(src->data) + int64_t(y) * src->rowBytes, rowPixels);
+    });
     return 0;
 }
 
@@ -196,14 +201,18 @@ int32_t HostCallbacks::fillWorld(HostEffectRef ref, const HostPixel8 *color, con
     bool deep = (world->flags & HOST_WORLD_FLAG_DEEP) != 0;
     auto widen = [](uint8_t v) { return uint16_t((uint32_t(v) * 32768u + 127u) / 255u); };
     HostPixel16 c16{widen(c.alpha), widen(c.red), widen(c.green), widen(c.blue)};
-    for (int32_t y = top; y < bottom; ++y) {
-        uint8_t *row = static_cast<uint8_t *>(world->data) + int64_t(y) * world->rowBytes;
-        if (left >= right) continue;
-        if (deep)
-            std::fill(reinterpret_cast<HostPixel16 *>(row) + left, reinterpret_cast<HostPixel16 *>(row) + right, c16);
-        else
-            std::fill(reinterpret_cast<HostPixel8 *>(row) + left, reinterpret_cast<HostPixel8 *>(row) + right, c);
-    }
+    if (left >= right || top >= bottom) return 0;
+    const int64_t bandRowBytes = int64_t(right - left) * (deep ? 8 : 4);
+    onRowBands(bottom - top, bandRowBytes, h->threads, [&](int32_t first, int32_t end) {
+        for (int32_t y = top + first; y < top + end; ++y) {
+            uint8_t *row = static_cast<uint8_t *>(world->data) + int64_t(y) * world->rowBytes;
+            if (deep)
+                std::fill(reinterpret_cast<HostPixel16 *>(row) + left, reinterpret_cast<HostPixel16 *>(row) + right,
+                          c16);
+            else
+                std::fill(reinterpret_cast<HostPixel8 *>(row) + left, reinterpret_cast<HostPixel8 *>(row) + right, c);
+        }
+    });
     return 0;
 }
 

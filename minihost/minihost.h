@@ -13,8 +13,11 @@
 //   * In process: call the effect's internal functions with `&host.in` and
 //     `&host.out` (and `host.params()` / an `Image`'s `world()`).
 //
-// The host's utility callbacks carry no context, so one `Host` at a time is
-// "current": the one constructed last (or made current with makeCurrent()).
+// Callbacks that carry the effect reference find their host by it. The
+// utility callbacks carry no context: they go to the host the calling thread
+// is serving (the last one it constructed, sent a command through or made
+// current with makeCurrent()), so hosts on different threads run effects at
+// once; a thread that has served none gets the one made current last.
 // Handles are process-wide, as the effect's global data outlives a command.
 //
 // A Monitor sees every service the host gives and may make any of them
@@ -235,7 +238,7 @@ public:
     // are, 8-bit ones are truncated to their low byte.
     void fill(uint16_t a, uint16_t r, uint16_t g, uint16_t b);
     // Every pixel to zero in all channels; the row padding stays as it is.
-    void clear();
+    void clear(int32_t threads = 0);
     int32_t padding() const { return padding_; }
     bool paddingIntact() const;
     // The pixels without padding, row by row.
@@ -382,6 +385,18 @@ public:
     HostParam **params() { return params(in.currentTime); }
     int32_t keyframeCount(int32_t index) const;
     int32_t outstandingCheckouts() const { return outstanding_; }
+
+    // -- threads
+    // How many threads this host offers the effect, and uses itself to
+    // clear, fill and copy images in bands of rows. 0 (the default) asks for
+    // none and the effect starts no thread; 1 asks, for one. Read when
+    // global set-up is sent, by way of the process environment (the
+    // variable effectThreadsVariable names, set for that command only; a
+    // host must send it before starting threads of its own that read the
+    // environment). The effect keeps what it was told until its global
+    // set-down.
+    int32_t threads = 0;
+    static constexpr const char *effectThreadsVariable = "PENNARO_THREADS";
 
     // -- images the host made (world suite) and has not disposed
     int32_t liveImages() const { return static_cast<int32_t>(images_.size()); }

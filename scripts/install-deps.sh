@@ -13,14 +13,18 @@ set -euo pipefail
 tool=(
   build-essential cmake pkg-config
   libpng-dev zlib1g-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev
-  libopenexr-dev libtiff-dev libisal-dev
+  libopenexr-dev libtiff-dev libisal-dev libpugixml-dev
 )
 tests=(
   googletest libgtest-dev libbenchmark-dev libstb-dev
   openexr libtiff-tools
   parallel slurm-wlm munge
   chromium chromium-driver python3-selenium
+  librsvg2-bin librlottie-dev
   clang-14 libclang-rt-14-dev
+  # Movies (the build finds FFmpeg's libraries when present), the frei0r
+  # filter and the video hosts its tests drive.
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg frei0r-plugins-dev melt
 )
 optional=()
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Renders the small pictures of docs/modes.md from the demo drawing, with
+# Renders the small pictures of docs/modes.md and docs/open-formats.md, with
 # the tool of a build folder. Usage: scripts/make-doc-pictures.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,3 +27,13 @@ for mode in "Only" "In Original" "Over Original" "Under Original" "Track Origina
     "$tool" render "${common[@]}" --frames 168 --playback-mode "All Strokes" --composite "$mode" \
         --background gradient -o "$out/composite-$name.png"
 done
+
+# docs/open-formats.md: the demo exported as SVG and drawn by librsvg, and
+# the tests' logo imported and caught half drawn by the effect.
+work=$(mktemp -d)
+trap 'rm -f "$prefs"; rm -rf "$work"' EXIT
+"$tool" export "$root/examples/demo.json" -o "$work/demo.svg" --playback-mode "All Strokes" --size 320x180 -q
+rsvg-convert -b white "$work/demo.svg" -o "$out/open-formats-export.png"
+"$tool" import "$root/tests/vector/data/logo.svg" -o "$work/logo.json" --speed 300 -q
+"$tool" render "$work/logo.json" --playback-mode "Animate Strokes" --frames 150 --size 400x300 \
+    --background white -q -o "$out/open-formats-import.png"

@@ -1,4 +1,4 @@
-// pennaro render: a drawing rendered to image frames through the effect, on the
+// pennaro render: a drawing rendered to image frames or a movie through the effect, on the
 // stand-in host, with every value a host gives the effect settable.
 #include <CLI/CLI.hpp>
 
@@ -31,6 +31,7 @@
 #include "cli/render/drawing.h"
 #include "cli/render/preflight.h"
 #include "cli/render/progress.h"
+#include "cli/render/movie.h"
 #include "cli/render/session.h"
 
 namespace pennaro_cli {
@@ -237,7 +238,15 @@ int runRender(void *context) {
     ProgressBar progress(todo.size(), o.quiet, o.verbose);
     bool ok = true;
     size_t emptyFrames = 0;
-    if (!todo.empty()) {
+    ContactSheet movieSheet;
+    if (job.movie) {
+        try {
+            renderMovie(job, todo, width, height, progress, emptyFrames, job.contactSheet.empty() ? nullptr : &movieSheet);
+        } catch (...) {
+            progress.finish();
+            throw;
+        }
+    } else if (!todo.empty()) {
         if (job.jobs > 1 && todo.size() > 1) {
             // The drawing is read and checked once, before any worker starts.
             RenderSession session(job);
@@ -281,7 +290,9 @@ int runRender(void *context) {
         return 1;
     }
 
-    if (!job.contactSheet.empty()) {
+    if (!job.contactSheet.empty() && job.movie) {
+        writeImage(job.contactSheet, movieSheet.finish());
+    } else if (!job.contactSheet.empty()) {
         // One full-size frame at a time: each is read back and scaled down.
         ContactSheet sheet;
         for (int32_t f : job.frames) {
@@ -306,7 +317,8 @@ int renderMain(int argc, char **argv) {
         "Render a drawing to image frames through the Pennaro effect, loaded the way a compositing host "
         "loads it. Every value a host gives the effect can be set here.\n\n"
         "The output name's extension chooses the format: .png (the default), .tif/.tiff (deflate, "
-        "lossless) or .exr (OpenEXR, see --exr-type); any other extension is refused before rendering. "
+        "lossless) or .exr (OpenEXR, see --exr-type), or one movie of every frame: .mp4, .mov, .webm, .mkv "
+        "or .gif (see -o); any other extension is refused before rendering. "
         "PNG and TIFF frames are RGBA with straight alpha, at the frame's depth. 8-bit frames hold the effect's values as they are. "
         "16-bit frames map the effect's 0..32768 to 0..65535: written as (v*65535+16384)/32768, "
         "read back (for a 16-bit layer) as (s*32768+32767)/65535, which returns every value exactly. "
@@ -331,11 +343,12 @@ int renderMain(int argc, char **argv) {
         "  pennaro render --playback-mode \"Animate Strokes\" -o demo/frame_####.png --contact-sheet demo/sheet.png\n"
         "  pennaro render my.json --layer plate_####.png --frames 1-48 --fps 24 --composite \"Over Original\"\n"
         "  pennaro render my.bin --size 1280x720 --background white --depth 16 --wiggle on -j 4\n"
+        "  pennaro render shot.json --layer plate_####.png --fps 23.976 --crf 18 -o review.mp4   (a movie)\n"
         "  pennaro render shot.json --frames 1-240 -o out/f_####.png --chunk 3/10   (farm task 3 of 10)");
     return runGuarded(app, argc, argv, runRender, &o);
 }
 
-const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF or EXR frames through the effect", renderMain);
+const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF or EXR frames, or a movie, through the effect", renderMain);
 
 }  // namespace
 }  // namespace pennaro_cli

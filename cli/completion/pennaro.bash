@@ -12,7 +12,9 @@ _pennaro() {
     fi
     case $prev in
         --exr-type) mapfile -t COMPREPLY < <(compgen -W "half float" -- "$cur"); return ;;
+        --prores) mapfile -t COMPREPLY < <(compgen -W "4444 422hq" -- "$cur"); return ;;
         --depth) mapfile -t COMPREPLY < <(compgen -W "8 16" -- "$cur"); return ;;
+        --to) mapfile -t COMPREPLY < <(compgen -W "svg lottie json block" -- "$cur"); return ;;
         --wiggle | --individual-seeds) mapfile -t COMPREPLY < <(compgen -W "on off" -- "$cur"); return ;;
     esac
     if [[ $cur == -* ]]; then

@@ -64,6 +64,9 @@ public:
     void write(const void *data, size_t size);
     void finish();
     bool pending() const { return fd_ >= 0; }
+    // The open file, for a writer that must seek in it (a movie's index
+    // is written last, over space left at the start).
+    int descriptor() const { return fd_; }
 
 private:
     void abandon() noexcept;

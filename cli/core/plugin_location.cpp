@@ -53,6 +53,8 @@ std::filesystem::path resolvePluginPath(const std::string &requested) {
     throw ToolError("effect library not found; looked for " + tried + " (use --plugin PATH or set PENNARO_PLUGIN)");
 }
 
+const char *toolVersion() { return PENNARO_TOOL_VERSION_STRING; }
+
 std::string versionText(const std::string &requestedPlugin) {
     std::string text = std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING + "\n";
     try {

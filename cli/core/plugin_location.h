@@ -15,5 +15,7 @@ std::filesystem::path resolvePluginPath(const std::string &requested);
 // What --version prints: the tool's version and the version the effect
 // found that way reports to the host at global set-up.
 std::string versionText(const std::string &requestedPlugin);
+// The tool's version alone, such as "1.2.0" (what files it writes name).
+const char *toolVersion();
 
 }  // namespace pennaro_cli

@@ -11,6 +11,8 @@
 //
 // An 8-bit sample s that has to reach a 16-bit image becomes
 // (s * 32768 + 127) / 255.
+#pragma once
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>

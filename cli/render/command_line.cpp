@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "cli/images/image_format.h"
 #include "cli/render/preflight.h"
+#include "cli/video/movie.h"
 
 // The demo drawing (examples/demo.json), built into the tool.
 extern const unsigned char pennaro_demo_drawing[];
@@ -50,17 +52,28 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
     job.localTimeStep = timing.localTimeStep;
 
     // Layer and depth.
+    // A movie by the output's extension, one file for every frame.
+    const bool movie = movieKindOf(o.output) != MovieKind::None;
+    if (movie && !moviesBuiltIn()) throw ToolError("-o " + o.output + ": " + moviesMissingMessage());
     job.layerPattern = o.layer;
     if (!o.layer.empty()) {
         if (!o.size.empty()) throw UsageError("--size and --layer cannot be used together: the layer gives the size");
-        if (o.background != "transparent")
+        if (o.background != "transparent" && !movie)
             throw UsageError("--background and --layer cannot be used together");
     } else if (!o.size.empty()) {
         auto size = parseSize(o.size);
         job.width = size[0];
         job.height = size[1];
     }
-    job.background = parseBackground(o.background);
+    const Background background = parseBackground(o.background);
+    // A movie without alpha shows its frames over black, or over the
+    // colour --background gives (with --layer, only that; without, it is
+    // also the layer).
+    if (movie && background.kind == Background::Colour)
+        job.matte = {background.rgba[0], background.rgba[1], background.rgba[2]};
+    else if (movie && !o.layer.empty())
+        throw UsageError("--background with a movie and --layer: a colour to show the frames over, not a pattern");
+    if (o.layer.empty()) job.background = background;
     job.depth = o.depth;
 
     auto ds = parseDownsample(o.downsample);
@@ -116,14 +129,29 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
     if (job.depth == 0) job.depth = 8;
 
     job.outputPattern = o.output;
-    job.outputFormat = &outputFormatFor(o.output, "-o");
+    job.movie = movie;
+    job.crf = o.crf;
+    job.prores = o.prores;
+    if (movie) {
+        if (hasFramePlaceholder(o.output))
+            throw UsageError("-o " + o.output + ": a movie is one file; its name takes no frame number placeholder");
+        if (o.skipExisting)
+            throw UsageError("--skip-existing leaves frame files that are complete; a movie is written whole each time");
+        if (!o.chunk.empty())
+            throw UsageError("--chunk cuts a run into parts that write frame files; a movie is written by one run "
+                             "(render the chunks as frames, then make the movie from them)");
+    } else {
+        if (o.crf >= 0) throw UsageError("--crf is for .mp4 and .webm output");
+        if (o.prores != "4444") throw UsageError("--prores is for .mov output");
+    }
+    job.outputFormat = movie ? &pngFormat() : &outputFormatFor(o.output, "-o");
     job.exrFloat = o.exrType == "float";
     if (!o.contactSheet.empty()) outputFormatFor(o.contactSheet, "--contact-sheet");
     if (o.output == "-" && (job.frames.size() > 1 || !o.contactSheet.empty()))
         throw UsageError("-o - writes one frame's PNG to standard output; " +
                                (o.contactSheet.empty() ? std::to_string(job.frames.size()) + " frames were asked for"
                                                        : std::string("--contact-sheet needs frame files")));
-    if (!hasFramePlaceholder(o.output) && job.frames.size() > 1)
+    if (!movie && !hasFramePlaceholder(o.output) && job.frames.size() > 1)
         throw UsageError("-o " + o.output + ": " + std::to_string(job.frames.size()) +
                          " frames need #### (or %04d, $F4) in the file name for the frame number (such as out/frame_####.png)");
     // The longest name is that of the lowest or the highest frame.
@@ -143,8 +171,23 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
                               !job.params.tracks.at(findParam("playback-mode")->index).keyed();
     job.skipExisting = o.skipExisting;
     job.jobs = o.jobs;
+    job.threads = o.threads > 0 ? o.threads : defaultThreads(o.jobs);
     job.contactSheet = o.contactSheet;
+    if (movie) {
+        MovieSettings settings;
+        settings.kind = movieKindOf(o.output);
+        const auto size = outputSize(job, job.width, job.height);
+        settings.width = size[0], settings.height = size[1];
+        settings.crf = job.crf;
+        settings.prores = job.prores;
+        checkMovieSettings(settings);
+    }
     return job;
+}
+
+int defaultThreads(int processes) {
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::max(1, cores / std::max(1, processes));
 }
 
 void addRenderOptions(CLI::App &app, RenderOptions &o) {
@@ -180,7 +223,9 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
     app.add_option("--size", o.size, "Without --layer: the layer's size WxH (default 1920x1080)")->group(layerGroup);
     app.add_option("--background", o.background,
                    "Without --layer: transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, "
-                   "red, green, blue) or a pattern (checker, gradient)")->capture_default_str()->group(layerGroup);
+                   "red, green, blue) or a pattern (checker, gradient). With a movie that has no alpha (.mp4, "
+                   ".gif, .mov with --prores 422hq), also the colour the frames are shown over (default black), "
+                   "with --layer too")->capture_default_str()->group(layerGroup);
     app.add_option("--depth", o.depth, "Bits per channel, 8 or 16 (default: the layer's depth, 16 for OpenEXR, else 8). "
                                        "A 16-bit layer at depth 8 is refused")
         ->check(CLI::IsMember({8, 16}))->group(layerGroup);
@@ -231,7 +276,17 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
                    "name too long for its folder's file system, counting the temporary name it is "
                    "first written under, is refused before rendering; - writes that one frame's PNG to standard "
                    "output. A symlink is written through to its file, a device such as /dev/null as it stands. "
-                   "An output that is one of the run's inputs is refused")->capture_default_str()->group(outGroup);
+                   "An output that is one of the run's inputs is refused. A name ending in .mp4 (H.264), .mov "
+                   "(ProRes), .webm (VP9 with alpha), .mkv (FFV1, lossless RGBA at the frame's depth) or .gif is "
+                   "one movie of every frame, at the exact frame rate, with a start time code from the first "
+                   "frame number (not with --skip-existing or --chunk)")->capture_default_str()->group(outGroup);
+    app.add_option("--crf", o.crf,
+                   "Quality of .mp4 (H.264, 0 to 51, default 18) and .webm (VP9, 0 to 63, default 30) movies: "
+                   "lower is better and larger; 0 is lossless in VP9")
+        ->check(CLI::Range(0, 63))->group(outGroup);
+    app.add_option("--prores", o.prores,
+                   "ProRes profile of .mov movies: 4444 (with alpha) or 422hq (over --background, black by default)")
+        ->check(CLI::IsMember({"4444", "422hq"}))->capture_default_str()->group(outGroup);
     app.add_option("--exr-type", o.exrType,
                    "Channel type of OpenEXR output: half (16-bit float) or float (32-bit). 8-bit frames "
                    "come back exactly from either, 16-bit frames only from float")
@@ -241,6 +296,10 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
         ->group(outGroup);
     app.add_option("-j,--jobs", o.jobs, "Render in N worker processes, each with its own copy of the effect instance (the frames are the "
                    "same as with one)")->capture_default_str()
+        ->check(CLI::Range(1, 256))->group(outGroup);
+    app.add_option("--threads", o.threads,
+                   "Threads each effect instance paints one frame with, in bands of rows (the frames are the same "
+                   "as with one). Default: the cores divided among the --jobs workers")
         ->check(CLI::Range(1, 256))->group(outGroup);
     app.add_option("--chunk", o.chunk,
                    "Render only chunk K of N (K from 1) of the requested frames: the frames, in order, "

@@ -30,8 +30,12 @@ struct RenderOptions {
     std::string output = "frames/frame_####.png", contactSheet, exrType = "half";
     std::string chunk;
     int jobs = 1;
+    int threads = 0;  // 0: the cores divided among the jobs
     int32_t frameOffset = 0;
     bool skipExisting = false, quiet = false, verbose = false, dryRun = false;
+    // Movies (an output name ending in .mp4, .mov, .webm, .mkv or .gif).
+    int crf = -1;
+    std::string prores = "4444";
 };
 
 
@@ -43,6 +47,10 @@ RenderDrawing builtInDemoDrawing();
 // Adds the render options (time, layer, effect parameters, output) to `app`,
 // all but DRAWING and the common ones.
 void addRenderOptions(CLI::App &app, RenderOptions &o);
+
+// The threads each of `processes` effect instances rendering side by side
+// paints with: the machine's cores divided among them, at least 1.
+int defaultThreads(int processes);
 
 // Checks the options and reads what they name. An empty `o.drawing` is the
 // demo drawing built into the tool; a drawing already read may be handed in

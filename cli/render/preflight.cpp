@@ -1,4 +1,5 @@
 #include "cli/render/preflight.h"
+#include "cli/video/movie.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -57,8 +58,12 @@ void printDryRun(std::FILE *out, const RenderJob &job, const std::vector<int32_t
     std::fprintf(out, "drawing %s, effect %s\n", job.drawingName.c_str(), job.pluginPath.c_str());
     std::fprintf(out, "%zu frame%s at %u/%d fps, %dx%d, depth %d, %s%s\n", job.frames.size(),
                  job.frames.size() == 1 ? "" : "s", job.timeScale, job.timeStep, width, height, job.depth,
-                 job.outputFormat->name,
-                 job.outputFormat == &exrFormat() ? (job.exrFloat ? " float" : " half") : "");
+                 job.movie ? "one movie" : job.outputFormat->name,
+                 job.movie ? (" " + job.outputPattern + " (start time code " +
+                              startTimecode(job.frames.front(), job.timeScale, uint32_t(job.timeStep)) + ")")
+                                 .c_str()
+                 : job.outputFormat == &exrFormat() ? (job.exrFloat ? " float" : " half")
+                                                    : "");
     const std::set<int32_t> rendered(todo.begin(), todo.end());
     for (int32_t f : job.frames) {
         const int64_t effectFrame = int64_t(f) - job.frameOffset;

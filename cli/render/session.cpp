@@ -188,6 +188,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
         s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
         s.host = std::make_unique<minihost::Host>();
         s.host->reuseImages = true;
+        s.host->threads = std::max(job.threads, 1);
         if (!job.prefsPath.empty()) loadPrefsFile(s.host->prefs, job.prefsPath);
         else if (!job.prefsText.empty()) loadPrefsText(s.host->prefs, job.prefsText, "the preferences");
     } catch (const ToolError &) {
@@ -208,23 +209,7 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
     if (result != 0)
         throw ToolError("parameter set-up failed (error " + std::to_string(result) + "): " + effectMessage(host));
 
-    // Parameter values: constants or keyframes at the host times of their frames.
-    for (const ParamInfo &param : effectParams()) {
-        const ParamTrack &track = job.params.tracks.at(param.index);
-        auto real = [&](const ParamValue &v) { return param.kind == ParamKind::Slider ? v.real : double(v.stored); };
-        if (!track.keyed()) {
-            host.setParam(param.index, real(track.constant));
-            continue;
-        }
-        std::vector<minihost::Keyframe> keys;
-        for (const auto &[frame, value] : track.keys) {
-            double time = frame * double(job.timeStep);
-            if (time < double(INT32_MIN) || time > double(INT32_MAX))
-                throw ToolError(std::string("a key of ") + param.option + " lies beyond the host's time range");
-            keys.push_back(minihost::Keyframe{int32_t(std::llround(time)), real(value)});
-        }
-        host.setKeyframes(param.index, keys);
-    }
+    setParams(job.params);
 
     // The drawing arrives as a saved project hands it over: the flattened
     // block as sequence data, then re-set-up.
@@ -244,6 +229,28 @@ RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<Sta
         throw ToolError(job.drawingName + ": the effect could not read the drawing" +
                         (result != 0 ? " (error " + std::to_string(result) + ")" : std::string()) +
                         (message.empty() ? std::string() : ": " + message));
+}
+
+void RenderSession::setParams(const ParamSettings &params) {
+    const RenderJob &job = state_->job;
+    minihost::Host &host = *state_->host;
+    // Parameter values: constants or keyframes at the host times of their frames.
+    for (const ParamInfo &param : effectParams()) {
+        const ParamTrack &track = params.tracks.at(param.index);
+        auto real = [&](const ParamValue &v) { return param.kind == ParamKind::Slider ? v.real : double(v.stored); };
+        if (!track.keyed()) {
+            host.setParam(param.index, real(track.constant));
+            continue;
+        }
+        std::vector<minihost::Keyframe> keys;
+        for (const auto &[frame, value] : track.keys) {
+            double time = frame * double(job.timeStep);
+            if (time < double(INT32_MIN) || time > double(INT32_MAX))
+                throw ToolError(std::string("a key of ") + param.option + " lies beyond the host's time range");
+            keys.push_back(minihost::Keyframe{int32_t(std::llround(time)), real(value)});
+        }
+        host.setKeyframes(param.index, keys);
+    }
 }
 
 RenderSession::~RenderSession() {
@@ -317,7 +324,6 @@ void RenderSession::prepareConstantLayer(int32_t frame) {
 const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     State &s = *state_;
     const RenderJob &job = s.job;
-    minihost::Host &host = *s.host;
 
     std::unique_ptr<minihost::Image> frameLayer;
     minihost::Image *layer = nullptr;
@@ -330,6 +336,19 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         frameLayer = hostLayer(job, frame, fullWidth, fullHeight);
         layer = frameLayer.get();
     }
+    return renderLayer(frame, *layer, fullWidth, fullHeight);
+}
+
+const minihost::Image &RenderSession::renderOver(int32_t frame, minihost::Image &layer) {
+    return renderLayer(frame, layer, layer.width(), layer.height());
+}
+
+const minihost::Image &RenderSession::renderLayer(int32_t frame, minihost::Image &layerImage, int32_t fullWidth,
+                                                  int32_t fullHeight) {
+    State &s = *state_;
+    const RenderJob &job = s.job;
+    minihost::Host &host = *s.host;
+    minihost::Image *layer = &layerImage;
     std::unique_ptr<minihost::Image> &recycled = s.outputs[s.current];
     if (!recycled || recycled->width() != layer->width() || recycled->height() != layer->height())
         recycled = std::make_unique<minihost::Image>(layer->width(), layer->height(), job.depth == 16);

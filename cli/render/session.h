@@ -3,6 +3,7 @@
 // drawing handed over by re-set-up, then one render command per frame.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,8 +47,17 @@ struct RenderJob {
     bool exrFloat = false;                           // OpenEXR channels as float, else half
     bool skipExisting = false;
     int jobs = 1;
+    // Threads each effect instance paints a frame with (the stand-in host
+    // asks the effect for them at global set-up); at least 1.
+    int threads = 1;
     std::string contactSheet;
     bool watchForEmptyFrames = false;  // tell frames that show no stroke (lastFrameEmpty)
+
+    // A movie instead of frame files (outputPattern names it).
+    bool movie = false;
+    int crf = -1;                          // -1: the format's default
+    std::string prores = "4444";
+    std::array<uint8_t, 3> matte{0, 0, 0};  // under the frames of movies without alpha
 };
 
 // Thrown for a failed frame: carries the frame number for the exit message.
@@ -86,6 +96,14 @@ public:
     // stroke (the layer unchanged, or nothing at all).
     bool lastFrameEmpty() const;
 
+    // Renders `frame` over a layer the caller holds (a video host's input
+    // frame), whose size is the full size, and returns the output image,
+    // valid until the next render. The job's layer settings are not used.
+    const minihost::Image &renderOver(int32_t frame, minihost::Image &layer);
+    // Puts `params` in place of the job's parameter values for the frames
+    // that follow (a video host changing a value between frames).
+    void setParams(const ParamSettings &params);
+
     // Reads the layer now when every frame has the same one (a generated
     // background or a single file), so that worker processes forked after
     // this share it; `frame` names the frame in a failure. Otherwise nothing.
@@ -98,6 +116,9 @@ public:
 private:
     // Renders into the recycled output image and returns it.
     const minihost::Image &renderToOutput(int32_t frame);
+    // The same over a layer already in the host's form, whose full size the
+    // host reports.
+    const minihost::Image &renderLayer(int32_t frame, minihost::Image &layer, int32_t fullWidth, int32_t fullHeight);
 
     struct State;
     std::unique_ptr<State> state_;

@@ -132,6 +132,8 @@ FrameRequest resolveFrameQuery(const FrameQuery &query, const ServedDrawing &dra
     o.drawing = drawing.name;
     o.layer = settings.layer;
     o.common.plugin = settings.plugin;
+    // The server, not the page, decides how the cores are shared.
+    o.threads = settings.threads;
     if (!o.prefsText.empty()) {
         minihost::PrefStore scratch;
         try {

@@ -31,6 +31,7 @@ inline constexpr int64_t SERVE_MAX_PIXELS = int64_t(8192) * 8192;
 struct ServeSettings {
     std::string plugin;
     std::string layer;
+    int threads = 1;  // per worker: the cores divided among the workers
 };
 
 // The query of a request, names and values decoded, in order.

@@ -385,6 +385,8 @@ int runServer(const ServeConfig &config) {
     std::signal(SIGPIPE, SIG_IGN);
     const int workers =
         config.workers > 0 ? config.workers : int(std::max(1u, std::thread::hardware_concurrency()));
+    // A frame the page waits for paints on every core its worker can have.
+    s.settings.threads = defaultThreads(workers);
     s.pool = std::make_unique<RenderPool>(workers, s.settings, std::chrono::seconds(120));
 
     GuardedServer http(ConnectionLimits{});

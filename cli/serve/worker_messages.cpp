@@ -120,6 +120,7 @@ void writeLook(Writer &w, const RenderJob &job) {
         }
     }
     w.u32(job.watchForEmptyFrames);
+    w.i32(job.threads);
 }
 
 void readLook(Reader &r, RenderJob &job) {
@@ -154,6 +155,8 @@ void readLook(Reader &r, RenderJob &job) {
         }
     }
     job.watchForEmptyFrames = r.u32() != 0;
+    job.threads = r.i32();
+    if (job.threads < 1 || job.threads > 256) throw std::runtime_error("a worker message with a thread count out of range");
     job.outputFormat = &pngFormat();
 }
 

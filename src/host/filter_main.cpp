@@ -1,5 +1,6 @@
 // The command entry: the common frame around every command, about, global
 // set-up and set-down, and registration of the effect.
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,7 @@
 #include "host/render_command.h"
 #include "pennaro/errors.h"
 #include "pennaro/string_table.h"
+#include "render/workers.h"
 
 namespace pennaro {
 
@@ -31,6 +33,20 @@ int32_t about(const HostInData *in, HostOutData *out) {
     // Message 0 starts "Pennaro, v%ld.%ld"; the host's "%ld" takes 32 bits.
     in->utils->formatText(out->message, lookupMessage(in, MSG_ABOUT), int32_t{1}, int32_t{2});
     return 0;
+}
+
+// Threads a host of our own asks for, in the environment at global set-up:
+// PENNARO_THREADS holding a whole number from 1 to the pool's limit. Any
+// other host (the original among them) sets no such variable and gets the
+// effect without a thread. Read here and nowhere else, so a command never
+// sees the variable change under it.
+int32_t requestedThreads() {
+    const char *text = std::getenv("PENNARO_THREADS");
+    if (!text || !*text) return 0;
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > workers::MAX_THREADS) return 0;
+    return static_cast<int32_t>(value);
 }
 
 int32_t globalSetUp(HostInData *in, HostOutData *out) {
@@ -62,6 +78,7 @@ int32_t globalSetUp(HostInData *in, HostOutData *out) {
             globals.previewQuality = static_cast<uint8_t>(prefs.previewQuality != 0);
             globals.showToolbar = static_cast<uint8_t>(prefs.showToolbar != 0);
             globals.onion = prefs.onion;
+            if (const int32_t threads = requestedThreads()) workers::enlist(globalsHandle, threads);
             return 0;
         }
     }
@@ -72,6 +89,7 @@ int32_t globalSetUp(HostInData *in, HostOutData *out) {
 }
 
 int32_t globalSetDown(HostInData *in, HostOutData *out) {
+    if (in->globalData) workers::dismiss(in->globalData);
     if (PaintGlobals *globals = paintGlobals(in)) {
         void *table = globals->stringTable;
         in->closeStringTable(&table);

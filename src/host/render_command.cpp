@@ -21,6 +21,7 @@
 #include "render/paint.h"
 #include "render/selection.h"
 #include "render/wiggle.h"
+#include "render/workers.h"
 
 namespace pennaro {
 
@@ -238,6 +239,7 @@ int32_t renderFrame(HostInData *in, HostOutData *out, HostParam *params[], HostW
     frame.layer = layerGeometry(in);
     frame.scratchWidth = input->width;
     frame.scratchHeight = input->height;
+    frame.threads = workers::threadsFor(in->globalData);
 
     const PaintResult painted = paintStrokes(memory, *drawing, frame, pixelView(in, output, frame.deep), host);
     drawing.unlock();

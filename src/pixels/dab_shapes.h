@@ -236,7 +236,15 @@ inline void stampRows(float A, float E, float cx, float cy, const ImageView *scr
     if (scratch->width <= 0 || scratch->height <= 0) return;
     const DabBox box = dabBox(A, E, cx, cy, scratch->width, scratch->height);
     if (box.empty()) return;
-    const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
+    const int32_t x0 = box.x0, x1 = box.x1;
+    int32_t y0 = box.y0, y1 = box.y1;
+    if (rows->bandRowCount > 0) {
+        // Another thread paints the rows outside this band; rows and spans
+        // beyond it change no pixel here.
+        y0 = std::max(y0, rows->firstBandRow);
+        y1 = std::min(y1, rows->firstBandRow + rows->bandRowCount - 1);
+        if (y0 > y1) return;
+    }
 
     rows->topRow = std::min(rows->topRow, y0);
     rows->bottomRow = std::max(rows->bottomRow, y1);

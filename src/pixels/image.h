@@ -46,11 +46,20 @@ struct RowSpan {
 
 // The band of rows a stroke has painted so far, with each row's span; the
 // dab kernels widen it, the finishing passes visit exactly what it holds.
+//
+// When a frame is painted by several threads, each owns a range of rows
+// of the image (bandRowCount rows from firstBandRow) and the kernels it runs
+// touch only those rows and their spans. A dab's box is still worked out
+// against the whole image, so a box that collapses at the image's edge is
+// dropped exactly as when one thread paints every row. bandRowCount 0 is
+// the whole image.
 struct PaintedRows {
     int32_t rowCount;
     int32_t topRow;     // first row touched; starts at rowCount - 1
     int32_t bottomRow;  // last row touched; starts at 0
     RowSpan *spans;
+    int32_t firstBandRow;
+    int32_t bandRowCount;
 };
 
 }  // namespace pennaro

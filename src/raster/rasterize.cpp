@@ -129,6 +129,51 @@ void eraseStroke(const ImageView &scratch, const ImageView &output, const Painte
         finishPass<Pixel8>(scratch, output, rows, eraseRow8);
 }
 
+namespace {
+
+// The stroke's points locked, the brush prepared and `walk(points, last,
+// copy)` run on a copy of the brush (the walk changes the paint alpha of
+// its own). The number of points the walk reached, 0 when it did not run.
+template <typename Walk>
+int32_t walkPoints(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke, RasterBrush *brush,
+                   Walk walk) {
+    if (stroke.info.pointCount <= 0 || !stroke.points) return 0;
+    Locked<const PaintPoint> points(memory, stroke.points);
+    if (!points) return 0;
+    // Never read past the block, whatever the point count claims.
+    const uint64_t available = memory.size(stroke.points) / sizeof(PaintPoint);
+    const auto count =
+        static_cast<int32_t>(std::min<uint64_t>(available, static_cast<uint64_t>(stroke.info.pointCount)));
+    prepareRasterBrush(layer.downsampleX, stroke.info.brush, brush);
+    if (count <= 0) return 0;
+    RasterBrush copy = *brush;
+    return walk(points.get(), count - 1, &copy);
+}
+
+}  // namespace
+
+void finishStroke(const ImageView &scratch, const ImageView &output, const RasterBrush &finish,
+                  const PaintedRows &rows) {
+    const uint32_t kind = finish.brushMode & BRUSH_KIND_MASK;
+    if (kind == BRUSH_KIND_ROUND && finish.opacity < 1.0f) applyStrokeOpacity(scratch, finish, rows);
+    switch (finish.brushMode) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            compositeStroke(scratch, output, rows);
+            break;
+        case 9:
+        case 10:
+        case 11:
+        case 12:
+            eraseStroke(scratch, output, rows);
+            break;
+        default:
+            break;  // paints nothing
+    }
+}
+
 void rasterizeStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke,
                      const ImageView &output, const ImageView &scratch, RasterBrush *brush) {
     PaintedRows &rows = brush->rows;
@@ -138,43 +183,20 @@ void rasterizeStroke(Allocator &memory, const LayerGeometry &layer, const PaintS
         const int32_t last = std::min(rows.topRow, rows.rowCount - 1);
         for (int32_t y = first; y <= last; ++y) rows.spans[y] = RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT};
     }
-    if (stroke.info.pointCount <= 0 || !stroke.points) return;
-
-    int32_t reached = 0;
-    {
-        Locked<const PaintPoint> points(memory, stroke.points);
-        if (!points) return;
-        // Never read past the block, whatever the point count claims.
-        const uint64_t available = memory.size(stroke.points) / sizeof(PaintPoint);
-        const auto count =
-            static_cast<int32_t>(std::min<uint64_t>(available, static_cast<uint64_t>(stroke.info.pointCount)));
-        prepareRasterBrush(layer.downsampleX, stroke.info.brush, brush);
-        if (count > 0) {
-            RasterBrush walk = *brush;
-            reached = paintStrokePath(memory, layer, scratch, points.get(), count - 1, &walk, &rows);
-        }
-    }
+    const int32_t reached =
+        walkPoints(memory, layer, stroke, brush, [&](const PaintPoint *points, int32_t last, RasterBrush *walk) {
+            return paintStrokePath(memory, layer, scratch, points, last, walk, &rows);
+        });
     if (reached < 1) return;
-
     const RasterBrush finish = *brush;
-    const uint32_t kind = finish.brushMode & BRUSH_KIND_MASK;
-    if (kind == BRUSH_KIND_ROUND && finish.opacity < 1.0f) applyStrokeOpacity(scratch, finish, finish.rows);
-    switch (finish.brushMode) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-            compositeStroke(scratch, output, finish.rows);
-            break;
-        case 9:
-        case 10:
-        case 11:
-        case 12:
-            eraseStroke(scratch, output, finish.rows);
-            break;
-        default:
-            break;  // paints nothing
-    }
+    finishStroke(scratch, output, finish, finish.rows);
+}
+
+int32_t walkStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke, RasterBrush *brush,
+                   const DabSink &sink) {
+    return walkPoints(memory, layer, stroke, brush, [&](const PaintPoint *points, int32_t last, RasterBrush *walk) {
+        return traceStrokePath(memory, layer, points, last, walk, sink);
+    });
 }
 
 }  // namespace pennaro

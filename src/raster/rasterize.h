@@ -11,6 +11,19 @@ namespace pennaro {
 void rasterizeStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke,
                      const ImageView &output, const ImageView &scratch, RasterBrush *brush);
 
+// The same stroke in two halves, for a frame painted by several threads:
+// the walk, run once on the command's thread (it locks and allocates
+// through the host), prepares the brush as rasterizeStroke does and hands
+// every dab that reaches the scratch image to `sink` (whose clip is the
+// scratch image's size); it returns the points reached, 0 when the walk
+// did not run. After stamping those dabs into its rows, each band finishes
+// the stroke there with the prepared brush and its own PaintedRows.
+struct DabSink;
+int32_t walkStroke(Allocator &memory, const LayerGeometry &layer, const PaintStroke &stroke, RasterBrush *brush,
+                   const DabSink &sink);
+void finishStroke(const ImageView &scratch, const ImageView &output, const RasterBrush &finish,
+                  const PaintedRows &rows);
+
 // The steps of one stroke, exposed for tests and benchmarks.
 
 // Fills the brush fields (colour by depth and onion direction, opacity,

@@ -216,6 +216,25 @@ void stampWithKernel(void *context, const Dab &dab) {
     }
 }
 
+bool dabRows(const Dab &dab, int32_t width, int32_t height, int32_t *top, int32_t *bottom) {
+    const auto kind = static_cast<uint32_t>(dab.selector % 1000);
+    float E;
+    if (kind == BRUSH_KIND_ROUND)
+        E = dab::roundExtent(dab.aspect, dab.radius, dab.softness);
+    else if (kind == BRUSH_KIND_SOFT)
+        E = dab::softExtent(dab.aspect, dab.radius);
+    else if (kind == BRUSH_KIND_SQUARE)
+        E = dab::squareExtent(dab.aspect, dab.radius);
+    else
+        return false;
+    if (width <= 0 || height <= 0) return false;
+    const dab::DabBox box = dab::dabBox(dab.aspect, E, dab.cx, dab.cy, width, height);
+    if (box.empty()) return false;
+    *top = box.y0;
+    *bottom = box.y1;
+    return true;
+}
+
 int32_t traceDabs(const LayerGeometry &layer, const PaintPoint *points, int32_t last, RasterBrush *brush,
                   const DabSink &sink) {
     const int32_t m = last;

@@ -85,6 +85,11 @@ struct KernelTarget {
 };
 void stampWithKernel(void *context, const Dab &dab);
 
+// The rows of a width x height image that `dab`'s kernel box covers, as
+// the kernel clamps it (a box empty in either direction: false). Lets a
+// band of rows skip the dabs that cannot reach it.
+bool dabRows(const Dab &dab, int32_t width, int32_t height, int32_t *top, int32_t *bottom);
+
 // Most dabs one walk may stamp. Real strokes stay far below (dabs are at
 // least a pixel apart, so this is a path of 67 million pixels); only
 // corrupt or absurd data reaches it, and the walk then simply stops.

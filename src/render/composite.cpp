@@ -6,6 +6,8 @@
 // a time; each pixel is still rewritten once, from its own values only.
 #include "render/composite.h"
 
+#include <algorithm>
+
 #include "catalog/params.h"
 #include "pixels/row_kernels.h"
 
@@ -41,24 +43,21 @@ RowOperation rowOperation(int32_t mode, bool deep) {
     }
 }
 
-// Rows follow the layer's height and columns the output's width; after each
-// row each pointer skips the padding of its own image (its row bytes less
-// its own width in pixels), so the two advance by different amounts when
-// the widths differ. The mode was decided once, outside the loop.
+// The rows and columns both images have: a host that hands images of
+// different sizes gets the overlap composited and nothing read or written
+// past either image. Each pointer steps by its own image's row bytes. The
+// mode was decided once, outside the loop.
 void compositeRows(const ImageView &input, uint8_t *layer, const ImageView &output, uint8_t *paint,
                    int32_t mode, bool deep) {
     const RowOperation operation = rowOperation(mode, deep);
     if (!operation) return;
-    const intptr_t pixel = deep ? 8 : 4;
-    const int32_t rows = input.height;
-    const int32_t columns = output.width;
+    const int32_t rows = std::min(input.height, output.height);
+    const int32_t columns = std::min(input.width, output.width);
     if (columns <= 0) return;
-    const intptr_t layerStep = columns * pixel + (static_cast<intptr_t>(input.rowBytes) - input.width * pixel);
-    const intptr_t paintStep = columns * pixel + (static_cast<intptr_t>(output.rowBytes) - output.width * pixel);
     for (int32_t y = 0; y < rows; ++y) {
         operation(paint, layer, columns);
-        layer += layerStep;
-        paint += paintStep;
+        layer += input.rowBytes;
+        paint += output.rowBytes;
     }
 }
 

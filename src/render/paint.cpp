@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "catalog/params.h"
 #include "pennaro/errors.h"
 #include "raster/rasterize.h"
+#include "render/bands.h"
 #include "render/draw_order.h"
 
 namespace pennaro {
@@ -87,6 +89,9 @@ PaintResult paintStrokes(Allocator &memory, PaintSequence &drawing, const PaintF
     const double futureThreshold = onionSkin ? frame.onionFrame - pastThreshold : 0.0;
 
     Scratch scratch{host};
+    // Declared after the scratch image: whatever way the loop ends, the
+    // bands finish with it before it is disposed.
+    std::optional<BandPainter> bands;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t k = drawOrderLookup(memory, drawing.drawOrder, i);
         if (k < 0 || k >= n) continue;
@@ -101,17 +106,25 @@ PaintResult paintStrokes(Allocator &memory, PaintSequence &drawing, const PaintF
             bool skip = false;
             const int32_t err = makeScratch(scratch, frame, brush, &skip);
             if (err != 0 || skip) return {err, false};
+            if (frame.threads > 1) {
+                bands.emplace(scratch.view, output, scratch.spans, frame.deep, frame.threads);
+                if (!bands->start()) bands.reset();
+            }
         }
 
         brush.strokeIndex = k;
         RasterBrush copy = brush;
-        rasterizeStroke(memory, frame.layer, stroke, output, scratch.view, &copy);
+        if (bands)
+            bands->paint(memory, frame.layer, stroke, &copy);
+        else
+            rasterizeStroke(memory, frame.layer, stroke, output, scratch.view, &copy);
 
         const int64_t current = frame.progressBase + i;
         const int64_t total = frame.progressBase + n;
         const int32_t answer = host.report(static_cast<int32_t>(current), static_cast<int32_t>(total));
         if (answer != 0) return {answer, false};
     }
+    if (bands) bands->finish();
     const int32_t result = scratch.made ? scratch.finish() : 0;
     return {result, result == 0};
 }

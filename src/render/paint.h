@@ -34,6 +34,9 @@ struct PaintFrame {
     WiggleSettings wiggle;    // wiggleEnabled 0 when off
     LayerGeometry layer;
     int32_t scratchWidth, scratchHeight;  // the layer image's size
+    // Threads the host asked for: 2 and more paint the frame in bands on
+    // the effect's pool (bands.h), with the same bytes.
+    int32_t threads;
 };
 
 struct PaintResult {

@@ -49,13 +49,24 @@ const std::vector<Golden> &goldens() {
 
 class GoldenFrame : public testing::TestWithParam<size_t> {};
 
+// At one thread, and painted in bands at 2 and 7 (16 for the first).
 TEST_P(GoldenFrame, IsUnchanged) {
     const Golden &g = goldens()[GetParam()];
     pennaro_test::ScratchDir dir(std::string("golden-") + g.name);
-    std::vector<std::string> args = {"render", demo, "-q", "-o", dir / "frame.png"};
+    std::vector<std::string> args = {"render", demo, "-q", "-o", dir / "frame.png", "--threads", "1"};
     args.insert(args.end(), g.args.begin(), g.args.end());
     pennaro_test::ToolRun run = pennaro_test::runTool(args);
     ASSERT_EQ(run.status, 0) << run.output;
+    for (const char *threads : {"2", "7", "16"}) {
+        if (threads == std::string("16") && GetParam() != 0) continue;
+        std::vector<std::string> banded = args;
+        banded[4] = dir / (std::string("frame-") + threads + ".png");
+        banded[6] = threads;
+        run = pennaro_test::runTool(banded);
+        ASSERT_EQ(run.status, 0) << run.output;
+        ImageComparison same = compareImages(readPng(dir / "frame.png"), readPng(banded[4]));
+        EXPECT_TRUE(same.identical()) << g.name << " at " << threads << " threads: " << describeComparison(same);
+    }
 
     auto golden = goldenDir / (std::string(g.name) + ".png");
     if (std::getenv("PENNARO_UPDATE_GOLDEN")) {

@@ -18,6 +18,17 @@ mkdir "$scratch/work" && cd "$scratch/work"
 cmp installed.png built.png || fail "the installed copy renders another frame"
 "$tool" --version | grep -q "^effect [0-9]*\.[0-9]* .*: $prefix/.*pennaro/libpennaro" || fail "--version: $("$tool" --version)"
 
+# The frei0r filter in lib/frei0r-1 finds the installed effect by itself.
+filter=$(find "$prefix" -path '*/frei0r-1/pennaro.so' | head -n 1)
+if [ -f "$build/frei0r-1/pennaro.so" ]; then
+    [ -n "$filter" ] || fail "no frei0r filter in lib/frei0r-1"
+    if command -v melt >/dev/null; then
+        FREI0R_PATH=$(dirname "$filter") melt -silent color:'#336699' out=0 -filter frei0r.pennaro 4="All Strokes" \
+            -consumer avformat:melt.png vcodec=png >melt.log 2>&1 || fail "$(cat melt.log)"
+        grep -q "pennaro (frei0r)" melt.log && fail "the installed filter: $(cat melt.log)"
+    fi
+fi
+
 # A bare --plugin name is a file in this folder, never a library search;
 # PENNARO_PLUGIN comes before the installed copy.
 effect=$(find "$prefix" -name 'libpennaro*.so' | head -n 1)

@@ -3,7 +3,9 @@
 // failure path with the output it leaves.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "catalog/params.h"
 #include "rig.h"
@@ -401,6 +403,90 @@ TEST(RenderValues, NoPixelAddressLeavesThePreparedOutput) {
     rig.host.faults.pixelAddress.arm(1, 0, true);
     EXPECT_EQ(rig.render(), 0);
     EXPECT_TRUE(rig.outputIsZero());
+}
+
+// A host handing a layer and an output of different sizes: the strokes and
+// the composite reach only the pixels both images have (under the
+// sanitizers a read or write past either image fails the test), and those
+// are the pixels of the same render with images of one size.
+TEST(RenderImages, LayerAndOutputOfDifferentSizes) {
+    const int32_t w = 23, h = 17;
+    const int32_t sizes[][2] = {{w + 5, h}, {w - 6, h}, {w, h + 4}, {w, h - 5}, {w - 3, h + 3}, {w + 4, h - 4}};
+    for (bool deep : {false, true}) {
+        for (int mode : {COMPOSITE_OVER_ORIGINAL, COMPOSITE_UNDER_ORIGINAL, COMPOSITE_AS_MATTE}) {
+            auto render = [&](int32_t ow, int32_t oh) {
+                Rig rig(w, h, deep);
+                rig.output = minihost::Image(ow, oh, deep, 4);
+                rig.host.setParam(PARAM_COMPOSITE, mode);
+                TestStroke line = dotStroke(1, 0.0f, -0.1f, 0.1f, 1.0f, 0.5f, 0.25f, 2);
+                line.points[1].x = 1.2f;
+                line.points[1].y = 1.1f;
+                line.brush.size = 6.0f;
+                rig.setStrokes({line, dotStroke(2, 0.0f, 0.9f, 0.9f)});
+                EXPECT_EQ(rig.render(), 0);
+                EXPECT_TRUE(rig.output.paddingIntact());
+                return rig.output;
+            };
+            const minihost::Image same = render(w, h);
+            for (const auto &size : sizes) {
+                SCOPED_TRACE(::testing::Message() << "mode " << mode << " output " << size[0] << "x" << size[1]
+                                                  << (deep ? " 16 bit" : " 8 bit"));
+                const minihost::Image got = render(size[0], size[1]);
+                for (int32_t y = 0; y < size[1]; ++y)
+                    for (int32_t x = 0; x < size[0]; ++x) {
+                        const bool both = x < w && y < h;
+                        if (deep) {
+                            const HostPixel16 p = got.pixel16(x, y), q = both ? same.pixel16(x, y) : HostPixel16{};
+                            ASSERT_EQ(0, std::memcmp(&p, &q, sizeof p)) << x << "," << y;
+                        } else {
+                            const HostPixel8 p = got.pixel8(x, y), q = both ? same.pixel8(x, y) : HostPixel8{};
+                            ASSERT_EQ(0, std::memcmp(&p, &q, sizeof p)) << x << "," << y;
+                        }
+                    }
+            }
+        }
+    }
+}
+
+// The effect's threads: none unless the host asks at global set-up (a
+// variable left in the environment does not ask for a host that does
+// not); asked, they live from global set-up to global set-down, and the
+// frame is the same.
+TEST(RenderThreads, NoThreadUnlessTheHostAsks) {
+#ifdef __linux__
+    auto threadsNow = [] {
+        size_t n = 0;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) n += entry.exists();
+        return n;
+    };
+    setenv(minihost::Host::effectThreadsVariable, "4", 1);
+    const size_t before = threadsNow();
+    std::vector<uint8_t> frames[2];
+    for (int asked : {0, 3}) {
+        {
+            Rig rig(64, 48, false, false);
+            rig.host.threads = asked;
+            for (int32_t command : {HOST_CMD_GLOBAL_SETUP, HOST_CMD_PARAMS_SETUP, HOST_CMD_SEQUENCE_SETUP})
+                ASSERT_EQ(rig.send(command), 0);
+            EXPECT_EQ(threadsNow(), before + size_t(asked));
+            rig.host.setParam(PARAM_COMPOSITE, COMPOSITE_OVER_ORIGINAL);
+            TestStroke line = dotStroke(1, 0.0f, 0.1f, 0.1f, 1.0f, 0.5f, 0.25f, 2);
+            line.points[1].x = 0.9f;
+            line.points[1].y = 0.8f;
+            line.brush.size = 5.0f;
+            rig.setStrokes({line, dotStroke(2, 0.0f, 0.5f, 0.5f)});
+            ASSERT_EQ(rig.render(), 0);
+            EXPECT_EQ(threadsNow(), before + size_t(asked));
+            frames[asked != 0] = rig.output.packedPixels();
+        }
+        EXPECT_EQ(threadsNow(), before);
+    }
+    EXPECT_EQ(std::string(std::getenv(minihost::Host::effectThreadsVariable)), "4");
+    unsetenv(minihost::Host::effectThreadsVariable);
+    EXPECT_EQ(frames[0], frames[1]);
+#else
+    GTEST_SKIP() << "counts the process's threads in /proc";
+#endif
 }
 
 }  // namespace

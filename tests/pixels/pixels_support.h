@@ -80,7 +80,7 @@ struct Canvas {
         for (size_t i = 0; seed && i < bytes.size(); i += 2)
             if (rng() % 4 == 0) bytes[i] = uint8_t(rng() % 3 == 0 ? 255 : rng());
         spans.assign(size_t(h), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT});
-        rows = PaintedRows{h, h - 1, 0, spans.data()};
+        rows = PaintedRows{h, h - 1, 0, spans.data(), 0, 0};
     }
     Pixel8 &p8(int32_t x, int32_t y) { return view.row<Pixel8>(y)[x]; }
     Pixel16 &p16(int32_t x, int32_t y) { return view.row<Pixel16>(y)[x]; }

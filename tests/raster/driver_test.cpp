@@ -80,7 +80,7 @@ void finishPassesFollowTheRules(std::mt19937 &rng) {
                 if (deep) out.p16(x, y) = Pixel16{uint16_t(any(rng)), 1, uint16_t(any(rng)), 3};
                 else out.p8(x, y) = Pixel8{uint8_t(any(rng)), 1, uint8_t(any(rng)), 3};
             }
-        t.brush.rows = PaintedRows{9, row(rng), 8 + row(rng), t.spans.data()};
+        t.brush.rows = PaintedRows{9, row(rng), 8 + row(rng), t.spans.data(), 0, 0};
         TestImage scratchBefore = scratch, outBefore = out;
         if (erase) eraseStroke(scratch.view(), out.view(), t.brush.rows);
         else compositeStroke(scratch.view(), out.view(), t.brush.rows);
@@ -111,7 +111,7 @@ TEST(FinishPasses, FollowTheRulesWithinTheSpansOfBothImages) {
     Template t(scratch);
     scratch.fill(128, 255, 0, 0);
     t.spans.assign(8, RowSpan{0, 7});
-    t.brush.rows = PaintedRows{8, 0, 7, t.spans.data()};
+    t.brush.rows = PaintedRows{8, 0, 7, t.spans.data(), 0, 0};
     compositeStroke(scratch.view(), ImageView{}, t.brush.rows);
     eraseStroke(scratch.view(), ImageView{}, t.brush.rows);
     compositeStroke(ImageView{}, out.view(), t.brush.rows);

@@ -71,7 +71,7 @@ struct Template {
         : spans(size_t(scratch.height()), RowSpan{ROW_SPAN_EMPTY_LEFT, ROW_SPAN_EMPTY_RIGHT}) {
         brush.deep = scratch.deep() ? 1 : 0;
         brush.onionOpacity = 0.5f;
-        brush.rows = PaintedRows{scratch.height(), scratch.height() - 1, 0, spans.data()};
+        brush.rows = PaintedRows{scratch.height(), scratch.height() - 1, 0, spans.data(), 0, 0};
     }
 };
 

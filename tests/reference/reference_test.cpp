@@ -180,11 +180,13 @@ struct Session {
 
 // Runs `body` on a new session, sets it down, and checks that nothing the
 // effect was given or allocated outlives it and that it kept the protocol.
+// `threads`: what the host asks the effect for (0: nothing).
 template <typename Body>
-auto withSession(Body body) {
+auto withSession(Body body, int32_t threads = 0) {
     const minihost::HandleStats before = minihost::handleStats();
     auto result = [&] {
         Session s;
+        s.host.threads = threads;
         if (const int32_t error = s.plugin.registerEffect()) fail("registration failed with error " + std::to_string(error));
         s.run(HOST_CMD_GLOBAL_SETUP, "global set-up");
         s.run(HOST_CMD_PARAMS_SETUP, "parameter set-up");
@@ -204,7 +206,7 @@ uint16_t sixteenBitToFile(uint16_t v) { return uint16_t(std::min((uint32_t(v) * 
 uint16_t sixteenBitFromFile(uint16_t s) { return uint16_t((uint32_t(s) * 32768u + 32767u) / 65535u); }
 
 // The case's frame from the effect, in PNG samples.
-Frame renderCase(const Case &c) {
+Frame renderCase(const Case &c, int32_t threads = 0) {
     const Bytes block = readFile(kDataDir + "/" + c.block);
     const bool deep = c.depth == 16;
     minihost::Image layer(c.width, c.height, deep), output(c.width, c.height, deep);
@@ -237,7 +239,7 @@ Frame renderCase(const Case &c) {
         s.host.setLayer(nullptr);
         if (!output.paddingIntact()) fail(c.name + ": the render wrote past the end of a row");
         return 0;
-    });
+    }, threads);
     Frame f{c.width, c.height, c.depth, {}};
     for (int32_t y = 0; y < c.height; ++y)
         for (int32_t x = 0; x < c.width; ++x) {
@@ -270,13 +272,21 @@ TEST(ReferenceCaseList, HoldsEveryCase) {
 
 class ReferenceFrame : public ::testing::TestWithParam<size_t> {};
 
+// The frame of a host that asks for no thread, and of hosts asking for 2
+// and 7 (16 for every tenth case): the effect paints in bands then, with
+// the same bytes.
 TEST_P(ReferenceFrame, MatchesTheExpectedFrame) {
     const Case &c = allCases()[GetParam()];
     try {
+        const Frame expected = readPng(kDataDir + "/" + c.expected);
         const Frame rendered = renderCase(c);
         if (const char *dumpDir = std::getenv("PENNARO_FRAME_DUMP_DIR"))
             dumpFrame(std::string(dumpDir) + "/" + c.name + ".frame", rendered);
-        EXPECT_EQ(frameDifference(rendered, readPng(kDataDir + "/" + c.expected)), "");
+        EXPECT_EQ(frameDifference(rendered, expected), "");
+        for (int32_t threads : {2, 7, 16}) {
+            if (threads == 16 && GetParam() % 10 != 0) continue;
+            EXPECT_EQ(frameDifference(renderCase(c, threads), expected), "") << threads << " threads";
+        }
     } catch (const std::exception &e) {
         FAIL() << e.what();
     }

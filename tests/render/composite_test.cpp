@@ -54,12 +54,14 @@ template <class P>
 void compareWithRules(std::mt19937 &rng) {
     constexpr bool deep = sizeof(P) == 8;
     struct Geometry { int32_t layerWidth, layerHeight, layerPadding, width, height, padding; };
-    // Rows follow the layer's height and columns the output's width; each
-    // image's rows step by that width plus the image's own padding.
+    // Only the rows and columns both images have are composited; the rest
+    // of the output is left as it was and nothing past either image is read.
     const Geometry geometries[] = {
         {37, 23, 12, 37, 23, 4}, {1, 5, 0, 1, 5, 8}, {64, 3, 4, 64, 3, 0},
         {40, 9, 8, 33, 9, 4},   // an output narrower than the layer
         {20, 6, 0, 20, 9, 4},   // rows below the layer's are left alone
+        {21, 4, 4, 30, 4, 0},   // columns right of the layer's are left alone
+        {9, 12, 0, 9, 5, 8},    // a layer taller than the output
     };
     for (const Geometry &g : geometries) {
         for (int mode = 0; mode <= 15; ++mode) {
@@ -71,12 +73,11 @@ void compareWithRules(std::mt19937 &rng) {
             TestImage before = out;
             compositeFrame(layer.view(), out.view(), mode);
             const ImageView l = layer.view();
-            const intptr_t layerStep = intptr_t(g.width) * intptr_t(sizeof(P)) + g.layerPadding;
             for (int32_t y = 0; y < g.height; ++y)
                 for (int32_t x = 0; x < g.width; ++x) {
                     const P was = before.view().row<P>(y)[x];
-                    const P *layerPixel = reinterpret_cast<const P *>(l.data + y * layerStep + x * intptr_t(sizeof(P)));
-                    const P expected = y < g.layerHeight ? rule(mode, was, *layerPixel) : was;
+                    const bool both = y < g.layerHeight && x < g.layerWidth;
+                    const P expected = both ? rule(mode, was, l.row<P>(y)[x]) : was;
                     const P got = out.view().row<P>(y)[x];
                     ASSERT_EQ(0, std::memcmp(&got, &expected, sizeof got)) << "pixel " << x << "," << y;
                 }
