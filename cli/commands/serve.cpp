@@ -1,421 +1,27 @@
 // pennaro serve: a local web page to look at drawings, scrub and play them,
-// try the effect's settings and draw with a pen. Every pixel the page shows
-// is a frame rendered by the effect through the same options and session
-// code as `pennaro render`.
+// try the effect's settings and draw with a pen (cli/serve/).
 #include <CLI/CLI.hpp>
-#include <httplib.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <set>
-#include <shared_mutex>
-#include <thread>
-
-#include "catalog/messages.h"
-#include "catalog/prefs.h"
 #include "cli/commands/commands.h"
-#include "cli/scan/container_search.h"
-#include "cli/core/errors.h"
 #include "cli/core/command_line.h"
-#include "cli/core/files.h"
-#include "cli/drawings/expansion.h"
-#include "cli/drawings/drawing_file.h"
-#include "cli/scan/drawing_reference.h"
 #include "cli/core/memory_budget.h"
-#include "cli/render/command_line.h"
+#include "cli/serve/http_server.h"
 #include "cli/serve/worker_pool.h"
-#include "cli/serve/web_page.h"
 
 namespace pennaro_cli {
 namespace {
 
 struct ServeOptions {
     CommonOptions common;
-    std::vector<std::string> drawings;
-    std::string layer;
-    int port = 8000;
-    std::string bind = "127.0.0.1";
-    std::string saveDir;
-    int workers = 0;
-    int threads = 1;  // a worker's: how many its effect instance paints with
-    double quitAfter = 0;
+    ServeConfig config;
     int workerFd = -1;
 };
 
-// Request bodies: a drawing sent back by the page. Far above any drawing a
-// hand makes, far below what would hurt the server.
-constexpr size_t MAX_BODY_BYTES = size_t(32) << 20;
-
-std::atomic<int> stopSignal{0};
-extern "C" void onStopSignal(int signal) { stopSignal = signal; }
-
-// Tries the address first, to tell a port in use from other failures in
-// words: the HTTP library only says that it could not listen.
-void checkCanListen(const std::string &address, int port) {
-    const bool v6 = address.find(':') != std::string::npos;
-    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) throw ToolError(std::string("cannot open a socket: ") + std::strerror(errno));
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    int result = -1;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        if (inet_pton(AF_INET6, address.c_str(), &a.sin6_addr) != 1) {
-            close(fd);
-            throw UsageError("--bind " + address + ": not an IP address");
-        }
-        result = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-            close(fd);
-            throw UsageError("--bind " + address + ": not an IP address");
-        }
-        result = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    const int error = errno;
-    close(fd);
-    if (result == 0) return;
-    if (error == EADDRINUSE)
-        throw ToolError("port " + std::to_string(port) + " on " + address +
-                        " is in use; choose another with --port N, or --port 0 for a free one");
-    throw ToolError("cannot listen on " + address + " port " + std::to_string(port) + ": " + std::strerror(error));
-}
-
-bool isLoopback(const std::string &address) { return address.rfind("127.", 0) == 0 || address == "::1"; }
-
-std::string jsonReply(const nlohmann::json &value) { return value.dump(); }
-
-void answerError(httplib::Response &res, int status, const std::string &message) {
-    res.status = status;
-    res.set_content(message + "\n", "text/plain; charset=utf-8");
-}
-
-struct Server {
-    ServeOptions &o;
-    ServeSettings settings;
-    std::vector<ServedDrawing> drawings;
-    std::shared_mutex drawingsMutex;
-    std::set<FileIdentity> inputs;  // never written over
-    std::unique_ptr<RenderPool> pool;
-    int port = 0;
-    std::set<std::string> allowedHosts;
-
-    ServedDrawing drawingCopy(size_t index) {
-        std::shared_lock lock(drawingsMutex);
-        return drawings.at(index);
-    }
-
-    nlohmann::json describe(size_t index) {
-        ServedDrawing d = drawingCopy(index);
-        const auto block = normalizeBlock(d.drawing.block, d.name);
-        const DrawingSummary sum = summarizeDrawing(block, ByteOrder::Little);
-        nlohmann::json j{{"index", index},
-                         {"name", std::filesystem::path(d.name).filename().string()},
-                         {"strokes", sum.strokeCount},
-                         {"samples", sum.sampleCount},
-                         {"revision", d.revision},
-                         {"start", sum.hasTime ? nlohmann::json(sum.firstStart) : nlohmann::json()},
-                         {"end", sum.hasTime ? nlohmann::json(sum.lastEnd) : nlohmann::json()},
-                         {"layer", settings.layer.empty() ? nlohmann::json() : nlohmann::json(settings.layer)}};
-        j["bounds"] = sum.hasBounds ? nlohmann::json{sum.minX, sum.minY, sum.maxX, sum.maxY} : nlohmann::json();
-        return j;
-    }
-
-    // No DNS rebinding: the Host must name this server; no cross-site use:
-    // an Origin, when sent, must be this server's own.
-    bool allowed(const httplib::Request &req, std::string &why) const {
-        const std::string host = req.get_header_value("Host");
-        if (!allowedHosts.count(host)) {
-            why = "Host \"" + host + "\" is not this server";
-            return false;
-        }
-        if (req.has_header("Origin")) {
-            const std::string origin = req.get_header_value("Origin");
-            if (origin.rfind("http://", 0) != 0 || !allowedHosts.count(origin.substr(7))) {
-                why = "Origin \"" + origin + "\" is not this server";
-                return false;
-            }
-        }
-        return true;
-    }
-
-    size_t drawingIndex(const httplib::Request &req) {
-        Query q;
-        q.emplace_back("drawing", req.get_param_value("drawing"));
-        q.emplace_back("frame", "0");
-        return parseFrameRequest(q, drawings.size()).drawing;
-    }
-};
-
-Query queryOf(const httplib::Request &req) {
-    Query q;
-    for (const auto &[name, value] : req.params) q.emplace_back(name, value);
-    return q;
-}
-
-// A name for a saved drawing: letters, digits, '-', '_' and '.', not
-// starting with a dot, so that no request names a path.
-std::string checkedSaveName(const std::string &name) {
-    if (name.empty() || name.size() > 100 || name[0] == '.')
-        throw UsageError("name=" + name + ": 1 to 100 letters, digits, '-', '_' or '.', not starting with '.'");
-    for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
-            throw UsageError("name=" + name + ": 1 to 100 letters, digits, '-', '_' or '.', not starting with '.'");
-    return name;
-}
-
-void addRoutes(httplib::Server &http, Server &s) {
-    http.set_pre_routing_handler([&s](const httplib::Request &req, httplib::Response &res) {
-        std::string why;
-        if (s.allowed(req, why)) return httplib::Server::HandlerResponse::Unhandled;
-        answerError(res, 403, "refused: " + why);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    for (const WebFile &file : webFiles()) {
-        const std::string path = file.name == "index.html" ? "/" : "/" + file.name;
-        http.Get(path, [&file](const httplib::Request &, httplib::Response &res) {
-            res.set_header("Cache-Control", "no-store");
-            res.set_header("X-Content-Type-Options", "nosniff");
-            res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; connect-src 'self' blob:");
-            res.set_content(file.content, file.type);
-        });
-    }
-    http.Get("/api/drawings", [&s](const httplib::Request &, httplib::Response &res) {
-        nlohmann::json all = nlohmann::json::array();
-        for (size_t i = 0; i < s.drawings.size(); ++i) all.push_back(s.describe(i));
-        res.set_content(jsonReply(all), "application/json");
-    });
-    // What the workers did: sessions loaded and sessions found kept.
-    http.Get("/api/status", [&s](const httplib::Request &, httplib::Response &res) {
-        res.set_content(jsonReply({{"sessionsLoaded", s.pool->sessionsLoaded()},
-                                   {"sessionsReused", s.pool->sessionsReused()}}),
-                        "application/json");
-    });
-    http.Get("/api/params", [](const httplib::Request &, httplib::Response &res) {
-        nlohmann::json params = nlohmann::json::array();
-        for (const ParamInfo &p : effectParams()) {
-            nlohmann::json j{{"option", p.option}, {"index", p.index}};
-            if (p.kind == ParamKind::Slider) {
-                j["kind"] = "slider";
-                j["min"] = p.validMin, j["max"] = p.validMax, j["default"] = p.defaultValue / 65536.0;
-            } else if (p.kind == ParamKind::Checkbox) {
-                j["kind"] = "checkbox", j["default"] = p.defaultValue != 0;
-            } else {
-                j["kind"] = "popup", j["choices"] = p.choices, j["default"] = p.defaultValue;
-            }
-            params.push_back(j);
-        }
-        nlohmann::json prefs = nlohmann::json::array();
-        const pennaro::PaintPrefs defaults = pennaro::defaultPrefs();
-        for (int32_t i = 0; i < pennaro::PREF_KEY_COUNT; ++i)
-            prefs.push_back({{"key", pennaro::messageText(pennaro::PREF_KEYS[i].message)},
-                             {"integer", pennaro::PREF_KEYS[i].type == pennaro::PrefType::Integer},
-                             {"default", pennaro::prefValue(defaults, i)}});
-        res.set_content(jsonReply({{"params", params}, {"prefs", prefs}}), "application/json");
-    });
-    http.Get("/api/frame.png", [&s](const httplib::Request &req, httplib::Response &res) {
-        FrameRequest request;
-        ServedDrawing drawing;
-        int32_t frame = 0;
-        try {
-            request = parseFrameRequest(queryOf(req), s.drawings.size());
-            drawing = s.drawingCopy(request.drawing);
-            frame = resolveFrameRequest(request, drawing, s.settings).frames.front();
-        } catch (const std::bad_alloc &) {
-            return answerError(res, 503, "pennaro render: " + outOfMemoryMessage());
-        } catch (const std::exception &e) {
-            return answerError(res, 400, std::string("pennaro render: ") + e.what());
-        }
-        FrameReply reply = s.pool->render(request, drawing, frame);
-        if (reply.status == FrameReply::Png) {
-            res.set_header("Cache-Control", "no-store");
-            res.set_content(std::move(reply.body), "image/png");
-        } else {
-            answerError(res, reply.status == FrameReply::BadRequest ? 400 : 500, "pennaro render: " + reply.body);
-        }
-    });
-    http.Get("/api/drawing.json", [&s](const httplib::Request &req, httplib::Response &res) {
-        try {
-            ServedDrawing d = s.drawingCopy(s.drawingIndex(req));
-            res.set_content(formatDrawingJson(blockToJson(d.drawing.block, d.name)), "application/json");
-        } catch (const std::exception &e) {
-            answerError(res, 400, e.what());
-        }
-    });
-    http.Get("/api/drawing.bin", [&s](const httplib::Request &req, httplib::Response &res) {
-        try {
-            ServedDrawing d = s.drawingCopy(s.drawingIndex(req));
-            const auto block = normalizeBlock(d.drawing.block, d.name);
-            res.set_content(std::string(block.begin(), block.end()), "application/octet-stream");
-        } catch (const std::exception &e) {
-            answerError(res, 400, e.what());
-        }
-    });
-    // The page's edits: the drawing in the JSON form replaces the one
-    // served (not its file); frames and saves use it from then on.
-    http.Put("/api/drawing", [&s](const httplib::Request &req, httplib::Response &res) {
-        try {
-            const size_t index = s.drawingIndex(req);
-            const std::string name = s.drawingCopy(index).name;
-            const std::vector<uint8_t> bytes(req.body.begin(), req.body.end());
-            std::vector<uint8_t> block = jsonToBlock(parseDrawingJson(bytes, "the drawing sent"));
-            LoadedDrawing checked = loadDrawingBytes(block, "the drawing sent");
-            requireReadableOnceSaved(checked.block, "the drawing sent");
-            refuseBeyondBudget(measureExpansion(checked.block), Expansion::Render, "the drawing sent");
-            {
-                std::unique_lock lock(s.drawingsMutex);
-                ServedDrawing &d = s.drawings[index];
-                d.drawing.block = std::move(checked.block);
-                d.drawing.endTime = checked.endTime;
-                ++d.revision;
-            }
-            res.set_content(jsonReply(s.describe(index)), "application/json");
-        } catch (const std::exception &e) {
-            answerError(res, 400, failureText(e));
-        }
-    });
-    // Saving into --save-dir, as JSON and as a saved block, each written
-    // atomically and never over a file the server read.
-    http.Post("/api/save", [&s](const httplib::Request &req, httplib::Response &res) {
-        if (s.o.saveDir.empty())
-            return answerError(res, 409, "the server was started without --save-dir; download the drawing instead");
-        try {
-            const size_t index = s.drawingIndex(req);
-            const std::string base = checkedSaveName(req.get_param_value("name"));
-            ServedDrawing d = s.drawingCopy(index);
-            const auto block = normalizeBlock(d.drawing.block, d.name);
-            const std::string json = formatDrawingJson(blockToJson(block, d.name));
-            const std::filesystem::path dir(s.o.saveDir);
-            const std::filesystem::path jsonPath = dir / (base + ".json"), blockPath = dir / (base + ".bin");
-            for (const auto &path : {jsonPath, blockPath}) {
-                FileIdentity id;
-                if (fileIdentity(path, id) && s.inputs.count(id))
-                    throw ToolError(path.string() + " is a file the server was started with; refusing to write over it");
-                checkOutputName(path, "name");
-            }
-            writeFileAtomically(jsonPath, json);
-            writeFileAtomically(blockPath, block);
-            res.set_content(jsonReply({{"json", jsonPath.string()}, {"block", blockPath.string()}}),
-                            "application/json");
-        } catch (const UsageError &e) {
-            answerError(res, 400, e.what());
-        } catch (const std::exception &e) {
-            answerError(res, 500, failureText(e));
-        }
-    });
-}
-
 int runServe(void *context) {
     auto &o = *static_cast<ServeOptions *>(context);
-    ServeSettings settings{o.common.plugin, o.layer, o.threads};
-    if (o.workerFd >= 0) return runServeWorker(o.workerFd, settings, memoryBudget() / 2);
-
-    Server s{o, settings, {}, {}, {}, {}, 0, {}};
-    if (o.drawings.empty()) {
-        ServedDrawing d;
-        d.name = BUILT_IN_DEMO_NAME;
-        d.drawing = builtInDemoDrawing();
-        s.drawings.push_back(std::move(d));
-    }
-    for (const std::string &name : o.drawings) {
-        ServedDrawing d;
-        d.name = name;
-        d.drawing = loadRenderDrawing(name);
-        s.drawings.push_back(std::move(d));
-        FileIdentity id;
-        if (fileIdentity(name, id)) s.inputs.insert(id);
-        // FILE@N: the project file holding the drawing is never saved over either.
-        std::filesystem::path container;
-        if (int number = 0; splitDrawingReference(name, container, number) && fileIdentity(container.string(), id))
-            s.inputs.insert(id);
-    }
-    if (!o.layer.empty()) {
-        const std::string first = frameFileName(o.layer, 0);
-        if (!hasFramePlaceholder(o.layer) && !std::filesystem::exists(first))
-            throw ToolError("--layer: no such file: " + first);
-        FileIdentity id;
-        if (!hasFramePlaceholder(o.layer) && fileIdentity(first, id)) s.inputs.insert(id);
-    }
-    if (!o.saveDir.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(o.saveDir, error);
-        if (!std::filesystem::is_directory(o.saveDir)) throw ToolError("--save-dir " + o.saveDir + ": not a folder");
-    }
-    if (o.port < 0 || o.port > 65535) throw UsageError("--port " + std::to_string(o.port) + ": 0 to 65535");
-    checkCanListen(o.bind, o.port);
-    if (!isLoopback(o.bind))
-        std::fprintf(stderr,
-                     "pennaro serve: warning: listening on %s, not only on this machine; anyone who can reach "
-                     "it can see the drawings and save into --save-dir\n",
-                     o.bind.c_str());
-
-    std::signal(SIGPIPE, SIG_IGN);
-    const int workers = o.workers > 0 ? o.workers : int(std::max(1u, std::thread::hardware_concurrency()));
-    // A frame the page waits for paints on every core its worker can have.
-    settings.threads = defaultThreads(workers);
-    s.settings = settings;
-    s.pool = std::make_unique<RenderPool>(workers, settings, std::chrono::seconds(120));
-
-    httplib::Server http;
-    // Enough threads that a slow render does not hold up the page's other
-    // requests; renders themselves wait for a worker.
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(std::max(8, workers * 4))); };
-    http.set_payload_max_length(MAX_BODY_BYTES);
-    http.set_read_timeout(10, 0);
-    http.set_write_timeout(10, 0);
-    addRoutes(http, s);
-
-    s.port = o.port == 0 ? http.bind_to_any_port(o.bind) : (http.bind_to_port(o.bind, o.port) ? o.port : -1);
-    if (s.port <= 0) throw ToolError("cannot listen on " + o.bind + " port " + std::to_string(o.port));
-    const std::string portText = ":" + std::to_string(s.port);
-    const std::string bound = o.bind.find(':') != std::string::npos ? "[" + o.bind + "]" : o.bind;
-    for (const std::string &h : {bound, std::string("localhost"), std::string("127.0.0.1"), std::string("[::1]")})
-        s.allowedHosts.insert(h + portText);
-
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-    std::printf("pennaro serve: http://%s%s/ (%zu drawing%s, %d render worker%s; Ctrl-C stops)\n", bound.c_str(),
-                portText.c_str(), s.drawings.size(), s.drawings.size() == 1 ? "" : "s", workers,
-                workers == 1 ? "" : "s");
-    std::fflush(stdout);
-
-    std::atomic<bool> done{false};
-    std::thread watcher([&] {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.quitAfter);
-        while (!done) {
-            if (stopSignal != 0 || (o.quitAfter > 0 && std::chrono::steady_clock::now() >= end)) {
-                http.stop();
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    });
-    http.listen_after_bind();
-    done = true;
-    watcher.join();
-    s.pool.reset();
-    if (const int signal = stopSignal; signal != 0) {
-        // Dying of the signal itself, like every command of the tool, tells
-        // the shell that the server was stopped, not that it failed.
-        std::fflush(stdout);
-        std::signal(signal, SIG_DFL);
-        raise(signal);
-    }
-    return 0;
+    if (o.workerFd >= 0) return runServeWorker(o.workerFd, memoryBudget() / 2);
+    o.config.plugin = o.common.plugin;
+    return runServer(o.config);
 }
 
 int serveMain(int argc, char **argv) {
@@ -425,33 +31,43 @@ int serveMain(int argc, char **argv) {
         "the page shows is rendered by the effect exactly as 'pennaro render' renders it.",
         "serve");
     ServeOptions o;
-    app.add_option("DRAWING", o.drawings, "Drawings to serve, flattened blocks or JSON (default: the demo drawing built into the tool)");
-    app.add_option("--layer", o.layer, "The layer under every drawing: a PNG or a sequence such as plate_####.png");
-    app.add_option("--port", o.port, "Port to listen on; 0 picks a free one")->capture_default_str();
-    app.add_option("--bind", o.bind,
-                   "Address to listen on. Anything but loopback lets other machines in, and is warned about")
+    ServeConfig &c = o.config;
+    app.add_option("DRAWING", c.drawings, "Drawings to serve, flattened blocks or JSON (default: the demo drawing built into the tool)");
+    app.add_option("--layer", c.layer, "The layer under every drawing: a PNG or a sequence such as plate_####.png");
+    app.add_option("--port", c.port, "Port to listen on; 0 picks a free one")->capture_default_str();
+    app.add_option("--bind", c.bind,
+                   "Address to listen on. Anything but loopback lets other machines in, and is warned about; the "
+                   "page's address then carries a token made for the run, which every request must show")
         ->capture_default_str();
-    app.add_option("--save-dir", o.saveDir,
-                   "Where the page may save drawings (NAME.json and NAME.bin, written atomically, never over a "
-                   "file the server was started with). Without it the page offers downloads only");
-    app.add_option("--workers", o.workers, "Render processes, each with its own effect instance (default: one per core)")
+    app.add_option("--save-dir", c.saveDir,
+                   "Where the page may save drawings (NAME.json and NAME.bin, written as a pair, atomically, "
+                   "never through a symlink, over a FIFO or device, or over a file the server was started "
+                   "with). Without it the page offers downloads only");
+    app.add_option("--workers", c.workers, "Render processes, each with its own effect instance (default: one per core)")
         ->check(CLI::Range(1, 64));
-    app.add_option("--quit-after", o.quitAfter, "Stop after this many seconds (for scripts and tests)")
+    app.add_option("--quit-after", c.quitAfter, "Stop after this many seconds (for scripts and tests)")
         ->check(CLI::Range(0.0, 1e9));
+    app.add_flag("-q,--quiet", c.quiet, "No line per request on standard error (method, path, status, milliseconds)");
     app.add_option("--worker", o.workerFd)->group("");  // the server's own render processes
-    app.add_option("--threads", o.threads)->check(CLI::Range(1, 256))->group("");  // and their threads
     addCommonOptions(app, o.common);
     app.footer(
         "The page: http://127.0.0.1:8000/ by default. The frame API, for scripts:\n"
         "  GET /api/drawings                       the drawings, as a JSON array\n"
         "  GET /api/frame.png?drawing=I&frame=N&OPTION=VALUE...\n"
-        "      I counts from 0 in the order of /api/drawings; OPTION is any long option of 'pennaro "
-        "render' for the look of a frame, without the dashes (playback-mode, playback-speed, composite, "
-        "wiggle, depth, downsample, size, background, origin, fps, ...), and pref.KEY=VALUE a preference. "
-        "The answer is the PNG 'pennaro render' writes for the same options; a refused option answers "
-        "400 with render's message.\n\n"
-        "Requests must name this server in Host, and an Origin, when sent, must be the server's own: "
-        "other sites cannot use it. Stop with Ctrl-C.");
+        "      I counts from 0 in the order of /api/drawings; OPTION is one of render's options that "
+        "change the pixels, without the dashes (playback-mode, playback-speed, composite, wiggle, "
+        "wiggles-per-sec, displacement-variation, displacement-detail, pressure-variation, "
+        "pressure-detail, individual-seeds, size, background, depth, downsample, pixel-aspect, origin, "
+        "fps, time-scale, time-step, local-time-step, frame-offset), pref.KEY=VALUE a preference, "
+        "png=fast a quicker PNG of the same pixels. The answer is the PNG 'pennaro render' writes for "
+        "the same options; any other name, or a refused value, answers 400 naming it; 503 with "
+        "Retry-After when the client has too many frames waiting.\n\n"
+        "Requests must name this server in Host; browsers' requests from other sites (Origin, "
+        "Sec-Fetch-Site) are refused, scripts sending neither are served. Requests are held to "
+        "10 seconds for their headers, at most 100 header lines and 64 KiB of headers (431 past that), and "
+        "32 MiB of body, chunked or not (413). With --bind other than loopback the printed address carries "
+        "a token made for the run; scripts send it as X-Pennaro-Token. "
+        "Stop with Ctrl-C.");
     return runGuarded(app, argc, argv, runServe, &o);
 }
 

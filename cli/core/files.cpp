@@ -13,14 +13,36 @@
 
 #include "cli/core/errors.h"
 #include "cli/core/interrupts.h"
+#include "cli/core/memory_budget.h"
 
 namespace pennaro_cli {
 
-std::vector<uint8_t> readFileBytes(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ToolError("cannot read " + path.string() + ": " + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw ToolError("cannot read " + path.string());
+std::vector<uint8_t> readFileBytes(const std::filesystem::path &path, uint64_t maxBytes) {
+    if (maxBytes == 0) maxBytes = memoryBudget();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError("cannot read " + path.string() + ": " + std::strerror(errno));
+    struct stat st {};
+    const auto tooLarge = [&] {
+        close(fd);
+        return ToolError(path.string() + ": larger than the " + formatMemorySize(maxBytes) +
+                         " this run reads of it");
+    };
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) > maxBytes) throw tooLarge();
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    while (true) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            throw ToolError("cannot read " + path.string() + ": " + std::strerror(error));
+        }
+        if (n == 0) break;
+        if (bytes.size() + size_t(n) > maxBytes) throw tooLarge();
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    close(fd);
     return bytes;
 }
 

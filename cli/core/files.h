@@ -10,7 +10,11 @@
 
 namespace pennaro_cli {
 
-std::vector<uint8_t> readFileBytes(const std::filesystem::path &path);
+// The whole file; more than `maxBytes` (by default the memory budget) is
+// refused before it is read, or as soon as a pipe or device passes it.
+std::vector<uint8_t> readFileBytes(const std::filesystem::path &path, uint64_t maxBytes = 0);
+// Settings files (keyframes, preferences) are read whole and are small.
+inline constexpr uint64_t SETTINGS_FILE_LIMIT = uint64_t(16) << 20;
 
 // Where a command's output goes. A regular file (or a new name) is written
 // to a temporary file in its folder and renamed into place, so a failure

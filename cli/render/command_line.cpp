@@ -88,7 +88,7 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
     job.params = defaultParamSettings();
     for (const auto &[name, text] : o.paramTexts) setParamFromOption(job.params, *findParam(name), text);
     if (!o.paramsFile.empty()) {
-        auto bytes = readFileBytes(o.paramsFile);
+        auto bytes = readFileBytes(o.paramsFile, SETTINGS_FILE_LIMIT);
         loadParamKeyframes(job.params, std::string(bytes.begin(), bytes.end()), o.paramsFile);
     }
 

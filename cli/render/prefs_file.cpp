@@ -55,7 +55,7 @@ void loadPrefsText(minihost::PrefStore &store, const std::string &text, const st
 }
 
 void loadPrefsFile(minihost::PrefStore &store, const std::string &path) {
-    const std::vector<uint8_t> bytes = readFileBytes(path);
+    const std::vector<uint8_t> bytes = readFileBytes(path, SETTINGS_FILE_LIMIT);
     loadPrefsText(store, std::string(bytes.begin(), bytes.end()), path);
 }
 

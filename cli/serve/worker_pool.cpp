@@ -1,24 +1,22 @@
 #include "cli/serve/worker_pool.h"
 
-#include <CLI/CLI.hpp>
-
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <list>
-#include <nlohmann/json.hpp>
+#include <map>
 
 #include "cli/core/memory_budget.h"
-#include "cli/render/prefs_file.h"
-#include "minihost/minihost.h"
+#include "cli/serve/worker_messages.h"
 
 extern char **environ;
 
@@ -26,226 +24,90 @@ namespace pennaro_cli {
 
 namespace {
 
-// Options a request may not give: they name files, outputs, or how a run
-// is split, none of which a frame request has.
-const char *const REFUSED_OPTIONS[] = {"layer", "params",   "prefs", "output", "o",     "contact-sheet",
-                                       "jobs",  "j",        "chunk", "skip-existing", "quiet", "q",
-                                       "frames", "plugin", "max-memory", "exr-type", "dry-run", "n", "verbose", "v"};
+// Both ends are this very program; the bound only keeps a stray write from
+// making a huge allocation.
+constexpr uint32_t MAX_MESSAGE_BYTES = uint32_t(1) << 31;
 
-// A preference value from text: a number when it reads as one (whole
-// numbers as integers), else the text, which the preference reader refuses
-// by name.
-nlohmann::json prefValue(const std::string &text) {
-    if (!text.empty()) {
-        char *end = nullptr;
-        errno = 0;
-        long long whole = std::strtoll(text.c_str(), &end, 10);
-        if (*end == '\0' && errno == 0) return whole;
-        double real = std::strtod(text.c_str(), &end);
-        if (*end == '\0' && errno == 0) return real;
-    }
-    return text;
+// The descriptor a worker finds its socket on; it inherits no other but
+// standard input, output and error.
+constexpr int WORKER_FD = 3;
+
+// Whether the worker's end shows it gone (or talking out of turn) without
+// waiting.
+bool showsGone(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) != 0;
 }
 
 }  // namespace
-
-FrameRequest parseFrameRequest(const Query &query, size_t drawingCount) {
-    FrameRequest request;
-    bool haveDrawing = false, haveFrame = false;
-    nlohmann::json prefs = nlohmann::json::object();
-    std::string options;
-    for (const auto &[name, value] : query) {
-        if (name == "drawing") {
-            char *end = nullptr;
-            errno = 0;
-            unsigned long long index = std::strtoull(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || value[0] == '-' || index >= drawingCount)
-                throw UsageError("drawing=" + value + ": there " +
-                                 (drawingCount == 1 ? std::string("is one drawing (0)")
-                                                    : "are " + std::to_string(drawingCount) + " drawings (0 to " +
-                                                          std::to_string(drawingCount - 1) + ")"));
-            request.drawing = size_t(index);
-            haveDrawing = true;
-        } else if (name == "frame") {
-            request.args.insert(request.args.begin(), {"--frames", value});
-            haveFrame = true;
-        } else if (name.rfind("pref.", 0) == 0) {
-            prefs[name.substr(5)] = prefValue(value);
-        } else if (name == "png") {
-            if (value != "compact" && value != "fast") throw UsageError("png=" + value + ": compact or fast");
-            request.encoding = value == "fast" ? PngEncoding::Fast : PngEncoding::Compact;
-        } else if (name == "v") {
-            // A page's cache breaker; it changes nothing.
-        } else {
-            for (const char *refused : REFUSED_OPTIONS)
-                if (name == refused)
-                    throw UsageError(name + " cannot be chosen by a request" +
-                                     (name == "frames" ? std::string("; ask for one frame with frame=N")
-                                                       : std::string(": files and outputs are the server's")));
-            request.args.push_back("--" + name);
-            request.args.push_back(value);
-            options += "\n" + name + "=" + value;
-        }
-    }
-    if (!haveDrawing) throw UsageError("drawing=I is needed (I counts from 0 in the order of /api/drawings)");
-    if (!haveFrame) throw UsageError("frame=N is needed");
-    if (!prefs.empty()) request.prefsText = prefs.dump();
-    request.sessionKey = std::to_string(request.drawing) + options + "\nprefs=" + request.prefsText;
-    return request;
-}
-
-RenderJob resolveFrameRequest(const FrameRequest &request, const ServedDrawing &drawing,
-                              const ServeSettings &settings) {
-    CLI::App app("", "render");
-    RenderOptions o;
-    addRenderOptions(app, o);
-    std::vector<std::string> args{"render"};
-    args.insert(args.end(), request.args.begin(), request.args.end());
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    try {
-        app.parse(int(argv.size()), argv.data());
-    } catch (const CLI::ParseError &e) {
-        throw UsageError(e.what());
-    }
-    o.drawing = drawing.name;
-    o.layer = settings.layer;
-    o.common.plugin = settings.plugin;
-    // The server, not the page, decides how the cores are shared.
-    o.threads = settings.threads;
-    o.prefsText = request.prefsText;
-    if (!o.prefsText.empty()) {
-        minihost::PrefStore scratch;
-        try {
-            loadPrefsText(scratch, o.prefsText, "pref");
-        } catch (const ToolError &e) {
-            throw UsageError(e.what());
-        }
-    }
-    RenderJob job = resolveJob(o, &drawing.drawing);
-    if (job.frames.size() != 1) throw UsageError("frame=" + o.frames + ": one frame number is asked for at a time");
-    if (job.layerPattern.empty()) {
-        const int64_t pixels = int64_t(scaledExtent(job.width, job.downsampleX)) * scaledExtent(job.height, job.downsampleY);
-        if (job.width > SERVE_MAX_EXTENT || job.height > SERVE_MAX_EXTENT || pixels > SERVE_MAX_PIXELS)
-            throw UsageError("size=" + o.size + ": the server renders frames up to " + std::to_string(SERVE_MAX_EXTENT) +
-                             " pixels on a side and " + std::to_string(SERVE_MAX_PIXELS) + " pixels in all");
-    }
-    return job;
-}
-
-// ---- messages between the server and its workers
-//
-// A message is a count of strings, then each string as its length and its
-// bytes, lengths and counts as 32-bit words in this machine's order.
-
-namespace {
-
-bool writeAll(int fd, const void *data, size_t size) {
-    auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n, size -= size_t(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void *data, size_t size) {
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n, size -= size_t(n);
-    }
-    return true;
-}
-
-bool sendStrings(int fd, const std::vector<std::string> &strings) {
-    std::string message;
-    auto word = [&](uint32_t v) { message.append(reinterpret_cast<const char *>(&v), sizeof v); };
-    word(uint32_t(strings.size()));
-    for (const auto &s : strings) {
-        word(uint32_t(s.size()));
-        message += s;
-    }
-    return writeAll(fd, message.data(), message.size());
-}
-
-// Both sides are this very program, so only a broken pipe is expected; the
-// limits still stop a stray write from making a huge allocation.
-constexpr uint32_t MAX_STRINGS = 4096;
-constexpr uint32_t MAX_STRING_BYTES = uint32_t(1) << 31;
-
-bool receiveStrings(int fd, std::vector<std::string> &strings) {
-    uint32_t count = 0;
-    if (!readAll(fd, &count, sizeof count) || count > MAX_STRINGS) return false;
-    strings.assign(count, std::string());
-    for (auto &s : strings) {
-        uint32_t size = 0;
-        if (!readAll(fd, &size, sizeof size) || size > MAX_STRING_BYTES) return false;
-        s.resize(size);
-        if (!readAll(fd, s.data(), size)) return false;
-    }
-    return true;
-}
-
-// Waits until `fd` can be read or the deadline passes.
-bool readable(int fd, std::chrono::steady_clock::time_point deadline) {
-    while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd, POLLIN, 0};
-        int n = poll(&p, 1, int(std::min<int64_t>(left.count(), 60000)));
-        if (n > 0) return true;
-        if (n < 0 && errno != EINTR) return false;
-    }
-}
-
-}  // namespace
-
-// ---- the pool
 
 struct RenderPool::Worker {
     pid_t pid = -1;
     int fd = -1;
     bool busy = false;
+    bool dead = false;  // to be reaped and replaced by the watching thread
     std::string lastKey;
+    std::map<uint64_t, uint64_t> held;  // drawing → revision + 1 of the bytes it holds
+};
+
+struct RenderPool::Waiter {
+    const RenderTicket *ticket;
+    bool superseded = false;
 };
 
 RenderPool::RenderPool(int workers, ServeSettings settings, std::chrono::seconds renderLimit)
     : settings_(std::move(settings)), renderLimit_(renderLimit) {
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw ToolError(std::string("cannot start the render workers: ") + std::strerror(errno));
     for (int i = 0; i < std::max(workers, 1); ++i) workers_.push_back(std::make_unique<Worker>());
     for (auto &w : workers_) start(*w);
+    watcher_ = std::thread([this] { watch(); });
 }
 
 RenderPool::~RenderPool() {
-    for (auto &w : workers_) stop(*w);
+    shutdown();
+    watcher_.join();
+    for (auto &w : workers_) reap(*w);
+    close(wake_[0]);
+    close(wake_[1]);
+}
+
+void RenderPool::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        // Renders in progress end with their workers' sockets.
+        for (auto &w : workers_)
+            if (w->pid > 0) kill(w->pid, SIGKILL);
+    }
+    idle_.notify_all();
+    [[maybe_unused]] ssize_t n = write(wake_[1], "x", 1);
 }
 
 void RenderPool::start(Worker &worker) {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         throw ToolError(std::string("cannot start a render worker: ") + std::strerror(errno));
-    // The child's end arrives as a fixed descriptor, which dup2 leaves open
-    // across exec; every other descriptor of the server closes there.
-    const int childFd = fds[1] == 200 ? 201 : 200;
+    if (fds[1] == WORKER_FD) {
+        const int moved = fcntl(fds[1], F_DUPFD_CLOEXEC, WORKER_FD + 1);
+        close(fds[1]);
+        fds[1] = moved;
+    }
+    // Every descriptor but the worker's socket closes in the child, client
+    // connections included, whether or not they were made close-on-exec.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], childFd);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], WORKER_FD);
+    posix_spawn_file_actions_addclosefrom_np(&actions, WORKER_FD + 1);
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
     const uint64_t share = std::max<uint64_t>(memoryBudget() / workers_.size(), MIN_DEFAULT_BUDGET);
-    std::vector<std::string> args{exe, "serve", "--worker", std::to_string(childFd), "--max-memory",
+    std::vector<std::string> args{exe, "serve", "--worker", std::to_string(WORKER_FD), "--max-memory",
                                   std::to_string(share)};
-    if (!settings_.plugin.empty()) args.insert(args.end(), {"--plugin", settings_.plugin});
-    if (!settings_.layer.empty()) args.insert(args.end(), {"--layer", settings_.layer});
-    args.insert(args.end(), {"--threads", std::to_string(settings_.threads)});
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    int error = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (error != 0) {
@@ -254,102 +116,204 @@ void RenderPool::start(Worker &worker) {
     }
     worker.pid = pid;
     worker.fd = fds[0];
+    worker.dead = false;
     worker.lastKey.clear();
+    worker.held.clear();
 }
 
-void RenderPool::stop(Worker &worker) {
+void RenderPool::reap(Worker &worker) {
     if (worker.fd >= 0) close(worker.fd);
     worker.fd = -1;
     if (worker.pid > 0) {
-        // Closing its end ends a waiting worker; one still rendering is
-        // stopped.
-        int status = 0;
-        for (int i = 0; i < 50; ++i) {
-            if (waitpid(worker.pid, &status, WNOHANG) == worker.pid) {
-                worker.pid = -1;
-                return;
-            }
-            usleep(10000);
-        }
         kill(worker.pid, SIGKILL);
+        int status = 0;
         while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
     worker.pid = -1;
 }
 
-RenderPool::Worker &RenderPool::acquire(const std::string &key) {
-    std::unique_lock lock(mutex_);
+// The pool's own thread: notices idle workers that died (their socket
+// closes) and replaces every worker marked dead, so that no zombie is left
+// and the next request finds a live worker.
+void RenderPool::watch() {
     while (true) {
-        Worker *any = nullptr;
-        for (auto &w : workers_) {
-            if (w->busy) continue;
-            if (w->lastKey == key) {
-                any = w.get();
-                break;
+        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
+        bool retry = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            for (auto &w : workers_) {
+                if (w->busy) continue;
+                if (!w->dead && w->fd >= 0 && !showsGone(w->fd)) {
+                    fds.push_back({w->fd, POLLIN, 0});
+                    continue;
+                }
+                reap(*w);
+                try {
+                    start(*w);
+                    ++counters_.workersReplaced;
+                } catch (const std::exception &) {
+                    w->dead = true;  // tried again on the next wake
+                }
+                idle_.notify_all();
             }
-            if (!any) any = w.get();
+            retry = std::any_of(workers_.begin(), workers_.end(), [](auto &w) { return w->pid < 0; });
         }
-        if (any) {
-            any->busy = true;
-            return *any;
+        poll(fds.data(), fds.size(), retry ? 1000 : -1);
+        char drain[64];
+        while (read(wake_[0], drain, sizeof drain) > 0) {
         }
-        idle_.wait(lock);
     }
 }
 
-void RenderPool::release(Worker &worker) {
+RenderPool::Worker *RenderPool::acquire(const std::string &key, const RenderTicket &ticket, FrameReply &refusal) {
+    std::unique_lock lock(mutex_);
+    auto idleWorker = [&]() -> Worker * {
+        Worker *any = nullptr;
+        for (auto &w : workers_) {
+            if (w->busy || w->dead || w->pid < 0) continue;
+            if (w->lastKey == key) return w.get();
+            if (!any) any = w.get();
+        }
+        return any;
+    };
+    Worker *found = stopping_ ? nullptr : idleWorker();
+    if (!found && !stopping_) {
+        size_t mine = 0;
+        for (Waiter *w : waiting_) {
+            if (w->ticket->client != ticket.client) continue;
+            if (!ticket.view.empty() && w->ticket->view == ticket.view) w->superseded = true;
+            else ++mine;
+        }
+        idle_.notify_all();
+        if (mine >= MAX_WAITING_PER_CLIENT) {
+            refusal = {FrameReply::Busy, "every render worker is busy and " + std::to_string(mine) +
+                                             " frames of this client are waiting; ask again shortly"};
+            return nullptr;
+        }
+        Waiter self{&ticket};
+        waiting_.push_back(&self);
+        while (!stopping_ && !self.superseded && !(found = idleWorker())) idle_.wait(lock);
+        waiting_.remove(&self);
+        if (self.superseded && !found)
+            refusal = {FrameReply::Superseded, "superseded by a newer request for the same view"};
+    }
+    if (stopping_) {
+        found = nullptr;
+        refusal = {FrameReply::Failed, "the server is stopping"};
+    }
+    if (found) found->busy = true;
+    return found;
+}
+
+void RenderPool::release(Worker &worker, bool failed) {
     {
         std::lock_guard lock(mutex_);
         worker.busy = false;
+        if (failed) worker.dead = true;
     }
     idle_.notify_all();
+    // The watching thread watches idle workers only: it learns of this one.
+    [[maybe_unused]] ssize_t n = write(wake_[1], "x", 1);
 }
 
-FrameReply RenderPool::render(const FrameRequest &request, const ServedDrawing &drawing, int32_t frame) {
-    const std::string key = request.sessionKey + "\nrevision=" + std::to_string(drawing.revision);
-    Worker &worker = acquire(key);
-    FrameReply reply;
-    std::vector<std::string> message{key, std::to_string(frame), drawing.name,
-                                     std::string(drawing.drawing.block.begin(), drawing.drawing.block.end()),
-                                     request.prefsText,
-                                     request.encoding == PngEncoding::Fast ? "fast" : "compact"};
-    message.insert(message.end(), request.args.begin(), request.args.end());
-    std::vector<std::string> answer;
-    bool ok = worker.fd >= 0 && sendStrings(worker.fd, message) &&
-              readable(worker.fd, std::chrono::steady_clock::now() + renderLimit_) &&
-              receiveStrings(worker.fd, answer) && answer.size() == 3;
-    if (ok) {
-        reply.status = FrameReply::Status(std::strtoul(answer[0].c_str(), nullptr, 10));
-        reply.reused = answer[1] == "1";
-        reply.body = std::move(answer[2]);
-        worker.lastKey = key;
-        std::lock_guard lock(mutex_);
-        (reply.reused ? reused_ : loaded_)++;
-    } else {
-        reply.status = FrameReply::Failed;
-        reply.body = "frame " + std::to_string(frame) + ": the render did not finish within " +
-                     std::to_string(renderLimit_.count()) + " seconds or its worker stopped; a new worker takes over";
-        stop(worker);
-        try {
-            start(worker);
-        } catch (const std::exception &) {
-            // Left without a process; its next request fails the same way
-            // and tries again.
+FrameReply RenderPool::render(const FrameRequest &request, const RenderTicket &ticket) {
+    WorkerRequest message;
+    message.frame = request.frame;
+    message.encoding = request.encoding;
+    message.drawing = request.drawing;
+    message.revision = request.revision;
+    // The look travels without the drawing; the drawing is added only for a
+    // worker that does not hold this revision.
+    RenderJob &job = message.job;
+    job = request.job;
+    std::vector<uint8_t> block = std::move(job.block);
+    job.block.clear();
+    const std::string key = sessionKeyOf(message);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FrameReply reply;
+        Worker *worker = acquire(key, ticket, reply);
+        if (!worker) return reply;
+        // A worker found gone before it was asked anything: another takes
+        // the request.
+        if (worker->fd < 0 || showsGone(worker->fd)) {
+            release(*worker, true);
+            continue;
+        }
+        bool ok = true, started = false;
+        WorkerReply answer;
+        for (int round = 0; ok && round < 2; ++round) {
+            message.carriesDrawing = worker->held[request.drawing] != request.revision + 1;
+            if (message.carriesDrawing) {
+                job.block = block;
+                job.drawingName = request.job.drawingName;
+            }
+            const std::string bytes = encodeWorkerRequest(message);
+            job.block.clear();
+            if (!sendMessage(worker->fd, bytes)) {
+                ok = false;
+                break;
+            }
+            started = true;
+            if (message.carriesDrawing) {
+                std::lock_guard lock(mutex_);
+                counters_.drawingBytesSent += block.size();
+            }
+            const auto deadline = std::chrono::steady_clock::now() + renderLimit_;
+            std::string received;
+            pollfd p{worker->fd, POLLIN, 0};
+            int ready = 0;
+            while (ready == 0 && std::chrono::steady_clock::now() < deadline) {
+                ready = poll(&p, 1, 200);
+                if (ready < 0 && errno == EINTR) ready = 0;
+            }
+            try {
+                ok = ready > 0 && receiveMessage(worker->fd, received, MAX_MESSAGE_BYTES);
+                if (ok) answer = decodeWorkerReply(received);
+            } catch (const std::exception &) {
+                ok = false;
+            }
+            if (ok) worker->held[request.drawing] = request.revision + 1;
+            if (!ok || answer.status != WorkerReply::NeedsDrawing) break;
+            worker->held.erase(request.drawing);
+        }
+        if (ok && answer.status != WorkerReply::NeedsDrawing) {
+            worker->lastKey = key;
+            {
+                std::lock_guard lock(mutex_);
+                (answer.reused ? counters_.sessionsReused : counters_.sessionsLoaded)++;
+            }
+            release(*worker, false);
+            reply.status = answer.status == WorkerReply::Png          ? FrameReply::Png
+                           : answer.status == WorkerReply::BadRequest ? FrameReply::BadRequest
+                                                                      : FrameReply::Failed;
+            reply.reused = answer.reused;
+            reply.body = std::move(answer.body);
+            return reply;
+        }
+        release(*worker, true);
+        if (started || attempt == 1) {
+            reply.status = FrameReply::Failed;
+            reply.body = "frame " + std::to_string(request.frame) + ": the render did not finish within " +
+                         std::to_string(renderLimit_.count()) + " seconds or its worker stopped; a new worker takes over";
+            return reply;
         }
     }
-    release(worker);
-    return reply;
+    return {FrameReply::Failed, "no render worker could be started", false};
 }
 
-uint64_t RenderPool::sessionsLoaded() const {
+RenderPool::Counters RenderPool::counters() const {
     std::lock_guard lock(mutex_);
-    return loaded_;
+    return counters_;
 }
 
-uint64_t RenderPool::sessionsReused() const {
+std::vector<int> RenderPool::workerPids() const {
     std::lock_guard lock(mutex_);
-    return reused_;
+    std::vector<int> pids;
+    for (const auto &w : workers_) pids.push_back(w->pid);
+    return pids;
 }
 
 // ---- the worker
@@ -363,35 +327,57 @@ struct KeptSession {
     uint64_t bytes = 0;
 };
 
+struct HeldDrawing {
+    uint64_t revision = 0;
+    std::string name;
+    std::vector<uint8_t> block;
+};
+
 constexpr size_t MAX_KEPT_SESSIONS = 8;
 
 }  // namespace
 
-int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget) {
+int runServeWorker(int fd, uint64_t sessionBudget) {
+    // However the server goes, its workers go with it: the kernel kills a
+    // worker whose parent dies, and one whose parent died already finds
+    // its socket closed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (showsGone(fd)) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 0);
+        if (p.revents & (POLLHUP | POLLERR)) return 0;
+    }
     std::list<KeptSession> kept;  // most recently used first
     uint64_t keptBytes = 0;
-    std::vector<std::string> message;
-    while (receiveStrings(fd, message)) {
-        std::vector<std::string> answer{"2", "0", ""};
-        if (message.size() < 6) return 1;
-        const std::string &key = message[0];
+    std::map<uint64_t, HeldDrawing> drawings;
+    std::string bytes;
+    while (receiveMessage(fd, bytes, MAX_MESSAGE_BYTES)) {
+        WorkerReply answer;
+        std::string key;
         try {
-            const int32_t frame = int32_t(std::strtol(message[1].c_str(), nullptr, 10));
+            WorkerRequest request = decodeWorkerRequest(bytes);
+            bytes.clear();
+            bytes.shrink_to_fit();
+            if (request.carriesDrawing)
+                drawings[request.drawing] = {request.revision, request.job.drawingName, std::move(request.job.block)};
+            key = sessionKeyOf(request);
             auto at = std::find_if(kept.begin(), kept.end(), [&](const KeptSession &k) { return k.key == key; });
             if (at != kept.end()) {
                 kept.splice(kept.begin(), kept, at);
-                answer[1] = "1";
+                answer.reused = true;
             } else {
-                ServedDrawing drawing;
-                drawing.name = message[2];
-                drawing.drawing.block.assign(message[3].begin(), message[3].end());
-                FrameRequest request;
-                request.prefsText = message[4];
-                request.args.assign(message.begin() + 6, message.end());
+                auto held = drawings.find(request.drawing);
+                if (held == drawings.end() || held->second.revision != request.revision) {
+                    answer.status = WorkerReply::NeedsDrawing;
+                    if (!sendMessage(fd, encodeWorkerReply(answer))) break;
+                    continue;
+                }
                 KeptSession fresh;
                 fresh.key = key;
-                fresh.job = std::make_unique<RenderJob>(resolveFrameRequest(request, drawing, settings));
-                const RenderJob &job = *fresh.job;
+                fresh.job = std::make_unique<RenderJob>(std::move(request.job));
+                RenderJob &job = *fresh.job;
+                job.block = held->second.block;
+                job.drawingName = held->second.name;
                 fresh.bytes = uint64_t(scaledExtent(job.width, job.downsampleX)) *
                                   uint64_t(scaledExtent(job.height, job.downsampleY)) * (job.depth / 2) * 2 +
                               job.block.size();
@@ -404,22 +390,22 @@ int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget
                 keptBytes += fresh.bytes;
                 kept.push_front(std::move(fresh));
             }
-            const PngEncoding encoding = message[5] == "fast" ? PngEncoding::Fast : PngEncoding::Compact;
-            std::vector<uint8_t> png = kept.front().session->renderFramePng(frame, encoding);
-            answer[0] = "0";
-            answer[2].assign(png.begin(), png.end());
+            std::vector<uint8_t> png = kept.front().session->renderFramePng(request.frame, request.encoding);
+            answer.status = WorkerReply::Png;
+            answer.body.assign(png.begin(), png.end());
         } catch (const UsageError &e) {
-            answer[0] = "1";
-            answer[2] = e.what();
+            answer.status = WorkerReply::BadRequest;
+            answer.body = e.what();
         } catch (const std::exception &e) {
-            answer[2] = failureText(e);
+            answer.status = WorkerReply::Failed;
+            answer.body = failureText(e);
             // A session whose frame failed is not trusted with the next one.
             if (!kept.empty() && kept.front().key == key) {
                 keptBytes -= kept.front().bytes;
                 kept.pop_front();
             }
         }
-        if (!sendStrings(fd, answer)) break;
+        if (!sendMessage(fd, encodeWorkerReply(answer))) break;
     }
     return 0;
 }

@@ -1,6 +1,4 @@
-// Frames for the web server: a frame request's query turned into render's
-// own command line and resolved by render's own code, and the worker
-// processes that render them.
+// The worker processes that render the server's frames.
 //
 // Renders run in worker processes, not threads: the effect keeps process-wide
 // state (its wiggle noise table is rewritten by every render that wiggles)
@@ -8,75 +6,49 @@
 // once need two processes. Each worker keeps the sessions it loaded, so that
 // scrubbing one drawing with one set of options does not load the effect
 // again; the least recently used go first when their count or their images
-// would take more than the worker's share of the memory budget.
+// would take more than the worker's share of the memory budget. A worker
+// keeps the drawings it was sent, by revision, so a drawing crosses to it
+// once, and again only after an edit.
+//
+// A worker that dies is reaped and replaced at once by the pool's own
+// thread; a worker whose server is gone exits (the kernel signals it when
+// its parent dies, and its socket closes).
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <utility>
+#include <thread>
 #include <vector>
 
-#include "cli/render/command_line.h"
+#include "cli/serve/frame_request.h"
 
 namespace pennaro_cli {
 
-// A drawing the server was started with, as it is now (edits from the page
-// replace the block and count up the revision).
-struct ServedDrawing {
-    std::string name;  // the file name it was read from
-    RenderDrawing drawing;
-    uint64_t revision = 0;
-};
-
-// Frames wider or taller than this, or with more pixels than
-// SERVE_MAX_PIXELS, are refused: one request must not take the machine.
-inline constexpr int32_t SERVE_MAX_EXTENT = 16384;
-inline constexpr int64_t SERVE_MAX_PIXELS = int64_t(8192) * 8192;
-
-// The query of a frame request, in order. `drawing`, `frame` and `png`
-// (compact, the default: render's very file; or fast) are taken out; `pref.<key>` values become the preferences; every other name is a
-// render long option without its dashes.
-using Query = std::vector<std::pair<std::string, std::string>>;
-
-struct FrameRequest {
-    size_t drawing = 0;
-    std::vector<std::string> args;  // render's command line, without DRAWING
-    std::string prefsText;          // JSON, empty when no pref.<key> was given
-    std::string sessionKey;         // what a kept session is found by: all but the frame
-    PngEncoding encoding = PngEncoding::Compact;  // png=fast: the same pixels, sooner
-};
-
-// Refuses (UsageError, with the message render would print) what render
-// would refuse, and what a request may not choose: files (--layer,
-// --params, --prefs), outputs and how the run is split.
-FrameRequest parseFrameRequest(const Query &query, size_t drawingCount);
-
-// The job render would run for the request, with the drawing given. The
-// server's own --plugin and --layer apply. Throws UsageError / ToolError.
-struct ServeSettings {
-    std::string plugin;
-    std::string layer;
-    int threads = 1;  // per worker: the cores divided among the workers
-};
-RenderJob resolveFrameRequest(const FrameRequest &request, const ServedDrawing &drawing,
-                              const ServeSettings &settings);
-
-// What a worker answers.
+// What a frame request gets.
 struct FrameReply {
-    enum Status : uint32_t { Png = 0, BadRequest = 1, Failed = 2 } status = Failed;
-    std::string body;  // the PNG, or the message
+    enum Status { Png, BadRequest, Failed, Busy, Superseded } status = Failed;
+    std::string body;     // the PNG, or the message
     bool reused = false;  // the worker had the session already
 };
 
-// The pool of worker processes, each started as `pennaro serve --worker`
-// from this very executable.
+// Who asks: renders waiting for a worker are counted per `client` (the
+// page, or the connection) and bounded; a newer request with the same
+// non-empty `view` (one picture of one page) replaces a waiting one.
+struct RenderTicket {
+    std::string client;
+    std::string view;
+};
+
 class RenderPool {
 public:
+    // Renders a client may have waiting for a worker; more answer Busy.
+    static constexpr size_t MAX_WAITING_PER_CLIENT = 4;
+
     RenderPool(int workers, ServeSettings settings, std::chrono::seconds renderLimit);
     ~RenderPool();
     RenderPool(const RenderPool &) = delete;
@@ -84,31 +56,45 @@ public:
 
     // Renders on an idle worker, preferring one that rendered the same
     // session last; waits while all are busy. A worker that dies or takes
-    // longer than the limit is replaced and the request answers Failed.
-    FrameReply render(const FrameRequest &request, const ServedDrawing &drawing, int32_t frame);
+    // longer than the limit is replaced and the request answers Failed
+    // (once retried when the worker was found gone before it started).
+    FrameReply render(const FrameRequest &request, const RenderTicket &ticket);
 
-    // For tests and the status line: how many sessions were loaded, in all
-    // workers together, and how many renders found theirs kept.
-    uint64_t sessionsLoaded() const;
-    uint64_t sessionsReused() const;
+    // Ends every wait and every render at once; the server is stopping.
+    void shutdown();
+
+    // For tests and the status line: sessions loaded and sessions found
+    // kept, in all workers together; drawing bytes sent to workers;
+    // workers replaced.
+    struct Counters {
+        uint64_t sessionsLoaded = 0, sessionsReused = 0, drawingBytesSent = 0, workersReplaced = 0;
+    };
+    Counters counters() const;
+    std::vector<int> workerPids() const;
 
 private:
     struct Worker;
-    Worker &acquire(const std::string &key);
-    void release(Worker &worker);
+    struct Waiter;
+    Worker *acquire(const std::string &key, const RenderTicket &ticket, FrameReply &refusal);
+    void release(Worker &worker, bool failed);
     void start(Worker &worker);
-    void stop(Worker &worker);
+    void reap(Worker &worker);
+    void watch();
 
     ServeSettings settings_;
     std::chrono::seconds renderLimit_;
     std::vector<std::unique_ptr<Worker>> workers_;
+    std::list<Waiter *> waiting_;
     mutable std::mutex mutex_;
     std::condition_variable idle_;
-    uint64_t loaded_ = 0, reused_ = 0;
+    Counters counters_;
+    bool stopping_ = false;
+    int wake_[2] = {-1, -1};  // wakes the watching thread
+    std::thread watcher_;
 };
 
 // The body of `pennaro serve --worker FD`: answers requests on FD until it
 // is closed. `sessionBudget` bounds what the kept sessions' images take.
-int runServeWorker(int fd, const ServeSettings &settings, uint64_t sessionBudget);
+int runServeWorker(int fd, uint64_t sessionBudget);
 
 }  // namespace pennaro_cli

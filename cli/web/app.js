@@ -144,10 +144,20 @@ function changed() {
 
 // ---- frames ---------------------------------------------------------------
 
-let inFlight = false, pending = false, guideWaiting = false;
+let inFlight = false, pending = false, guideWaiting = false, retryTimer = 0;
 
-async function fetchImage(url) {
-  const res = await fetch(url);
+// Names this page to the server, which queues a page's frames and drops a
+// waiting one when a newer one for the same picture comes.
+const pageId = Math.random().toString(36).slice(2, 10);
+
+// A frame the server could not take now (503): shown as stale, asked again.
+class Busy extends Error {
+  constructor(message, seconds) { super(message); this.seconds = seconds; }
+}
+
+async function fetchImage(url, view) {
+  const res = await fetch(url, { headers: { 'X-Pennaro-View': pageId + '/' + view } });
+  if (res.status === 503) throw new Busy(await res.text(), Number(res.headers.get('Retry-After')) || 1);
   if (!res.ok) throw new Error(await res.text());
   return URL.createObjectURL(await res.blob());
 }
@@ -178,17 +188,26 @@ async function requestFrames() {
   const compare = $('compare').value !== 'off' && state.b;
   const urlA = frameUrl(state.a, frame), urlB = compare ? frameUrl(state.b, frame) : null;
   try {
-    const [a, b] = await Promise.all([fetchImage(urlA), compare ? fetchImage(urlB) : null]);
+    const [a, b] = await Promise.all([fetchImage(urlA, 'a'), compare ? fetchImage(urlB, 'b') : null]);
     await setImage($('frameA'), a, urlA);
     if (b) await setImage($('frameB'), b, urlB);
     $('frameA').dataset.frame = frame;
+    delete document.body.dataset.stale;
     state.shown++;
     if (!$('status').className) $('status').textContent = '';
     if (!state.fitted) fit();
     if (guideWaiting && !pending) { $('guide').textContent = ''; guideWaiting = false; }
   } catch (e) {
-    $('status').textContent = String(e.message || e).trim();
-    $('status').className = '';
+    if (e instanceof Busy) {
+      // The frame on screen is not the one asked for: marked, and asked
+      // for again unless a newer request replaces it first.
+      document.body.dataset.stale = '1';
+      clearTimeout(retryTimer);
+      retryTimer = setTimeout(() => { if (!inFlight) requestFrames(); }, Math.min(e.seconds, 5) * 1000);
+    } else {
+      $('status').textContent = String(e.message || e).trim();
+      $('status').className = '';
+    }
   }
   inFlight = false;
   if (pending) requestFrames();
