@@ -54,6 +54,13 @@ void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32
     std::string failure;
     bool stop = false;
 
+    // The first failure, a renderer's or the writer's, stops every thread.
+    auto fail = [&](const std::exception &e) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (failure.empty()) failure = failureText(e);
+        stop = true;
+        changed.notify_all();
+    };
     auto renderLoop = [&](RenderSession *given) {
         try {
             std::unique_ptr<RenderSession> own;
@@ -79,10 +86,7 @@ void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32
                 changed.notify_all();
             }
         } catch (const std::exception &e) {
-            std::lock_guard<std::mutex> hold(lock);
-            if (failure.empty()) failure = failureText(e);
-            stop = true;
-            changed.notify_all();
+            fail(e);
         }
     };
 
@@ -110,10 +114,7 @@ void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32
             changed.notify_all();
         }
     } catch (const std::exception &e) {
-        std::lock_guard<std::mutex> hold(lock);
-        if (failure.empty()) failure = failureText(e);
-        stop = true;
-        changed.notify_all();
+        fail(e);
     }
     for (std::thread &t : threads) t.join();
     if (!failure.empty()) throw ToolError(failure + "; no movie was written");
