@@ -85,6 +85,18 @@ std::string frameList(const std::vector<int32_t> &frames) {
     return text;
 }
 
+// The read end of the workers' pipe, for the interrupt handler: once the
+// workers are stopped it counts the files they reported and nobody read.
+int reportPipe = -1;
+void countReportedFiles() {
+    const int fd = reportPipe;
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    WorkerReport message;
+    while (read(fd, &message, sizeof message) == sizeof message)
+        if (message.kind == WorkerReport::Written) countFrameInPlace();
+}
+
 // Frames rendered by worker processes, forked from a session that already
 // has the effect loaded and the drawing read: each worker owns a copy of
 // that instance (the effect's state belongs to its process). A worker takes
@@ -129,19 +141,17 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 return write(pipeFds[1], &message, sizeof message) == sizeof message;
             };
             try {
-                // A frame's file is put in place while the next one renders.
-                std::optional<int32_t> pending;
+                // Each file is reported as soon as it is in place, from the
+                // writer thread, while the next frame renders.
+                session.fileInPlace = [&](int32_t frame) { report(WorkerReport::Written, frame); };
                 for (size_t i; (i = nextFrame->fetch_add(1)) < frames.size();) {
                     if (!report(WorkerReport::Taken, frames[i])) break;
                     session.renderFrameToFile(frames[i], nextFrame->load() >= frames.size());
-                    if (pending && !report(WorkerReport::Written, *pending)) break;
-                    pending = frames[i];
                     if (!report(session.lastFrameEmpty() ? WorkerReport::RenderedEmpty : WorkerReport::Rendered,
                                 frames[i]))
                         break;
                 }
                 session.finishWrites();
-                if (pending) report(WorkerReport::Written, *pending);
             } catch (const std::exception &e) {
                 ProgressBar::printMessage("error: " + failureText(e));
                 status = 1;
@@ -166,6 +176,8 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
         children.push_back(pid);
     }
     close(pipeFds[1]);
+    reportPipe = pipeFds[0];
+    setInterruptDrain(countReportedFiles);
     // Per worker, the frames it took and not yet put in place.
     std::vector<std::vector<int32_t>> unwritten(static_cast<size_t>(workers));
     WorkerReport message{};
@@ -178,16 +190,21 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 open.push_back(message.frame);
                 progress.started(message.frame);
             }
-            else if (message.kind == WorkerReport::Written) std::erase(open, message.frame);
-            else {
-                emptyFrames += message.kind == WorkerReport::RenderedEmpty;
+            else if (message.kind == WorkerReport::Written) {
+                std::erase(open, message.frame);
+                countFrameInPlace();
                 progress.update(++count, message.frame);
+            } else {
+                // The file may be in place before this report comes.
+                emptyFrames += message.kind == WorkerReport::RenderedEmpty;
+                progress.rendered(message.frame);
             }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         break;
     }
+    setInterruptDrain(nullptr);
     close(pipeFds[0]);
     bool ok = true;
     for (size_t w = 0; w < children.size(); ++w) {
@@ -237,6 +254,7 @@ int runRender(void *context) {
     }
 
     ProgressBar progress(todo.size(), o.quiet, o.verbose);
+    if (!job.movie) reportFramesOnInterrupt("pennaro render", todo.size());
     bool ok = true;
     size_t emptyFrames = 0;
     ContactSheet movieSheet;
@@ -264,13 +282,19 @@ int runRender(void *context) {
             session.messageSink = &ProgressBar::printMessage;
             size_t count = 0;
             try {
+                // A frame's line comes once its file is in place: when the
+                // next frame is rendered, or at the end.
+                std::optional<int32_t> pending;
                 for (int32_t f : todo) {
                     progress.started(f);
                     session.renderFrameToFile(f, f == todo.back());
+                    progress.rendered(f);
                     emptyFrames += session.lastFrameEmpty();
-                    progress.update(++count, f);
+                    if (pending) progress.update(++count, *pending);
+                    pending = f;
                 }
                 session.finishWrites();
+                if (pending) progress.update(++count, *pending);
             } catch (const FrameFailure &e) {
                 progress.finish();
                 throw ToolError(e.what());

@@ -26,6 +26,54 @@ constexpr int WORKER_SLOTS = 256;
 std::atomic<int> workers[WORKER_SLOTS];
 constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
+// The frames report: set before the run starts, read by the handler.
+const char *volatile reportCommand = nullptr;
+size_t reportTotal = 0;
+std::atomic<size_t> framesInPlace{0};
+void (*volatile interruptDrain)() = nullptr;
+
+// Appends `text` or the decimal `value` to a fixed buffer: the handler may
+// not format through the heap or stdio.
+void append(char *line, size_t &used, size_t capacity, const char *text) {
+    while (*text && used + 1 < capacity) line[used++] = *text++;
+}
+void append(char *line, size_t &used, size_t capacity, size_t value) {
+    char digits[24];
+    int n = 0;
+    do digits[n++] = char('0' + value % 10);
+    while ((value /= 10) != 0);
+    while (n > 0 && used + 1 < capacity) line[used++] = digits[--n];
+}
+
+void printFramesReport(int signal) {
+    const char *command = reportCommand;
+    if (!command) return;
+    const size_t written = framesInPlace.load(), total = reportTotal;
+    char line[512];
+    size_t used = 0;
+    // A progress bar on the terminal is cleared first.
+    if (isatty(STDERR_FILENO)) append(line, used, sizeof line, "\r\033[K");
+    append(line, used, sizeof line, command);
+    append(line, used, sizeof line, signal == SIGINT ? ": interrupted (SIGINT): " :
+                                    signal == SIGTERM ? ": interrupted (SIGTERM): " : ": interrupted (SIGHUP): ");
+    append(line, used, sizeof line, written);
+    append(line, used, sizeof line, " of ");
+    append(line, used, sizeof line, total);
+    append(line, used, sizeof line, total == 1 ? " frame written" : " frames written");
+    if (written < total) {
+        append(line, used, sizeof line, "; the other ");
+        append(line, used, sizeof line, total - written);
+        append(line, used, sizeof line, " were not (--skip-existing renders only those)");
+    }
+    append(line, used, sizeof line, "\n");
+    for (size_t at = 0; at < used;) {
+        const ssize_t n = write(STDERR_FILENO, line + at, used - at);
+        if (n > 0) at += size_t(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+}
+
 extern "C" void removeTemporariesAndDie(int signal) {
     for (TemporarySlot &slot : temporaries)
         if (slot.live.load()) unlink(slot.name);
@@ -35,6 +83,8 @@ extern "C" void removeTemporariesAndDie(int signal) {
         if (const int pid = worker.load(); pid > 0)
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
+    if (void (*drain)() = interruptDrain) drain();
+    printFramesReport(signal);
     // Dying of the signal itself tells the shell (and a farm scheduler)
     // that the run was interrupted, not that it failed.
     std::signal(signal, SIG_DFL);
@@ -79,6 +129,20 @@ void releaseTemporary(int &slot) {
     slot = -1;
 }
 
+void reportFramesOnInterrupt(const char *command, size_t total) {
+    installInterruptCleanup();
+    reportTotal = total;
+    framesInPlace.store(0);
+    reportCommand = command;
+}
+
+void countFrameInPlace() { framesInPlace.fetch_add(1); }
+
+void setInterruptDrain(void (*drain)()) {
+    installInterruptCleanup();
+    interruptDrain = drain;
+}
+
 int forkWorker() {
     installInterruptCleanup();
     // No interrupt between the fork and the worker's registration: it
@@ -90,6 +154,9 @@ int forkWorker() {
     const pid_t pid = fork();
     if (pid == 0) {
         for (auto &worker : workers) worker.store(0);  // the parent's, not this one's to stop
+        // The parent tells how many frames were written, for all its workers.
+        reportCommand = nullptr;
+        interruptDrain = nullptr;
     } else if (pid > 0) {
         for (auto &worker : workers) {
             int empty = 0;

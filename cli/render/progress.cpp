@@ -34,6 +34,13 @@ void ProgressBar::started(int32_t frame) {
     if (frameLines_) begun_[frame] = Clock::now();
 }
 
+void ProgressBar::rendered(int32_t frame) {
+    if (auto at = begun_.find(frame); at != begun_.end()) {
+        took_[frame] = std::chrono::duration<double>(Clock::now() - at->second).count();
+        begun_.erase(at);
+    }
+}
+
 void ProgressBar::update(size_t done, int32_t lastFrame) {
     if (total_ == 0) return;
     const double elapsed = elapsedSeconds();
@@ -41,11 +48,12 @@ void ProgressBar::update(size_t done, int32_t lastFrame) {
     if (frameLines_) {
         std::string line = "frame " + std::to_string(lastFrame) + " (" + std::to_string(done) + "/" +
                            std::to_string(total_) + ")";
-        if (auto at = begun_.find(lastFrame); at != begun_.end()) {
+        rendered(lastFrame);
+        if (auto at = took_.find(lastFrame); at != took_.end()) {
             char took[48];
-            std::snprintf(took, sizeof took, " in %.3f s", std::chrono::duration<double>(Clock::now() - at->second).count());
+            std::snprintf(took, sizeof took, " in %.3f s", at->second);
             line += took;
-            begun_.erase(at);
+            took_.erase(at);
         }
         printMessage(line);
     }

@@ -18,6 +18,10 @@ public:
     ~ProgressBar() { finish(); }
     // A frame's render begins; its line gives the time from here.
     void started(int32_t frame);
+    // Its render is over: its line, printed once its file is in place,
+    // gives the time up to here.
+    void rendered(int32_t frame);
+    // `lastFrame`'s file is in place, the `done`th of the run.
     void update(size_t done, int32_t lastFrame);
     void finish();
     bool onTerminal() const { return active_; }
@@ -33,6 +37,7 @@ private:
     bool drawn_ = false;
     Clock::time_point start_ = Clock::now();
     std::map<int32_t, Clock::time_point> begun_;  // frames being rendered
+    std::map<int32_t, double> took_;               // rendered, file not yet in place
 };
 
 // "1:02:03", "4:05" or "6.7s".

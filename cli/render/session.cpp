@@ -13,6 +13,7 @@
 
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
+#include "cli/core/interrupts.h"
 #include "cli/core/memory_budget.h"
 #include "cli/render/prefs_file.h"
 #include "minihost/minihost.h"
@@ -21,6 +22,7 @@ namespace pennaro_cli {
 
 struct RenderSession::State {
     const RenderJob &job;
+    const std::function<void(int32_t)> *fileInPlace = nullptr;
     std::unique_ptr<minihost::Plugin> plugin;
     std::unique_ptr<minihost::Host> host;
     bool globalSetUp = false;
@@ -184,6 +186,7 @@ RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
 
 RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
     State &s = *state_;
+    s.fileInPlace = &fileInPlace;
     try {
         s.plugin = std::make_unique<minihost::Plugin>(job.pluginPath);
         s.host = std::make_unique<minihost::Host>();
@@ -437,6 +440,8 @@ void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &imag
         const std::vector<uint8_t> bytes = encodeFrameFile(job, image, threads);
         file.write(bytes.data(), bytes.size());
         file.finish();
+        countFrameInPlace();
+        if (fileInPlace && *fileInPlace) (*fileInPlace)(frame);
     } catch (const std::exception &e) {
         file = AtomicWrite();  // its temporary file goes
         const FrameFailure failure = frameFailure(frame, e);

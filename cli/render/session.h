@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,6 +113,9 @@ public:
     // Messages the effect showed while rendering without failing,
     // printed as they come unless a sink is given.
     void (*messageSink)(const std::string &) = nullptr;
+    // Called on the writer thread as each frame's file is put in place (a
+    // worker tells its parent from here); must be safe from that thread.
+    std::function<void(int32_t frame)> fileInPlace;
 
 private:
     // Renders into the recycled output image and returns it.

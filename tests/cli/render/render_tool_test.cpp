@@ -452,33 +452,63 @@ TEST(WritingTools, OutputsGoWhereAskedAndNowhereElse) {
     EXPECT_EQ(runTool({"render", in, "--frames", "3-4", "-o", "-"}).status, 2);
 }
 
-TEST(WritingTools, NoTemporaryFileSurvivesSigterm) {
-    ScratchDir dir("sigterm");
-    const std::string out = dir / "f_####.png";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        // Bounded: the run ends by itself after its frames.
-        execl(PENNARO_CLI_PATH, PENNARO_CLI_PATH, "render", drawing.c_str(), "--frames", "0-400", "--size",
-              "640x360", "-j", "2", "-q", "-o", out.c_str(), "--plugin", PENNARO_PLUGIN_PATH, nullptr);
-        _exit(127);
+// An interrupted run leaves no temporary file, says in one line how many
+// frames are in place, and its per-frame log names only frames whose file
+// is there: with workers and without.
+TEST(WritingTools, SigtermLeavesNoTemporaryFileAndTellsWhatWasWritten) {
+    for (const char *jobs : {"1", "2"}) {
+        ScratchDir dir(std::string("sigterm") + jobs);
+        const std::string out = dir / "f_####.png", log = dir / "log.txt";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY), logFile = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
+            dup2(null, STDOUT_FILENO);
+            dup2(logFile, STDERR_FILENO);
+            // Bounded: the run ends by itself after its frames.
+            execl(PENNARO_CLI_PATH, PENNARO_CLI_PATH, "render", drawing.c_str(), "--frames", "0-400", "--size",
+                  "640x360", "-j", jobs, "-o", out.c_str(), "--plugin", PENNARO_PLUGIN_PATH, nullptr);
+            _exit(127);
+        }
+        auto frameFiles = [&] {
+            size_t temporary = 0, frames = 0;
+            for (const auto &file : filesIn(dir.path)) {
+                temporary += file.find(".tmp") != std::string::npos;
+                frames += file.ends_with(".png");
+            }
+            return std::pair{temporary, frames};
+        };
+        int status = 0;
+        bool ended = false;
+        // Interrupted once a few frames are in place and another is on its way.
+        while (!(frameFiles().first > 0 && frameFiles().second >= 3) &&
+               !(ended = waitpid(pid, &status, WNOHANG) == pid))
+            usleep(1000);
+        ASSERT_FALSE(ended) << "the run ended before it was interrupted";
+        kill(pid, SIGTERM);
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(128 + WTERMSIG(status), 143);  // as the shell reports it
+        expectNoTemporaryFiles(dir.path);
+        const size_t files = frameFiles().second;
+        std::ifstream in(log);
+        size_t reports = 0, written = 0;
+        for (std::string line; std::getline(in, line);) {
+            if (int frame = 0; std::sscanf(line.c_str(), "pennaro render: frame %d (", &frame) == 1) {
+                EXPECT_TRUE(std::filesystem::exists(frameFileName(out, frame))) << jobs << ": " << line;
+            }
+            if (line.find("interrupted") == std::string::npos) continue;
+            ++reports;
+            ASSERT_EQ(std::sscanf(line.c_str(), "pennaro render: interrupted (SIGTERM): %zu of 401 frames written",
+                                  &written), 1) << line;
+            EXPECT_TRUE(line.ends_with("; the other " + std::to_string(401 - written) +
+                                       " were not (--skip-existing renders only those)")) << line;
+        }
+        EXPECT_EQ(reports, 1u) << jobs;
+        // A file put in place as the signal came may be missing from the count.
+        EXPECT_GE(files, written) << jobs;
+        EXPECT_LE(files, written + 1) << jobs;
+        EXPECT_GE(written, 3u) << jobs;
     }
-    auto writing = [&] {
-        for (const auto &file : filesIn(dir.path))
-            if (file.find(".tmp") != std::string::npos) return true;
-        return false;
-    };
-    int status = 0;
-    bool ended = false;
-    while (!writing() && !(ended = waitpid(pid, &status, WNOHANG) == pid)) usleep(1000);
-    ASSERT_FALSE(ended) << "the run ended before it wrote anything";
-    kill(pid, SIGTERM);
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(128 + WTERMSIG(status), 143);  // as the shell reports it
-    expectNoTemporaryFiles(dir.path);
 }
 
 // TIFF and OpenEXR frames: the formats' own tools read them with the right
