@@ -74,9 +74,19 @@ void refuseOutputsOverInputs(const RenderJob &job, const RenderOptions &o, const
 // What a worker tells the parent through the pipe, one message per write
 // (shorter than PIPE_BUF, so never interleaved).
 struct WorkerReport {
-    enum Kind : int32_t { Taken, Rendered, RenderedEmpty, Written } kind;
+    enum Kind : int32_t { Taken, Rendered, RenderedEmpty, Written, Clipped } kind;
     int32_t worker;
     int32_t frame;
+    int64_t pixels = 0;  // Clipped: the frame's clipped pixels
+};
+
+// Layer values the output could not keep, over the run.
+struct ClippedValues {
+    int64_t pixels = 0, frames = 0;
+    void add(int64_t framePixels) {
+        pixels += framePixels;
+        frames += framePixels > 0;
+    }
 };
 
 std::string frameList(const std::vector<int32_t> &frames) {
@@ -104,7 +114,7 @@ void countReportedFiles() {
 // all of them, so that frames of unequal cost still spread evenly, and
 // reports each finished frame through a pipe.
 bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::vector<int32_t> &frames,
-                     ProgressBar &progress, size_t &emptyFrames) {
+                     ProgressBar &progress, size_t &emptyFrames, ClippedValues &clipped) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw ToolError(std::string("cannot make a pipe: ") + std::strerror(errno));
     int workers = std::min<int>(job.jobs, int(frames.size()));
@@ -136,8 +146,8 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
             close(pipeFds[0]);
             takeWorkerShare(workers);
             int status = 0;
-            auto report = [&](WorkerReport::Kind kind, int32_t frame) {
-                const WorkerReport message{kind, w, frame};
+            auto report = [&](WorkerReport::Kind kind, int32_t frame, int64_t pixels = 0) {
+                const WorkerReport message{kind, w, frame, pixels};
                 return write(pipeFds[1], &message, sizeof message) == sizeof message;
             };
             try {
@@ -147,6 +157,9 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 for (size_t i; (i = nextFrame->fetch_add(1)) < frames.size();) {
                     if (!report(WorkerReport::Taken, frames[i])) break;
                     session.renderFrameToFile(frames[i], nextFrame->load() >= frames.size());
+                    if (session.lastFrameClippedPixels() > 0 &&
+                        !report(WorkerReport::Clipped, frames[i], session.lastFrameClippedPixels()))
+                        break;
                     if (!report(session.lastFrameEmpty() ? WorkerReport::RenderedEmpty : WorkerReport::Rendered,
                                 frames[i]))
                         break;
@@ -194,6 +207,8 @@ bool renderInWorkers(const RenderJob &job, RenderSession &session, const std::ve
                 std::erase(open, message.frame);
                 countFrameInPlace();
                 progress.update(++count, message.frame);
+            } else if (message.kind == WorkerReport::Clipped) {
+                clipped.add(message.pixels);
             } else {
                 // The file may be in place before this report comes.
                 emptyFrames += message.kind == WorkerReport::RenderedEmpty;
@@ -257,6 +272,7 @@ int runRender(void *context) {
     if (!job.movie) reportFramesOnInterrupt("pennaro render", todo.size());
     bool ok = true;
     size_t emptyFrames = 0;
+    ClippedValues clipped;
     ContactSheet movieSheet;
     if (job.movie) {
         try {
@@ -276,7 +292,7 @@ int runRender(void *context) {
                 progress.finish();
                 throw ToolError(e.what());
             }
-            ok = renderInWorkers(job, session, todo, progress, emptyFrames);
+            ok = renderInWorkers(job, session, todo, progress, emptyFrames, clipped);
         } else {
             RenderSession session(job);
             session.messageSink = &ProgressBar::printMessage;
@@ -290,6 +306,7 @@ int runRender(void *context) {
                     session.renderFrameToFile(f, f == todo.back());
                     progress.rendered(f);
                     emptyFrames += session.lastFrameEmpty();
+                    clipped.add(session.lastFrameClippedPixels());
                     if (pending) progress.update(++count, *pending);
                     pending = f;
                 }
@@ -310,6 +327,14 @@ int runRender(void *context) {
             " frames show no stroke: the playback mode is \"Current Frame\" (the effect's default), which "
             "shows each stroke only on the frame it starts on; choose another with --playback-mode, such as "
             "--playback-mode \"Animate Strokes\" or \"All Strokes\"");
+    if (clipped.pixels > 0)
+        ProgressBar::printMessage(
+            "warning: " + std::to_string(clipped.pixels) + " pixel" + (clipped.pixels == 1 ? "" : "s") + " in " +
+            std::to_string(clipped.frames) + " frame" + (clipped.frames == 1 ? "" : "s") +
+            " held layer values outside 0..1 that the " + job.outputFormat->name +
+            " output does not keep: written clipped to 0..1" +
+            (job.outputFormat == &exrFormat() ? " where the effect painted over them"
+                                              : " (an .exr output keeps them where the effect does not paint)"));
     if (!ok) {
         std::fprintf(stderr, "pennaro render: some frames failed; see above\n");
         return 1;

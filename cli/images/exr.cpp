@@ -446,28 +446,30 @@ void readExrRows(const std::vector<uint8_t> &bytes, const std::string &name, uin
 
 }  // namespace
 
+void exrPixelToEffectValues(const float *p, int depth, uint16_t *out) {
+    const double scale = depth == 16 ? 32768.0 : 255.0;
+    // Alpha held to 0..1, NaN taken as 0 (a clamp would keep it).
+    const double alpha = p[3] > 0 ? std::min(double(p[3]), 1.0) : 0.0;
+    double v[4];
+    for (int c = 0; c < 3; ++c) {
+        const double colour = double(p[c]);
+        // Back to straight colour; NaN and colour without alpha come out as 0.
+        v[c] = alpha > 0 && colour > 0 ? std::min(colour / alpha, 1.0) : 0.0;
+    }
+    v[3] = alpha;
+    for (int c = 0; c < 4; ++c) out[c] = uint16_t(std::floor(v[c] * scale + 0.5));
+}
+
 RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth) {
     RgbaImage image;
-    const double scale = depth == 16 ? 32768.0 : 255.0;
     readExrRows(
         bytes, name, maxBytes, [&](int32_t width, int32_t height) { image = makeImage(width, height, depth); },
         [&](int32_t y, const float *p) {
             uint16_t *out = image.pixel(0, y);
             for (int32_t x = 0; x < image.width; ++x, p += 4, out += 4) {
-                // Alpha held to 0..1, NaN taken as 0 (a clamp would keep it).
-                const double alpha = p[3] > 0 ? std::min(double(p[3]), 1.0) : 0.0;
-                double v[4];
-                for (int c = 0; c < 3; ++c) {
-                    const double colour = double(p[c]);
-                    // Back to straight colour; NaN and colour without
-                    // alpha come out as 0.
-                    v[c] = alpha > 0 && colour > 0 ? std::min(colour / alpha, 1.0) : 0.0;
-                }
-                v[3] = alpha;
-                for (int c = 0; c < 4; ++c) {
-                    const auto value = uint16_t(std::floor(v[c] * scale + 0.5));
-                    out[c] = depth == 16 ? sixteenBitToFile(value) : value;
-                }
+                exrPixelToEffectValues(p, depth, out);
+                if (depth == 16)
+                    for (int c = 0; c < 4; ++c) out[c] = sixteenBitToFile(out[c]);
             }
         });
     return image;
@@ -556,8 +558,12 @@ std::vector<uint8_t> exrEncode(const FrameRows &frame, const ImageWriteSettings 
         for (int32_t y0 = 0; y0 < frame.height; y0 += BAND) {
             const int32_t rows = std::min(BAND, frame.height - y0);
             for (int32_t r = 0; r < rows; ++r) {
-                frame.row(y0 + r, values.data());
                 float *out = &floats[size_t(r) * size_t(frame.width) * 4];
+                if (frame.storedRow) {
+                    frame.storedRow(y0 + r, out);
+                    continue;
+                }
+                frame.row(y0 + r, values.data());
                 for (int32_t x = 0; x < frame.width; ++x) {
                     const uint16_t *v = &values[size_t(x) * 4];
                     const double alpha = double(v[3]) / scale;

@@ -202,7 +202,7 @@ void writeImage(const std::filesystem::path &path, const RgbaImage &image, const
                            const uint16_t *in = image.pixel(0, y);
                            for (size_t i = 0; i < size_t(image.width) * 4; ++i)
                                out[i] = effectValueOfSample(in[i], image.depth);
-                       }};
+                       }, {}};
         bytes = format.encode(rows, settings);
     }
     writeFileAtomically(path, bytes);

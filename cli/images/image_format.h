@@ -35,6 +35,10 @@ struct FrameRows {
     int32_t width = 0, height = 0;
     int depth = 8;
     std::function<void(int32_t, uint16_t *)> row;
+    // Floating-point formats only, when set: the row as the file stores it
+    // (RGBA floats, colour premultiplied), in place of `row`, for values the
+    // effect's scale cannot hold (a float layer's, kept where unpainted).
+    std::function<void(int32_t, float *)> storedRow;
 };
 
 struct ImageWriteSettings {
@@ -115,6 +119,11 @@ std::string megabytes(uint64_t bytes);
 // The readers of the formats behind the interface, on a file's bytes.
 RgbaImage decodeTiff(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes);
 RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes, int depth);
+// One OpenEXR pixel as stored (RGBA floats, colour premultiplied) in the
+// effect's values at `depth`, as every EXR layer is read: alpha held to 0..1,
+// colour divided by it, held to 0..1 and rounded; NaN and colour under zero
+// alpha as 0.
+void exrPixelToEffectValues(const float *stored, int depth, uint16_t *values);
 // An OpenEXR file's values as stored, RGBA (a lone Y as R, G and B; 1 where
 // there is no alpha).
 FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes);

@@ -20,7 +20,7 @@ namespace {
 FrameRows rowsOf(const RgbaImage &image) {
     return FrameRows{image.width, image.height, image.depth, [&image](int32_t y, uint16_t *rgba) {
                          std::memcpy(rgba, image.pixel(0, y), size_t(image.width) * 4 * sizeof(uint16_t));
-                     }};
+                     }, {}};
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ struct RenderSession::State {
     // size of the first frame; the host keeps its full size alongside.
     std::unique_ptr<minihost::Image> constantLayer;
     int32_t constantFullWidth = 0, constantFullHeight = 0;
+    // An OpenEXR layer's values as stored, at the images' size: the constant
+    // layer's, and those under each output image, kept until it is written.
+    std::shared_ptr<const FloatImage> constantStored;
+    std::shared_ptr<const FloatImage> stored[2];
+    int64_t lastFrameClipped = 0;
     // Output images are recycled from frame to frame, as a host does: the
     // effect prepares every pixel of one before painting. There are two so
     // that one frame is encoded and written while the next renders into
@@ -50,6 +55,7 @@ struct RenderSession::State {
         int32_t frame = 0;
         unsigned threads = 0;  // for the PNG encoder; 0: its default
         const minihost::Image *image = nullptr;
+        std::shared_ptr<const FloatImage> stored;
         AtomicWrite file;
         bool failed = false;  // writing `frame` failed, not yet reported
         std::string failure;
@@ -57,14 +63,16 @@ struct RenderSession::State {
 
     explicit State(const RenderJob &j) : job(j) {}
     // Hands a rendered frame and its opened file to the writer.
-    void submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file, unsigned threads);
+    void submitWrite(int32_t frame, const minihost::Image &image, std::shared_ptr<const FloatImage> stored,
+                     AtomicWrite file, unsigned threads);
     // Waits for the frame on its way; throws FrameFailure if it failed.
     void collectWrite();
     void stopWriter();
 
 private:
     void writeLoop();
-    void writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file, unsigned threads);
+    void writeFrame(int32_t frame, const minihost::Image &image, const FloatImage *stored, AtomicWrite &file,
+                    unsigned threads);
 };
 
 namespace {
@@ -127,6 +135,17 @@ void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
     }
 }
 
+// One pixel of a rendered frame in the effect's values.
+void worldRowToValues(const minihost::Image &world, int32_t y, int32_t x, uint16_t *rgba) {
+    if (world.deep()) {
+        const HostPixel16 &q = world.pixel16(x, y);
+        rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+    } else {
+        const HostPixel8 &q = world.pixel8(x, y);
+        rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
+    }
+}
+
 // A frame in which the effect painted nothing: the layer as it was, or
 // nothing at all (the composite modes that show only the paint).
 bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) {
@@ -158,16 +177,84 @@ std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &
     return png;
 }
 
+// Whether a stored value of an OpenEXR layer is one the effect's channels
+// hold: colour 0..1 straight, alpha 0..1, no colour under zero alpha.
+bool effectHolds(const float *stored, int c) {
+    const float alpha = stored[3];
+    if (c == 3) return alpha >= 0 && alpha <= 1;
+    if (!(alpha > 0)) return stored[c] == 0;
+    const double straight = double(stored[c]) / double(alpha);
+    return straight >= 0 && straight <= 1;
+}
+
+// Where the effect left a channel as it received it from an OpenEXR layer,
+// the layer's own value is written, at the output's channel type; other
+// channels are the effect's. Colour is compared straight: the matte modes
+// change alpha alone, and the layer's colour then keeps its value under the
+// new alpha. The values the effect received are those the layer reading
+// gave, recomputed here from the stored ones.
+void keptRow(const minihost::Image &image, const FloatImage &stored, int32_t y, float *row) {
+    const double scale = image.deep() ? 32768.0 : 255.0;
+    uint16_t painted[4], received[4];
+    const float *p = &stored.samples[size_t(y) * size_t(stored.width) * 4];
+    for (int32_t x = 0; x < image.width(); ++x, p += 4, row += 4) {
+        worldRowToValues(image, y, x, painted);
+        exrPixelToEffectValues(p, image.deep() ? 16 : 8, received);
+        const bool alphaKept = painted[3] == received[3];
+        const double alpha = alphaKept ? double(p[3]) : double(painted[3]) / scale;
+        for (int c = 0; c < 3; ++c) {
+            if (painted[c] != received[c])
+                row[c] = float(double(painted[c]) / scale * alpha);
+            else if (alphaKept)
+                row[c] = p[c];
+            else
+                row[c] = p[3] > 0 ? float(double(p[c]) / double(p[3]) * alpha) : 0.0f;
+        }
+        row[3] = alphaKept ? p[3] : float(alpha);
+    }
+}
+
+// The pixels whose layer values outside the effect's range do not reach
+// the output: every such pixel for an integer output, and for an OpenEXR
+// output those where a channel holding such a value was painted.
+int64_t clippedPixels(const minihost::Image &image, const FloatImage &stored, bool keeps) {
+    int64_t clipped = 0;
+    uint16_t painted[4], received[4];
+    for (int32_t y = 0; y < image.height(); ++y) {
+        const float *p = &stored.samples[size_t(y) * size_t(stored.width) * 4];
+        for (int32_t x = 0; x < image.width(); ++x, p += 4) {
+            bool lost = false;
+            for (int c = 0; c < 4 && !lost; ++c) {
+                if (effectHolds(p, c)) continue;
+                if (!keeps) {
+                    lost = true;
+                    break;
+                }
+                worldRowToValues(image, y, x, painted);
+                exrPixelToEffectValues(p, image.deep() ? 16 : 8, received);
+                lost = painted[c] != received[c];
+            }
+            clipped += lost;
+        }
+    }
+    return clipped;
+}
+
+bool keepsLayerValues(const RenderJob &job) { return job.outputFormat == &exrFormat(); }
+
 // A frame's file in the job's output format: PNG through the path above,
-// the other formats from the effect's values.
-std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, unsigned threads = 0) {
+// the other formats from the effect's values, and an OpenEXR output of an
+// OpenEXR layer with the layer's values where the effect left them.
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, const FloatImage *stored,
+                                     unsigned threads = 0) {
     if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact, threads);
     const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
                                       job.pixelAspect.den, job.exrFloat};
-    return job.outputFormat->encode(
-        FrameRows{image.width(), image.height(), image.deep() ? 16 : 8,
-                  [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }},
-        settings);
+    FrameRows rows{image.width(), image.height(), image.deep() ? 16 : 8,
+                   [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }, {}};
+    if (stored && keepsLayerValues(job))
+        rows.storedRow = [&image, stored](int32_t y, float *row) { keptRow(image, *stored, y, row); };
+    return job.outputFormat->encode(rows, settings);
 }
 
 FrameFailure frameFailure(int32_t frame, const std::exception &e) {
@@ -176,12 +263,20 @@ FrameFailure frameFailure(int32_t frame, const std::exception &e) {
 
 }  // namespace
 
-RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame) {
+RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame, std::shared_ptr<const FloatImage> *stored) {
     if (job.layerPattern.empty()) return backgroundImage(job.background, job.width, job.height, job.depth);
     std::string name = frameFileName(job.layerPattern, frame);
     if (!std::filesystem::exists(name))
         throw ToolError("layer for frame " + std::to_string(frame) + " not found: " + name);
-    return layerAtEffectScale(readImage(name, memoryBudget(), job.depth), job.depth, name);
+    if (!stored || &formatOfFile(name) != &exrFormat())
+        return layerAtEffectScale(readImage(name, memoryBudget(), job.depth), job.depth, name);
+    // Read once as stored; the effect's values are derived from those.
+    auto values = std::make_shared<FloatImage>(readExrFloats(name, memoryBudget()));
+    RgbaImage image = makeImage(values->width, values->height, job.depth, SampleScale::Effect);
+    for (size_t i = 0; i < image.samples.size(); i += 4)
+        exrPixelToEffectValues(&values->samples[i], job.depth, &image.samples[i]);
+    *stored = std::move(values);
+    return image;
 }
 
 RenderSession::RenderSession(const RenderJob &job) : state_(std::make_unique<State>(job)) {
@@ -267,10 +362,26 @@ RenderSession::~RenderSession() {
 
 namespace {
 
+// A layer's stored values point-sampled as pointSample samples its image.
+FloatImage pointSampleStored(const FloatImage &full, int32_t width, int32_t height, const RenderJob &job) {
+    FloatImage image{width, height, std::vector<float>(size_t(width) * size_t(height) * 4)};
+    for (int32_t y = 0; y < height; ++y) {
+        const int64_t sy = std::min<int64_t>(int64_t(y) * job.downsampleY.den / job.downsampleY.num, full.height - 1);
+        for (int32_t x = 0; x < width; ++x) {
+            const int64_t sx =
+                std::min<int64_t>(int64_t(x) * job.downsampleX.den / job.downsampleX.num, full.width - 1);
+            std::copy_n(&full.samples[(size_t(sy) * size_t(full.width) + size_t(sx)) * 4], 4,
+                        &image.samples[(size_t(y) * size_t(width) + size_t(x)) * 4]);
+        }
+    }
+    return image;
+}
+
 // The layer of `frame` in the host's form, and the full size the host
-// reports for it.
+// reports for it; an OpenEXR layer's stored values in `stored`.
 std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, int32_t &fullWidth,
-                                           int32_t &fullHeight) {
+                                           int32_t &fullHeight, std::shared_ptr<const FloatImage> &stored) {
+    stored.reset();
     if (job.layerPattern.empty()) {
         // A generated background is made straight in the host's form, at
         // the downsampled size, each pixel taken from the full-size pattern
@@ -300,7 +411,7 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
     }
     RgbaImage full;
     try {
-        full = loadLayerForFrame(job, frame);
+        full = loadLayerForFrame(job, frame, &stored);
     } catch (const ToolError &e) {
         throw FrameFailure(frame, e.what());
     }
@@ -308,8 +419,10 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
     fullWidth = full.width, fullHeight = full.height;
     const int32_t width = scaledExtent(fullWidth, job.downsampleX);
     const int32_t height = scaledExtent(fullHeight, job.downsampleY);
-    if (width != fullWidth || height != fullHeight)
+    if (width != fullWidth || height != fullHeight) {
         full = pointSample(full, width, height, job.downsampleX, job.downsampleY);
+        if (stored) stored = std::make_shared<FloatImage>(pointSampleStored(*stored, width, height, job));
+    }
     auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
     copyToWorld(full, *layer);
     return layer;
@@ -321,7 +434,7 @@ void RenderSession::prepareConstantLayer(int32_t frame) {
     State &s = *state_;
     const RenderJob &job = s.job;
     if (s.constantLayer || (!job.layerPattern.empty() && hasFramePlaceholder(job.layerPattern))) return;
-    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight);
+    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight, s.constantStored);
 }
 
 const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
@@ -331,15 +444,20 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     std::unique_ptr<minihost::Image> frameLayer;
     minihost::Image *layer = nullptr;
     int32_t fullWidth = 0, fullHeight = 0;
+    std::shared_ptr<const FloatImage> stored;
     if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) {
         prepareConstantLayer(frame);
         layer = s.constantLayer.get();
         fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
+        stored = s.constantStored;
     } else {
-        frameLayer = hostLayer(job, frame, fullWidth, fullHeight);
+        frameLayer = hostLayer(job, frame, fullWidth, fullHeight, stored);
         layer = frameLayer.get();
     }
-    return renderLayer(frame, *layer, fullWidth, fullHeight);
+    const minihost::Image &output = renderLayer(frame, *layer, fullWidth, fullHeight);
+    s.lastFrameClipped = stored ? clippedPixels(output, *stored, keepsLayerValues(job)) : 0;
+    s.stored[s.current] = std::move(stored);
+    return output;
 }
 
 const minihost::Image &RenderSession::renderOver(int32_t frame, minihost::Image &layer) {
@@ -385,6 +503,8 @@ const minihost::Image &RenderSession::renderLayer(int32_t frame, minihost::Image
 
 bool RenderSession::lastFrameEmpty() const { return state_->lastFrameEmpty; }
 
+int64_t RenderSession::lastFrameClippedPixels() const { return state_->lastFrameClipped; }
+
 RgbaImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
 
 std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding encoding) {
@@ -401,7 +521,7 @@ std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        return encodeFrameFile(state_->job, image);
+        return encodeFrameFile(state_->job, image, state_->stored[state_->current].get());
     } catch (const std::exception &e) {
         throw frameFailure(frame, e);
     }
@@ -427,17 +547,17 @@ void RenderSession::renderFrameToFile(int32_t frame, bool last) {
         throw frameFailure(frame, e);
     }
     // Nothing renders beside the last frame's encoding: it takes both cores.
-    s.submitWrite(frame, *image, std::move(file), last ? 2 : 0);
+    s.submitWrite(frame, *image, s.stored[s.current], std::move(file), last ? 2 : 0);
     s.current ^= 1;  // the next frame renders while this one is written
 }
 
 void RenderSession::finishWrites() { state_->collectWrite(); }
 
-void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, AtomicWrite &file,
-                                      unsigned threads) {
+void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, const FloatImage *stored,
+                                      AtomicWrite &file, unsigned threads) {
     try {
         MemoryActivity writing("writing frame " + std::to_string(frame));
-        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, threads);
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, stored, threads);
         file.write(bytes.data(), bytes.size());
         file.finish();
         countFrameInPlace();
@@ -459,17 +579,18 @@ void RenderSession::State::writeLoop() {
         const int32_t frame = writer.frame;
         const unsigned threads = writer.threads;
         const minihost::Image &image = *writer.image;
+        const std::shared_ptr<const FloatImage> stored = std::move(writer.stored);
         AtomicWrite file = std::move(writer.file);
         hold.unlock();
-        writeFrame(frame, image, file, threads);
+        writeFrame(frame, image, stored.get(), file, threads);
         hold.lock();
         writer.busy = false;
         writer.changed.notify_all();
     }
 }
 
-void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image, AtomicWrite file,
-                                       unsigned threads) {
+void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image,
+                                       std::shared_ptr<const FloatImage> stored, AtomicWrite file, unsigned threads) {
     if (!writer.thread.joinable()) {
         // The interrupt handler runs on the rendering thread, never on the
         // writer: it then removes the temporary files while no other thread
@@ -486,7 +607,7 @@ void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &ima
         if (!writer.thread.joinable()) {
             // No thread to be had: the frame is written here and now.
             writer.frame = frame;
-            writeFrame(frame, image, file, threads);
+            writeFrame(frame, image, stored.get(), file, threads);
             return;
         }
     }
@@ -495,6 +616,7 @@ void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &ima
         writer.frame = frame;
         writer.threads = threads;
         writer.image = &image;
+        writer.stored = std::move(stored);
         writer.file = std::move(file);
         writer.busy = true;
     }

@@ -96,6 +96,10 @@ public:
     // With watchForEmptyFrames: whether the last frame rendered shows no
     // stroke (the layer unchanged, or nothing at all).
     bool lastFrameEmpty() const;
+    // With an OpenEXR layer: the pixels of the last frame holding a layer
+    // value outside what the effect's channels hold (above 1, below 0,
+    // colour under zero alpha) that its output does not keep, being clipped.
+    int64_t lastFrameClippedPixels() const;
 
     // Renders `frame` over a layer the caller holds (a video host's input
     // frame), whose size is the full size, and returns the output image,
@@ -128,7 +132,10 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// The layer of one frame at full resolution and the effect's depth.
-RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame);
+// The layer of one frame at full resolution and the effect's depth. An
+// OpenEXR layer also gives its values as the file stores them, when `stored`
+// is given (otherwise it is left empty).
+RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame,
+                            std::shared_ptr<const FloatImage> *stored = nullptr);
 
 }  // namespace pennaro_cli
