@@ -259,9 +259,14 @@ int runRender(void *context) {
     std::vector<int32_t> todo;
     for (int32_t f : job.frames)
         if (!job.skipExisting ||
-            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat,
-                              {width, height, job.depth, job.exrFloat}))
+            !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat, expectedFrame(job, f)))
             todo.push_back(f);
+    if (job.layerPlaced && (job.movie || job.outputFormat != &exrFormat()) && !o.quiet)
+        ProgressBar::printMessage("note: the layer's data window differs from its display window; " +
+                                  std::string(job.movie ? "the movie" : job.outputFormat->name) +
+                                  " output holds its display window (" + std::to_string(width) + "x" +
+                                  std::to_string(height) + "), not what lies outside it (an .exr output keeps both "
+                                  "windows)");
     refuseOutputsOverInputs(job, o, todo);
     if (o.dryRun) {
         printDryRun(stdout, job, todo, width, height);

@@ -253,6 +253,18 @@ std::pair<int32_t, int32_t> windowSize(const HeaderWalk &header, const std::stri
     return {int32_t(width), int32_t(height)};
 }
 
+ImageWindows windowsOf(const HeaderWalk &header) {
+    const auto &d = header.dataWindow, &w = header.displayWindow;
+    ImageWindows windows{d.minX, d.minY, d.maxX - d.minX + 1, d.maxY - d.minY + 1,
+                         w.minX, w.minY, int32_t(int64_t(w.maxX) - w.minX + 1), int32_t(int64_t(w.maxY) - w.minY + 1)};
+    // A display window that cannot be one is taken as the data window.
+    if (int64_t(w.maxX) - w.minX + 1 <= 0 || int64_t(w.maxY) - w.minY + 1 <= 0 ||
+        int64_t(w.maxX) - w.minX + 1 > INT32_MAX || int64_t(w.maxY) - w.minY + 1 > INT32_MAX)
+        windows.displayX = d.minX, windows.displayY = d.minY, windows.displayWidth = windows.dataWidth,
+        windows.displayHeight = windows.dataHeight;
+    return windows;
+}
+
 struct ChunkSurvey {
     uint64_t present = 0;   // bytes of the chunks inside the file
     bool allInside = true;  // every chunk whole inside the file
@@ -374,7 +386,7 @@ ImageHeader exrProbe(const std::filesystem::path &path) {
         header.walk();
     }
     const auto [width, height] = windowSize(header, name);
-    return ImageHeader{"OpenEXR", width, height, 16, true};
+    return ImageHeader{"OpenEXR", width, height, 16, true, windowsOf(header)};
 }
 
 // A slice of `band` whose row y (in the file's data window) is band row
@@ -397,13 +409,14 @@ namespace {
 // as decodeExr says before the library sees it.
 void readExrRows(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes,
                  const std::function<void(int32_t, int32_t)> &start,
-                 const std::function<void(int32_t, const float *)> &row) {
+                 const std::function<void(int32_t, const float *)> &row, ImageWindows *windows = nullptr) {
     if (bytes.size() < 8 || !exrRecognises(bytes.data(), bytes.size()))
         throw ToolError(name + " is not an OpenEXR file");
     HeaderWalk header(bytes.data(), bytes.size(), bytes.size(), name);
     header.walk();
     checkChunks(header, bytes.data(), bytes.size(), name, maxBytes);
     const auto [width, height] = windowSize(header, name);
+    if (windows) *windows = windowsOf(header);
     try {
         BoundedStream stream(bytes, name);
         Imf::InputFile file(stream, 1);
@@ -475,7 +488,7 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
     return image;
 }
 
-FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes) {
+FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes, ImageWindows *windows) {
     FloatImage image;
     readExrRows(
         readFileBytes(path), path.string(), maxBytes,
@@ -490,7 +503,8 @@ FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes) {
         },
         [&](int32_t y, const float *p) {
             std::copy(p, p + size_t(image.width) * 4, &image.samples[size_t(y) * size_t(image.width) * 4]);
-        });
+        },
+        windows);
     return image;
 }
 
@@ -504,11 +518,17 @@ bool exrHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) 
     const std::string name = "existing frame";
     HeaderWalk header(bytes.data(), bytes.size(), bytes.size(), name);
     header.walk();
-    const auto sameBox = [&](const HeaderWalk::Box &b) {
-        return b.minX == 0 && b.minY == 0 && b.maxX == expected.width - 1 && b.maxY == expected.height - 1;
+    ImageWindows windows = expected.windows;
+    if (!windows.placed()) windows = {0, 0, expected.width, expected.height, 0, 0, expected.width, expected.height};
+    const auto sameBox = [&](const HeaderWalk::Box &b, int32_t x, int32_t y, int32_t width, int32_t height) {
+        return b.minX == x && b.minY == y && int64_t(b.maxX) == int64_t(x) + width - 1 &&
+               int64_t(b.maxY) == int64_t(y) + height - 1;
     };
-    if (header.tiled || header.multipart || header.deep || !sameBox(header.dataWindow) ||
-        !sameBox(header.displayWindow) || header.compression != Imf::ZIP_COMPRESSION || header.channels.size() != 4)
+    if (header.tiled || header.multipart || header.deep ||
+        !sameBox(header.dataWindow, windows.dataX, windows.dataY, expected.width, expected.height) ||
+        !sameBox(header.displayWindow, windows.displayX, windows.displayY, windows.displayWidth,
+                 windows.displayHeight) ||
+        header.compression != Imf::ZIP_COMPRESSION || header.channels.size() != 4)
         return false;
     const int32_t type = expected.exrFloat ? Imf::FLOAT : Imf::HALF;
     const char *names[4] = {"A", "B", "G", "R"};  // as the file lists them
@@ -545,6 +565,14 @@ private:
 
 std::vector<uint8_t> exrEncode(const FrameRows &frame, const ImageWriteSettings &settings) {
     Imf::Header header(frame.width, frame.height, float(double(settings.aspectNum) / double(settings.aspectDen)));
+    // The data window's corner, where the frame's first row and column lie.
+    int32_t left = 0, top = 0;
+    if (const ImageWindows &w = settings.windows; w.placed()) {
+        left = w.dataX, top = w.dataY;
+        header.dataWindow() = Imath::Box2i({w.dataX, w.dataY}, {w.dataX + frame.width - 1, w.dataY + frame.height - 1});
+        header.displayWindow() = Imath::Box2i({w.displayX, w.displayY},
+                                              {w.displayX + w.displayWidth - 1, w.displayY + w.displayHeight - 1});
+    }
     header.compression() = Imf::ZIP_COMPRESSION;
     const Imf::PixelType type = settings.exrFloat ? Imf::FLOAT : Imf::HALF;
     for (const char *c : {"R", "G", "B", "A"}) header.channels().insert(c, Imf::Channel(type));
@@ -584,7 +612,7 @@ std::vector<uint8_t> exrEncode(const FrameRows &frame, const ImageWriteSettings 
             int c = 0;
             for (const char *name : {"R", "G", "B", "A"}) {
                 const uintptr_t base = reinterpret_cast<uintptr_t>(data + size_t(c++) * sampleSize) -
-                                       uintptr_t(intptr_t(y0)) * yStride;
+                                       uintptr_t(intptr_t(top + y0)) * yStride - uintptr_t(intptr_t(left)) * xStride;
                 buffer.insert(name, Imf::Slice(type, reinterpret_cast<char *>(base), xStride, yStride));
             }
             file.setFrameBuffer(buffer);

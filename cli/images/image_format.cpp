@@ -186,7 +186,12 @@ const ImageFormat &formatOfFile(const std::filesystem::path &path) {
     throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF or OpenEXR)");
 }
 
-ImageHeader probeImage(const std::filesystem::path &path) { return formatOfFile(path).probe(path); }
+ImageHeader probeImage(const std::filesystem::path &path) {
+    ImageHeader header = formatOfFile(path).probe(path);
+    if (header.windows.dataWidth == 0)
+        header.windows = {0, 0, header.width, header.height, 0, 0, header.width, header.height};
+    return header;
+}
 
 RgbaImage readImage(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth) {
     return formatOfFile(path).read(path, maxBytes, floatDepth);

@@ -20,12 +20,28 @@
 
 namespace pennaro_cli {
 
+// Where an image's pixels lie in the picture it belongs to, as OpenEXR
+// files say: the data window holds the pixels, the display window is the
+// frame of the shot (an overscan plate holds more than its display window,
+// a CG element less). Other files hold exactly their frame at 0,0.
+struct ImageWindows {
+    int32_t dataX = 0, dataY = 0, dataWidth = 0, dataHeight = 0;
+    int32_t displayX = 0, displayY = 0, displayWidth = 0, displayHeight = 0;
+    // Anything but both windows at 0,0 with one size.
+    bool placed() const {
+        return dataX != 0 || dataY != 0 || displayX != 0 || displayY != 0 || dataWidth != displayWidth ||
+               dataHeight != displayHeight;
+    }
+    bool operator==(const ImageWindows &) const = default;
+};
+
 // What a file's header says, without its pixels.
 struct ImageHeader {
     std::string format;  // "PNG", "TIFF", "OpenEXR"
-    int32_t width = 0, height = 0;
+    int32_t width = 0, height = 0;  // the pixels held: the data window
     int depth = 8;          // integer formats: 8 or 16 as read
     bool floating = false;  // floating-point samples: read at any depth
+    ImageWindows windows;
 };
 
 // A frame on its way out: `row(y, rgba)` fills one row of width × 4 samples
@@ -38,12 +54,15 @@ struct FrameRows {
     // Floating-point formats only, when set: the row as the file stores it
     // (RGBA floats, colour premultiplied), in place of `row`, for values the
     // effect's scale cannot hold (a float layer's, kept where unpainted).
-    std::function<void(int32_t, float *)> storedRow;
+    std::function<void(int32_t, float *)> storedRow = {};
 };
 
 struct ImageWriteSettings {
     uint32_t aspectNum = 1, aspectDen = 1;  // pixel aspect: pixel width / height
     bool exrFloat = false;                  // OpenEXR channels as 32-bit float, else half
+    // OpenEXR only: the windows to write, when placed(); the data window's
+    // size is the frame's.
+    ImageWindows windows = {};
 };
 
 // What writing a frame gives, for a re-run to tell a finished file from one
@@ -52,6 +71,7 @@ struct ExpectedImage {
     int32_t width = 0, height = 0;
     int depth = 8;
     bool exrFloat = false;
+    ImageWindows windows = {};  // OpenEXR, when placed()
 };
 
 struct ImageFormat {
@@ -126,7 +146,8 @@ RgbaImage decodeExr(const std::vector<uint8_t> &bytes, const std::string &name, 
 void exrPixelToEffectValues(const float *stored, int depth, uint16_t *values);
 // An OpenEXR file's values as stored, RGBA (a lone Y as R, G and B; 1 where
 // there is no alpha).
-FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes);
+// Its windows in `windows` when given.
+FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes, ImageWindows *windows = nullptr);
 
 // PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
 // so that square-pixel files are byte for byte those of the PNG writer.

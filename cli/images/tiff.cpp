@@ -145,7 +145,7 @@ ImageHeader tiffProbe(const std::filesystem::path &path) {
     TIFFOpenOptionsFree(options);
     if (!tif) fail(path.string(), "not a readable TIFF file");
     const Layout l = layoutOf(tif.get(), path.string());
-    return ImageHeader{"TIFF", int32_t(l.width), int32_t(l.height), l.bits == 16 ? 16 : 8, false};
+    return ImageHeader{"TIFF", int32_t(l.width), int32_t(l.height), l.bits == 16 ? 16 : 8, false, {}};
 }
 
 // How many times its input a compression can expand at most, from the

@@ -120,6 +120,14 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
     if (!o.layer.empty()) {
         firstLayer = layerHeader(o.layer, job.frames.front());
         job.width = firstLayer.width, job.height = firstLayer.height;
+        if (firstLayer.windows.placed()) {
+            // The layer's size is its display window's; a downsampling
+            // that cannot place it is refused before anything renders.
+            const LayerPlacement placement = placeLayer(firstLayer.windows, job.downsampleX, job.downsampleY,
+                                                        frameFileName(o.layer, job.frames.front()));
+            job.width = placement.layerWidth, job.height = placement.layerHeight;
+            job.layerPlaced = true;
+        }
         if (job.depth == 0) job.depth = firstLayer.depth;
         else if (!firstLayer.floating && firstLayer.depth == 16 && job.depth == 8)
             throw ToolError(frameFileName(o.layer, job.frames.front()) + " is a 16-bit " + firstLayer.format +

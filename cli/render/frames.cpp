@@ -19,6 +19,41 @@ RgbaImage layerAtEffectScale(const RgbaImage &png, int depth, const std::string 
     return image;
 }
 
+LayerPlacement placeLayer(const ImageWindows &w, Rational fx, Rational fy, const std::string &name) {
+    LayerPlacement p;
+    p.placed = w.placed();
+    p.layerWidth = w.displayWidth, p.layerHeight = w.displayHeight;
+    const int64_t left = std::min(w.dataX, w.displayX), top = std::min(w.dataY, w.displayY);
+    const int64_t right = std::max(int64_t(w.dataX) + w.dataWidth, int64_t(w.displayX) + w.displayWidth);
+    const int64_t bottom = std::max(int64_t(w.dataY) + w.dataHeight, int64_t(w.displayY) + w.displayHeight);
+    if (right - left > INT32_MAX || bottom - top > INT32_MAX)
+        throw ToolError(name + ": its data and display windows together are too large");
+    p.unionX = int32_t(left), p.unionY = int32_t(top);
+    p.unionWidth = int32_t(right - left), p.unionHeight = int32_t(bottom - top);
+    const int64_t offsetX = w.displayX - left, offsetY = w.displayY - top;
+    // The effect adds the origin to dab positions in the images' pixels: a
+    // fraction of a pixel would shift every stroke against the plate.
+    if (offsetX * fx.num % int64_t(fx.den) != 0 || offsetY * fy.num % int64_t(fy.den) != 0)
+        throw ToolError(name + ": its display window lies " + std::to_string(offsetX) + "," + std::to_string(offsetY) +
+                        " pixels into its data window, which --downsample " + std::to_string(fx.num) + "/" +
+                        std::to_string(fx.den) + "," + std::to_string(fy.num) + "/" + std::to_string(fy.den) +
+                        " does not scale to whole pixels; choose a downsampling that does");
+    p.originX = int32_t(offsetX * fx.num / int64_t(fx.den));
+    p.originY = int32_t(offsetY * fy.num / int64_t(fy.den));
+    p.cropWidth = std::min(scaledExtent(w.displayWidth, fx), scaledExtent(p.unionWidth, fx) - p.originX);
+    p.cropHeight = std::min(scaledExtent(w.displayHeight, fy), scaledExtent(p.unionHeight, fy) - p.originY);
+    // The display window's corner scaled down (rounding toward minus
+    // infinity), the data window the images' extent from the origin before it.
+    const auto floorScaled = [](int64_t v, Rational f) {
+        const int64_t product = v * f.num, den = int64_t(f.den);
+        return int32_t(product >= 0 ? product / den : -((-product + den - 1) / den));
+    };
+    const int32_t displayX = floorScaled(w.displayX, fx), displayY = floorScaled(w.displayY, fy);
+    p.output = {displayX - p.originX, displayY - p.originY, scaledExtent(p.unionWidth, fx),
+                scaledExtent(p.unionHeight, fy), displayX, displayY, p.cropWidth, p.cropHeight};
+    return p;
+}
+
 RgbaImage backgroundImage(const Background &background, int32_t width, int32_t height, int depth) {
     RgbaImage image = makeImage(width, height, depth, SampleScale::Effect);
     for (int32_t y = 0; y < height; ++y) {

@@ -21,6 +21,14 @@ ImageHeader layerHeader(const std::string &pattern, int32_t frame) {
     }
 }
 
+std::string describeWindow(const ImageWindows &w) {
+    char text[96];
+    std::snprintf(text, sizeof text, "(%d,%d)-(%lld,%lld)", int(w.displayX), int(w.displayY),
+                  static_cast<long long>(int64_t(w.displayX) + w.displayWidth - 1),
+                  static_cast<long long>(int64_t(w.displayY) + w.displayHeight - 1));
+    return text;
+}
+
 void checkLayerSequence(const std::string &pattern, const std::vector<int32_t> &frames, const ImageHeader &first) {
     if (!hasFramePlaceholder(pattern)) return;
     const auto describe = [](const ImageHeader &h) {
@@ -29,6 +37,17 @@ void checkLayerSequence(const std::string &pattern, const std::vector<int32_t> &
     };
     for (int32_t f : frames) {
         const ImageHeader h = layerHeader(pattern, f);
+        // An OpenEXR sequence may change its data window (a CG element
+        // moving), never the frame of the shot.
+        const ImageWindows &a = first.windows, &b = h.windows;
+        if (first.floating && h.floating &&
+            (a.displayX != b.displayX || a.displayY != b.displayY || a.displayWidth != b.displayWidth ||
+             a.displayHeight != b.displayHeight))
+            throw ToolError("--layer: frame " + std::to_string(f) + ": " + frameFileName(pattern, f) +
+                            " has the display window " + describeWindow(b) + ", but the sequence starts with " +
+                            describeWindow(a) + "; every frame of a sequence needs one display window (nothing was "
+                            "rendered)");
+        if (first.floating && h.floating) continue;
         if (h.width != first.width || h.height != first.height || h.depth != first.depth ||
             h.floating != first.floating)
             throw ToolError("--layer: frame " + std::to_string(f) + ": " + frameFileName(pattern, f) + " is a " +

@@ -20,6 +20,13 @@
 
 namespace pennaro_cli {
 
+// What a frame's layer adds to its output: an OpenEXR layer's values as
+// stored, at the images' size, and where the images lie in the shot.
+struct LayerExtras {
+    std::shared_ptr<const FloatImage> stored;
+    LayerPlacement placement;
+};
+
 struct RenderSession::State {
     const RenderJob &job;
     const std::function<void(int32_t)> *fileInPlace = nullptr;
@@ -34,8 +41,8 @@ struct RenderSession::State {
     int32_t constantFullWidth = 0, constantFullHeight = 0;
     // An OpenEXR layer's values as stored, at the images' size: the constant
     // layer's, and those under each output image, kept until it is written.
-    std::shared_ptr<const FloatImage> constantStored;
-    std::shared_ptr<const FloatImage> stored[2];
+    LayerExtras constantExtras;
+    LayerExtras extras[2];
     int64_t lastFrameClipped = 0;
     // Output images are recycled from frame to frame, as a host does: the
     // effect prepares every pixel of one before painting. There are two so
@@ -55,7 +62,7 @@ struct RenderSession::State {
         int32_t frame = 0;
         unsigned threads = 0;  // for the PNG encoder; 0: its default
         const minihost::Image *image = nullptr;
-        std::shared_ptr<const FloatImage> stored;
+        LayerExtras extras;
         AtomicWrite file;
         bool failed = false;  // writing `frame` failed, not yet reported
         std::string failure;
@@ -63,15 +70,15 @@ struct RenderSession::State {
 
     explicit State(const RenderJob &j) : job(j) {}
     // Hands a rendered frame and its opened file to the writer.
-    void submitWrite(int32_t frame, const minihost::Image &image, std::shared_ptr<const FloatImage> stored,
-                     AtomicWrite file, unsigned threads);
+    void submitWrite(int32_t frame, const minihost::Image &image, LayerExtras extras, AtomicWrite file,
+                     unsigned threads);
     // Waits for the frame on its way; throws FrameFailure if it failed.
     void collectWrite();
     void stopWriter();
 
 private:
     void writeLoop();
-    void writeFrame(int32_t frame, const minihost::Image &image, const FloatImage *stored, AtomicWrite &file,
+    void writeFrame(int32_t frame, const minihost::Image &image, const LayerExtras &extras, AtomicWrite &file,
                     unsigned threads);
 };
 
@@ -103,10 +110,10 @@ void copyToWorld(const RgbaImage &image, minihost::Image &world) {
 
 // One row of a rendered frame as PNG samples: red, green, blue, alpha, the
 // 16-bit values mapped to the file's range and stored big-endian.
-void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
+void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row, int32_t left, int32_t width) {
     if (world.deep()) {
-        const HostPixel16 *q = &world.pixel16(0, y);
-        for (int32_t x = 0; x < world.width(); ++x, row += 8) {
+        const HostPixel16 *q = &world.pixel16(left, y);
+        for (int32_t x = 0; x < width; ++x, row += 8) {
             const uint16_t v[4] = {sixteenBitToFile(q[x].red), sixteenBitToFile(q[x].green),
                                    sixteenBitToFile(q[x].blue), sixteenBitToFile(q[x].alpha)};
             for (int c = 0; c < 4; ++c) {
@@ -115,16 +122,17 @@ void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row) {
             }
         }
     } else {
-        const HostPixel8 *q = &world.pixel8(0, y);
-        for (int32_t x = 0; x < world.width(); ++x, row += 4) {
+        const HostPixel8 *q = &world.pixel8(left, y);
+        for (int32_t x = 0; x < width; ++x, row += 4) {
             row[0] = q[x].red, row[1] = q[x].green, row[2] = q[x].blue, row[3] = q[x].alpha;
         }
     }
 }
 
 // One row of a rendered frame in the effect's values, red, green, blue, alpha.
-void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba) {
-    for (int32_t x = 0; x < world.width(); ++x, rgba += 4) {
+void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba, int32_t left = 0, int32_t width = -1) {
+    if (width < 0) width = world.width();
+    for (int32_t x = left; x < left + width; ++x, rgba += 4) {
         if (world.deep()) {
             const HostPixel16 &q = world.pixel16(x, y);
             rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
@@ -161,18 +169,29 @@ bool showsNoStroke(const minihost::Image &output, const minihost::Image &layer) 
     return sameAsLayer || clear;
 }
 
-RgbaImage copyFromWorld(const minihost::Image &world) {
-    RgbaImage image = makeImage(world.width(), world.height(), world.deep() ? 16 : 8, SampleScale::Effect);
-    for (int32_t y = 0; y < image.height; ++y) worldRowToValues(world, y, image.pixel(0, y));
+// The part of a rendered frame an output holds: all of it, or for PNG and
+// TIFF outputs of a placed layer its display window.
+struct Region {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+Region outputRegion(const minihost::Image &image, const LayerPlacement &placement, bool keepsWindows) {
+    if (!placement.placed || keepsWindows) return {0, 0, image.width(), image.height()};
+    return {placement.originX, placement.originY, placement.cropWidth, placement.cropHeight};
+}
+
+RgbaImage copyFromWorld(const minihost::Image &world, const Region &r) {
+    RgbaImage image = makeImage(r.width, r.height, world.deep() ? 16 : 8, SampleScale::Effect);
+    for (int32_t y = 0; y < image.height; ++y) worldRowToValues(world, r.y + y, image.pixel(0, y), r.x, r.width);
     return image;
 }
 
-std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, PngEncoding encoding,
-                                   unsigned threads = 0) {
+std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &image, const Region &r,
+                                   PngEncoding encoding, unsigned threads = 0) {
     // Straight from the host's image to the file, row by row.
-    std::vector<uint8_t> png = encodePngRows(image.width(), image.height(), image.deep() ? 16 : 8,
-                                             [&image](int32_t y, uint8_t *row) { worldRowToPng(image, y, row); },
-                                             encoding, threads);
+    std::vector<uint8_t> png = encodePngRows(
+        r.width, r.height, image.deep() ? 16 : 8,
+        [&image, &r](int32_t y, uint8_t *row) { worldRowToPng(image, r.y + y, row, r.x, r.width); }, encoding,
+        threads);
     addPngPixelAspect(png, job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den);
     return png;
 }
@@ -217,12 +236,12 @@ void keptRow(const minihost::Image &image, const FloatImage &stored, int32_t y, 
 // The pixels whose layer values outside the effect's range do not reach
 // the output: every such pixel for an integer output, and for an OpenEXR
 // output those where a channel holding such a value was painted.
-int64_t clippedPixels(const minihost::Image &image, const FloatImage &stored, bool keeps) {
+int64_t clippedPixels(const minihost::Image &image, const FloatImage &stored, bool keeps, const Region &r) {
     int64_t clipped = 0;
     uint16_t painted[4], received[4];
-    for (int32_t y = 0; y < image.height(); ++y) {
-        const float *p = &stored.samples[size_t(y) * size_t(stored.width) * 4];
-        for (int32_t x = 0; x < image.width(); ++x, p += 4) {
+    for (int32_t y = r.y; y < r.y + r.height; ++y) {
+        const float *p = &stored.samples[(size_t(y) * size_t(stored.width) + size_t(r.x)) * 4];
+        for (int32_t x = r.x; x < r.x + r.width; ++x, p += 4) {
             bool lost = false;
             for (int c = 0; c < 4 && !lost; ++c) {
                 if (effectHolds(p, c)) continue;
@@ -245,14 +264,17 @@ bool keepsLayerValues(const RenderJob &job) { return job.outputFormat == &exrFor
 // A frame's file in the job's output format: PNG through the path above,
 // the other formats from the effect's values, and an OpenEXR output of an
 // OpenEXR layer with the layer's values where the effect left them.
-std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, const FloatImage *stored,
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, const LayerExtras &extras,
                                      unsigned threads = 0) {
-    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, PngEncoding::Compact, threads);
-    const ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1,
-                                      job.pixelAspect.den, job.exrFloat};
-    FrameRows rows{image.width(), image.height(), image.deep() ? 16 : 8,
-                   [&image](int32_t y, uint16_t *rgba) { worldRowToValues(image, y, rgba); }, {}};
-    if (stored && keepsLayerValues(job))
+    const Region r = outputRegion(image, extras.placement, keepsLayerValues(job));
+    if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, r, PngEncoding::Compact, threads);
+    ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den,
+                                job.exrFloat, {}};
+    if (keepsLayerValues(job) && extras.placement.placed) settings.windows = extras.placement.output;
+    FrameRows rows{r.width, r.height, image.deep() ? 16 : 8,
+                   [&image, &r](int32_t y, uint16_t *rgba) { worldRowToValues(image, r.y + y, rgba, r.x, r.width); },
+                   {}};
+    if (const FloatImage *stored = extras.stored.get(); stored && keepsLayerValues(job))
         rows.storedRow = [&image, stored](int32_t y, float *row) { keptRow(image, *stored, y, row); };
     return job.outputFormat->encode(rows, settings);
 }
@@ -263,7 +285,26 @@ FrameFailure frameFailure(int32_t frame, const std::exception &e) {
 
 }  // namespace
 
-RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame, std::shared_ptr<const FloatImage> *stored) {
+ExpectedImage expectedFrame(const RenderJob &job, int32_t frame) {
+    ExpectedImage expected{scaledExtent(job.width, job.downsampleX), scaledExtent(job.height, job.downsampleY),
+                           job.depth, job.exrFloat, {}};
+    if (!job.layerPlaced || !keepsLayerValues(job)) return expected;
+    // An OpenEXR output of a placed layer holds the union of its windows,
+    // which may change from frame to frame.
+    try {
+        const std::string name = frameFileName(job.layerPattern, frame);
+        const ImageHeader header = probeImage(name);
+        const LayerPlacement p = placeLayer(header.windows, job.downsampleX, job.downsampleY, name);
+        if (p.placed) expected.windows = p.output;
+        expected.width = p.output.dataWidth, expected.height = p.output.dataHeight;
+    } catch (const ToolError &) {
+        // A layer that cannot be read now fails when its frame renders.
+    }
+    return expected;
+}
+
+RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame, std::shared_ptr<const FloatImage> *stored,
+                            ImageWindows *windows) {
     if (job.layerPattern.empty()) return backgroundImage(job.background, job.width, job.height, job.depth);
     std::string name = frameFileName(job.layerPattern, frame);
     if (!std::filesystem::exists(name))
@@ -271,7 +312,14 @@ RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame, std::shared_ptr
     if (!stored || &formatOfFile(name) != &exrFormat())
         return layerAtEffectScale(readImage(name, memoryBudget(), job.depth), job.depth, name);
     // Read once as stored; the effect's values are derived from those.
-    auto values = std::make_shared<FloatImage>(readExrFloats(name, memoryBudget()));
+    ImageWindows w;
+    auto values = std::make_shared<FloatImage>(readExrFloats(name, memoryBudget(), &w));
+    if (windows) *windows = w;
+    if (windows && w.placed()) {
+        const LayerPlacement p = placeLayer(w, Rational{}, Rational{}, name);
+        values->samples = unionOfWindows(values->samples, w, p);
+        values->width = p.unionWidth, values->height = p.unionHeight;
+    }
     RgbaImage image = makeImage(values->width, values->height, job.depth, SampleScale::Effect);
     for (size_t i = 0; i < image.samples.size(); i += 4)
         exrPixelToEffectValues(&values->samples[i], job.depth, &image.samples[i]);
@@ -380,8 +428,8 @@ FloatImage pointSampleStored(const FloatImage &full, int32_t width, int32_t heig
 // The layer of `frame` in the host's form, and the full size the host
 // reports for it; an OpenEXR layer's stored values in `stored`.
 std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, int32_t &fullWidth,
-                                           int32_t &fullHeight, std::shared_ptr<const FloatImage> &stored) {
-    stored.reset();
+                                           int32_t &fullHeight, LayerExtras &extras) {
+    extras = LayerExtras();
     if (job.layerPattern.empty()) {
         // A generated background is made straight in the host's form, at
         // the downsampled size, each pixel taken from the full-size pattern
@@ -410,19 +458,27 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
         return layer;
     }
     RgbaImage full;
+    std::shared_ptr<const FloatImage> stored;
     try {
-        full = loadLayerForFrame(job, frame, &stored);
+        ImageWindows windows;
+        full = loadLayerForFrame(job, frame, &stored, &windows);
+        if (windows.placed())
+            extras.placement = placeLayer(windows, job.downsampleX, job.downsampleY, frameFileName(job.layerPattern, frame));
     } catch (const ToolError &e) {
         throw FrameFailure(frame, e.what());
     }
-    // The host keeps the layer's full size; the images are downsampled.
-    fullWidth = full.width, fullHeight = full.height;
-    const int32_t width = scaledExtent(fullWidth, job.downsampleX);
-    const int32_t height = scaledExtent(fullHeight, job.downsampleY);
-    if (width != fullWidth || height != fullHeight) {
+    // The host keeps the layer's full size (a placed layer's display
+    // window); the images are downsampled.
+    const LayerPlacement &placement = extras.placement;
+    fullWidth = placement.placed ? placement.layerWidth : full.width;
+    fullHeight = placement.placed ? placement.layerHeight : full.height;
+    const int32_t width = scaledExtent(full.width, job.downsampleX);
+    const int32_t height = scaledExtent(full.height, job.downsampleY);
+    if (width != full.width || height != full.height) {
         full = pointSample(full, width, height, job.downsampleX, job.downsampleY);
         if (stored) stored = std::make_shared<FloatImage>(pointSampleStored(*stored, width, height, job));
     }
+    extras.stored = std::move(stored);
     auto layer = std::make_unique<minihost::Image>(width, height, job.depth == 16);
     copyToWorld(full, *layer);
     return layer;
@@ -434,7 +490,7 @@ void RenderSession::prepareConstantLayer(int32_t frame) {
     State &s = *state_;
     const RenderJob &job = s.job;
     if (s.constantLayer || (!job.layerPattern.empty() && hasFramePlaceholder(job.layerPattern))) return;
-    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight, s.constantStored);
+    s.constantLayer = hostLayer(job, frame, s.constantFullWidth, s.constantFullHeight, s.constantExtras);
 }
 
 const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
@@ -444,28 +500,31 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
     std::unique_ptr<minihost::Image> frameLayer;
     minihost::Image *layer = nullptr;
     int32_t fullWidth = 0, fullHeight = 0;
-    std::shared_ptr<const FloatImage> stored;
+    LayerExtras extras;
     if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) {
         prepareConstantLayer(frame);
         layer = s.constantLayer.get();
         fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
-        stored = s.constantStored;
+        extras = s.constantExtras;
     } else {
-        frameLayer = hostLayer(job, frame, fullWidth, fullHeight, stored);
+        frameLayer = hostLayer(job, frame, fullWidth, fullHeight, extras);
         layer = frameLayer.get();
     }
-    const minihost::Image &output = renderLayer(frame, *layer, fullWidth, fullHeight);
-    s.lastFrameClipped = stored ? clippedPixels(output, *stored, keepsLayerValues(job)) : 0;
-    s.stored[s.current] = std::move(stored);
+    const minihost::Image &output =
+        renderLayer(frame, *layer, fullWidth, fullHeight, extras.placement.originX, extras.placement.originY);
+    const bool keeps = keepsLayerValues(job);
+    s.lastFrameClipped =
+        extras.stored ? clippedPixels(output, *extras.stored, keeps, outputRegion(output, extras.placement, keeps)) : 0;
+    s.extras[s.current] = std::move(extras);
     return output;
 }
 
 const minihost::Image &RenderSession::renderOver(int32_t frame, minihost::Image &layer) {
-    return renderLayer(frame, layer, layer.width(), layer.height());
+    return renderLayer(frame, layer, layer.width(), layer.height(), 0, 0);
 }
 
 const minihost::Image &RenderSession::renderLayer(int32_t frame, minihost::Image &layerImage, int32_t fullWidth,
-                                                  int32_t fullHeight) {
+                                                  int32_t fullHeight, int32_t originX, int32_t originY) {
     State &s = *state_;
     const RenderJob &job = s.job;
     minihost::Host &host = *s.host;
@@ -487,8 +546,9 @@ const minihost::Image &RenderSession::renderLayer(int32_t frame, minihost::Image
     host.in.downsampleX = {job.downsampleX.num, job.downsampleX.den};
     host.in.downsampleY = {job.downsampleY.num, job.downsampleY.den};
     host.in.pixelAspect = {job.pixelAspect.num, job.pixelAspect.den};
-    host.in.originX = job.originX;
-    host.in.originY = job.originY;
+    // A placed layer's origin comes on top of the one asked for.
+    host.in.originX = int32_t(std::clamp<int64_t>(int64_t(job.originX) + originX, INT32_MIN, INT32_MAX));
+    host.in.originY = int32_t(std::clamp<int64_t>(int64_t(job.originY) + originY, INT32_MIN, INT32_MAX));
 
     int32_t result = host.send(s.plugin->entry(), HOST_CMD_RENDER, &output.world());
     host.setLayer(nullptr);
@@ -505,13 +565,17 @@ bool RenderSession::lastFrameEmpty() const { return state_->lastFrameEmpty; }
 
 int64_t RenderSession::lastFrameClippedPixels() const { return state_->lastFrameClipped; }
 
-RgbaImage RenderSession::renderFrame(int32_t frame) { return copyFromWorld(renderToOutput(frame)); }
+RgbaImage RenderSession::renderFrame(int32_t frame) {
+    const minihost::Image &image = renderToOutput(frame);
+    return copyFromWorld(image, outputRegion(image, state_->extras[state_->current].placement, false));
+}
 
 std::vector<uint8_t> RenderSession::renderFramePng(int32_t frame, PngEncoding encoding) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        return encodePngFile(state_->job, image, encoding);
+        return encodePngFile(state_->job, image,
+                             outputRegion(image, state_->extras[state_->current].placement, false), encoding);
     } catch (const std::exception &e) {
         throw frameFailure(frame, e);
     }
@@ -521,7 +585,7 @@ std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        return encodeFrameFile(state_->job, image, state_->stored[state_->current].get());
+        return encodeFrameFile(state_->job, image, state_->extras[state_->current]);
     } catch (const std::exception &e) {
         throw frameFailure(frame, e);
     }
@@ -547,17 +611,17 @@ void RenderSession::renderFrameToFile(int32_t frame, bool last) {
         throw frameFailure(frame, e);
     }
     // Nothing renders beside the last frame's encoding: it takes both cores.
-    s.submitWrite(frame, *image, s.stored[s.current], std::move(file), last ? 2 : 0);
+    s.submitWrite(frame, *image, s.extras[s.current], std::move(file), last ? 2 : 0);
     s.current ^= 1;  // the next frame renders while this one is written
 }
 
 void RenderSession::finishWrites() { state_->collectWrite(); }
 
-void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, const FloatImage *stored,
+void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &image, const LayerExtras &extras,
                                       AtomicWrite &file, unsigned threads) {
     try {
         MemoryActivity writing("writing frame " + std::to_string(frame));
-        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, stored, threads);
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, extras, threads);
         file.write(bytes.data(), bytes.size());
         file.finish();
         countFrameInPlace();
@@ -579,10 +643,10 @@ void RenderSession::State::writeLoop() {
         const int32_t frame = writer.frame;
         const unsigned threads = writer.threads;
         const minihost::Image &image = *writer.image;
-        const std::shared_ptr<const FloatImage> stored = std::move(writer.stored);
+        const LayerExtras extras = std::move(writer.extras);
         AtomicWrite file = std::move(writer.file);
         hold.unlock();
-        writeFrame(frame, image, stored.get(), file, threads);
+        writeFrame(frame, image, extras, file, threads);
         hold.lock();
         writer.busy = false;
         writer.changed.notify_all();
@@ -590,7 +654,7 @@ void RenderSession::State::writeLoop() {
 }
 
 void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &image,
-                                       std::shared_ptr<const FloatImage> stored, AtomicWrite file, unsigned threads) {
+                                       LayerExtras extras, AtomicWrite file, unsigned threads) {
     if (!writer.thread.joinable()) {
         // The interrupt handler runs on the rendering thread, never on the
         // writer: it then removes the temporary files while no other thread
@@ -607,7 +671,7 @@ void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &ima
         if (!writer.thread.joinable()) {
             // No thread to be had: the frame is written here and now.
             writer.frame = frame;
-            writeFrame(frame, image, stored.get(), file, threads);
+            writeFrame(frame, image, extras, file, threads);
             return;
         }
     }
@@ -616,7 +680,7 @@ void RenderSession::State::submitWrite(int32_t frame, const minihost::Image &ima
         writer.frame = frame;
         writer.threads = threads;
         writer.image = &image;
-        writer.stored = std::move(stored);
+        writer.extras = std::move(extras);
         writer.file = std::move(file);
         writer.busy = true;
     }

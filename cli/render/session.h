@@ -40,6 +40,9 @@ struct RenderJob {
     int depth = 8;
     Rational downsampleX, downsampleY, pixelAspect;
     int32_t originX = 0, originY = 0;
+    // The first layer's windows are placed (see LayerPlacement): width and
+    // height are then its display window's.
+    bool layerPlaced = false;
 
     ParamSettings params;
 
@@ -126,16 +129,23 @@ private:
     const minihost::Image &renderToOutput(int32_t frame);
     // The same over a layer already in the host's form, whose full size the
     // host reports.
-    const minihost::Image &renderLayer(int32_t frame, minihost::Image &layer, int32_t fullWidth, int32_t fullHeight);
+    // `originX`, `originY`: a placed layer's origin, added to the job's.
+    const minihost::Image &renderLayer(int32_t frame, minihost::Image &layer, int32_t fullWidth, int32_t fullHeight,
+                                       int32_t originX, int32_t originY);
 
     struct State;
     std::unique_ptr<State> state_;
 };
 
+// What this run writes for `frame`, for --skip-existing to compare with.
+ExpectedImage expectedFrame(const RenderJob &job, int32_t frame);
+
 // The layer of one frame at full resolution and the effect's depth. An
 // OpenEXR layer also gives its values as the file stores them, when `stored`
 // is given (otherwise it is left empty).
+// A placed layer (see LayerPlacement) with `windows` given comes as the
+// union of its windows, and its windows in `windows`.
 RgbaImage loadLayerForFrame(const RenderJob &job, int32_t frame,
-                            std::shared_ptr<const FloatImage> *stored = nullptr);
+                            std::shared_ptr<const FloatImage> *stored = nullptr, ImageWindows *windows = nullptr);
 
 }  // namespace pennaro_cli

@@ -130,3 +130,133 @@ TEST(LayerValues, AFloatPlateKeepsWhatTheEffectDoesNotPaint) {
                             " pixels in 2 frames held layer values outside 0..1 that the PNG output does not keep"))
         << frames.output;
 }
+
+namespace {
+
+// A plate's value at a pixel of the shot: opaque, smooth, in 0..1.
+float plateValue(int x, int y, int c) {
+    return c == 3 ? 1.0f : float(((x + 300) * (3 + c) + (y + 300) * (5 - c)) % 1024) / 1024.0f;
+}
+
+FloatImage readWithWindows(const std::string &path, ImageWindows &windows) {
+    return readExrFloats(path, PNG_DEFAULT_MAX_BYTES, &windows);
+}
+
+// The effect's value of channel c at (x, y) of an image whose first pixel
+// lies at (left, top) of the shot.
+uint16_t effectValue(const FloatImage &image, int left, int top, int x, int y, int c, int depth) {
+    uint16_t values[4];
+    exrPixelToEffectValues(&image.samples[(size_t(y - top) * size_t(image.width) + size_t(x - left)) * 4], depth,
+                           values);
+    return values[c];
+}
+
+}  // namespace
+
+// An overscan plate is described to the effect with its display window as
+// the layer and the overscan as more image around it: inside the display
+// window the strokes land where they land on the plate cut to its display
+// window, up to the rounding of dab centres near the edge; the output keeps
+// both windows, and a PNG output holds the display window.
+TEST(LayerValues, OverscanAndCgPlatesKeepTheirWindows) {
+    ScratchDir dir("windows");
+    // The geometry of a 1920x1080 plate with 64 pixels of overscan, smaller.
+    const int W = 160, H = 90, O = 16;
+    const Box display{0, 0, W - 1, H - 1}, overscan{-O, -O, W + O - 1, H + O - 1}, inside{W / 4, H / 4, W * 3 / 4, H * 3 / 4};
+    writeFloatExr(dir / "over.exr", display, overscan, plateValue);
+    writeFloatExr(dir / "cut.exr", display, display, plateValue);
+    writeFloatExr(dir / "cg.exr", display, inside, plateValue);
+    // The CG element padded to its display window with transparency.
+    writeFloatExr(dir / "padded.exr", display, display, [&](int x, int y, int c) {
+        const bool in = x >= inside.minX && x <= inside.maxX && y >= inside.minY && y <= inside.maxY;
+        return in ? plateValue(x, y, c) : 0.0f;
+    });
+    for (const char *depth : {"8", "16"}) {
+        const int bits = std::stoi(depth);
+        auto render = [&](const std::string &layer, const std::string &out) {
+            ToolRun run = runTool(Args{"render", drawing, "--playback-mode", "All Strokes", "--depth", depth,
+                                       "--frames", "3", "--exr-type", "float", "--layer", dir / layer, "-o",
+                                       dir / out});
+            EXPECT_EQ(run.status, 0) << run.output;
+            return run;
+        };
+        render("over.exr", "over-out.exr");
+        render("cut.exr", "cut-out.exr");
+        ImageWindows windows, cutWindows;
+        const FloatImage over = readWithWindows(dir / "over-out.exr", windows);
+        const FloatImage cut = readWithWindows(dir / "cut-out.exr", cutWindows);
+        EXPECT_EQ(windows, (ImageWindows{-O, -O, W + 2 * O, H + 2 * O, 0, 0, W, H}));
+        // Compared over the display window, away from its edge by the
+        // largest brush of the drawing.
+        const int edge = 12, unit = bits == 16 ? 4 : 1;
+        int64_t paintedPixels = 0, differing = 0;
+        for (int y = edge; y < H - edge; ++y)
+            for (int x = edge; x < W - edge; ++x) {
+                bool painted = false, differs = false;
+                for (int c = 0; c < 4; ++c) {
+                    const int a = effectValue(over, -O, -O, x, y, c, bits);
+                    const int b = effectValue(cut, 0, 0, x, y, c, bits);
+                    uint16_t plate[4];
+                    const float stored[4] = {plateValue(x, y, 0), plateValue(x, y, 1), plateValue(x, y, 2), 1.0f};
+                    exrPixelToEffectValues(stored, bits, plate);
+                    painted = painted || b != plate[c];
+                    ASSERT_LE(std::abs(a - b), unit) << depth << " at " << x << "," << y;
+                    differs = differs || a != b;
+                }
+                paintedPixels += painted;
+                differing += differs;
+            }
+        EXPECT_GT(paintedPixels, 500) << depth;
+        // Dab centres are rounded after the origin is added: a few tenths of
+        // a percent of the painted pixels differ, by a few units at most.
+        EXPECT_LE(differing * 200, paintedPixels) << depth << ": " << differing << " of " << paintedPixels;
+        // Paint goes on into the overscan.
+        int64_t overscanPainted = 0;
+        for (int y = -O; y < H + O; ++y)
+            for (int x = -O; x < W + O; ++x)
+                if (x < 0 || y < 0 || x >= W || y >= H) {
+                    const float stored[4] = {plateValue(x, y, 0), plateValue(x, y, 1), plateValue(x, y, 2), 1.0f};
+                    uint16_t plate[4];
+                    exrPixelToEffectValues(stored, bits, plate);
+                    overscanPainted += effectValue(over, -O, -O, x, y, 0, bits) != plate[0];
+                }
+        EXPECT_GT(overscanPainted, 0) << depth;
+        // A PNG output holds the display window, and says so.
+        ToolRun png = render("over.exr", "over-out.png");
+        EXPECT_TRUE(png.says("PNG output holds its display window (" + std::to_string(W) + "x" + std::to_string(H) + ")")) << png.output;
+        const RgbaImage held = readPng(dir / "over-out.png");
+        ASSERT_EQ(held.width, W);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(effectValueOfSample(held.pixel(x, y)[c], bits), effectValue(over, -O, -O, x, y, c, bits))
+                        << depth << " at " << x << "," << y;
+        // A CG element inside its display window paints as the element
+        // padded with transparency, past its bounding box.
+        render("cg.exr", "cg-out.exr");
+        render("padded.exr", "padded-out.exr");
+        ImageWindows cgWindows, paddedWindows;
+        const FloatImage cg = readWithWindows(dir / "cg-out.exr", cgWindows);
+        EXPECT_EQ(cgWindows, (ImageWindows{0, 0, W, H, 0, 0, W, H}));
+        EXPECT_EQ(cg.samples, readWithWindows(dir / "padded-out.exr", paddedWindows).samples) << depth;
+    }
+    // The origin must stay whole pixels when downsampled; the display
+    // window must not change along a sequence.
+    ToolRun third = runTool(Args{"render", drawing, "--frames", "3", "--downsample", "1/3", "--layer",
+                                 dir / "over.exr", "-o", dir / "third.exr"});
+    EXPECT_EQ(third.status, 1);
+    EXPECT_TRUE(third.says("display window lies 16,16 pixels into its data window, which --downsample 1/3,1/3 "
+                           "does not scale to whole pixels")) << third.output;
+    ToolRun half = runTool(Args{"render", drawing, "--frames", "3", "--downsample", "1/2", "--layer",
+                                dir / "over.exr", "-o", dir / "half.exr"});
+    EXPECT_EQ(half.status, 0) << half.output;
+    ImageWindows halfWindows;
+    readWithWindows(dir / "half.exr", halfWindows);
+    EXPECT_EQ(halfWindows, (ImageWindows{-8, -8, 96, 61, 0, 0, 80, 45}));
+    std::filesystem::copy_file(dir / "over.exr", dir / "seq_3.exr");
+    writeFloatExr(dir / "seq_4.exr", Box{0, 0, 161, 89}, overscan, plateValue);
+    ToolRun moved = runTool(Args{"render", drawing, "--frames", "3-4", "--layer", dir / "seq_#.exr", "-o",
+                                 dir / "moved_#.exr"});
+    EXPECT_EQ(moved.status, 1);
+    EXPECT_TRUE(moved.says("every frame of a sequence needs one display window")) << moved.output;
+}
