@@ -182,6 +182,11 @@ TEST(LayerValues, OverscanAndCgPlatesKeepTheirWindows) {
         };
         render("over.exr", "over-out.exr");
         render("cut.exr", "cut-out.exr");
+        // A re-run knows the frame it wrote with both windows as whole.
+        ToolRun again = runTool(Args{"render", drawing, "--playback-mode", "All Strokes", "--depth", depth, "--frames",
+                                     "3", "--exr-type", "float", "--layer", dir / "over.exr", "-o",
+                                     dir / "over-out.exr", "--skip-existing"});
+        EXPECT_TRUE(again.says("rendered 0 frames (1 left as they were)")) << again.output;
         ImageWindows windows, cutWindows;
         const FloatImage over = readWithWindows(dir / "over-out.exr", windows);
         const FloatImage cut = readWithWindows(dir / "cut-out.exr", cutWindows);
