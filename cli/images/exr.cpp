@@ -19,6 +19,7 @@
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#include <ImfStringAttribute.h>
 #include <half.h>
 
 #include <algorithm>
@@ -528,7 +529,7 @@ bool exrHolds(const std::vector<uint8_t> &bytes, const ExpectedImage &expected) 
         !sameBox(header.dataWindow, windows.dataX, windows.dataY, expected.width, expected.height) ||
         !sameBox(header.displayWindow, windows.displayX, windows.displayY, windows.displayWidth,
                  windows.displayHeight) ||
-        header.compression != Imf::ZIP_COMPRESSION || header.channels.size() != 4)
+        header.compression != expected.exrCompression || header.channels.size() != 4)
         return false;
     const int32_t type = expected.exrFloat ? Imf::FLOAT : Imf::HALF;
     const char *names[4] = {"A", "B", "G", "R"};  // as the file lists them
@@ -573,7 +574,19 @@ std::vector<uint8_t> exrEncode(const FrameRows &frame, const ImageWriteSettings 
         header.displayWindow() = Imath::Box2i({w.displayX, w.displayY},
                                               {w.displayX + w.displayWidth - 1, w.displayY + w.displayHeight - 1});
     }
-    header.compression() = Imf::ZIP_COMPRESSION;
+    header.compression() = Imf::Compression(settings.exrCompression);
+    header.insert("software", Imf::StringAttribute(softwareName()));
+    if (settings.rateNum > 0) {
+        Imf::addFramesPerSecond(header, Imf::Rational(int(settings.rateNum), settings.rateDen));
+        // Hours, minutes, seconds and frames of the frame's number at the
+        // whole rate nearest the frame rate, as movies start theirs.
+        const int64_t rate = std::max<int64_t>(1, std::llround(double(settings.rateNum) / settings.rateDen));
+        if (settings.frameNumber >= 0 && rate <= 60) {
+            const int64_t seconds = settings.frameNumber / rate;
+            Imf::addTimeCode(header, Imf::TimeCode(int(seconds / 3600 % 24), int(seconds / 60 % 60),
+                                                   int(seconds % 60), int(settings.frameNumber % rate)));
+        }
+    }
     const Imf::PixelType type = settings.exrFloat ? Imf::FLOAT : Imf::HALF;
     for (const char *c : {"R", "G", "B", "A"}) header.channels().insert(c, Imf::Channel(type));
     MemoryStream stream;

@@ -8,6 +8,7 @@
 
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
+#include "cli/core/plugin_location.h"
 
 namespace pennaro_cli {
 
@@ -80,6 +81,7 @@ std::vector<uint8_t> pngEncode(const FrameRows &frame, const ImageWriteSettings 
         }
     });
     addPngPixelAspect(png, settings.aspectNum, settings.aspectDen);
+    addPngText(png, "Software", softwareName());
     return png;
 }
 
@@ -119,6 +121,22 @@ bool fileHoldsImage(const std::filesystem::path &path, const ImageFormat &format
     } catch (const ToolError &) {
         return false;
     }
+}
+
+std::string softwareName() { return std::string("Pennaro ") + toolVersion(); }
+
+void addPngText(std::vector<uint8_t> &png, const std::string &keyword, const std::string &text) {
+    if (png.size() < 45) return;
+    std::vector<uint8_t> chunk(8);
+    putBigEndian32(chunk.data(), uint32_t(keyword.size() + 1 + text.size()));
+    std::memcpy(chunk.data() + 4, "tEXt", 4);
+    chunk.insert(chunk.end(), keyword.begin(), keyword.end());
+    chunk.push_back(0);
+    chunk.insert(chunk.end(), text.begin(), text.end());
+    chunk.resize(chunk.size() + 4);
+    putBigEndian32(&chunk[chunk.size() - 4], uint32_t(crc32(crc32(0, nullptr, 0), &chunk[4], uInt(chunk.size() - 8))));
+    // Before IEND, the last 12 bytes.
+    png.insert(png.end() - 12, chunk.begin(), chunk.end());
 }
 
 std::string megabytes(uint64_t bytes) {

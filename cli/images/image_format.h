@@ -44,6 +44,18 @@ struct ImageHeader {
     ImageWindows windows;
 };
 
+// OpenEXR compressions by the numbers the format gives them, and by name
+// for --exr-compression.
+constexpr int EXR_ZIP = 3;
+struct ExrCompressionName {
+    const char *name;
+    int code;
+};
+inline constexpr ExrCompressionName EXR_COMPRESSIONS[] = {{"none", 0}, {"zip", 3}, {"zips", 2},
+                                                          {"piz", 4},  {"dwaa", 8}, {"dwab", 9}};
+// The name and version written into every image file's header.
+std::string softwareName();
+
 // A frame on its way out: `row(y, rgba)` fills one row of width × 4 samples
 // in the effect's values (0..255 at depth 8, 0..32768 at depth 16), straight
 // alpha.
@@ -63,6 +75,11 @@ struct ImageWriteSettings {
     // OpenEXR only: the windows to write, when placed(); the data window's
     // size is the frame's.
     ImageWindows windows = {};
+    int exrCompression = EXR_ZIP;
+    // The frame rate (0: none) and the frame's number, for the frame rate
+    // and time code a pipeline reads from OpenEXR and DPX headers.
+    uint32_t rateNum = 0, rateDen = 1;
+    int64_t frameNumber = -1;  // -1: no time code
 };
 
 // What writing a frame gives, for a re-run to tell a finished file from one
@@ -72,6 +89,7 @@ struct ExpectedImage {
     int depth = 8;
     bool exrFloat = false;
     ImageWindows windows = {};  // OpenEXR, when placed()
+    int exrCompression = EXR_ZIP;
 };
 
 struct ImageFormat {
@@ -152,5 +170,7 @@ FloatImage readExrFloats(const std::filesystem::path &path, uint64_t maxBytes, I
 // PNG's pHYs chunk carries the pixel aspect; added only when it is not 1:1,
 // so that square-pixel files are byte for byte those of the PNG writer.
 void addPngPixelAspect(std::vector<uint8_t> &png, uint32_t aspectNum, uint32_t aspectDen);
+// A tEXt chunk (Latin-1 keyword and text), before IEND.
+void addPngText(std::vector<uint8_t> &png, const std::string &keyword, const std::string &text);
 
 }  // namespace pennaro_cli

@@ -354,13 +354,16 @@ std::vector<uint8_t> tiffEncode(const FrameRows &frame, const ImageWriteSettings
     TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT));
     TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_ADOBE_DEFLATE));
     TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL));
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    // Strips of about 64 KB: few enough for readers to seek through, each
+    // large enough for deflate to work on.
+    const uint32_t rowBytes = uint32_t(frame.width) * 4 * uint32_t(frame.depth / 8);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::max<uint32_t>(1, (64u << 10) / std::max<uint32_t>(rowBytes, 1)));
     // Pixels per unit along each axis, no unit: a wide pixel means fewer
     // of them across.
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_NONE));
     TIFFSetField(t, TIFFTAG_XRESOLUTION, float(settings.aspectDen));
     TIFFSetField(t, TIFFTAG_YRESOLUTION, float(settings.aspectNum));
-    TIFFSetField(t, TIFFTAG_SOFTWARE, "pennaro");
+    TIFFSetField(t, TIFFTAG_SOFTWARE, softwareName().c_str());
 
     std::vector<uint16_t> values(size_t(frame.width) * 4);
     std::vector<uint8_t> line(values.size() * size_t(frame.depth / 8));

@@ -154,6 +154,8 @@ RenderJob resolveJob(const RenderOptions &o, const RenderDrawing *preloaded) {
     }
     job.outputFormat = movie ? &pngFormat() : &outputFormatFor(o.output, "-o");
     job.exrFloat = o.exrType == "float";
+    for (const ExrCompressionName &c : EXR_COMPRESSIONS)
+        if (o.exrCompression == c.name) job.exrCompression = c.code;
     if (!o.contactSheet.empty()) outputFormatFor(o.contactSheet, "--contact-sheet");
     if (o.output == "-" && (job.frames.size() > 1 || !o.contactSheet.empty()))
         throw UsageError("-o - writes one frame's PNG to standard output; " +
@@ -299,6 +301,11 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
                    "Channel type of OpenEXR output: half (16-bit float) or float (32-bit). 8-bit frames "
                    "come back exactly from either, 16-bit frames only from float")
         ->check(CLI::IsMember({"half", "float"}))->capture_default_str()->group(outGroup);
+    app.add_option("--exr-compression", o.exrCompression,
+                   "Compression of OpenEXR output: none, zip (16 rows a block, the default), zips (one row), piz "
+                   "(wavelet) - all lossless - or dwaa, dwab (lossy DCT, much smaller; values change)")
+        ->check(CLI::IsMember({"none", "zip", "zips", "piz", "dwaa", "dwab"}))->capture_default_str()
+        ->group(outGroup);
     app.add_option("--contact-sheet", o.contactSheet,
                    "Also write every frame as a thumbnail on one 8-bit image (PNG, TIFF or EXR by extension)")
         ->group(outGroup);

@@ -27,7 +27,7 @@ struct RenderOptions {
     std::map<std::string, std::string> paramTexts;  // option name → text, as given
     std::string paramsFile, prefsFile;
     std::string prefsText;  // preferences as JSON text, when not from a file
-    std::string output = "frames/frame_####.png", contactSheet, exrType = "half";
+    std::string output = "frames/frame_####.png", contactSheet, exrType = "half", exrCompression = "zip";
     std::string chunk;
     int jobs = 1;
     int threads = 0;  // 0: the cores divided among the jobs

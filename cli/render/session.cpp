@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -193,6 +194,7 @@ std::vector<uint8_t> encodePngFile(const RenderJob &job, const minihost::Image &
         [&image, &r](int32_t y, uint8_t *row) { worldRowToPng(image, r.y + y, row, r.x, r.width); }, encoding,
         threads);
     addPngPixelAspect(png, job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den);
+    addPngText(png, "Software", softwareName());
     return png;
 }
 
@@ -264,13 +266,17 @@ bool keepsLayerValues(const RenderJob &job) { return job.outputFormat == &exrFor
 // A frame's file in the job's output format: PNG through the path above,
 // the other formats from the effect's values, and an OpenEXR output of an
 // OpenEXR layer with the layer's values where the effect left them.
-std::vector<uint8_t> encodeFrameFile(const RenderJob &job, const minihost::Image &image, const LayerExtras &extras,
-                                     unsigned threads = 0) {
+std::vector<uint8_t> encodeFrameFile(const RenderJob &job, int32_t frame, const minihost::Image &image,
+                                     const LayerExtras &extras, unsigned threads = 0) {
     const Region r = outputRegion(image, extras.placement, keepsLayerValues(job));
     if (job.outputFormat == &pngFormat()) return encodePngFile(job, image, r, PngEncoding::Compact, threads);
     ImageWriteSettings settings{job.pixelAspect.num > 0 ? uint32_t(job.pixelAspect.num) : 1, job.pixelAspect.den,
                                 job.exrFloat, {}};
     if (keepsLayerValues(job) && extras.placement.placed) settings.windows = extras.placement.output;
+    settings.exrCompression = job.exrCompression;
+    const uint32_t common = std::gcd(job.timeScale, uint32_t(std::max(job.timeStep, 1)));
+    settings.rateNum = job.timeScale / common, settings.rateDen = uint32_t(std::max(job.timeStep, 1)) / common;
+    settings.frameNumber = frame;
     FrameRows rows{r.width, r.height, image.deep() ? 16 : 8,
                    [&image, &r](int32_t y, uint16_t *rgba) { worldRowToValues(image, r.y + y, rgba, r.x, r.width); },
                    {}};
@@ -287,7 +293,7 @@ FrameFailure frameFailure(int32_t frame, const std::exception &e) {
 
 ExpectedImage expectedFrame(const RenderJob &job, int32_t frame) {
     ExpectedImage expected{scaledExtent(job.width, job.downsampleX), scaledExtent(job.height, job.downsampleY),
-                           job.depth, job.exrFloat, {}};
+                           job.depth, job.exrFloat, {}, job.exrCompression};
     if (!job.layerPlaced || !keepsLayerValues(job)) return expected;
     // An OpenEXR output of a placed layer holds the union of its windows,
     // which may change from frame to frame.
@@ -585,7 +591,7 @@ std::vector<uint8_t> RenderSession::renderFrameFile(int32_t frame) {
     MemoryActivity rendering("rendering frame " + std::to_string(frame));
     const minihost::Image &image = renderToOutput(frame);
     try {
-        return encodeFrameFile(state_->job, image, state_->extras[state_->current]);
+        return encodeFrameFile(state_->job, frame, image, state_->extras[state_->current]);
     } catch (const std::exception &e) {
         throw frameFailure(frame, e);
     }
@@ -621,7 +627,7 @@ void RenderSession::State::writeFrame(int32_t frame, const minihost::Image &imag
                                       AtomicWrite &file, unsigned threads) {
     try {
         MemoryActivity writing("writing frame " + std::to_string(frame));
-        const std::vector<uint8_t> bytes = encodeFrameFile(job, image, extras, threads);
+        const std::vector<uint8_t> bytes = encodeFrameFile(job, frame, image, extras, threads);
         file.write(bytes.data(), bytes.size());
         file.finish();
         countFrameInPlace();

@@ -49,6 +49,7 @@ struct RenderJob {
     std::string outputPattern;
     const ImageFormat *outputFormat = &pngFormat();  // by the output name's extension
     bool exrFloat = false;                           // OpenEXR channels as float, else half
+    int exrCompression = EXR_ZIP;
     bool skipExisting = false;
     int jobs = 1;
     // Threads each effect instance paints a frame with (the stand-in host

@@ -8,10 +8,12 @@
 #include <ImfOutputFile.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "cli/run_tool.h"
 #include "cli/images/image_format.h"
+#include "cli/core/files.h"
 #include "cli/images/png.h"
 
 using namespace pennaro_cli;
@@ -264,4 +266,37 @@ TEST(LayerValues, OverscanAndCgPlatesKeepTheirWindows) {
                                  dir / "moved_#.exr"});
     EXPECT_EQ(moved.status, 1);
     EXPECT_TRUE(moved.says("every frame of a sequence needs one display window")) << moved.output;
+}
+
+// What a pipeline reads from headers: the compression asked for, the frame
+// rate and the frame's time code, the software that wrote the file, and
+// TIFF strips of a useful size. A re-run takes another compression for a
+// file to write again.
+TEST(LayerValues, HeadersSayWhatAPipelineReads) {
+    ScratchDir dir("headers");
+    const Args run = {"render", drawing, "--frames", "90", "--fps", "24", "--frame-offset", "10", "--size",
+                      "640x360", "-q"};
+    auto header = [&](const std::string &program, const std::string &file) {
+        const std::string text = dir / (file + ".txt");
+        EXPECT_EQ(std::system((program + " " + pennaro_test::shellQuote(dir / file) + " > " +
+                               pennaro_test::shellQuote(text) + " 2>&1").c_str()), 0);
+        std::ifstream in(text);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    ASSERT_EQ(runTool(run + Args{"--exr-compression", "piz", "-o", dir / "f_####.exr"}).status, 0);
+    const std::string exr = header("exrheader", "f_0090.exr");
+    for (const char *expected : {"compression (type compression): piz", "framesPerSecond (type rational): 24/1",
+                                 "time 00:00:03:18", "software (type string): \"Pennaro "})
+        EXPECT_NE(exr.find(expected), std::string::npos) << expected << "\n" << exr;
+    ASSERT_EQ(runTool(run + Args{"-o", dir / "f_####.tif"}).status, 0);
+    const std::string tiff = header("tiffinfo", "f_0090.tif");
+    EXPECT_NE(tiff.find("Software: Pennaro "), std::string::npos) << tiff;
+    EXPECT_NE(tiff.find("Rows/Strip: 25"), std::string::npos) << tiff;  // 64 KB of 2560-byte rows
+    ASSERT_EQ(runTool(run + Args{"-o", dir / "f_####.png"}).status, 0);
+    const auto png = readFileBytes(dir / "f_0090.png");
+    EXPECT_NE(std::string(png.begin(), png.end()).find(std::string("tEXtSoftware\0Pennaro ", 21)), std::string::npos);
+    ToolRun again = runTool(Args{"render", drawing, "--frames", "90", "--fps", "24", "--size", "640x360",
+                                 "--skip-existing", "-o", dir / "f_####.exr"});
+    EXPECT_TRUE(again.says("rendered 1 frame to")) << again.output;
+    EXPECT_EQ(runTool(run + Args{"--exr-compression", "b44", "-o", dir / "x.exr"}).status, 2);
 }
