@@ -261,6 +261,9 @@ int runRender(void *context) {
         if (!job.skipExisting ||
             !outputIsComplete(frameFileName(job.outputPattern, f), *job.outputFormat, expectedFrame(job, f)))
             todo.push_back(f);
+    if (job.outputFormat == &dpxFormat() && job.depth == 8 && !o.quiet)
+        ProgressBar::printMessage("note: DPX frames of depth 8 are 10-bit RGB: alpha is not written "
+                                  "(--depth 16 writes 16-bit RGBA)");
     if (job.layerPlaced && (job.movie || job.outputFormat != &exrFormat()) && !o.quiet)
         ProgressBar::printMessage("note: the layer's data window differs from its display window; " +
                                   std::string(job.movie ? "the movie" : job.outputFormat->name) +

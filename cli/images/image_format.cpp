@@ -180,7 +180,8 @@ const ImageFormat &pngFormat() {
 }
 
 const std::vector<const ImageFormat *> &imageFormats() {
-    static const std::vector<const ImageFormat *> formats{&pngFormat(), &tiffFormat(), &exrFormat()};
+    static const std::vector<const ImageFormat *> formats{&pngFormat(), &tiffFormat(), &exrFormat(),
+                                                                  &dpxFormat()};
     return formats;
 }
 
@@ -201,7 +202,7 @@ const ImageFormat &formatOfFile(const std::filesystem::path &path) {
     const std::vector<uint8_t> head = readHead(path, 8);
     for (const ImageFormat *format : imageFormats())
         if (format->recognises(head.data(), head.size())) return *format;
-    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF or OpenEXR)");
+    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF, OpenEXR or DPX)");
 }
 
 ImageHeader probeImage(const std::filesystem::path &path) {

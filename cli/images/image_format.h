@@ -110,6 +110,7 @@ struct ImageFormat {
 const ImageFormat &pngFormat();
 const ImageFormat &tiffFormat();
 const ImageFormat &exrFormat();
+const ImageFormat &dpxFormat();
 const std::vector<const ImageFormat *> &imageFormats();
 
 // The format a file is written in, by its name's extension (any case). A

@@ -299,4 +299,22 @@ TEST(LayerValues, HeadersSayWhatAPipelineReads) {
                                  "--skip-existing", "-o", dir / "f_####.exr"});
     EXPECT_TRUE(again.says("rendered 1 frame to")) << again.output;
     EXPECT_EQ(runTool(run + Args{"--exr-compression", "b44", "-o", dir / "x.exr"}).status, 2);
+
+    // DPX: 16-bit RGBA holds the PNG's values; depth 8 is 10-bit RGB, with
+    // a note that alpha is dropped; the time code in the television header.
+    ToolRun dpx16 = runTool(run + Args{"--depth", "16", "-o", dir / "d16_####.dpx"});
+    ASSERT_EQ(dpx16.status, 0) << dpx16.output;
+    ASSERT_EQ(runTool(run + Args{"--depth", "16", "-o", dir / "d16_####.png"}).status, 0);
+    EXPECT_EQ(runTool({"compare", dir / "d16_0090.dpx", dir / "d16_0090.png"}).status, 0);
+    ToolRun dpx8 = runTool(Args{"render", drawing, "--frames", "90", "--fps", "24", "--size", "640x360", "-o",
+                                dir / "d8_####.dpx"});
+    EXPECT_TRUE(dpx8.says("note: DPX frames of depth 8 are 10-bit RGB: alpha is not written")) << dpx8.output;
+    const auto bytes = readFileBytes(dir / "d8_0090.dpx");
+    ASSERT_EQ(bytes.size(), 2048u + 640u * 360u * 4u);
+    EXPECT_EQ(bytes[780 + 20], 50);  // RGB
+    EXPECT_EQ(bytes[780 + 23], 10);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 1920, bytes.begin() + 1924), (std::vector<uint8_t>{0, 0, 3, 0x18}));
+    ToolRun kept = runTool(Args{"render", drawing, "--frames", "90", "--fps", "24", "--size", "640x360",
+                                "--skip-existing", "-o", dir / "d8_####.dpx"});
+    EXPECT_TRUE(kept.says("rendered 0 frames (1 left as they were)")) << kept.output;
 }
