@@ -375,7 +375,8 @@ int renderMain(int argc, char **argv) {
         "Render a drawing to image frames through the Pennaro effect, loaded the way a compositing host "
         "loads it. Every value a host gives the effect can be set here.\n\n"
         "The output name's extension chooses the format: .png (the default), .tif/.tiff (deflate, "
-        "lossless) or .exr (OpenEXR, see --exr-type), or one movie of every frame: .mp4, .mov, .webm, .mkv "
+        "lossless), .exr (OpenEXR, see --exr-type and --exr-compression) or .dpx (10-bit RGB at depth 8, "
+        "alpha dropped; 16-bit RGBA at depth 16; linear code values), or one movie of every frame: .mp4, .mov, .webm, .mkv "
         "or .gif (see -o); any other extension is refused before rendering. "
         "PNG and TIFF frames are RGBA with straight alpha, at the frame's depth. 8-bit frames hold the effect's values as they are. "
         "16-bit frames map the effect's 0..32768 to 0..65535: written as (v*65535+16384)/32768, "
@@ -383,7 +384,10 @@ int renderMain(int argc, char **argv) {
         "An 8-bit layer rendered at depth 16 is widened as (s*32768+127)/255. TIFF samples are those of a "
         "PNG of the same depth. OpenEXR frames hold value/255 (depth 8) or value/32768 (depth 16) with "
         "alpha premultiplied and no colour transform; an EXR layer is read back as round(colour/alpha x "
-        "255 or 32768), at depth 16 unless --depth 8. The pixel aspect is written into every format.",
+        "255 or 32768), at depth 16 unless --depth 8. The pixel aspect is written into every format, the "
+        "software's name and version into every header, and the frame rate and the frame's time code into "
+        "OpenEXR and DPX headers. SIGINT or SIGTERM stops the run with one line saying how many frames were "
+        "written; the rest were not (--skip-existing renders only those).",
         "render");
     RenderOptions o;
     app.add_option("DRAWING", o.drawing,
@@ -406,7 +410,7 @@ int renderMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runRender, &o);
 }
 
-const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF or EXR frames, or a movie, through the effect", renderMain);
+const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF, EXR or DPX frames, or a movie, through the effect", renderMain);
 
 }  // namespace
 }  // namespace pennaro_cli

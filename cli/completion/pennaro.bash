@@ -12,6 +12,7 @@ _pennaro() {
     fi
     case $prev in
         --exr-type) mapfile -t COMPREPLY < <(compgen -W "half float" -- "$cur"); return ;;
+        --exr-compression) mapfile -t COMPREPLY < <(compgen -W "none zip zips piz dwaa dwab" -- "$cur"); return ;;
         --prores) mapfile -t COMPREPLY < <(compgen -W "4444 422hq" -- "$cur"); return ;;
         --depth) mapfile -t COMPREPLY < <(compgen -W "8 16" -- "$cur"); return ;;
         --to) mapfile -t COMPREPLY < <(compgen -W "svg lottie json block" -- "$cur"); return ;;

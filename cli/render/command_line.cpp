@@ -227,9 +227,13 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
 
     auto *layerGroup = "Layer";
     app.add_option("--layer", o.layer,
-                   "The layer the effect is applied to: a PNG, TIFF or OpenEXR file (known by its content), "
+                   "The layer the effect is applied to: a PNG, TIFF, OpenEXR or DPX file (known by its content), "
                    "or a sequence such as plate_####.png (#### is the frame number). Grey, palette and "
-                   "missing alpha are expanded to RGBA, opaque where alpha is missing")->group(layerGroup);
+                   "missing alpha are expanded to RGBA, opaque where alpha is missing. An OpenEXR layer keeps "
+                   "its values beyond 0..1 in an .exr output wherever the effect leaves them (a warning counts "
+                   "those another output clips); one whose data window differs from its display window (an "
+                   "overscan plate, a CG element) is the display window to the effect, with the overscan around "
+                   "it, and an .exr output keeps both windows")->group(layerGroup);
     app.add_option("--size", o.size, "Without --layer: the layer's size WxH (default 1920x1080)")->group(layerGroup);
     app.add_option("--background", o.background,
                    "Without --layer: transparent, a colour (#RRGGBB, #RRGGBBAA, black, white, grey, "
@@ -326,7 +330,7 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
                  "Leave frames whose output file is complete: read to its end (every PNG chunk and its "
                  "checksum up to IEND, every TIFF strip, every EXR chunk inside the file, every pixel "
                  "decoded), it is what this run would write: format, size, depth, RGBA channels, EXR pixel "
-                 "type and windows (re-runs on a farm; an empty, cut, damaged or foreign file is rendered "
+                 "type, compression and windows (re-runs on a farm; an empty, cut, damaged or foreign file is rendered "
                  "again). "
                  "Otherwise outputs are overwritten; each is written to a temporary file and renamed into "
                  "place")->group(outGroup);

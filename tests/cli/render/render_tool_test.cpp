@@ -68,7 +68,7 @@ TEST(RenderTool, HelpDocumentsEveryOption) {
                                "--layer", "--size", "--background", "--depth", "--downsample", "--pixel-aspect",
                                "--origin", "--params", "--prefs", "--output", "--contact-sheet", "--jobs",
                                "--skip-existing", "--plugin", "(v*65535+16384)/32768", "--frame-offset",
-                               "--exr-type", "--dry-run", "--verbose"})
+                               "--exr-type", "--exr-compression", ".dpx", "--dry-run", "--verbose"})
         EXPECT_TRUE(run.says(option)) << option;
     ToolRun top = runTool({"--help"});
     EXPECT_TRUE(top.says("render") && top.says("compare")) << top.output;
