@@ -122,6 +122,7 @@ private:
     std::vector<uint64_t> streams_;  // bit i: a stream may start at byte i
     // What skipShortRuns gives from the start of the piece, for both kinds.
     bool noMembers_ = false;  // the piece holds no hex or base64 character, nor blank
+    bool alternating_ = false;  // a whole word holds them at every other byte only
     mutable bool skipKnown_ = false, base64Found_ = false;
     mutable size_t base64Skip_ = 0, hexSkip_ = 0;
 
@@ -434,13 +435,19 @@ struct CharTable {
 };
 const CharTable CHARS;
 
+// A word of text characters at every other byte: perhaps text in UTF-16.
+constexpr uint64_t EVEN_BYTES = 0x5555555555555555, ODD_BYTES = ~EVEN_BYTES;
+
 #if PENNARO_HAVE_SSE2
 // The masks of 64-byte words [0, words) of d; d[64 * words] must be
 // readable (the second byte of a stream start). Returns the base64 masks
-// ORed together.
-uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+// ORed together; `alternating` is set when a word's base64 mask is
+// EVEN_BYTES or ODD_BYTES.
+uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams,
+                      bool &alternating) {
     using V = V128;
     uint64_t anyBase64 = 0;
+    bool alternates = false;
     const V::I caseBit = V::set8(0x20), plus = V::set8('+'), slash = V::set8('/'), minus = V::set8('-'),
                underscore = V::set8('_');
     for (size_t w = 0; w < words; ++w) {
@@ -462,7 +469,9 @@ uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
+        alternates |= (b == EVEN_BYTES) | (b == ODD_BYTES);
     }
+    alternating = alternates;
     return anyBase64;
 }
 
@@ -471,9 +480,11 @@ PENNARO_AVX2_BEGIN
 // The same, 32 bytes at a time, where the processor has AVX2. Each byte's
 // classes come from two table look-ups, by its high and its low half: each
 // class bit is a set of high halves times a set of low halves.
-uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams,
+                      bool &alternating) {
     using V = pennaro::simd::V256;
     uint64_t anyBase64 = 0;
+    bool alternates = false;
     enum : uint8_t {
         DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64, UNDERSCORE = 128
     };
@@ -512,7 +523,9 @@ uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
+        alternates |= (b == EVEN_BYTES) | (b == ODD_BYTES);
     }
+    alternating = alternates;
     return anyBase64;
 }
 PENNARO_AVX2_END
@@ -528,10 +541,11 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
     streams_.resize(words);
 #if PENNARO_HAVE_AVX2
     const bool avx2 = pennaro::simd::processorHasAvx2();
-    const uint64_t anyBase64 = avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data())
-                                    : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+    const uint64_t anyBase64 =
+        avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_)
+             : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_);
 #else
-    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_);
 #endif
     uint64_t hex = 0, base64 = 0;
     for (size_t j = words * 64; j < n; ++j) {
@@ -1209,11 +1223,10 @@ void Layer::findUtf16(const uint8_t *data, size_t size) {
         }
         return;
     }
-    constexpr uint64_t EVEN = 0x5555555555555555, ODD = ~EVEN;
     const std::vector<uint64_t> &masks = runMasks_.base64_;
-    for (size_t w = (from + 63) / 64; w < masks.size(); ++w) {
-        if (w * 64 < from || (masks[w] != EVEN && masks[w] != ODD)) continue;
-        const size_t first = w * 64 + (masks[w] == EVEN ? 0 : 1);
+    for (size_t w = (from + 63) / 64; runMasks_.alternating_ && w < masks.size(); ++w) {
+        if (w * 64 < from || (masks[w] != EVEN_BYTES && masks[w] != ODD_BYTES)) continue;
+        const size_t first = w * 64 + (masks[w] == EVEN_BYTES ? 0 : 1);
         if (first + 63 >= size) break;
         bool zeros = true;
         for (size_t k = first + 1; zeros && k < first + 64; k += 2) zeros = data[k] == 0;
