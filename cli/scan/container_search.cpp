@@ -331,7 +331,7 @@ private:
     void end(const std::string &failure) {
         close();
         if (!child_) return;
-        parent_.scan().extents[id_] = {parent_.path(), start_, start_ + headerBytes_ + inflater_->totalIn()};
+        parent_.scan().extents[id_] = {parent_.path(), start_, start_ + headerBytes_ + inflater_->reachedIn()};
         child_->finish();
         parent_.scan().result.peakWindowBytes =
             std::max(parent_.scan().result.peakWindowBytes, child_->peakHeld());
@@ -1327,7 +1327,9 @@ bool insideStreams(const Scan &scan, const FoundBlock &a, const std::vector<uint
 // A deflate stream may keep data it cannot shrink as it stands (stored
 // blocks): an archive inside an archive mostly. What such data holds is
 // then found twice, once where it stands among the compressed bytes and
-// once inflated; it is listed once, where it stands (the shorter way).
+// once inflated; it is listed once, where it stands (the shorter way). A
+// copy out of a damaged stream never stands for another: how much came out
+// of such a stream, and so what it holds, depends on how the bytes were read.
 void dropStoredCopies(Scan &scan) {
     auto &blocks = scan.result.blocks;
     if (scan.extents.empty() || blocks.size() < 2) return;
@@ -1339,7 +1341,8 @@ void dropStoredCopies(Scan &scan) {
         if (group.size() < 2) continue;
         for (const size_t a : group)
             for (const size_t b : group)
-                if (a != b && !drop[a] && !drop[b] && blocks[a].bytes == blocks[b].bytes &&
+                if (a != b && !drop[a] && !drop[b] && blocks[a].damagedStream.empty() &&
+                    blocks[a].bytes == blocks[b].bytes &&
                     insideStreams(scan, blocks[a], scan.blockStreams[b]))
                     drop[b] = true;
     }
