@@ -284,7 +284,8 @@ int runRender(void *context) {
     ContactSheet movieSheet;
     if (job.movie) {
         try {
-            renderMovie(job, todo, width, height, progress, emptyFrames, job.contactSheet.empty() ? nullptr : &movieSheet);
+            renderMovie(job, todo, width, height, progress, emptyFrames, job.contactSheet.empty() ? nullptr : &movieSheet,
+                        clipped.pixels, clipped.frames);
         } catch (...) {
             progress.finish();
             throw;
@@ -339,9 +340,9 @@ int runRender(void *context) {
         ProgressBar::printMessage(
             "warning: " + std::to_string(clipped.pixels) + " pixel" + (clipped.pixels == 1 ? "" : "s") + " in " +
             std::to_string(clipped.frames) + " frame" + (clipped.frames == 1 ? "" : "s") +
-            " held layer values outside 0..1 that the " + job.outputFormat->name +
+            " held layer values outside 0..1 that the " + (job.movie ? "movie" : job.outputFormat->name) +
             " output does not keep: written clipped to 0..1" +
-            (job.outputFormat == &exrFormat() ? " where the effect painted over them"
+            (job.outputFormat == &exrFormat() && !job.movie ? " where the effect painted over them"
                                               : " (an .exr output keeps them where the effect does not paint)"));
     if (!ok) {
         std::fprintf(stderr, "pennaro render: some frames failed; see above\n");

@@ -30,7 +30,8 @@ FrameRows rowsOf(const RgbaImage &image) {
 // one writer in frame order. At most two frames per renderer wait for the
 // writer, so that memory stays bounded however slow the encoder is.
 void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32_t width, int32_t height,
-                 ProgressBar &progress, size_t &emptyFrames, ContactSheet *sheet) {
+                 ProgressBar &progress, size_t &emptyFrames, ContactSheet *sheet, int64_t &clippedPixels,
+                 int64_t &clippedFrames) {
     MovieSettings settings;
     settings.path = job.outputPattern;
     settings.kind = movieKindOf(job.outputPattern);
@@ -80,8 +81,11 @@ void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32
                 }
                 RgbaImage image = session.renderFrame(frames[index]);
                 const bool empty = session.lastFrameEmpty();
+                const int64_t clipped = session.lastFrameClippedPixels();
                 std::lock_guard<std::mutex> hold(lock);
                 emptyFrames += empty;
+                clippedPixels += clipped;
+                clippedFrames += clipped > 0;
                 ready.emplace(index, std::move(image));
                 changed.notify_all();
             }

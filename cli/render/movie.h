@@ -17,6 +17,7 @@ namespace pennaro_cli {
 // `sheet` when given; counts frames that show no stroke in `emptyFrames`.
 // Throws ToolError; a movie that fails leaves nothing under its name.
 void renderMovie(const RenderJob &job, const std::vector<int32_t> &frames, int32_t width, int32_t height,
-                 ProgressBar &progress, size_t &emptyFrames, ContactSheet *sheet);
+                 ProgressBar &progress, size_t &emptyFrames, ContactSheet *sheet, int64_t &clippedPixels,
+                 int64_t &clippedFrames);
 
 }  // namespace pennaro_cli
