@@ -27,6 +27,7 @@
 #include "cli/core/memory_budget.h"
 #include "cli/drawings/drawing_file.h"
 #include "cli/drawings/expansion.h"
+#include "cli/render/options.h"
 #include "cli/scan/drawing_reference.h"
 #include "cli/serve/frame_request.h"
 #include "cli/serve/guarded_http.h"
@@ -233,6 +234,17 @@ void addRoutes(httplib::Server &http, Server &s) {
                                    {"workers", s.pool->workerPids()}}),
                         "application/json");
     });
+    // How the server numbers and times frames, for the page to number its
+    // frames and time its strokes the same way.
+    http.Get("/api/settings", [&s](const httplib::Request &, httplib::Response &res) {
+        const Rational rate = parseFrameRate(s.settings.fps);
+        res.set_content(jsonReply({{"frameOffset", s.settings.frameOffset},
+                                   {"fps", s.settings.fps},
+                                   {"fpsRatio", {rate.num, rate.den}},
+                                   {"layer", s.settings.layer},
+                                   {"canSave", s.saveFolder != nullptr}}),
+                        "application/json");
+    });
     http.Get("/api/params", [](const httplib::Request &, httplib::Response &res) {
         nlohmann::json params = nlohmann::json::array();
         for (const ParamInfo &p : effectParams()) {
@@ -347,7 +359,9 @@ void addRoutes(httplib::Server &http, Server &s) {
 }  // namespace
 
 int runServer(const ServeConfig &config) {
-    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Server s{config, ServeSettings{config.plugin, config.layer, config.frameOffset, config.fps}, {}, {}, {}, {}, {}, {},
+             {}, {}};
+    parseFrameRate(config.fps);  // refused here, not on every frame
     if (config.drawings.empty()) {
         ServedDrawing d;
         d.name = BUILT_IN_DEMO_NAME;
@@ -367,9 +381,16 @@ int runServer(const ServeConfig &config) {
             s.inputs.insert(id);
     }
     if (!config.layer.empty()) {
-        const std::string first = frameFileName(config.layer, 0);
+        const std::string first = frameFileName(config.layer, config.frameOffset);
         if (!hasFramePlaceholder(config.layer) && !std::filesystem::exists(first))
             throw ToolError("--layer: no such file: " + first);
+        // A sequence may start later than the drawing, but most often the
+        // plates are numbered as the shot is and the offset was forgotten.
+        if (hasFramePlaceholder(config.layer) && !std::filesystem::exists(first))
+            std::fprintf(stderr,
+                         "pennaro serve: warning: no plate for the drawing's frame 0 (%s); plates numbered "
+                         "from 1001 take --frame-offset 1000\n",
+                         first.c_str());
         FileIdentity id;
         if (!hasFramePlaceholder(config.layer) && fileIdentity(first, id)) s.inputs.insert(id);
     }

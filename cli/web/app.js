@@ -9,6 +9,7 @@ const state = {
   drawings: [], index: 0, params: [], prefs: [],
   a: {}, b: null,          // option name -> value, only what differs from the defaults
   frame: 0, lastFrame: 100, playing: false,
+  server: { frameOffset: 0, fps: '30' },  // the shot's numbering, from the server's options
   zoom: 1, panX: 0, panY: 0, fitted: false,
   drawing: null, undo: [], redo: [], selected: -1,
   shown: 0,                // frames put on screen, for tests
@@ -20,13 +21,22 @@ window.pennaro = state;
 const layerDefaults = { size: '1920x1080', background: 'transparent', depth: '8', fps: '30' };
 
 function fpsValue(settings) {
-  const [n, d] = String(settings.fps || '30').split('/').map(Number);
+  const [n, d] = String(settings.fps || state.server.fps).split('/').map(Number);
   return n > 0 ? n / (d > 0 ? d : 1) : 30;
 }
 
+// The options as render takes them: the server's frame offset and rate
+// unless the settings change them, then the settings; render's own
+// defaults left out.
 function optionPairs(settings) {
-  return Object.entries(settings).filter(([, v]) => v !== undefined && v !== '');
+  const all = { 'frame-offset': String(state.server.frameOffset), fps: state.server.fps, ...settings };
+  return Object.entries(all).filter(([k, v]) => v !== undefined && v !== '' &&
+    !(k === 'frame-offset' && v === '0') && !(k === 'fps' && v === '30'));
 }
+
+// The drawing's frame 0 in the shot's numbers, and the shot's frame shown.
+const firstFrame = () => state.server.frameOffset;
+const drawingFrame = (f) => f - state.server.frameOffset;
 
 function frameUrl(settings, frame) {
   const q = new URLSearchParams({ drawing: state.index, frame });
@@ -215,7 +225,7 @@ async function requestFrames() {
 }
 
 function setFrame(f) {
-  state.frame = Math.max(0, Math.min(state.lastFrame, Math.round(f)));
+  state.frame = Math.max(firstFrame(), Math.min(firstFrame() + state.lastFrame, Math.round(f)));
   $('scrub').value = state.frame;
   $('frameText').textContent = 'frame ' + state.frame;
   showCommand();
@@ -228,7 +238,8 @@ function updateTimeline() {
   const d = state.drawings[state.index];
   const fps = fpsValue(state.a);
   state.lastFrame = Math.max(1, Math.floor(((d && d.end) || 0) * fps) + Math.round(fps / 2));
-  $('scrub').max = state.lastFrame;
+  $('scrub').min = firstFrame();
+  $('scrub').max = firstFrame() + state.lastFrame;
   const marks = $('marks'), ticks = $('ticks');
   marks.textContent = '';
   ticks.textContent = '';
@@ -238,15 +249,15 @@ function updateTimeline() {
   for (let f = 0; f <= state.lastFrame; f += step) {
     const t = document.createElement('b');
     t.style.left = (100 * f / state.lastFrame) + '%';
-    t.textContent = f;
+    t.textContent = firstFrame() + f;
     ticks.append(t);
   }
   for (const s of (state.drawing ? state.drawing.strokes : [])) {
     const m = document.createElement('span');
     m.style.left = (100 * s.startTime * fps / state.lastFrame) + '%';
     m.style.width = (100 * Math.max(s.duration, 0) * fps / state.lastFrame) + '%';
-    m.title = 'stroke ' + s.strokeId + ': frames ' + Math.floor(s.startTime * fps) + ' to ' +
-      Math.floor((s.startTime + s.duration) * fps);
+    m.title = 'stroke ' + s.strokeId + ': frames ' + (firstFrame() + Math.floor(s.startTime * fps)) + ' to ' +
+      (firstFrame() + Math.floor((s.startTime + s.duration) * fps));
     marks.append(m);
   }
 }
@@ -254,7 +265,7 @@ function updateTimeline() {
 function tick(start, startFrame) {
   if (!state.playing) return;
   const target = startFrame + Math.floor((performance.now() - start) / 1000 * fpsValue(state.a));
-  const f = target % (state.lastFrame + 1);
+  const f = firstFrame() + (drawingFrame(target) % (state.lastFrame + 1));
   if (f !== state.frame && !inFlight) setFrame(f);
   requestAnimationFrame(() => tick(start, startFrame));
 }
@@ -313,7 +324,7 @@ function listStrokes() {
   list.textContent = '';
   const fps = fpsValue(state.a);
   state.drawing.strokes.forEach((s, i) => {
-    list.add(new Option(`#${s.strokeId}  frame ${Math.floor(s.startTime * fps)}  ${s.points.length} samples`, i));
+    list.add(new Option(`#${s.strokeId}  frame ${firstFrame() + Math.floor(s.startTime * fps)}  ${s.points.length} samples`, i));
   });
   if (state.selected >= 0 && state.selected < list.options.length) list.selectedIndex = state.selected;
   $('undo').disabled = !state.undo.length;
@@ -394,7 +405,7 @@ function penUp() {
   edit((d) => {
     const id = d.strokes.reduce((m, s) => Math.max(m, s.strokeId + 1), 0);
     d.strokes.push({
-      strokeId: id, startTime: frame / fps, duration: points[points.length - 1][0], brush: brush(),
+      strokeId: id, startTime: drawingFrame(frame) / fps, duration: points[points.length - 1][0], brush: brush(),
       drawCount: 0, selected: 0, points,
     });
   });
@@ -456,7 +467,7 @@ function wire() {
     state.index = Number($('drawing').value);
     state.undo = []; state.redo = [];
     await loadDrawing();
-    setFrame(0);
+    setFrame(firstFrame());
   };
   document.querySelectorAll('input[name=mode]').forEach((r) => r.addEventListener('change', () => {
     vp.classList.toggle('drawing', drawMode());
@@ -484,8 +495,8 @@ function wire() {
     else if (k === ' ') togglePlay();
     else if (k === 'ArrowLeft') setFrame(state.frame - (e.shiftKey ? 10 : 1));
     else if (k === 'ArrowRight') setFrame(state.frame + (e.shiftKey ? 10 : 1));
-    else if (k === 'Home') setFrame(0);
-    else if (k === 'End') setFrame(state.lastFrame);
+    else if (k === 'Home') setFrame(firstFrame());
+    else if (k === 'End') setFrame(firstFrame() + state.lastFrame);
     else if (k === 'f') fit();
     else if (k === '+' || k === '=') zoomAt(1.25, vp.clientWidth / 2, vp.clientHeight / 2);
     else if (k === '-') zoomAt(0.8, vp.clientWidth / 2, vp.clientHeight / 2);
@@ -497,8 +508,10 @@ function wire() {
 }
 
 async function start() {
-  const [drawings, meta] = await Promise.all([fetch('/api/drawings').then((r) => r.json()),
-    fetch('/api/params').then((r) => r.json())]);
+  const [drawings, meta, server] = await Promise.all([fetch('/api/drawings').then((r) => r.json()),
+    fetch('/api/params').then((r) => r.json()), fetch('/api/settings').then((r) => r.json())]);
+  state.server = server;
+  layerDefaults.fps = server.fps;
   state.drawings = drawings;
   state.params = meta.params;
   state.prefs = meta.prefs;
@@ -506,7 +519,7 @@ async function start() {
   buildControls();
   wire();
   await loadDrawing();
-  setFrame(0);
+  setFrame(firstFrame());
 }
 
 start();
