@@ -34,6 +34,7 @@
 #include "cli/serve/save_folder.h"
 #include "cli/serve/web_page.h"
 #include "cli/serve/worker_pool.h"
+#include "format/records.h"
 
 namespace pennaro_cli {
 namespace {
@@ -235,14 +236,20 @@ void addRoutes(httplib::Server &http, Server &s) {
                         "application/json");
     });
     // How the server numbers and times frames, for the page to number its
-    // frames and time its strokes the same way.
+    // frames and time its strokes the same way, and the choices its menus
+    // offer, from the tables the tool and the drawing format use.
     http.Get("/api/settings", [&s](const httplib::Request &, httplib::Response &res) {
         const Rational rate = parseFrameRate(s.settings.fps);
         res.set_content(jsonReply({{"frameOffset", s.settings.frameOffset},
                                    {"fps", s.settings.fps},
                                    {"fpsRatio", {rate.num, rate.den}},
                                    {"layer", s.settings.layer},
-                                   {"canSave", s.saveFolder != nullptr}}),
+                                   {"canSave", s.saveFolder != nullptr},
+                                   {"backgrounds", backgroundNames()},
+                                   {"brushKinds", nlohmann::json::array({{{"name", "Round"}, {"mode", pennaro::BRUSH_KIND_ROUND}},
+                                                                         {{"name", "Soft"}, {"mode", pennaro::BRUSH_KIND_SOFT}},
+                                                                         {{"name", "Square"}, {"mode", pennaro::BRUSH_KIND_SQUARE}}})},
+                                   {"eraseMode", pennaro::BRUSH_ERASE}}),
                         "application/json");
     });
     http.Get("/api/params", [](const httplib::Request &, httplib::Response &res) {
