@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <shared_mutex>
@@ -92,6 +93,25 @@ void answerError(httplib::Response &res, int status, const std::string &message)
     res.set_content(message + "\n", "text/plain; charset=utf-8");
 }
 
+// The first and last frame numbers of the files a layer pattern names, from
+// its folder's listing; none for a single file or an empty sequence.
+std::optional<std::pair<int32_t, int32_t>> layerFrameRange(const std::string &pattern) {
+    if (!hasFramePlaceholder(pattern)) return std::nullopt;
+    const std::filesystem::path folder = std::filesystem::path(pattern).parent_path();
+    std::optional<std::pair<int32_t, int32_t>> range;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = (folder / it->path().filename()).string();
+        if (const auto frame = frameOfFileName(pattern, name)) {
+            if (!range) range = std::make_pair(*frame, *frame);
+            range->first = std::min(range->first, *frame);
+            range->second = std::max(range->second, *frame);
+        }
+    }
+    return range;
+}
+
 struct Server {
     const ServeConfig &config;
     ServeSettings settings;
@@ -103,6 +123,7 @@ struct Server {
     std::unique_ptr<SaveFolder> saveFolder;
     std::string token;        // with a --bind other than loopback: what every request must show
     std::string tokenCookie;  // its cookie's name, one per port
+    std::optional<std::pair<int32_t, int32_t>> layerFrames;  // the first and last plate of a sequence
 
     bool showsToken(const httplib::Request &req) const {
         if (token.empty() || req.get_header_value("X-Pennaro-Token") == token) return true;
@@ -244,6 +265,8 @@ void addRoutes(httplib::Server &http, Server &s) {
                                    {"fps", s.settings.fps},
                                    {"fpsRatio", {rate.num, rate.den}},
                                    {"layer", s.settings.layer},
+                                   {"layerFrames", s.layerFrames ? nlohmann::json{s.layerFrames->first, s.layerFrames->second}
+                                                                 : nlohmann::json()},
                                    {"canSave", s.saveFolder != nullptr},
                                    {"backgrounds", backgroundNames()},
                                    {"brushKinds", nlohmann::json::array({{{"name", "Round"}, {"mode", pennaro::BRUSH_KIND_ROUND}},
@@ -367,7 +390,7 @@ void addRoutes(httplib::Server &http, Server &s) {
 
 int runServer(const ServeConfig &config) {
     Server s{config, ServeSettings{config.plugin, config.layer, config.frameOffset, config.fps}, {}, {}, {}, {}, {}, {},
-             {}, {}};
+             {}, {}, {}};
     parseFrameRate(config.fps);  // refused here, not on every frame
     if (config.drawings.empty()) {
         ServedDrawing d;
@@ -391,13 +414,14 @@ int runServer(const ServeConfig &config) {
         const std::string first = frameFileName(config.layer, config.frameOffset);
         if (!hasFramePlaceholder(config.layer) && !std::filesystem::exists(first))
             throw ToolError("--layer: no such file: " + first);
+        s.layerFrames = layerFrameRange(config.layer);
         // A sequence may start later than the drawing, but most often the
         // plates are numbered as the shot is and the offset was forgotten.
-        if (hasFramePlaceholder(config.layer) && !std::filesystem::exists(first))
+        if (s.layerFrames && s.layerFrames->first > config.frameOffset && config.frameOffset == 0)
             std::fprintf(stderr,
-                         "pennaro serve: warning: no plate for the drawing's frame 0 (%s); plates numbered "
-                         "from 1001 take --frame-offset 1000\n",
-                         first.c_str());
+                         "pennaro serve: warning: the plates start at frame %d, not at the drawing's frame 0 "
+                         "(%s); a shot numbered from %d takes --frame-offset %d\n",
+                         s.layerFrames->first, first.c_str(), s.layerFrames->first, s.layerFrames->first - 1);
         FileIdentity id;
         if (!hasFramePlaceholder(config.layer) && fileIdentity(first, id)) s.inputs.insert(id);
     }

@@ -1,10 +1,10 @@
 // The page of `pennaro serve`: loads what the server offers, wires the
 // modules together and the keyboard. Every frame shown is a PNG the effect
 // rendered on the server.
-import { $, state, on, firstFrame, fpsValue, playbackSpeed } from './state.js';
+import { $, state, on, fpsValue, playbackSpeed } from './state.js';
 import { getJSON } from './api.js';
 import { edit, undo, redo } from './edits.js';
-import { requestFrames, applyView, fit, zoomAt } from './viewport.js';
+import { requestFrames, applyView, fit, zoomAt, enterCompare } from './viewport.js';
 import { setFrame, updateTimeline, togglePlay, drawSheet, placeNow, wireSheet, refitSheet } from './timeline.js';
 import { drawMode, penDown, penMove, penUp, penIsDown, clearGuide } from './pen.js';
 import { buildControls, showCommand, showError, status, save } from './controls.js';
@@ -81,18 +81,18 @@ function wireControls() {
   $('helpButton').onclick = () => $('help').showModal();
   $('dopeSheet').addEventListener('pointerup', updateButtons);
   $('quality').onchange = () => { requestFrames(); showCommand(); };
-  $('compare').onchange = () => { applyView(); requestFrames(); };
+  $('compare').onchange = enterCompare;
   $('wipe').oninput = applyView;
   $('snapshot').onclick = () => {
     state.b = { ...state.a };
     if ($('compare').value === 'off') $('compare').value = 'side';
-    applyView();
-    requestFrames();
+    status('kept the current settings as B');
+    enterCompare();
   };
   $('drawing').onchange = async () => {
     state.index = Number($('drawing').value);
     await loadDrawing();
-    setFrame(firstFrame());
+    setFrame(state.range[0]);
   };
   document.querySelectorAll('input[name=mode]').forEach((r) => r.addEventListener('change', () => {
     $('viewport').classList.toggle('drawing', drawMode());
@@ -124,8 +124,8 @@ function wireKeys() {
     else if (k === '?') $('help').showModal();
     else if (k === 'ArrowLeft') setFrame(state.frame - (e.shiftKey ? 10 : 1));
     else if (k === 'ArrowRight') setFrame(state.frame + (e.shiftKey ? 10 : 1));
-    else if (k === 'Home') setFrame(firstFrame());
-    else if (k === 'End') setFrame(firstFrame() + state.lastFrame);
+    else if (k === 'Home') setFrame(state.range[0]);
+    else if (k === 'End') setFrame(state.range[1]);
     else if (k === 'f') fit();
     else if (k === '+' || k === '=') zoomAt(1.25, vp.clientWidth / 2, vp.clientHeight / 2);
     else if (k === '-') zoomAt(0.8, vp.clientWidth / 2, vp.clientHeight / 2);
@@ -137,7 +137,8 @@ function wireKeys() {
 
 // The guide of a stroke just drawn stays until the frame changes.
 on('frame', () => { if (!penIsDown()) clearGuide(); placeNow(); showCommand(); requestFrames(); });
-on('settings', () => { updateTimeline(); drawSheet(); showCommand(); requestFrames(); });
+on('settings', () => {
+  applyView(); updateTimeline(); drawSheet(); showCommand(); requestFrames(); });
 on('drawing', ({ stacking }) => {
   updateTimeline();
   drawSheet();
@@ -163,7 +164,7 @@ async function start() {
   wireKeys();
   wireSheet();
   await loadDrawing();
-  setFrame(firstFrame());
+  setFrame(state.range[0]);
 }
 
 start().catch((e) => showError('the page could not start: ' + e.message));

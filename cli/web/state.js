@@ -6,7 +6,7 @@ export const state = {
   server: { frameOffset: 0, fps: '30', backgrounds: [], brushKinds: [], eraseMode: 8, canSave: false },
   drawings: [], index: 0, params: [], prefs: [],
   a: {}, b: null,           // option name -> value, only what differs from the defaults
-  frame: 0, lastFrame: 100, playing: false,
+  frame: 0, lastFrame: 100, range: [0, 100], playing: false,  // range: the frames shown, in the shot's numbers
   zoom: 1, panX: 0, panY: 0, fitted: false,
   drawing: null, undo: [], redo: [],
   selection: new Set(),     // stroke ids chosen in the dope sheet

@@ -1,31 +1,35 @@
 // The timeline: the frame in the shot's numbers, scrubbing and playback.
-import { $, state, emit, firstFrame, drawingFrame, fpsValue, playbackSpeed, frameTime } from './state.js';
+import { $, state, emit, firstFrame, fpsValue, playbackSpeed, frameTime } from './state.js';
 import { busy } from './viewport.js';
 import { edit, drawOrder } from './edits.js';
 
 export function setFrame(f) {
-  state.frame = Math.max(firstFrame(), Math.min(firstFrame() + state.lastFrame, Math.round(f)));
+  const [lo, hi] = state.range;
+  state.frame = Math.max(lo, Math.min(hi, Math.round(f)));
   $('scrub').value = state.frame;
   $('frameText').textContent = 'frame ' + state.frame;
   emit('frame', state.frame);
 }
 
 // The frames span the drawing (read at the playback speed) and half a
-// second more.
+// second more, in the shot's numbers; with a plate sequence, its plates.
 export function updateTimeline() {
   const d = state.drawings[state.index];
   const fps = fpsValue(), speed = Math.abs(playbackSpeed()) || 1;
   state.lastFrame = Math.max(1, Math.floor(((d && d.end) || 0) * fps / speed) + Math.round(fps / 2));
-  $('scrub').min = firstFrame();
-  $('scrub').max = firstFrame() + state.lastFrame;
+  const plates = state.server.layerFrames;
+  state.range = plates ? [plates[0], plates[1]] : [firstFrame(), firstFrame() + state.lastFrame];
+  const [lo, hi] = state.range, span = Math.max(1, hi - lo);
+  $('scrub').min = lo;
+  $('scrub').max = hi;
   const ticks = $('ticks');
   ticks.textContent = '';
   const step = [1, 2, 5, 10, 12, 24, 25, 30, 48, 50, 60, 100, 120, 250, 500, 1000]
-    .find((s) => state.lastFrame / s <= 12) || Math.ceil(state.lastFrame / 12);
-  for (let f = 0; f <= state.lastFrame; f += step) {
+    .find((s) => span / s <= 12) || Math.ceil(span / 12);
+  for (let f = Math.ceil(lo / step) * step; f <= hi; f += step) {
     const t = document.createElement('b');
-    t.style.left = (100 * f / state.lastFrame) + '%';
-    t.textContent = firstFrame() + f;
+    t.style.left = (100 * (f - lo) / span) + '%';
+    t.textContent = f;
     ticks.append(t);
   }
   emit('timeline');
@@ -34,8 +38,8 @@ export function updateTimeline() {
 function tick(start, startFrame, direction) {
   if (!state.playing) return;
   const target = startFrame + direction * Math.floor((performance.now() - start) / 1000 * fpsValue());
-  const span = state.lastFrame + 1;
-  const f = firstFrame() + (((drawingFrame(target) % span) + span) % span);
+  const [lo, hi] = state.range, span = hi - lo + 1;
+  const f = lo + ((((target - lo) % span) + span) % span);
   if (f !== state.frame && !busy()) setFrame(f);
   requestAnimationFrame(() => tick(start, startFrame, direction));
 }
@@ -61,7 +65,7 @@ const xOf = (t) => (t - sheet.t0) * sheet.pxPerSec;
 const timeStep = () => playbackSpeed() / fpsValue();  // one frame in drawing time
 
 function fitSheet() {
-  const end = Math.max(...state.drawing.strokes.map((s) => s.startTime + s.duration), frameTime(firstFrame() + state.lastFrame), 1);
+  const end = Math.max(...state.drawing.strokes.map((s) => s.startTime + s.duration), frameTime(state.range[1]), 1);
   sheet.t0 = 0;
   sheet.pxPerSec = trackWidth() / (end * 1.05);
   sheet.fitted = true;

@@ -55,12 +55,13 @@ export async function requestFrames() {
     const [a, b] = await Promise.all([fetchFrame(urlA, 'a'), urlB ? fetchFrame(urlB, 'b') : null]);
     await setImage($('frameA'), a, urlA);
     if (b) await setImage($('frameB'), b, urlB);
+    if (mode === 'difference') showDifference();
     $('frameA').dataset.frame = frame;
     markStale(false);
     emit('error', '');
     state.shown++;
     emit('shown', frame);
-    if (!state.fitted) fit();
+    if (state.fitted !== mode) fit();
   } catch (e) {
     if (e instanceof Busy) {
       // The frame on screen is not the one asked for: marked, and asked
@@ -78,14 +79,61 @@ export async function requestFrames() {
   else document.body.dataset.busy = '0';
 }
 
+// What differs between A and B, |A - B| per channel on opaque black, and
+// how many pixels differ at all.
+function showDifference() {
+  const a = $('frameA'), b = $('frameB'), canvas = $('difference');
+  const w = a.naturalWidth, h = a.naturalHeight;
+  canvas.width = w; canvas.height = h;
+  canvas.style.width = a.style.width; canvas.style.height = a.style.height;
+  const ctx = canvas.getContext('2d', { willReadFrequently: true });
+  if (b.naturalWidth !== w || b.naturalHeight !== h) { $('labelA').title = 'A and B differ in size'; return; }
+  ctx.drawImage(a, 0, 0);
+  const pa = ctx.getImageData(0, 0, w, h);
+  ctx.clearRect(0, 0, w, h);
+  ctx.drawImage(b, 0, 0);
+  const pb = ctx.getImageData(0, 0, w, h);
+  let differing = 0;
+  for (let i = 0; i < pa.data.length; i += 4) {
+    let any = 0;
+    for (let c = 0; c < 4; c++) {
+      const d = Math.abs(pa.data[i + c] - pb.data[i + c]);
+      any |= d;
+      if (c < 3) pa.data[i + c] = d;
+    }
+    pa.data[i + 3] = 255;
+    if (any) differing++;
+  }
+  ctx.putImageData(pa, 0, 0);
+  $('labelA').textContent = `A − B: ${differing} pixel${differing === 1 ? '' : 's'} differ`;
+}
+
+const describe = (settings) => optionPairs(settings).map(([k, v]) => k + ' ' + v).join(', ') || 'the defaults';
+
 export function applyView() {
   $('stage').style.transform = `translate(${state.panX}px, ${state.panY}px) scale(${state.zoom})`;
+  // Labels keep their size whatever the zoom.
+  $('stage').style.setProperty('--unzoom', 1 / state.zoom);
   $('zoomText').textContent = Math.round(state.zoom * 100) + '%';
-  const mode = compareMode();
+  const chosen = $('compare').value, mode = compareMode();
   $('stage').className = 'compare-' + mode;
   $('wipe').hidden = mode !== 'wipe';
   $('paneB').hidden = mode === 'off';
+  $('difference').hidden = mode !== 'difference';
   $('paneB').style.clipPath = mode === 'wipe' ? `inset(0 0 0 ${$('wipe').value}%)` : '';
+  $('labelA').textContent = 'A';
+  $('labelA').title = 'A: ' + describe(state.a);
+  $('labelB').title = state.b ? 'B: ' + describe(state.b) : '';
+  const note = $('compareNote');
+  note.hidden = !(chosen !== 'off' && !state.b);
+  note.textContent = 'No B kept yet: "Keep as B" keeps the current settings as B, then change A to compare.';
+}
+
+// Compare modes are fitted on entry: side by side shows both whole.
+export function enterCompare() {
+  state.fitted = false;
+  applyView();
+  requestFrames();
 }
 
 export function fit() {
@@ -94,7 +142,7 @@ export function fit() {
   state.zoom = Math.min(v.width / w, v.height / h) * 0.96;
   state.panX = (v.width - w * state.zoom) / 2;
   state.panY = (v.height - h * state.zoom) / 2;
-  state.fitted = true;
+  state.fitted = compareMode();  // fitted for this compare mode
   applyView();
 }
 

@@ -494,6 +494,7 @@ TEST(Serve, ShotNumberingPicksThePlateOfEachFrame) {
     const auto j = nlohmann::json::parse(settings->body);
     EXPECT_EQ(j["frameOffset"], 1000);
     EXPECT_EQ(j["fps"], "24");
+    EXPECT_EQ(j["layerFrames"], nlohmann::json({1001, 1003}));
     for (int f : {1001, 1003})
         EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}}, f) ==
                     fileText(dir / ("r_" + std::to_string(f) + ".png")))
@@ -507,6 +508,6 @@ TEST(Serve, ShotNumberingPicksThePlateOfEachFrame) {
     EXPECT_NE(missing->body.find("plate.0001.png"), std::string::npos) << missing->body;
 
     const auto noPlate = runTool({"serve", demo, "--layer", plates, "--port", "0", "--quit-after", "0.2", "-q"});
-    EXPECT_TRUE(noPlate.says("plate.0000.png") && noPlate.says("--frame-offset 1000")) << noPlate.output;
+    EXPECT_TRUE(noPlate.says("start at frame 1001") && noPlate.says("--frame-offset 1000")) << noPlate.output;
     EXPECT_EQ(runTool({"serve", "--fps", "twelve", "--port", "0", "--quit-after", "1"}).status, 2);
 }
