@@ -121,9 +121,10 @@ export function buildControls() {
     const input = document.createElement('input');
     input.type = 'number';
     input.step = p.integer ? '1' : '0.05';
-    input.value = p.default;
-    input.addEventListener('change', () =>
-      setOption('pref.' + p.key, Number(input.value) === p.default ? String(p.default) : input.value, String(p.default)));
+    // Shown as typed: a 32-bit default such as 0.3501 reads 0.350100004... in full.
+    const shown = String(Number(p.default.toPrecision(7)));
+    input.value = shown;
+    input.addEventListener('change', () => setOption('pref.' + p.key, input.value, shown));
     prefs.append(control(p.key.replace('Onion skin - ', ''), input));
   }
   const kinds = $('brushKind');
