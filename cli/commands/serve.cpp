@@ -56,6 +56,8 @@ int serveMain(int argc, char **argv) {
     app.footer(
         "The page: http://127.0.0.1:8000/ by default. The frame API, for scripts:\n"
         "  GET /api/drawings                       the drawings, as a JSON array\n"
+        "  GET /api/settings                       the frame offset and rate, the layer and its "
+        "frames, the page's menus\n"
         "  GET /api/frame.png?drawing=I&frame=N&OPTION=VALUE...\n"
         "      I counts from 0 in the order of /api/drawings; OPTION is one of render's options that "
         "change the pixels, without the dashes (playback-mode, playback-speed, composite, wiggle, "
