@@ -12,16 +12,18 @@
 # Prints the input size, wall and CPU (user + system) seconds and MB/s of
 # input for each; on a shared machine CPU time is the steadier figure.
 #
-# Usage: bench/scan-throughput.sh [BUILD_DIR] [RAW_SIZE_MB] [OTHER_TOOL]
-#   (default build/default, 4096). With OTHER_TOOL (another build's
+# Usage: bench/scan-throughput.sh [BUILD_DIR] [RAW_SIZE_MB] [OTHER_TOOL] [RUNS]
+#   (default build/default, 4096, none, 1). With OTHER_TOOL (another build's
 #   pennaro, say the one before a change), each input is scanned by both,
-#   one right after the other, and each row is marked with its tool.
+#   one right after the other, and each row is marked with its tool; RUNS
+#   repeats those pairs, for medians of interleaved runs.
 # Needs room for the files in ${TMPDIR:-/tmp} (RAW_SIZE_MB + about 1.9 GB).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
 raw_mb=${2:-4096}
 other=${3:-}
+runs=${4:-1}
 tool=$build/cli/pennaro
 [ -x "$tool" ] || { echo "build the tool first: cmake --build $build --target pennaro_cli" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/pennaro-scan-bench.XXXXXX")
@@ -72,7 +74,7 @@ for kind in raw hex base64 gzip gzip4; do
     esac
     cat "$file" >/dev/null
     bytes=$(stat -c %s "$file")
-    for which in this ${other:+other}; do
+    for which in $(for _ in $(seq "$runs"); do echo this ${other:+other}; done); do
         run=$tool
         [ "$which" = other ] && run=$other
         /usr/bin/time -f '%e %U %S' -o "$work/time" "$run" scan "$file" >"$work/out" || true

@@ -166,7 +166,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (number != whole.drawings) fail("the count of drawings is not the count numbered");
     const size_t piece = size > 0 ? 1 + data[0] % 61 : 1;
     const auto pieces = pennaro_cli::scanBytes(data, size, settings, piece);
-    if (!stoppedByBound(whole) && !stoppedByBound(pieces) && listing(whole) != listing(pieces))
-        fail("the bytes in pieces of " + std::to_string(piece) + " give another list");
+    if (!stoppedByBound(whole) && !stoppedByBound(pieces) && listing(whole) != listing(pieces)) {
+        std::string both = "\n  whole:";
+        for (const auto &line : listing(whole)) both += "\n    " + line;
+        both += "\n  in pieces:";
+        for (const auto &line : listing(pieces)) both += "\n    " + line;
+        fail("the bytes in pieces of " + std::to_string(piece) + " give another list" + both);
+    }
     return 0;
 }

@@ -35,10 +35,12 @@ bool isLive(Host *h) {
 // The effect's thread request as the process environment holds it during
 // one global set-up: set to the host's count (removed for 0, so a variable
 // the user's shell left does not speak for this host), and put back as it
-// was afterwards.
+// was afterwards. Hosts in one process may set up on several threads at
+// once (two filter instances in a video tool): one at a time holds the
+// variable, or one would read what the other wrote.
 class ThreadRequest {
 public:
-    explicit ThreadRequest(int32_t threads) {
+    explicit ThreadRequest(int32_t threads) : hold_(environmentLock()) {
         if (const char *was = std::getenv(Host::effectThreadsVariable)) previous_ = was;
         if (threads > 0)
             put(std::to_string(threads).c_str());
@@ -50,6 +52,10 @@ public:
     ThreadRequest &operator=(const ThreadRequest &) = delete;
 
 private:
+    static std::mutex &environmentLock() {
+        static std::mutex lock;
+        return lock;
+    }
     static void put(const char *value) {
 #ifdef _WIN32
         _putenv_s(Host::effectThreadsVariable, value ? value : "");
@@ -61,6 +67,7 @@ private:
 #endif
     }
 
+    std::unique_lock<std::mutex> hold_;
     std::optional<std::string> previous_;
 };
 

@@ -56,6 +56,7 @@ int runExtract(void *context) {
         throw UsageError("-o " + o.dir + " is not a folder");
     // Base names taken so far, for inputs of the same name in other folders.
     std::map<std::string, int> seen;
+    std::map<std::string, size_t> otherCounts;  // candidates written, by status
     std::vector<Output> outputs;
     nlohmann::ordered_json index = nlohmann::ordered_json::array();
     int drawings = 0;
@@ -73,7 +74,7 @@ int runExtract(void *context) {
         std::string base = fs::path(input).filename().string();
         if (const int n = ++seen[base]; n > 1) base += "-" + std::to_string(n);
         nlohmann::ordered_json records = nlohmann::ordered_json::array();
-        int refused = 0;
+        std::map<std::string, int> others;  // by status
         for (size_t i = 0; i < file.result.blocks.size(); ++i) {
             FoundBlock &b = file.result.blocks[i];
             nlohmann::ordered_json record = file.records[i];
@@ -89,7 +90,11 @@ int runExtract(void *context) {
                 }
                 ++drawings;
             } else if (o.all && !b.bytes.empty()) {
-                out = {base + ".refused-" + std::to_string(++refused) + ".bin", std::move(b.bytes)};
+                // Named for what it is: refused by the reader, cut off by
+                // the end of the data, or starting inside a drawing.
+                const std::string status = record["status"].get<std::string>();
+                out = {base + "." + status + "-" + std::to_string(++others[status]) + ".bin", std::move(b.bytes)};
+                ++otherCounts[status];
             }
             record["output"] = out.name.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(out.name);
             if (!out.name.empty()) outputs.push_back(std::move(out));
@@ -104,12 +109,16 @@ int runExtract(void *context) {
     fs::create_directories(dir, ec);
     if (ec) throw ToolError("cannot create " + o.dir + ": " + ec.message());
     for (const auto &out : outputs) writeInside(dir / out.name, out.bytes.data(), out.bytes.size());
-    const std::string text = nlohmann::ordered_json{{"files", index}}.dump(2) + "\n";
+    const std::string text =
+        nlohmann::ordered_json{{"files", index}}.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     writeInside(dir / "index.json", text.data(), text.size());
     std::printf("%d drawing%s written to %s", drawings, drawings == 1 ? "" : "s", o.dir.c_str());
-    if (outputs.size() > static_cast<size_t>(drawings))
-        std::printf(", with %zu refused candidate%s", outputs.size() - static_cast<size_t>(drawings),
-                    outputs.size() - static_cast<size_t>(drawings) == 1 ? "" : "s");
+    if (outputs.size() > static_cast<size_t>(drawings)) {
+        std::string kinds;
+        for (const auto &[status, count] : otherCounts) kinds += (kinds.empty() ? "" : ", ") + std::to_string(count) + " " + status;
+        std::printf(", with %zu other candidate%s (%s)", outputs.size() - static_cast<size_t>(drawings),
+                    outputs.size() - static_cast<size_t>(drawings) == 1 ? "" : "s", kinds.c_str());
+    }
     std::printf(" (index.json lists them)\n");
     if (failed) return exit_status::FAILED;
     return drawings > 0 ? exit_status::OK : exit_status::NEGATIVE;
@@ -132,8 +141,9 @@ int extractMain(int argc, char **argv) {
     app.add_option("--to", options.to, "Form of the drawings written: block (default) or json")
         ->check(CLI::IsMember({"json", "block"}));
     app.add_flag("--all", options.all,
-                 "Also write the bytes of candidates the effect refuses (and those cut off or inside "
-                 "a drawing) as <name>.refused-<k>.bin");
+                 "Also write the bytes of the other candidates as <name>.<status>-<k>.bin, status as "
+                 "index.json gives it: refused (the effect refuses it), truncated (the data ends before "
+                 "it does), overlapping (it starts inside a drawing) or damaged-stream");
     app.add_flag("--force", options.force, "Replace files already in DIR");
     CommonOptions common;
     addCommonOptions(app, common);

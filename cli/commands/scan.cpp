@@ -84,7 +84,7 @@ int runScan(void *context) {
             all.push_back(j);
             continue;
         }
-        std::printf("%s: %d drawing%s the effect opens", name.c_str(), file.result.drawings,
+        std::printf("%s: %d drawing%s the effect opens", escapedName(name).c_str(), file.result.drawings,
                     file.result.drawings == 1 ? "" : "s");
         if (refused) std::printf(", %zu other candidate%s", refused, refused == 1 ? "" : "s");
         std::printf(" (%s searched)\n", formatMemorySize(file.result.fileBytes).c_str());
@@ -92,7 +92,11 @@ int runScan(void *context) {
         for (const auto &n : file.result.notes)
             std::printf("  note: %s: %s\n", describePath(n.path).c_str(), n.message.c_str());
     }
-    if (o.json) std::printf("%s\n", nlohmann::ordered_json{{"files", all}, {"drawings", drawings}}.dump(2).c_str());
+    // Names from the data need not be UTF-8: such bytes are written as U+FFFD.
+    if (o.json)
+        std::printf("%s\n", nlohmann::ordered_json{{"files", all}, {"drawings", drawings}}
+                                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                                .c_str());
     if (failed) return exit_status::FAILED;
     return drawings > 0 ? exit_status::OK : exit_status::NEGATIVE;
 }
@@ -102,8 +106,10 @@ int scanMain(int argc, char **argv) {
                  "and list every one found, in file order.\n\nA drawing is found by the fixed words of its "
                  "header, in either byte order, at any byte offset; its length comes from its header and "
                  "stroke table, and the effect's own reader decides whether it opens. Drawings stored as hex "
-                 "digits or base64 text (also broken over lines), in zlib streams, gzip files or deflated "
-                 "ZIP entries are decoded and searched too, a few levels deep.\n\nDrawings the effect opens "
+                 "digits or base64 (or base64url) text, also broken over lines, by JSON string escapes or by "
+                 "XML character references, also as UTF-16 text, in zlib streams, gzip files or deflated ZIP "
+                 "entries are decoded and searched too, four levels deep (a note names a stream nested "
+                 "deeper).\n\nDrawings the effect opens "
                  "are numbered from 1 (FILE@N names one in render, info, convert, resave and extract); "
                  "candidates it refuses, cut off by the end of the data, or starting inside a drawing "
                  "are listed with the reason and no number. Files are read in order through a window of "

@@ -254,14 +254,39 @@ std::pair<int32_t, int32_t> windowSize(const HeaderWalk &header, const std::stri
 }
 
 struct ChunkSurvey {
-    uint64_t present = 0;   // bytes of the chunks inside the file
-    bool allInside = true;  // every chunk whole inside the file
+    uint64_t present = 0;      // bytes of the chunks inside the file
+    bool allInside = true;     // every chunk whole inside the file
+    bool shortStored = false;  // an uncompressed chunk holds fewer bytes than its pixels
 };
+
+int32_t int32At(const uint8_t *p) {
+    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+// How many v in [low, high] a channel sampled every `step` holds a sample at.
+uint64_t samplesBetween(int64_t low, int64_t high, int64_t step) {
+    if (high < low) return 0;
+    auto floorDiv = [](int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); };
+    return uint64_t(floorDiv(high, step) - floorDiv(low - 1, step));
+}
+
+// The bytes an uncompressed chunk must hold: its rows [y0, y1] and columns
+// [x0, x1] of every channel. The library decodes such a chunk without
+// checking its length against them.
+uint64_t storedBytes(const HeaderWalk &header, int64_t x0, int64_t x1, int64_t y0, int64_t y1) {
+    uint64_t bytes = 0;
+    for (const auto &c : header.channels) {
+        const int64_t xs = std::max(c.xSampling, 1), ys = std::max(c.ySampling, 1);
+        bytes += samplesBetween(x0, x1, xs) * samplesBetween(y0, y1, ys) * (c.type == 1 ? 2 : 4);
+    }
+    return bytes;
+}
 
 // The first `chunks` entries of the table: each chunk counted as far as it
 // lies inside the file.
 ChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, uint64_t chunks) {
     const uint64_t chunkHeader = (header.multipart ? 4 : 0) + (header.tiled ? 16 : 4) + 4;
+    const auto &w = header.dataWindow;
     ChunkSurvey survey;
     for (uint64_t i = 0; i < chunks; ++i) {
         uint64_t offset = 0;
@@ -271,9 +296,22 @@ ChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t
             continue;
         }
         const uint8_t *p = data + offset + chunkHeader - 4;
-        const int32_t length = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        const int32_t length = int32At(p);
         if (length <= 0 || uint64_t(length) > size - offset - chunkHeader) survey.allInside = false;
         if (length > 0) survey.present += std::min(uint64_t(length), size - offset - chunkHeader);
+        if (header.compression != 0 || length <= 0) continue;
+        uint64_t needed;
+        if (header.tiled) {
+            const int64_t tx = int32At(p - 16), ty = int32At(p - 12);
+            if (int32At(p - 8) != 0 || int32At(p - 4) != 0 || tx < 0 || ty < 0) continue;  // another level
+            const int64_t x0 = w.minX + tx * int64_t(header.tileWidth), y0 = w.minY + ty * int64_t(header.tileHeight);
+            needed = storedBytes(header, x0, std::min<int64_t>(w.maxX, x0 + header.tileWidth - 1), y0,
+                                 std::min<int64_t>(w.maxY, y0 + header.tileHeight - 1));
+        } else {
+            const int64_t y = int32At(p - 4);
+            needed = storedBytes(header, w.minX, w.maxX, y, y);
+        }
+        if (uint64_t(length) < needed) survey.shortStored = true;
     }
     return survey;
 }
@@ -308,6 +346,8 @@ ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t 
         throw ToolError(name + ": the file ends inside its table of " + std::to_string(chunks) +
                         " chunks; damaged or truncated");
     const ChunkSurvey survey = surveyChunks(header, data, size, chunks);
+    if (survey.shortStored)
+        throw ToolError(name + ": an uncompressed OpenEXR chunk holds fewer bytes than its pixels; damaged");
     const uint64_t present = survey.present;
     uint64_t declared = 0;
     for (const auto &c : header.channels) {
@@ -321,16 +361,14 @@ ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t 
 }
 
 // The file's bytes as the library's input: reads past the end fail instead
-// of reaching outside.
+// of reaching outside. Not offered as mapped memory: given a pointer into
+// the file, the library decodes an uncompressed chunk that is shorter than
+// its rows need straight from there, past the chunk and past the file;
+// copied, the chunk lands in a buffer of the size its rows need.
 class BoundedStream : public Imf::IStream {
 public:
     BoundedStream(const std::vector<uint8_t> &bytes, const std::string &name)
         : Imf::IStream(name.c_str()), bytes_(bytes) {}
-    bool isMemoryMapped() const override { return true; }
-    char *readMemoryMapped(int n) override {
-        char *at = reinterpret_cast<char *>(const_cast<uint8_t *>(bytes_.data())) + take(n);
-        return at;
-    }
     bool read(char c[], int n) override {
         std::memcpy(c, bytes_.data() + take(n), size_t(n));
         return position_ < bytes_.size();

@@ -19,6 +19,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 
@@ -49,9 +50,16 @@ struct Scan {
     const ScanSettings &settings;
     ScanResult &result;
     std::vector<std::vector<uint64_t>> blockStreams;  // per found block: the ids of its streams
+    // Where each stream inflated lies in the stream around it (path), by id.
+    struct Extent {
+        std::vector<EncodingStep> path;
+        uint64_t start = 0, end = 0;
+    };
+    std::map<uint64_t, Extent> extents;
     uint64_t nextStreamId = 1;
     uint64_t fileBytesRead = 0;
     bool budgetNoted = false;
+    bool deepNoted = false;  // a stream nested deeper than the scan follows
     // Streams being inflated now, in every layer.
     int openStreams = 0;
     bool crowdNoted = false;
@@ -89,6 +97,7 @@ struct Scan {
 
 class Inflater;
 class TextRuns;
+class Utf16Text;
 
 // One bit per byte of a piece that may belong to a run of hex digits, and
 // one that may belong to base64 text: a digit of the encoding or a blank (a
@@ -113,6 +122,7 @@ private:
     std::vector<uint64_t> streams_;  // bit i: a stream may start at byte i
     // What skipShortRuns gives from the start of the piece, for both kinds.
     bool noMembers_ = false;  // the piece holds no hex or base64 character, nor blank
+    bool alternating_ = false;  // a whole word holds them at every other byte only
     mutable bool skipKnown_ = false, base64Found_ = false;
     mutable size_t base64Skip_ = 0, hexSkip_ = 0;
 
@@ -141,6 +151,8 @@ private:
                      const uint8_t *chunk, size_t chunkSize);
     void startStream(const uint8_t *data, size_t size, size_t i, uint64_t at, size_t tailBytes,
                      const uint8_t *chunk, size_t chunkSize);
+    void findUtf16(const uint8_t *data, size_t size);
+    void noteTooDeep(const uint8_t *data, size_t size);
 
     Scan &scan_;
     std::vector<EncodingStep> path_;
@@ -153,6 +165,11 @@ private:
     RunMasks runMasks_;
     uint8_t tail_[3] = {};
     size_t tailSize_ = 0;
+    std::unique_ptr<Utf16Text> utf16_;
+    // The end of the last piece when it was text in UTF-16 (a text found in
+    // this piece may have begun there), and where it began.
+    std::vector<uint8_t> utf16Tail_;
+    uint64_t utf16TailAt_ = 0;
 };
 
 // ---------------------------------------------------------------- inflating
@@ -260,7 +277,10 @@ private:
                               std::min<size_t>(take, nameLength_ - entry_.size()));
             used += take;
             skip_ -= take;
-            if (skip_ == 0) begin();
+            if (skip_ == 0) {
+                headerBytes_ = ZIP_HEADER + nameLength_ + (header_.empty() ? 0 : le16(&header_[28]));
+                begin();
+            }
         }
         return used;
     }
@@ -311,6 +331,7 @@ private:
     void end(const std::string &failure) {
         close();
         if (!child_) return;
+        parent_.scan().extents[id_] = {parent_.path(), start_, start_ + headerBytes_ + inflater_->reachedIn()};
         child_->finish();
         parent_.scan().result.peakWindowBytes =
             std::max(parent_.scan().result.peakWindowBytes, child_->peakHeld());
@@ -328,6 +349,7 @@ private:
     bool live_ = true;
     std::vector<uint8_t> header_;
     size_t skip_ = 0, nameLength_ = 0;
+    uint64_t headerBytes_ = 0;  // a ZIP entry's local header, before its data
     std::string entry_;
     uint64_t id_ = 0;
     std::unique_ptr<Layer> child_;
@@ -397,6 +419,12 @@ struct CharTable {
             cls[static_cast<uint8_t>(b64[i])] |= BASE64;
             base64Value[static_cast<uint8_t>(b64[i])] = static_cast<int8_t>(i);
         }
+        // base64url writes - and _ where base64 writes + and /; the two
+        // alphabets share the rest, so one table decodes both.
+        cls[static_cast<uint8_t>('-')] |= BASE64;
+        cls[static_cast<uint8_t>('_')] |= BASE64;
+        base64Value[static_cast<uint8_t>('-')] = 62;
+        base64Value[static_cast<uint8_t>('_')] = 63;
         for (int i = 0; i < 16; ++i) {
             const char lower = "0123456789abcdef"[i], upper = "0123456789ABCDEF"[i];
             cls[static_cast<uint8_t>(lower)] |= HEX;
@@ -407,14 +435,21 @@ struct CharTable {
 };
 const CharTable CHARS;
 
+// A word of text characters at every other byte: perhaps text in UTF-16.
+constexpr uint64_t EVEN_BYTES = 0x5555555555555555, ODD_BYTES = ~EVEN_BYTES;
+
 #if PENNARO_HAVE_SSE2
 // The masks of 64-byte words [0, words) of d; d[64 * words] must be
 // readable (the second byte of a stream start). Returns the base64 masks
-// ORed together.
-uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+// ORed together; `alternating` is set when a word's base64 mask is
+// EVEN_BYTES or ODD_BYTES.
+uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams,
+                      bool &alternating) {
     using V = V128;
     uint64_t anyBase64 = 0;
-    const V::I caseBit = V::set8(0x20), plus = V::set8('+'), slash = V::set8('/');
+    bool alternates = false;
+    const V::I caseBit = V::set8(0x20), plus = V::set8('+'), slash = V::set8('/'), minus = V::set8('-'),
+               underscore = V::set8('_');
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 4; ++k) {
@@ -425,15 +460,18 @@ uint64_t runMasksSse2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
             const V::I lower = V::or_(c, caseBit);
             const V::I both = V::or_(V::inRange8(c, '0', '9'), V::or_(V::inRange8(c, '\t', '\r'), V::cmpeq8(c, caseBit)));
             const V::I isHex = V::or_(both, V::inRange8(lower, 'a', 'f'));
-            const V::I isBase64 =
-                V::or_(both, V::or_(V::inRange8(lower, 'a', 'z'), V::or_(V::cmpeq8(c, plus), V::cmpeq8(c, slash))));
+            const V::I signs = V::or_(V::or_(V::cmpeq8(c, plus), V::cmpeq8(c, slash)),
+                                      V::or_(V::cmpeq8(c, minus), V::cmpeq8(c, underscore)));
+            const V::I isBase64 = V::or_(both, V::or_(V::inRange8(lower, 'a', 'z'), signs));
             h |= uint64_t{V::byteMask(isHex)} << (16 * k);
             b |= uint64_t{V::byteMask(isBase64)} << (16 * k);
             s |= uint64_t{V::byteMask(streamStartLanes(c, next))} << (16 * k);
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
+        alternates |= (b == EVEN_BYTES) | (b == ODD_BYTES);
     }
+    alternating = alternates;
     return anyBase64;
 }
 
@@ -442,21 +480,26 @@ PENNARO_AVX2_BEGIN
 // The same, 32 bytes at a time, where the processor has AVX2. Each byte's
 // classes come from two table look-ups, by its high and its low half: each
 // class bit is a set of high halves times a set of low halves.
-uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams) {
+uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *base64, uint64_t *streams,
+                      bool &alternating) {
     using V = pennaro::simd::V256;
     uint64_t anyBase64 = 0;
-    enum : uint8_t { DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64 };
+    bool alternates = false;
+    enum : uint8_t {
+        DIGIT = 1, CONTROL = 2, SPACE = 4, SIGN = 8, HEX_LETTER = 16, LETTER_A_O = 32, LETTER_P_Z = 64, UNDERSCORE = 128
+    };
     constexpr uint8_t T = CONTROL, D = DIGIT, H = HEX_LETTER, L = LETTER_A_O, U = LETTER_P_Z;
-    // By high half: \t-\r; space, + and /; digits; A-O, a-o (hex letters among them); P-Z, p-z.
-    alignas(16) static constexpr uint8_t high[16] = {T, 0, SPACE | SIGN, D, H | L, U, H | L, U, 0, 0, 0, 0, 0, 0, 0, 0};
+    // By high half: \t-\r; space, +, - and /; digits; A-O, a-o (hex letters among them); P-Z and _, p-z.
+    alignas(16) static constexpr uint8_t high[16] = {T, 0, SPACE | SIGN, D, H | L, U | UNDERSCORE, H | L, U,
+                                                     0, 0, 0, 0, 0, 0, 0, 0};
     // By low half: 0 is a digit, space, P or p; 1-6 digits, hex letters, letters; ...
     alignas(16) static constexpr uint8_t low[16] = {
-        D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U, D | L | U,
-        D | L | U,     D | T | L | U, T | L | U,     T | SIGN | L,  T | L,         T | L,         L,             SIGN | L};
+        D | SPACE | U, D | H | L | U, D | H | L | U, D | H | L | U, D | H | L | U,    D | H | L | U, D | H | L | U, D | L | U,
+        D | L | U,     D | T | L | U, T | L | U,     T | SIGN | L,  T | L,            T | SIGN | L,  L,   SIGN | L | UNDERSCORE};
     const V::I highTable = V::broadcast(V::Half::load(high)), lowTable = V::broadcast(V::Half::load(low));
     const V::I nibble = V::set8(0x0F), zero = V::zero();
     const V::I hexClasses = V::set8(DIGIT | CONTROL | SPACE | HEX_LETTER);
-    const V::I base64Classes = V::set8(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z);
+    const V::I base64Classes = V::set8(DIGIT | CONTROL | SPACE | SIGN | LETTER_A_O | LETTER_P_Z | UNDERSCORE);
     for (size_t w = 0; w < words; ++w) {
         uint64_t h = 0, b = 0, s = 0;
         for (int k = 0; k < 2; ++k) {
@@ -480,7 +523,9 @@ uint64_t runMasksAvx2(const uint8_t *d, size_t words, uint64_t *hex, uint64_t *b
         }
         hex[w] = h, base64[w] = b, streams[w] = s;
         anyBase64 |= b;
+        alternates |= (b == EVEN_BYTES) | (b == ODD_BYTES);
     }
+    alternating = alternates;
     return anyBase64;
 }
 PENNARO_AVX2_END
@@ -496,10 +541,11 @@ void RunMasks::compute(const uint8_t *d, size_t n) {
     streams_.resize(words);
 #if PENNARO_HAVE_AVX2
     const bool avx2 = pennaro::simd::processorHasAvx2();
-    const uint64_t anyBase64 = avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data())
-                                    : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+    const uint64_t anyBase64 =
+        avx2 ? runMasksAvx2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_)
+             : runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_);
 #else
-    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data());
+    const uint64_t anyBase64 = runMasksSse2(d, words, hex_.data(), base64_.data(), streams_.data(), alternating_);
 #endif
     uint64_t hex = 0, base64 = 0;
     for (size_t j = words * 64; j < n; ++j) {
@@ -603,6 +649,7 @@ public:
 
     void feed(const uint8_t *d, size_t n, uint64_t at) {
         size_t i = 0;
+        if (!pending_.empty()) i = finishEscape(d, n);
         while (i < n) {
             if (!inRun_) {
                 if (i + 64 <= n) {
@@ -649,12 +696,21 @@ public:
             i = runEnd(d, i, n);
             take(d + segment, i - segment, at + segment);
             if (i < n) {
-                endRun();
-                ++i;
+                const Escape e = escapeAt(d + i, n - i);
+                if (e.length == 0 && !e.none && n - i < MAX_ESCAPE) {
+                    // Perhaps an escape the next piece completes.
+                    pending_.assign(d + i, d + n);
+                    pendingAt_ = at + i;
+                    break;
+                }
+                i += continueThrough(e, at + i);
             }
         }
     }
-    void finish() { endRun(); }
+    void finish() {
+        pending_.clear();
+        endRun();
+    }
 
     // The end of the run of members from i on.
     size_t runEnd(const uint8_t *d, size_t i, size_t n) const {
@@ -668,6 +724,90 @@ public:
     }
 
 private:
+    // Text formats write some characters of a run as escapes: JSON strings
+    // their line breaks and tabs (\n, \r, \t), maybe the slash (\/) and
+    // anything as \uXXXX; XML and HTML line breaks inside an element as
+    // character references (&#10;, &#xA;, &#13;). An escape for a blank or
+    // a digit continues the run the character would have continued.
+    static constexpr size_t MAX_ESCAPE = 10;  // "&#x0000A;" and a little more
+    struct Escape {
+        size_t length = 0;  // 0: none here, or not complete in the bytes given
+        bool none = false;  // certainly no escape that continues the run
+        uint8_t digit = 0;  // the digit it stands for; 0 for a blank
+    };
+
+    Escape escapeAt(const uint8_t *p, size_t avail) const {
+        Escape e;
+        auto value = [&](uint32_t code, size_t length) {
+            const uint8_t cls = code < 0x80 ? CHARS.cls[code] : 0;
+            if (cls & BLANK) e.length = length;
+            else if (cls & digit_) e.length = length, e.digit = static_cast<uint8_t>(code);
+            else e.none = true;
+            return e;
+        };
+        if (avail < 2) return e;
+        if (p[0] == '\\') {
+            switch (p[1]) {
+                case 'n': case 'r': case 't': return value(' ', 2);
+                case '/': return value('/', 2);
+                case 'u': {
+                    if (avail < 6) return e;
+                    uint32_t code = 0;
+                    for (size_t k = 2; k < 6; ++k) {
+                        if (CHARS.hexValue[p[k]] < 0) return e.none = true, e;
+                        code = code << 4 | static_cast<uint32_t>(CHARS.hexValue[p[k]]);
+                    }
+                    return value(code, 6);
+                }
+                default: return e.none = true, e;
+            }
+        }
+        if (p[0] != '&' || p[1] != '#') return e.none = true, e;
+        const bool hexRef = avail > 2 && (p[2] == 'x' || p[2] == 'X');
+        uint32_t code = 0;
+        size_t k = hexRef ? 3 : 2;
+        for (; k < avail && k < MAX_ESCAPE; ++k) {
+            const int v = hexRef ? CHARS.hexValue[p[k]] : (p[k] >= '0' && p[k] <= '9' ? p[k] - '0' : -1);
+            if (v < 0) break;
+            code = code * (hexRef ? 16 : 10) + static_cast<uint32_t>(v);
+        }
+        if (k == avail && k < MAX_ESCAPE) return e;  // the reference goes on in the next piece
+        if (k >= MAX_ESCAPE || p[k] != ';' || k == (hexRef ? 3u : 2u)) return e.none = true, e;
+        return value(code, k + 1);
+    }
+
+    // After the run's last member, at stream position `at`: steps over an
+    // escape that continues the run (giving its digit to the run), or ends
+    // the run at the byte. Returns the bytes passed.
+    size_t continueThrough(const Escape &e, uint64_t at) {
+        if (e.length == 0) {
+            endRun();
+            return 1;
+        }
+        if (e.digit) take(&e.digit, 1, at);
+        return e.length;
+    }
+
+    // The bytes held from the end of the last piece, with those of this one
+    // (d, n), make an escape or not: returns where in d the search goes on.
+    size_t finishEscape(const uint8_t *d, size_t n) {
+        const size_t held = pending_.size();
+        pending_.insert(pending_.end(), d, d + std::min(n, MAX_ESCAPE - held));
+        const Escape e = escapeAt(pending_.data(), pending_.size());
+        const uint64_t at = pendingAt_;
+        if (e.length == 0 && !e.none && pending_.size() < MAX_ESCAPE) return n;  // still not complete
+        pending_.clear();
+        if (e.length == 0) {
+            // Not an escape: the run ended at its first byte, and the search
+            // goes on from the byte after it (a byte or two held may be
+            // passed over).
+            endRun();
+            return 0;
+        }
+        continueThrough(e, at);
+        return e.length - held;
+    }
+
     struct Phase {
         uint64_t start = 0;  // of its first digit
         uint8_t group[4] = {};  // digits not yet making a whole group
@@ -855,6 +995,75 @@ private:
     std::vector<uint64_t> starts_;
     size_t skip_[4] = {};
     std::vector<std::unique_ptr<Phase>> live_;
+    std::vector<uint8_t> pending_;  // the start of a possible escape, from the last piece
+    uint64_t pendingAt_ = 0;
+};
+
+// ---------------------------------------------------------------- UTF-16
+
+// ASCII text stored as UTF-16, as Windows software saves text: every other
+// byte zero. Its characters are searched as a stream of their own (for
+// hex and base64 runs, mostly). Little- and big-endian differ only in which
+// byte of each pair is the zero, so one decoder takes both: it wants a
+// character and a zero by turns, and ends at the first byte that is not
+// what it wants (a character outside ASCII, say).
+bool asciiChar(uint8_t b) { return b != 0 && b < 0x80; }
+
+class Utf16Text {
+public:
+    // `start`: of the text's first pair; `wantZero`: its first byte fed is
+    // a zero.
+    Utf16Text(Layer &parent, uint64_t start, bool bigEndian, bool wantZero)
+        : parent_(parent), wantZero_(wantZero) {
+        std::vector<EncodingStep> path = parent.path();
+        path.push_back({bigEndian ? "utf-16be" : "utf-16le", start, ""});
+        layer_ = std::make_unique<Layer>(parent.scan(), std::move(path), parent.streams(), parent.depth() + 1);
+        out_.reserve(OUTPUT_PIECE);
+    }
+    ~Utf16Text() { finish(); }
+    Utf16Text(const Utf16Text &) = delete;
+    Utf16Text &operator=(const Utf16Text &) = delete;
+
+    bool live() const { return live_; }
+
+    // Takes bytes until the text ends; returns how many were its.
+    size_t feed(const uint8_t *d, size_t n) {
+        size_t i = 0;
+        for (; live_ && i < n; ++i) {
+            const uint8_t b = d[i];
+            if (wantZero_ ? b != 0 : !asciiChar(b)) {
+                finish();
+                break;
+            }
+            if (!wantZero_) {
+                out_.push_back(b);
+                if (out_.size() == OUTPUT_PIECE) flush();
+            }
+            wantZero_ = !wantZero_;
+        }
+        flush();
+        return i;
+    }
+
+    void finish() {
+        if (!live_) return;
+        live_ = false;
+        flush();
+        layer_->finish();
+        parent_.scan().result.peakWindowBytes = std::max(parent_.scan().result.peakWindowBytes, layer_->peakHeld());
+    }
+
+private:
+    void flush() {
+        if (!out_.empty()) layer_->feed(out_.data(), out_.size());
+        out_.clear();
+    }
+
+    Layer &parent_;
+    bool wantZero_;
+    bool live_ = true;
+    std::vector<uint8_t> out_;
+    std::unique_ptr<Layer> layer_;
 };
 
 // ---------------------------------------------------------------- Layer
@@ -886,10 +1095,12 @@ void Layer::onBlock(const BlockCandidate &c, const uint8_t *bytes) {
 void Layer::feed(const uint8_t *data, size_t size) {
     if (size == 0) return;
     blocks_.feed(data, size);
+    if (depth_ >= scan_.settings.maxDepth && !scan_.deepNoted) noteTooDeep(data, size);
     if (depth_ < scan_.settings.maxDepth) {
 #if PENNARO_HAVE_SSE2
         runMasks_.compute(data, size);
 #endif
+        findUtf16(data, size);
         // Streams already open take the new bytes first.
         for (auto &inflater : inflaters_) inflater->feed(data, size);
         std::erase_if(inflaters_, [](const auto &i) { return !i->live(); });
@@ -972,8 +1183,118 @@ void Layer::startStream(const uint8_t *data, size_t size, size_t i, uint64_t at,
     if (live) inflaters_.push_back(std::move(inflater));
 }
 
+// Text in UTF-16 is looked for where a 64-byte word of the piece holds
+// characters of hex or base64 text at every other byte (and so no run of
+// them: nothing else finds what is there); when the bytes between are all
+// zero, the text is followed from where it begins (back into the end of
+// the piece before, if it began there) to where it ends. Small pieces are
+// looked at byte by byte.
+void Layer::findUtf16(const uint8_t *data, size_t size) {
+    constexpr size_t TAIL = 1024;  // more than a run's start can lie before its first whole word
+    size_t from = 0;
+    if (utf16_) {
+        from = utf16_->feed(data, size);
+        if (utf16_->live()) return;
+        utf16_.reset();
+        utf16Tail_.clear();
+    }
+    auto startFromTail = [&] {
+        const bool big = utf16Tail_[0] == 0;  // big-endian: the first pair begins with its zero
+        utf16_ = std::make_unique<Utf16Text>(*this, utf16TailAt_, big, big);
+        utf16_->feed(utf16Tail_.data(), utf16Tail_.size());
+        utf16Tail_.clear();
+    };
+    if (!PENNARO_HAVE_SSE2 || size < 128) {
+        constexpr size_t LONG_ENOUGH = 96;  // bytes: 48 characters
+        for (size_t i = from; i < size; ++i) {
+            const uint8_t b = data[i];
+            const bool member = b == 0 || asciiChar(b);
+            if (utf16Tail_.empty() || !member || (utf16Tail_.back() == 0) == (b == 0)) {
+                utf16Tail_.clear();
+                if (member) utf16Tail_.push_back(b), utf16TailAt_ = position_ + i;
+                continue;
+            }
+            utf16Tail_.push_back(b);
+            if (utf16Tail_.size() < LONG_ENOUGH) continue;
+            startFromTail();
+            i += utf16_->feed(data + i + 1, size - i - 1);
+            if (utf16_->live()) return;
+            utf16_.reset();
+        }
+        return;
+    }
+    const std::vector<uint64_t> &masks = runMasks_.base64_;
+    for (size_t w = (from + 63) / 64; runMasks_.alternating_ && w < masks.size(); ++w) {
+        if (w * 64 < from || (masks[w] != EVEN_BYTES && masks[w] != ODD_BYTES)) continue;
+        const size_t first = w * 64 + (masks[w] == EVEN_BYTES ? 0 : 1);
+        if (first + 63 >= size) break;
+        bool zeros = true;
+        for (size_t k = first + 1; zeros && k < first + 64; k += 2) zeros = data[k] == 0;
+        if (!zeros) continue;
+        size_t start = first;
+        while (start >= from + 2 && data[start - 1] == 0 && asciiChar(data[start - 2])) start -= 2;
+        // The last piece's end held the text's start.
+        const bool tail = from == 0 && start <= 1 && !utf16Tail_.empty() &&
+                          (start == 0 ? utf16Tail_.back() == 0 : data[0] == 0 && asciiChar(utf16Tail_.back()));
+        if (tail) {
+            startFromTail();
+            from = utf16_->feed(data, size);
+        } else {
+            const bool big = start > from && data[start - 1] == 0;
+            utf16_ = std::make_unique<Utf16Text>(*this, position_ + start - (big ? 1 : 0), big, false);
+            from = start + utf16_->feed(data + start, size - start);
+        }
+        if (utf16_->live()) return;
+        utf16_.reset();
+    }
+    // The piece's end, when it may be the start of such a text: bytes that
+    // alternate between zero and a character.
+    utf16Tail_.clear();
+    auto member = [](uint8_t b) { return b == 0 || asciiChar(b); };
+    size_t k = size - 1;  // data[k, size) alternates
+    if (!member(data[k])) return;
+    while (k > from && size - k < TAIL && member(data[k - 1]) && (data[k - 1] == 0) != (data[k] == 0)) --k;
+    if (size - k >= 2) {
+        utf16Tail_.assign(data + k, data + size);
+        utf16TailAt_ = position_ + k;
+    }
+}
+
+// The deepest layer followed decodes nothing, but says where the scan
+// stopped when a compressed stream starts in it (a ZIP inside a ZIP five
+// deep): once a scan, for the first stream whose start inflates.
+void Layer::noteTooDeep(const uint8_t *data, size_t size) {
+    if (size < 4) return;
+    for (size_t i = findStreamStart(data, 0, size - 3); i < size - 3; i = findStreamStart(data, i + 1, size - 3)) {
+        StreamKind kind;
+        if (!streamStartsWith(data + i, kind)) continue;
+        size_t begin = i;
+        std::string entry;
+        if (kind == StreamKind::Zip) {
+            if (size - i < ZIP_HEADER || (le16(data + i + 6) & 1) || le16(data + i + 8) != ZIP_DEFLATED) continue;
+            const size_t name = le16(data + i + 26);
+            begin = i + ZIP_HEADER + name + le16(data + i + 28);
+            if (begin >= size) continue;
+            entry.assign(reinterpret_cast<const char *>(data + i + ZIP_HEADER), name);
+        }
+        StreamInflater trial(kind == StreamKind::Zlib   ? StreamInflater::Wrapper::Zlib
+                             : kind == StreamKind::Gzip ? StreamInflater::Wrapper::Gzip
+                                                        : StreamInflater::Wrapper::Raw);
+        uint8_t *piece = scan_.inflatePiece(depth_);
+        const StreamInflater::Step step = trial.run(data + begin, size - begin, piece, OUTPUT_PIECE);
+        if (step.status == StreamInflater::Status::Damaged || step.produced < SMALLEST_BLOCK) continue;
+        std::vector<EncodingStep> path = path_;
+        path.push_back({streamName(kind), position_ + i, entry});
+        scan_.note(path, "not searched: nested " + std::to_string(depth_ + 1) + " levels deep, and the scan follows " +
+                             std::to_string(scan_.settings.maxDepth));
+        scan_.deepNoted = true;
+        return;
+    }
+}
+
 void Layer::finish() {
     blocks_.finish();
+    if (utf16_) utf16_->finish();
     for (auto &inflater : inflaters_) inflater->finish();
     inflaters_.clear();
     if (hex_) hex_->finish();
@@ -983,7 +1304,59 @@ void Layer::finish() {
 
 // ---------------------------------------------------------------- results
 
+// Whether block `a` lies, in the stream around it, inside the compressed
+// bytes of one of `streams` (that it was not found through).
+bool insideStreams(const Scan &scan, const FoundBlock &a, const std::vector<uint64_t> &streams) {
+    for (const uint64_t id : streams) {
+        const auto found = scan.extents.find(id);
+        if (found == scan.extents.end()) continue;
+        const Scan::Extent &e = found->second;
+        const size_t level = e.path.size();
+        if (a.path.size() < level) continue;
+        bool same = true;
+        for (size_t k = 0; same && k < level; ++k)
+            same = a.path[k].kind == e.path[k].kind && a.path[k].offset == e.path[k].offset && a.path[k].entry == e.path[k].entry;
+        if (!same) continue;
+        if (a.path.size() > level && a.path[level].offset == e.start) continue;  // through the same stream
+        const uint64_t at = a.path.size() > level ? a.path[level].offset : a.candidate.offset;
+        if (at >= e.start && at < e.end) return true;
+    }
+    return false;
+}
+
+// A deflate stream may keep data it cannot shrink as it stands (stored
+// blocks): an archive inside an archive mostly. What such data holds is
+// then found twice, once where it stands among the compressed bytes and
+// once inflated; it is listed once, where it stands (the shorter way). A
+// copy out of a damaged stream never stands for another: how much came out
+// of such a stream, and so what it holds, depends on how the bytes were read.
+void dropStoredCopies(Scan &scan) {
+    auto &blocks = scan.result.blocks;
+    if (scan.extents.empty() || blocks.size() < 2) return;
+    std::map<std::pair<uint64_t, int>, std::vector<size_t>> alike;  // by length and verdict
+    for (size_t i = 0; i < blocks.size(); ++i)
+        alike[{blocks[i].candidate.length, static_cast<int>(blocks[i].candidate.verdict)}].push_back(i);
+    std::vector<bool> drop(blocks.size(), false);
+    for (const auto &[key, group] : alike) {
+        if (group.size() < 2) continue;
+        for (const size_t a : group)
+            for (const size_t b : group)
+                if (a != b && !drop[a] && !drop[b] && blocks[a].damagedStream.empty() &&
+                    blocks[a].bytes == blocks[b].bytes &&
+                    insideStreams(scan, blocks[a], scan.blockStreams[b]))
+                    drop[b] = true;
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (drop[i]) continue;
+        if (kept != i) blocks[kept] = std::move(blocks[i]);
+        ++kept;
+    }
+    blocks.resize(kept);
+}
+
 void putInFileOrder(Scan &scan) {
+    dropStoredCopies(scan);
     auto &blocks = scan.result.blocks;
     std::vector<size_t> order(blocks.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -1068,7 +1441,25 @@ std::string describePath(const std::vector<EncodingStep> &path) {
     for (const auto &step : path) {
         if (!out.empty()) out += " > ";
         out += step.kind + "@" + std::to_string(step.offset);
-        if (!step.entry.empty()) out += " (" + step.entry + ")";
+        if (!step.entry.empty()) out += " (" + escapedName(step.entry) + ")";
+    }
+    return out;
+}
+
+std::string escapedName(const std::string &name) {
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (u < 0x20 || u == 0x7F) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\x";
+            out += digits[u >> 4];
+            out += digits[u & 15];
+        } else {
+            out += c;
+        }
     }
     return out;
 }

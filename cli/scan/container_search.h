@@ -78,6 +78,10 @@ ScanResult scanBytes(const uint8_t *data, size_t size, const ScanSettings &setti
 
 // "raw", "hex@120 > zlib@0", ... : the path as one line.
 std::string describePath(const std::vector<EncodingStep> &path);
+// A name from the data (a ZIP entry's, a file's) as a listing may print it:
+// control characters and backslashes written \xNN and \\, so that a name
+// cannot move the cursor, clear the terminal or pass for another line.
+std::string escapedName(const std::string &name);
 // The reader's reason for refusing a block, as a sentence ("another format
 // version (265); the effect opens only 272").
 std::string describeVerdict(const FoundBlock &block);

@@ -13,11 +13,13 @@ namespace pennaro_cli {
 
 // FILE@N: the bytes of drawing N of `file`, as found (decoded, in the
 // writer's byte order). Throws ToolError naming the file when there are
-// fewer drawings.
-std::vector<uint8_t> drawingBytesAt(const std::filesystem::path &file, int number);
+// fewer drawings; messages name the drawing `reference` (FILE@N as the user
+// wrote it) when given.
+std::vector<uint8_t> drawingBytesAt(const std::filesystem::path &file, int number, const std::string &reference = "");
 
 // Splits "name@N" into name and N when the name as given does not exist
-// and name does; false otherwise.
+// and name does; false otherwise. An N too large for an int gives the
+// largest int.
 bool splitDrawingReference(const std::string &given, std::filesystem::path &file, int &number);
 
 // The bytes of a drawing file or of FILE@N (when no file has that name).

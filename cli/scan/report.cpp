@@ -1,7 +1,9 @@
 #include "cli/scan/report.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 
 #include "format/block.h"
 #include "cli/drawings/drawing_file.h"
@@ -30,6 +32,16 @@ ordered_json encodingJson(const std::vector<EncodingStep> &path) {
     return steps;
 }
 
+// A drawing stores its times as floats: written as the shortest decimal
+// that reads back as the same float (0.1, not 0.100000001490116), and read
+// into a double from that decimal, so that JSON writes it the same way.
+std::string storedTime(double t) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, static_cast<float>(t));
+    return std::string(text, written.ptr);
+}
+double storedTimeValue(double t) { return std::strtod(storedTime(t).c_str(), nullptr); }
+
 }  // namespace
 
 ordered_json scanRecord(const FoundBlock &b) {
@@ -55,7 +67,7 @@ ordered_json scanRecord(const FoundBlock &b) {
             summarizeDrawing(block, c.inspection.otherByteOrder ? ByteOrder::Big : ByteOrder::Little);
         j["strokes"] = s.strokeCount;
         j["samples"] = s.sampleCount;
-        if (s.hasTime) j["timeSpan"] = {s.firstStart, s.lastEnd};
+        if (s.hasTime) j["timeSpan"] = {storedTimeValue(s.firstStart), storedTimeValue(s.lastEnd)};
         if (s.hasBounds) j["bounds"] = {{"minX", s.minX}, {"minY", s.minY}, {"maxX", s.maxX}, {"maxY", s.maxY}};
     }
     return j;
@@ -67,7 +79,7 @@ std::string scanLine(const ordered_json &r) {
     for (const auto &step : r["encoding"]) {
         how += how.empty() ? "" : " > ";
         how += step["kind"].get<std::string>() + "@" + std::to_string(step["offset"].get<uint64_t>());
-        if (step.contains("entry")) how += " (" + step["entry"].get<std::string>() + ")";
+        if (step.contains("entry")) how += " (" + escapedName(step["entry"].get<std::string>()) + ")";
     }
     if (!how.empty()) where += " (" + how + ", at " + std::to_string(r["offsetInStream"].get<uint64_t>()) + ")";
     else where += " (raw)";
@@ -83,11 +95,9 @@ std::string scanLine(const ordered_json &r) {
         char text[200];
         line += ", " + std::to_string(r["strokes"].get<int32_t>()) + " strokes, " +
                 std::to_string(r["samples"].get<uint64_t>()) + " samples";
-        if (r.contains("timeSpan")) {
-            std::snprintf(text, sizeof text, ", %.3f s to %.3f s", r["timeSpan"][0].get<double>(),
-                          r["timeSpan"][1].get<double>());
-            line += text;
-        }
+        if (r.contains("timeSpan"))
+            line += ", " + storedTime(r["timeSpan"][0].get<double>()) + " s to " +
+                    storedTime(r["timeSpan"][1].get<double>()) + " s";
         if (r.contains("bounds")) {
             const auto &b = r["bounds"];
             std::snprintf(text, sizeof text, ", x %.4f to %.4f, y %.4f to %.4f", b["minX"].get<double>(),

@@ -116,6 +116,11 @@ size_t StreamInflater::takeGzipHeader(const uint8_t *in, size_t size) {
 
 StreamInflater::~StreamInflater() = default;
 
+uint64_t StreamInflater::reachedIn() const {
+    const auto ahead = static_cast<uint64_t>(std::max<int32_t>(state_->read_in_length, 0) / 8);
+    return totalIn_ - std::min(ahead, totalIn_);
+}
+
 StreamInflater::Step StreamInflater::run(const uint8_t *in, size_t inSize, uint8_t *out, size_t outSize) {
     Step step;
     if (done_) {

@@ -41,6 +41,10 @@ public:
     // Compressed bytes taken and bytes made so far (64-bit: a stream may
     // inflate past 4 GiB).
     uint64_t totalIn() const { return totalIn_; }
+    // Where the stream's bits reach: totalIn() less the whole bytes read
+    // ahead into the bit buffer and not decoded yet. How far ahead the
+    // library reads depends on how much input it was handed; this does not.
+    uint64_t reachedIn() const;
     uint64_t totalOut() const { return totalOut_; }
     // What is wrong with a damaged stream, in a few words.
     const char *problem() const { return problem_; }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <sstream>
 
+#include "cli/core/files.h"
 #include "cli/core/errors.h"
 #include "cli/images/image_format.h"
 #include "cli/run_tool.h"
@@ -246,6 +247,25 @@ TEST(HostileLayers, UncompressedAndTiledFilesStillRead) {
         ASSERT_EQ(image.height, height) << name;
         EXPECT_EQ(image.samples[0], 128u) << name;
         EXPECT_EQ(image.samples.back(), 255u) << name;
+    }
+    // The same files with their first chunk claiming 4 bytes fewer than its
+    // pixels: the library would decode past the chunk.
+    const struct {
+        const char *name;
+        Bytes firstChunk;  // its coordinates and its length
+    } shortened[] = {{"lines.exr", {0, 0, 0, 0, 160, 0, 0, 0}},
+                     {"tiled.exr", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0}}};
+    for (const auto &c : shortened) {
+        Bytes bytes = pennaro_cli::readFileBytes(dir / c.name);
+        const auto at = std::search(bytes.begin(), bytes.end(), c.firstChunk.begin(), c.firstChunk.end());
+        ASSERT_NE(at, bytes.end()) << c.name;
+        uint8_t *length = &*at + c.firstChunk.size() - 4;
+        const uint32_t fewer = (uint32_t(length[0]) | uint32_t(length[1]) << 8) - 4;
+        length[0] = uint8_t(fewer);
+        length[1] = uint8_t(fewer >> 8);
+        const Cost cost = costOfReading(bytes, ".exr");
+        EXPECT_NE(cost.refusal.find("uncompressed OpenEXR chunk holds fewer bytes than its pixels"), std::string::npos)
+            << c.name << ": " << cost.refusal;
     }
 }
 

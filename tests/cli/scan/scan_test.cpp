@@ -56,6 +56,20 @@ std::string base64(const Bytes &b) {
     }
     return s;
 }
+// Text as a project file's format escapes it: every `from` replaced by `to`.
+std::string replaced(std::string s, const std::string &from, const std::string &to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+    return s;
+}
+Bytes utf16(const std::string &s, bool bigEndian) {
+    Bytes b;
+    for (const char c : s) {
+        if (bigEndian) b.push_back(0);
+        b.push_back(static_cast<uint8_t>(c));
+        if (!bigEndian) b.push_back(0);
+    }
+    return b;
+}
 // windowBits 15: zlib, 31: gzip, -15: raw deflate.
 Bytes deflated(const Bytes &in, int windowBits) {
     z_stream z{};
@@ -154,6 +168,49 @@ std::vector<Case> cases() {
                         {"base64@" + std::to_string(b64), 3, V::Overlapping, 0}},
                        {kDemo, kTwo, kTwoBig}});
     }
+    {  // JSON strings: line breaks as \n, \r\n and \u000a, slashes as \/ and \u002F.
+        Builder f;
+        f.put("{\"effect\": {\"data\": \"");
+        const uint64_t b64 = f.put(replaced(lines(base64(kDemo), 76, "\\n"), "/", "\\/"));
+        f.put("\", \"other\": \"");
+        const uint64_t hx = f.put(lines(hex(kTwo, false), 64, "\\r\\n"));
+        f.put("\", \"more\": \"");
+        const uint64_t u = f.put(replaced(lines(base64(kTwo), 60, "\\u000a"), "/", "\\u002F"));
+        f.put("\"}}\n");
+        all.push_back({"json escapes", f.bytes,
+                       {{"base64@" + std::to_string(b64), 0, V::Drawing, 1},
+                        {"hex@" + std::to_string(hx), 0, V::Drawing, 2},
+                        {"base64@" + std::to_string(u), 0, V::Drawing, 3}},
+                       {kDemo, kTwo, kTwo}});
+    }
+    {  // XML character references for line breaks; base64url.
+        Builder f;
+        f.put("<project><data>");
+        const uint64_t b64 = f.put(lines(base64(kDemo), 76, "&#13;&#10;"));
+        f.put("</data><data encoding=\"hex\">");
+        const uint64_t hx = f.put(lines(hex(kTwo, true), 80, "&#xA;"));
+        f.put("</data><url>");
+        const uint64_t url = f.put(replaced(replaced(base64(kDemo), "+", "-"), "/", "_"));
+        f.put("</url></project>");
+        all.push_back({"character references and base64url", f.bytes,
+                       {{"base64@" + std::to_string(b64), 0, V::Drawing, 1},
+                        {"hex@" + std::to_string(hx), 0, V::Drawing, 2},
+                        {"base64@" + std::to_string(url), 0, V::Drawing, 3}},
+                       {kDemo, kTwo, kDemo}});
+    }
+    {  // Hex and base64 in UTF-16 text, both byte orders (the byte-order marks first).
+        Builder f;
+        f.put(Bytes{0xFF, 0xFE});
+        const uint64_t le16 = f.put(utf16("<data>\r\n" + lines(base64(kDemo), 76, "\r\n") + "</data>", false));
+        f.put(noise(9, 11));
+        f.put(Bytes{0xFE, 0xFF});
+        const uint64_t be16 = f.put(utf16("<hex>" + hex(kTwo, false) + "</hex>", true));
+        f.put(noise(5, 12));
+        all.push_back({"utf-16", f.bytes,
+                       {{"utf-16le@" + std::to_string(le16) + " > base64@8", 0, V::Drawing, 1},
+                        {"utf-16be@" + std::to_string(be16) + " > hex@5", 0, V::Drawing, 2}},
+                       {kDemo, kTwo}});
+    }
     {  // zlib after a header, a gzip member, and a ZIP of a block and a base64 text.
         Builder f;
         f.put("HDR");
@@ -248,8 +305,9 @@ TEST(BlockSearch, BombsAreReportedAndFilesAreReadInBoundedMemory) {
     result = pennaro_cli::scanBytes(crowd.data(), crowd.size(), {});
     ASSERT_FALSE(result.blocks.empty());
     EXPECT_TRUE(result.blocks.back().path.empty() && result.blocks.back().isDrawing());
-    ASSERT_FALSE(result.notes.empty());
-    EXPECT_EQ(result.notes[0].message.rfind("stopped following new streams", 0), 0u) << result.notes[0].message;
+    EXPECT_TRUE(std::any_of(result.notes.begin(), result.notes.end(), [](const auto &n) {
+        return n.message.rfind("stopped following new streams", 0) == 0;
+    }));
     EXPECT_LT(result.streamsTried, 1000u);
 }
 
@@ -305,6 +363,31 @@ TEST(BlockSearch, DamagedAndCutStreams) {
     }
 }
 
+// Archives inside archives, each deflated: zlib keeps what it cannot
+// shrink as it stands, so the inner archive's bytes are there twice (as
+// they stand and inflated). As deep as the scan follows, the drawing is
+// listed once; deeper, a note says where the scan stopped.
+TEST(BlockSearch, ArchivesInsideArchives) {
+    Bytes file = kDemo;
+    for (int level = 1; level <= 6; ++level) {
+        Builder zip;
+        zip.zipEntry("level" + std::to_string(level), file);
+        file = zip.bytes;
+        const auto result = pennaro_cli::scanBytes(file.data(), file.size(), {});
+        if (level <= 4) {
+            EXPECT_EQ(result.blocks.size(), 1u) << level << " deep";
+            EXPECT_EQ(result.drawings, 1) << level << " deep";
+            EXPECT_TRUE(result.notes.empty()) << level << " deep: " << result.notes[0].message;
+        } else {
+            // Found, if at all, through the copies as they stand.
+            EXPECT_LE(result.blocks.size(), 1u) << level << " deep";
+            ASSERT_EQ(result.notes.size(), 1u) << level << " deep";
+            EXPECT_NE(result.notes[0].message.find("nested 5 levels deep, and the scan follows 4"), std::string::npos)
+                << result.notes[0].message;
+        }
+    }
+}
+
 // The commands as a user runs them.
 TEST(ScanTools, ScanExtractAndRenderFromTheFileThatHoldsTheDrawings) {
     using pennaro_test::runTool;
@@ -338,10 +421,10 @@ TEST(ScanTools, ScanExtractAndRenderFromTheFileThatHoldsTheDrawings) {
     const auto again = runTool({"extract", project, "-o", out, "--all"});
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.says("exists already")) << again.output;
-    EXPECT_FALSE(fs::exists(out + "/project.bin.refused-1.bin"));
+    EXPECT_FALSE(fs::exists(out + "/project.bin.overlapping-1.bin"));
     ASSERT_EQ(runTool({"extract", project, "-o", out, "--all", "--force", "--to", "json"}).status, 0);
     EXPECT_EQ(pennaro_cli::readFileBytes(outside), text("mine"));  // the link was not followed
-    EXPECT_TRUE(fs::exists(out + "/project.bin.1.json") && fs::exists(out + "/project.bin.refused-1.bin"));
+    EXPECT_TRUE(fs::exists(out + "/project.bin.1.json") && fs::exists(out + "/project.bin.overlapping-1.bin"));
     // render FILE@N gives the frames of the loose block; a name holding @
     // that exists is the file itself.
     const std::string loose = dir / "two@1";
@@ -352,9 +435,38 @@ TEST(ScanTools, ScanExtractAndRenderFromTheFileThatHoldsTheDrawings) {
     ASSERT_EQ(runTool({"render", loose, "-o", dir / "b/f_##.png", "--frames", "1-2"}).status, 0);
     for (const char *frame : {"f_01.png", "f_02.png"})
         EXPECT_EQ(pennaro_cli::readFileBytes(dir / "a" + "/" + frame), pennaro_cli::readFileBytes(dir / "b" + "/" + frame));
-    const auto tooFar = runTool({"info", project + "@4"});
-    EXPECT_EQ(tooFar.status, 1);
-    EXPECT_TRUE(tooFar.says("holds only 3 drawings")) << tooFar.output;
+    for (const std::string number : {"4", "99999999999999999999"}) {
+        const auto tooFar = runTool({"info", project + "@" + number});
+        EXPECT_EQ(tooFar.status, 1);
+        EXPECT_TRUE(tooFar.says(project + "@" + number + ": " + project + " holds only 3 drawings")) << tooFar.output;
+    }
+}
+
+// What the data names is listed so that it cannot pass for something else:
+// names with control characters escaped, candidates other than drawings by
+// what they are, times as the drawing stores them.
+TEST(ScanTools, ListingsSayWhatTheDataHolds) {
+    using pennaro_test::runTool;
+    pennaro_test::ScratchDir dir("scan-names");
+    Builder f;
+    f.zipEntry("a\x1b[2Jb\nc\\.bin", kTwo);
+    f.put(noise(50, 9));
+    f.put(Bytes(kDemo.begin(), kDemo.begin() + 300));
+    const std::string file = dir / "names.bin", out = dir / "out";
+    pennaro_cli::writeFileAtomically(file, f.bytes);
+    const auto listed = runTool({"scan", file});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.output.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(listed.says("(a\\x1b[2Jb\\x0ac\\\\.bin)")) << listed.output;
+    EXPECT_TRUE(listed.says(", 0.5 s to 1.41 s,")) << listed.output;
+    EXPECT_TRUE(listed.says("truncated: the block needs")) << listed.output;
+    const auto json = nlohmann::json::parse(runTool({"scan", "--json", file}).output);
+    EXPECT_EQ(json["files"][0]["candidates"][0]["encoding"][0]["entry"], "a\x1b[2Jb\nc\\.bin");
+    EXPECT_EQ(json["files"][0]["candidates"][0]["timeSpan"].dump(), "[0.5,1.41]");
+    const auto extracted = runTool({"extract", "--all", file, "-o", out});
+    EXPECT_EQ(extracted.status, 0);
+    EXPECT_TRUE(extracted.says("with 1 other candidate (1 truncated)")) << extracted.output;
+    EXPECT_EQ(pennaro_test::filesIn(out), (std::vector<std::string>{"index.json", "names.bin.1.bin", "names.bin.truncated-1.bin"}));
 }
 
 }  // namespace
