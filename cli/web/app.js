@@ -3,7 +3,7 @@
 // rendered on the server.
 import { $, state, on, fpsValue, playbackSpeed } from './state.js';
 import { getJSON } from './api.js';
-import { edit, undo, redo } from './edits.js';
+import { edit, undo, redo, loaded } from './edits.js';
 import { requestFrames, applyView, fit, zoomAt, enterCompare } from './viewport.js';
 import { setFrame, updateTimeline, togglePlay, drawSheet, placeNow, wireSheet, refitSheet } from './timeline.js';
 import { drawMode, penDown, penMove, penUp, penIsDown, clearGuide } from './pen.js';
@@ -17,6 +17,7 @@ function updateButtons() {
 
 async function loadDrawing() {
   state.drawing = await getJSON('/api/drawing.json?drawing=' + state.index);
+  loaded();
   state.undo = []; state.redo = []; state.selection.clear();
   state.edited = false; state.saved = null;
   refitSheet();
@@ -149,6 +150,7 @@ on('drawing', ({ stacking }) => {
 });
 on('sent', () => { updateTimeline(); });
 on('error', (text) => showError(text));
+on('status', (text) => status(text, 'bad'));
 
 async function start() {
   const [drawings, meta, server] = await Promise.all([getJSON('/api/drawings'), getJSON('/api/params'),

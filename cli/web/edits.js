@@ -27,12 +27,25 @@ export function roundStroke(s) {
   return s;
 }
 
+// The drawing as the server last took it: an edit it refuses is taken
+// back, so that the page never shows what it could not render or save.
+let accepted = null;
+export const loaded = () => { accepted = JSON.stringify(state.drawing); };
+
 function send() {
-  const index = state.index, body = JSON.parse(JSON.stringify(state.drawing));
-  sending = sending.then(() => putDrawing(index, body)).then((described) => {
+  const index = state.index, body = JSON.stringify(state.drawing);
+  sending = sending.then(() => putDrawing(index, JSON.parse(body))).then((described) => {
     state.drawings[index] = described;
+    accepted = body;
     emit('sent');
-  }).catch((e) => emit('error', e.message));
+  }).catch((e) => {
+    emit('status', 'the edit was refused and taken back: ' + e.message);
+    if (state.index !== index || accepted === null) return;
+    state.drawing = JSON.parse(accepted);
+    state.undo.pop();
+    state.redo = [];
+    emit('drawing', { stacking: false });
+  });
   return sending;
 }
 
