@@ -176,15 +176,28 @@ def edit_session(a, width, height, tmp):
             page.settle_edit(rev)
             moved = page.stroke(sid)["startTime"] - before[sid]["startTime"]
             assert moved * dx > 0 and abs(moved / fps_step - round(moved / fps_step)) < 1e-3, (sid, moved)
+            if sid == 1:
+                # Stroke 1 now starts after stroke 2, so paints over it.
+                assert "stacking changed" in d.find_element(By.ID, "status").get_attribute("textContent")
         rev = page.revision()
         page.drag(page.bar(0).find_element(By.CSS_SELECTOR, ".ds-end.right"), 50)
         page.settle_edit(rev)
         s0 = page.stroke(0)
         assert s0["startTime"] == before[0]["startTime"] and s0["duration"] > before[0]["duration"], s0["duration"]
+        # Two chosen (click, Shift-click) move together.
+        starts = {sid: page.stroke(sid)["startTime"] for sid in (5, 6)}
+        page.bar(5).click()
+        ActionChains(d).key_down("\ue008").click(page.bar(6)).key_up("\ue008").perform()
+        assert page.js("return [...window.pennaro.selection].sort()") == [5, 6]
+        rev = page.revision()
+        page.drag(page.bar(6), 30)
+        page.settle_edit(rev)
+        shifts = [page.stroke(sid)["startTime"] - starts[sid] for sid in (5, 6)]
+        assert shifts[0] > 0 and abs(shifts[0] - shifts[1]) < 1e-6, shifts
         order = page.js("return [...document.querySelectorAll('#dopeSheet .ds-bar')].map(b => Number(b.dataset.id))")
         expected = [s["strokeId"] for s in sorted(page.strokes(), key=lambda s: (s["startTime"], s["strokeId"]))]
         assert order == expected, "rows follow the draw order"
-        print("%dx%d: moved strokes 1 and 4, stretched stroke 0 to %.3f s; rows in draw order"
+        print("%dx%d: moved strokes 1 and 4, then 5 and 6 together, stretched stroke 0 to %.3f s; rows in draw order"
               % (width, height, s0["duration"]))
 
         # Draw at frame 1030 in Animate Strokes: the guide stays, the dope sheet shows the stroke at once.
