@@ -32,7 +32,6 @@ export function updateTimeline() {
     t.textContent = f;
     ticks.append(t);
   }
-  emit('timeline');
 }
 
 function tick(start, startFrame, direction) {
@@ -56,7 +55,7 @@ export function togglePlay(direction = 1) {
 // the strokes, their ends stretch the timing about the other end, several
 // bars can be chosen (click, Shift-click, a box) and moved together.
 
-const NAME_WIDTH = 70, ROW = 17;
+const NAME_WIDTH = 70, ROW = 17, RULER = 14;
 const sheet = { t0: 0, pxPerSec: 100, fitted: false };
 let gesture = null;
 
@@ -79,6 +78,7 @@ export function drawSheet() {
   if (!sheet.fitted) fitSheet();
   const scroll = box.scrollTop;
   box.textContent = '';
+  box.append(ruler());
   for (const s of drawOrder(state.drawing.strokes)) {
     const row = document.createElement('div');
     row.className = 'ds-row';
@@ -112,6 +112,26 @@ export function drawSheet() {
   box.append(now);
   placeNow();
   box.scrollTop = scroll;
+}
+
+// Frame numbers over the rows, where each frame's drawing time falls.
+function ruler() {
+  const row = document.createElement('div');
+  row.className = 'ds-ruler';
+  const perFrame = timeStep() * sheet.pxPerSec;
+  if (!(Math.abs(perFrame) > 0)) return row;
+  const step = [1, 2, 5, 10, 12, 24, 25, 30, 48, 50, 60, 100, 120, 250, 500, 1000]
+    .find((n) => n * Math.abs(perFrame) >= 60) || 1000;
+  const [lo, hi] = state.range;
+  for (let f = Math.ceil(lo / step) * step; f <= hi; f += step) {
+    const x = NAME_WIDTH + xOf(frameTime(f));
+    if (x < NAME_WIDTH || x > NAME_WIDTH + trackWidth()) continue;
+    const t = document.createElement('b');
+    t.style.left = x + 'px';
+    t.textContent = f;
+    row.append(t);
+  }
+  return row;
 }
 
 function placeBar(bar, start, duration) {
@@ -193,7 +213,8 @@ function sheetMove(e) {
     const rows = drawOrder(state.drawing.strokes);
     rows.forEach((s, i) => {
       const x0 = NAME_WIDTH + xOf(s.startTime), x1 = x0 + Math.max(3, s.duration * sheet.pxPerSec);
-      if (i * ROW + ROW > top && i * ROW < top + h && x1 > left && x0 < left + w) state.selection.add(s.strokeId);
+      const y0 = RULER + i * ROW;
+      if (y0 + ROW > top && y0 < top + h && x1 > left && x0 < left + w) state.selection.add(s.strokeId);
     });
     for (const bar of box.querySelectorAll('.ds-bar')) bar.classList.toggle('selected', state.selection.has(Number(bar.dataset.id)));
     return;

@@ -60,7 +60,6 @@ export async function requestFrames() {
     markStale(false);
     emit('error', '');
     state.shown++;
-    emit('shown', frame);
     if (state.fitted !== mode) fit();
   } catch (e) {
     if (e instanceof Busy) {
