@@ -1,6 +1,6 @@
 # Writes OUTPUT, a C++ source holding every file of the page folder WEB_DIR
 # as a string, for the tool's built-in web server.
-file(GLOB files RELATIVE ${WEB_DIR} ${WEB_DIR}/*.html ${WEB_DIR}/*.js ${WEB_DIR}/*.css)
+file(GLOB files RELATIVE ${WEB_DIR} ${WEB_DIR}/*.html ${WEB_DIR}/*.js ${WEB_DIR}/*.css ${WEB_DIR}/*.svg)
 list(SORT files)
 set(body "")
 foreach(name ${files})
@@ -9,7 +9,10 @@ foreach(name ${files})
   if(name MATCHES "\\.html$")
     set(type "text/html; charset=utf-8")
   elseif(name MATCHES "\\.js$")
+    # Served as JavaScript, the page's modules load with no build step.
     set(type "text/javascript; charset=utf-8")
+  elseif(name MATCHES "\\.svg$")
+    set(type "image/svg+xml")
   else()
     set(type "text/css; charset=utf-8")
   endif()

@@ -5,6 +5,7 @@
 #include "cli/commands/commands.h"
 #include "cli/core/command_line.h"
 #include "cli/core/memory_budget.h"
+#include "cli/render/command_line.h"
 #include "cli/serve/http_server.h"
 #include "cli/serve/worker_pool.h"
 
@@ -34,6 +35,8 @@ int serveMain(int argc, char **argv) {
     ServeConfig &c = o.config;
     app.add_option("DRAWING", c.drawings, "Drawings to serve, flattened blocks or JSON (default: the demo drawing built into the tool)");
     app.add_option("--layer", c.layer, "The layer under every drawing: a PNG or a sequence such as plate_####.png");
+    addFrameOffsetOption(app, c.frameOffset);
+    addFpsOption(app, c.fps);
     app.add_option("--port", c.port, "Port to listen on; 0 picks a free one")->capture_default_str();
     app.add_option("--bind", c.bind,
                    "Address to listen on. Anything but loopback lets other machines in, and is warned about; the "
@@ -53,6 +56,8 @@ int serveMain(int argc, char **argv) {
     app.footer(
         "The page: http://127.0.0.1:8000/ by default. The frame API, for scripts:\n"
         "  GET /api/drawings                       the drawings, as a JSON array\n"
+        "  GET /api/settings                       the frame offset and rate, the layer and its "
+        "frames, the page's menus\n"
         "  GET /api/frame.png?drawing=I&frame=N&OPTION=VALUE...\n"
         "      I counts from 0 in the order of /api/drawings; OPTION is one of render's options that "
         "change the pixels, without the dashes (playback-mode, playback-speed, composite, wiggle, "

@@ -200,6 +200,23 @@ int defaultThreads(int processes) {
     return std::max(1, cores / std::max(1, processes));
 }
 
+CLI::Option *addFrameOffsetOption(CLI::App &app, int32_t &frameOffset) {
+    return app.add_option("--frame-offset", frameOffset,
+                   "The shot's number of the drawing's frame 0, such as 1000 for a shot numbered from 1001: "
+                   "--frames and the frame numbers in output and layer names are the shot's, and frame F "
+                   "is rendered as the effect's frame F - offset (--params keys stay on the effect's frames)")
+        ->check(CLI::Range(-FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT));
+}
+
+CLI::Option *addFpsOption(CLI::App &app, std::string &fps) {
+    return app.add_option("--fps", fps,
+                   "Frame rate: whole, N/D such as 30000/1001 (N and D from 1 to 2147483647) or an exact "
+                   "decimal such as 12.5; 23.976 or 23.98, 29.97, 47.952, 59.94 and 119.88 stand for "
+                   "24000/1001 and its kin, other rounded decimals are refused. Time scale N, time step D; "
+                   "frame F is rendered at host time F x time step, which must fit "
+                   "the host's 32-bit clock")->capture_default_str();
+}
+
 void addRenderOptions(CLI::App &app, RenderOptions &o) {
     auto *timeGroup = "Time";
     app.add_option("--frames", o.frames,
@@ -209,17 +226,8 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
                        ". Default: from 0 to the frame holding the end of the last stroke (in \"Animate "
                        "Strokes\", the first frame showing every stroke complete), when that is at most " +
                        std::to_string(DEFAULT_FRAME_COUNT_LIMIT) + " frames")->group(timeGroup);
-    app.add_option("--frame-offset", o.frameOffset,
-                   "The shot's number of the drawing's frame 0, such as 1000 for a shot numbered from 1001: "
-                   "--frames and the frame numbers in output and layer names are the shot's, and frame F "
-                   "is rendered as the effect's frame F - offset (--params keys stay on the effect's frames)")
-        ->check(CLI::Range(-FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT))->group(timeGroup);
-    app.add_option("--fps", o.fps,
-                   "Frame rate: whole, N/D such as 30000/1001 (N and D from 1 to 2147483647) or an exact "
-                   "decimal such as 12.5; 23.976 or 23.98, 29.97, 47.952, 59.94 and 119.88 stand for "
-                   "24000/1001 and its kin, other rounded decimals are refused. Time scale N, time step D; "
-                   "frame F is rendered at host time F x time step, which must fit "
-                   "the host's 32-bit clock")->capture_default_str()->group(timeGroup);
+    addFrameOffsetOption(app, o.frameOffset)->group(timeGroup);
+    addFpsOption(app, o.fps)->group(timeGroup);
     app.add_option("--time-scale", o.timeScale, "Host time units per second, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
     app.add_option("--time-step", o.timeStep, "Host time units per frame, 1 to 2147483647 (overrides --fps)")->group(timeGroup);
     app.add_option("--local-time-step", o.localTimeStep,

@@ -14,6 +14,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace pennaro_cli {
@@ -47,6 +48,11 @@ RenderDrawing builtInDemoDrawing();
 // Adds the render options (time, layer, effect parameters, output) to `app`,
 // all but DRAWING and the common ones.
 void addRenderOptions(CLI::App &app, RenderOptions &o);
+
+// --frame-offset and --fps alone, for commands that number frames as render
+// does (such as serve); the returned option takes a group.
+CLI::Option *addFrameOffsetOption(CLI::App &app, int32_t &frameOffset);
+CLI::Option *addFpsOption(CLI::App &app, std::string &fps);
 
 // The threads each of `processes` effect instances rendering side by side
 // paints with: the machine's cores divided among them, at least 1.

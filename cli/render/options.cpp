@@ -300,6 +300,24 @@ std::array<int32_t, 2> parseOrigin(const std::string &text) {
 
 // ---------------------------------------------------------------- backgrounds
 
+namespace {
+const std::map<std::string, std::array<uint8_t, 4>> namedColours = {
+    {"black", {0, 0, 0, 255}},      {"white", {255, 255, 255, 255}}, {"grey", {128, 128, 128, 255}},
+    {"gray", {128, 128, 128, 255}}, {"red", {255, 0, 0, 255}},       {"green", {0, 255, 0, 255}},
+    {"blue", {0, 0, 255, 255}},
+};
+}  // namespace
+
+const std::vector<std::string> &backgroundNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all{"transparent", "checker", "gradient"};
+        for (const auto &[name, rgba] : namedColours)
+            if (name != "gray") all.push_back(name);  // one spelling in menus
+        return all;
+    }();
+    return names;
+}
+
 Background parseBackground(const std::string &text) {
     std::string t = lower(trim(text));
     Background b;
@@ -312,12 +330,7 @@ Background parseBackground(const std::string &text) {
         b.kind = Background::Gradient;
         return b;
     }
-    static const std::map<std::string, std::array<uint8_t, 4>> named = {
-        {"black", {0, 0, 0, 255}},      {"white", {255, 255, 255, 255}}, {"grey", {128, 128, 128, 255}},
-        {"gray", {128, 128, 128, 255}}, {"red", {255, 0, 0, 255}},       {"green", {0, 255, 0, 255}},
-        {"blue", {0, 0, 255, 255}},
-    };
-    if (auto it = named.find(t); it != named.end()) {
+    if (auto it = namedColours.find(t); it != namedColours.end()) {
         b.rgba = it->second;
         return b;
     }

@@ -91,6 +91,8 @@ struct Background {
     std::array<uint8_t, 4> rgba{0, 0, 0, 0};
 };
 Background parseBackground(const std::string &text);
+// The names parseBackground takes besides #RRGGBB[AA], for menus.
+const std::vector<std::string> &backgroundNames();
 // The background's RGBA 0..255 at pixel (x, y) of a width × height frame.
 std::array<uint8_t, 4> backgroundAt(const Background &background, int32_t x, int32_t y, int32_t width,
                                     int32_t height);

@@ -106,11 +106,13 @@ FrameQuery parseFrameQuery(const Query &query, size_t drawingCount) {
             prefs[name.substr(5)] = prefValue(value);
         } else if (name == "frame-offset") {
             o.frameOffset = int32_t(wholeNumber(name, value, -FRAME_NUMBER_LIMIT, FRAME_NUMBER_LIMIT));
+            request.namesFrameOffset = true;
         } else if (name == "depth") {
             if (value != "8" && value != "16") throw UsageError("depth=" + value + ": 8 or 16");
             o.depth = value == "8" ? 8 : 16;
         } else if (std::string *field = timingOrLayerField(o, name)) {
             *field = value;
+            if (name == "fps") request.namesFps = true;
         } else if (const ParamInfo *param = findParam(name); param && name == param->option) {
             o.paramTexts[name] = value;
         } else {
@@ -132,6 +134,8 @@ FrameRequest resolveFrameQuery(const FrameQuery &query, const ServedDrawing &dra
     o.drawing = drawing.name;
     o.layer = settings.layer;
     o.common.plugin = settings.plugin;
+    if (!query.namesFrameOffset) o.frameOffset = settings.frameOffset;
+    if (!query.namesFps) o.fps = settings.fps;
     // The server, not the page, decides how the cores are shared.
     o.threads = settings.threads;
     if (!o.prefsText.empty()) {

@@ -31,6 +31,9 @@ inline constexpr int64_t SERVE_MAX_PIXELS = int64_t(8192) * 8192;
 struct ServeSettings {
     std::string plugin;
     std::string layer;
+    // The shot's numbering, for requests that do not name their own.
+    int32_t frameOffset = 0;
+    std::string fps = "30";
     int threads = 1;  // per worker: the cores divided among the workers
 };
 
@@ -42,6 +45,7 @@ struct FrameQuery {
     size_t drawing = 0;
     RenderOptions options;  // the render options the request chose
     PngEncoding encoding = PngEncoding::Compact;  // png=fast: the same pixels, sooner
+    bool namesFps = false, namesFrameOffset = false;
 };
 
 // Refuses (UsageError, naming the query name) anything but the names above,

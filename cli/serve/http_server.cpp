@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <shared_mutex>
@@ -27,12 +28,14 @@
 #include "cli/core/memory_budget.h"
 #include "cli/drawings/drawing_file.h"
 #include "cli/drawings/expansion.h"
+#include "cli/render/options.h"
 #include "cli/scan/drawing_reference.h"
 #include "cli/serve/frame_request.h"
 #include "cli/serve/guarded_http.h"
 #include "cli/serve/save_folder.h"
 #include "cli/serve/web_page.h"
 #include "cli/serve/worker_pool.h"
+#include "format/records.h"
 
 namespace pennaro_cli {
 namespace {
@@ -90,6 +93,25 @@ void answerError(httplib::Response &res, int status, const std::string &message)
     res.set_content(message + "\n", "text/plain; charset=utf-8");
 }
 
+// The first and last frame numbers of the files a layer pattern names, from
+// its folder's listing; none for a single file or an empty sequence.
+std::optional<std::pair<int32_t, int32_t>> layerFrameRange(const std::string &pattern) {
+    if (!hasFramePlaceholder(pattern)) return std::nullopt;
+    const std::filesystem::path folder = std::filesystem::path(pattern).parent_path();
+    std::optional<std::pair<int32_t, int32_t>> range;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = (folder / it->path().filename()).string();
+        if (const auto frame = frameOfFileName(pattern, name)) {
+            if (!range) range = std::make_pair(*frame, *frame);
+            range->first = std::min(range->first, *frame);
+            range->second = std::max(range->second, *frame);
+        }
+    }
+    return range;
+}
+
 struct Server {
     const ServeConfig &config;
     ServeSettings settings;
@@ -101,6 +123,7 @@ struct Server {
     std::unique_ptr<SaveFolder> saveFolder;
     std::string token;        // with a --bind other than loopback: what every request must show
     std::string tokenCookie;  // its cookie's name, one per port
+    std::optional<std::pair<int32_t, int32_t>> layerFrames;  // the first and last plate of a sequence
 
     bool showsToken(const httplib::Request &req) const {
         if (token.empty() || req.get_header_value("X-Pennaro-Token") == token) return true;
@@ -233,6 +256,25 @@ void addRoutes(httplib::Server &http, Server &s) {
                                    {"workers", s.pool->workerPids()}}),
                         "application/json");
     });
+    // How the server numbers and times frames, for the page to number its
+    // frames and time its strokes the same way, and the choices its menus
+    // offer, from the tables the tool and the drawing format use.
+    http.Get("/api/settings", [&s](const httplib::Request &, httplib::Response &res) {
+        const Rational rate = parseFrameRate(s.settings.fps);
+        res.set_content(jsonReply({{"frameOffset", s.settings.frameOffset},
+                                   {"fps", s.settings.fps},
+                                   {"fpsRatio", {rate.num, rate.den}},
+                                   {"layer", s.settings.layer},
+                                   {"layerFrames", s.layerFrames ? nlohmann::json{s.layerFrames->first, s.layerFrames->second}
+                                                                 : nlohmann::json()},
+                                   {"canSave", s.saveFolder != nullptr},
+                                   {"backgrounds", backgroundNames()},
+                                   {"brushKinds", nlohmann::json::array({{{"name", "Round"}, {"mode", pennaro::BRUSH_KIND_ROUND}},
+                                                                         {{"name", "Soft"}, {"mode", pennaro::BRUSH_KIND_SOFT}},
+                                                                         {{"name", "Square"}, {"mode", pennaro::BRUSH_KIND_SQUARE}}})},
+                                   {"eraseMode", pennaro::BRUSH_ERASE}}),
+                        "application/json");
+    });
     http.Get("/api/params", [](const httplib::Request &, httplib::Response &res) {
         nlohmann::json params = nlohmann::json::array();
         for (const ParamInfo &p : effectParams()) {
@@ -347,7 +389,9 @@ void addRoutes(httplib::Server &http, Server &s) {
 }  // namespace
 
 int runServer(const ServeConfig &config) {
-    Server s{config, ServeSettings{config.plugin, config.layer}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Server s{config, ServeSettings{config.plugin, config.layer, config.frameOffset, config.fps}, {}, {}, {}, {}, {}, {},
+             {}, {}, {}};
+    parseFrameRate(config.fps);  // refused here, not on every frame
     if (config.drawings.empty()) {
         ServedDrawing d;
         d.name = BUILT_IN_DEMO_NAME;
@@ -367,9 +411,17 @@ int runServer(const ServeConfig &config) {
             s.inputs.insert(id);
     }
     if (!config.layer.empty()) {
-        const std::string first = frameFileName(config.layer, 0);
+        const std::string first = frameFileName(config.layer, config.frameOffset);
         if (!hasFramePlaceholder(config.layer) && !std::filesystem::exists(first))
             throw ToolError("--layer: no such file: " + first);
+        s.layerFrames = layerFrameRange(config.layer);
+        // A sequence may start later than the drawing, but most often the
+        // plates are numbered as the shot is and the offset was forgotten.
+        if (s.layerFrames && s.layerFrames->first > config.frameOffset && config.frameOffset == 0)
+            std::fprintf(stderr,
+                         "pennaro serve: warning: the plates start at frame %d, not at the drawing's frame 0 "
+                         "(%s); a shot numbered from %d takes --frame-offset %d\n",
+                         s.layerFrames->first, first.c_str(), s.layerFrames->first, s.layerFrames->first - 1);
         FileIdentity id;
         if (!hasFramePlaceholder(config.layer) && fileIdentity(first, id)) s.inputs.insert(id);
     }

@@ -3,6 +3,7 @@
 // same job and session code as `pennaro render`.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@ namespace pennaro_cli {
 struct ServeConfig {
     std::string plugin;
     std::vector<std::string> drawings;  // empty: the demo drawing built into the tool
-    std::string layer;
+    std::string layer;  // a file, or a pattern resolved per frame in the shot's numbers
+    int32_t frameOffset = 0;  // the shot's number of the drawing's frame 0
+    std::string fps = "30";
     int port = 8000;
     std::string bind = "127.0.0.1";
     std::string saveDir;

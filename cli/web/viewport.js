@@ -1,0 +1,154 @@
+// The frame on screen: asking the server for it, showing it (with B beside
+// it, over it as a wipe, or as the difference), panning and zooming.
+import { $, state, emit, optionPairs } from './state.js';
+import { fetchFrame, Busy } from './api.js';
+import { sent } from './edits.js';
+
+export function frameUrl(settings, frame) {
+  const q = new URLSearchParams({ drawing: state.index, frame });
+  for (const [k, v] of optionPairs(settings)) q.append(k, v);
+  const quality = $('quality').value;
+  // Previews come stored rather than compressed: the same pixels, made
+  // several times sooner (bench/README.md).
+  if (quality !== '1/1') { q.set('downsample', quality); q.set('png', 'fast'); }
+  q.set('v', state.drawings[state.index] ? state.drawings[state.index].revision : 0);
+  return '/api/frame.png?' + q.toString();
+}
+
+function setImage(img, url, query) {
+  return new Promise((resolve) => {
+    const old = img.src;
+    img.onload = () => {
+      if (old.startsWith('blob:')) URL.revokeObjectURL(old);
+      const q = $('quality').value.split('/').map(Number);
+      img.style.width = img.naturalWidth * q[1] / q[0] + 'px';
+      img.style.height = img.naturalHeight * q[1] / q[0] + 'px';
+      resolve();
+    };
+    img.onerror = () => resolve();
+    img.dataset.query = query;
+    img.src = url;
+  });
+}
+
+export const compareMode = () => ($('compare').value !== 'off' && state.b ? $('compare').value : 'off');
+
+let inFlight = false, pending = false, retryTimer = 0;
+export const busy = () => inFlight;
+
+function markStale(stale) {
+  state.stale = stale;
+  if (stale) document.body.dataset.stale = '1'; else delete document.body.dataset.stale;
+}
+
+// One request at a time; a change while one is out asks for one more
+// afterwards, so scrubbing and playing drop frames instead of lagging.
+export async function requestFrames() {
+  if (inFlight) { pending = true; return; }
+  inFlight = true;
+  pending = false;
+  document.body.dataset.busy = '1';
+  await sent();
+  const frame = state.frame, mode = compareMode();
+  const urlA = frameUrl(state.a, frame), urlB = mode !== 'off' ? frameUrl(state.b, frame) : null;
+  try {
+    const [a, b] = await Promise.all([fetchFrame(urlA, 'a'), urlB ? fetchFrame(urlB, 'b') : null]);
+    await setImage($('frameA'), a, urlA);
+    if (b) await setImage($('frameB'), b, urlB);
+    if (mode === 'difference') showDifference();
+    $('frameA').dataset.frame = frame;
+    markStale(false);
+    emit('error', '');
+    state.shown++;
+    if (state.fitted !== mode) fit();
+  } catch (e) {
+    if (e instanceof Busy) {
+      // The frame on screen is not the one asked for: marked, and asked
+      // for again unless a newer request replaces it first.
+      markStale(true);
+      clearTimeout(retryTimer);
+      retryTimer = setTimeout(() => { if (!inFlight) requestFrames(); }, Math.min(e.seconds, 5) * 1000);
+    } else {
+      markStale(true);
+      emit('error', String(e.message || e));
+    }
+  }
+  inFlight = false;
+  if (pending) requestFrames();
+  else document.body.dataset.busy = '0';
+}
+
+// What differs between A and B, |A - B| per channel on opaque black, and
+// how many pixels differ at all.
+function showDifference() {
+  const a = $('frameA'), b = $('frameB'), canvas = $('difference');
+  const w = a.naturalWidth, h = a.naturalHeight;
+  canvas.width = w; canvas.height = h;
+  canvas.style.width = a.style.width; canvas.style.height = a.style.height;
+  const ctx = canvas.getContext('2d', { willReadFrequently: true });
+  if (b.naturalWidth !== w || b.naturalHeight !== h) { $('labelA').title = 'A and B differ in size'; return; }
+  ctx.drawImage(a, 0, 0);
+  const pa = ctx.getImageData(0, 0, w, h);
+  ctx.clearRect(0, 0, w, h);
+  ctx.drawImage(b, 0, 0);
+  const pb = ctx.getImageData(0, 0, w, h);
+  let differing = 0;
+  for (let i = 0; i < pa.data.length; i += 4) {
+    let any = 0;
+    for (let c = 0; c < 4; c++) {
+      const d = Math.abs(pa.data[i + c] - pb.data[i + c]);
+      any |= d;
+      if (c < 3) pa.data[i + c] = d;
+    }
+    pa.data[i + 3] = 255;
+    if (any) differing++;
+  }
+  ctx.putImageData(pa, 0, 0);
+  $('labelA').textContent = `A − B: ${differing} pixel${differing === 1 ? '' : 's'} differ`;
+}
+
+const describe = (settings) => optionPairs(settings).map(([k, v]) => k + ' ' + v).join(', ') || 'the defaults';
+
+export function applyView() {
+  $('stage').style.transform = `translate(${state.panX}px, ${state.panY}px) scale(${state.zoom})`;
+  // Labels keep their size whatever the zoom.
+  $('stage').style.setProperty('--unzoom', 1 / state.zoom);
+  $('zoomText').textContent = Math.round(state.zoom * 100) + '%';
+  const chosen = $('compare').value, mode = compareMode();
+  $('stage').className = 'compare-' + mode;
+  $('wipe').hidden = mode !== 'wipe';
+  $('paneB').hidden = mode === 'off';
+  $('difference').hidden = mode !== 'difference';
+  $('paneB').style.clipPath = mode === 'wipe' ? `inset(0 0 0 ${$('wipe').value}%)` : '';
+  $('labelA').textContent = 'A';
+  $('labelA').title = 'A: ' + describe(state.a);
+  $('labelB').title = state.b ? 'B: ' + describe(state.b) : '';
+  const note = $('compareNote');
+  note.hidden = !(chosen !== 'off' && !state.b);
+  note.textContent = 'No B kept yet: "Keep as B" keeps the current settings as B, then change A to compare.';
+}
+
+// Compare modes are fitted on entry: side by side shows both whole.
+export function enterCompare() {
+  state.fitted = false;
+  applyView();
+  requestFrames();
+}
+
+export function fit() {
+  const v = $('viewport').getBoundingClientRect(), s = $('stage');
+  const w = s.scrollWidth || 1, h = s.scrollHeight || 1;
+  state.zoom = Math.min(v.width / w, v.height / h) * 0.96;
+  state.panX = (v.width - w * state.zoom) / 2;
+  state.panY = (v.height - h * state.zoom) / 2;
+  state.fitted = compareMode();  // fitted for this compare mode
+  applyView();
+}
+
+export function zoomAt(factor, x, y) {
+  const z = Math.min(32, Math.max(0.05, state.zoom * factor));
+  state.panX = x - (x - state.panX) * z / state.zoom;
+  state.panY = y - (y - state.panY) * z / state.zoom;
+  state.zoom = z;
+  applyView();
+}
