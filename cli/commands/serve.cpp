@@ -8,6 +8,9 @@
 #include "cli/render/command_line.h"
 #include "cli/serve/http_server.h"
 #include "cli/serve/worker_pool.h"
+#include "cli/drawings/drawing_file.h"
+#include "cli/vector/export_job.h"
+#include "cli/vector/import_job.h"
 
 namespace pennaro_cli {
 namespace {
@@ -18,10 +21,39 @@ struct ServeOptions {
     int workerFd = -1;
 };
 
+// The page's SVG import and its exports run `pennaro import` and `pennaro
+// export` at their defaults on what the page holds; the server cannot
+// reach cli/vector itself (it sits beside it), so the command hands them in.
+OpenFormats openFormats() {
+    OpenFormats formats;
+    formats.importSvg = [](std::string_view svg, const std::string &name) {
+        const vector::ImportReport r = vector::importArt(svg, name, vector::ImportSettings{});
+        // The form the page reads every drawing in, as a saved block would
+        // read back.
+        return formatDrawingJson(blockToJson(jsonToBlock(r.drawing), name));
+    };
+    formats.exportDrawing = [](const std::vector<uint8_t> &block, const std::string &name, const ExportRequest &request,
+                               std::vector<std::string> &notes) {
+        vector::ExportOptions o;
+        o.drawing = name;
+        o.to = request.format;
+        o.frame = request.frame;
+        o.size = std::to_string(request.width) + "x" + std::to_string(request.height);
+        o.fps = request.fps;
+        o.playbackMode = request.playbackMode;
+        o.playbackSpeed = request.playbackSpeed;
+        vector::ExportedFile file = vector::exportDrawing(block, o);
+        notes = std::move(file.notes);
+        return std::move(file.bytes);
+    };
+    return formats;
+}
+
 int runServe(void *context) {
     auto &o = *static_cast<ServeOptions *>(context);
     if (o.workerFd >= 0) return runServeWorker(o.workerFd, memoryBudget() / 2);
     o.config.plugin = o.common.plugin;
+    o.config.formats = openFormats();
     return runServer(o.config);
 }
 

@@ -18,6 +18,7 @@
 #include <set>
 #include <shared_mutex>
 #include <thread>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +26,7 @@
 #include "catalog/prefs.h"
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
+#include "cli/core/json_reader.h"
 #include "cli/core/memory_budget.h"
 #include "cli/drawings/drawing_file.h"
 #include "cli/drawings/expansion.h"
@@ -208,6 +210,50 @@ std::string checkedSaveName(const std::string &name) {
     return name;
 }
 
+// A file name for a download of the drawing: its own name without the
+// folder and the drawing format's extension, kept to characters every
+// system takes.
+std::string downloadStem(const std::string &drawingName) {
+    std::string stem = std::filesystem::path(drawingName).filename().string();
+    for (const char *ext : {".json", ".bin"})
+        if (stem.size() > std::strlen(ext) && stem.compare(stem.size() - std::strlen(ext), std::string::npos, ext) == 0)
+            stem.resize(stem.size() - std::strlen(ext));
+    if (stem.size() > 100) stem.resize(100);
+    for (char &c : stem)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+    return stem.empty() || stem[0] == '.' ? "drawing" + stem : stem;
+}
+
+// The options an export takes: those of a frame request that change what
+// the exported picture shows. Checked as a frame request is, so that the
+// same values are refused with the same words and the size is the layer's.
+ExportRequest exportRequestOf(const Query &query, const std::string &format, Server &s) {
+    static const std::set<std::string> names{"drawing", "frame", "frame-offset", "fps", "size", "playback-mode",
+                                             "playback-speed"};
+    Query checked;
+    bool namesFrame = false;
+    ExportRequest request;
+    request.format = format;
+    for (const auto &[name, value] : query) {
+        if (!names.count(name))
+            throw UsageError(boundedText(name) + ": cannot be chosen for an export (drawing, frame, frame-offset, "
+                             "fps, size, playback-mode, playback-speed)");
+        namesFrame = namesFrame || name == "frame";
+        if (name == "playback-mode") request.playbackMode = value;
+        if (name == "playback-speed") request.playbackSpeed = value;
+        checked.emplace_back(name, value);
+    }
+    // A Lottie file holds the whole drawing: no frame to choose.
+    if (!namesFrame && format == "lottie") checked.emplace_back("frame", std::to_string(s.settings.frameOffset));
+    const FrameQuery frameQuery = parseFrameQuery(checked, s.drawings.size());
+    const FrameRequest frame = resolveFrameQuery(frameQuery, s.drawingCopy(frameQuery.drawing), s.settings);
+    request.frame = format == "lottie" ? 0 : frame.frame - frame.job.frameOffset;
+    request.width = frame.job.width;
+    request.height = frame.job.height;
+    request.fps = frameQuery.namesFps ? frameQuery.options.fps : s.settings.fps;
+    return request;
+}
+
 // Renders wait per client: the page names itself (and which of its
 // pictures a frame is for), a script is its connection.
 RenderTicket ticketOf(const httplib::Request &req) {
@@ -363,6 +409,51 @@ void addRoutes(httplib::Server &http, Server &s) {
             answerError(res, 400, failureText(e));
         }
     });
+    // Line art dropped on the page: the drawing `pennaro import` makes of it
+    // with its default settings, in the JSON form. Nothing served changes;
+    // the page makes it an edit of its drawing (and sends it back by PUT).
+    http.Post("/api/import.svg", [&s](const httplib::Request &req, httplib::Response &res) {
+        if (!s.config.formats.importSvg) return answerError(res, 404, "this server imports no SVG");
+        std::string name = std::filesystem::path(req.get_param_value("name")).filename().string();
+        if (name.empty() || name.size() > 100) name = "the SVG sent";
+        for (char &c : name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '_';
+        try {
+            res.set_content(s.config.formats.importSvg(req.body, name), "application/json");
+        } catch (const std::exception &e) {
+            answerError(res, 400, "pennaro import: " + failureText(e));
+        }
+    });
+    // The drawing as served (with the page's edits) as `pennaro export`
+    // writes it, offered as a download named after the drawing.
+    for (const auto &[path, format, extension, type] :
+         {std::tuple{"/api/export.svg", "svg", ".svg", "image/svg+xml"},
+          std::tuple{"/api/export.lottie.json", "lottie", ".lottie.json", "application/json"}}) {
+        http.Get(path, [&s, format, extension, type](const httplib::Request &req, httplib::Response &res) {
+            if (!s.config.formats.exportDrawing) return answerError(res, 404, "this server exports nothing");
+            try {
+                const ExportRequest request = exportRequestOf(queryOf(req), format, s);
+                const ServedDrawing d = s.drawingCopy(s.drawingIndex(req));
+                std::vector<std::string> notes;
+                std::string bytes =
+                    s.config.formats.exportDrawing(normalizeBlock(d.drawing.block, d.name), d.name, request, notes);
+                std::string said;
+                for (const std::string &note : notes) said += (said.empty() ? "" : "; ") + note;
+                if (!said.empty()) res.set_header("X-Pennaro-Notes", said);
+                res.set_header("Cache-Control", "no-store");
+                res.set_header("X-Content-Type-Options", "nosniff");
+                // Opened rather than saved, the file runs nothing.
+                res.set_header("Content-Security-Policy", "sandbox; default-src 'none'; style-src 'unsafe-inline'");
+                res.set_header("Content-Disposition",
+                               "attachment; filename=\"" + downloadStem(d.name) + extension + "\"");
+                res.set_content(std::move(bytes), type);
+            } catch (const std::bad_alloc &) {
+                answerError(res, 503, "pennaro export: " + outOfMemoryMessage());
+            } catch (const std::exception &e) {
+                answerError(res, 400, "pennaro export: " + failureText(e));
+            }
+        });
+    }
     // Saving into --save-dir, as JSON and as a saved block, written as a
     // pair and never over a file the server read (cli/serve/save_folder.h).
     http.Post("/api/save", [&s](const httplib::Request &req, httplib::Response &res) {

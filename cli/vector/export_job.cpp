@@ -30,40 +30,28 @@ ParamValue paramFrom(const std::string &option, const std::string &text) {
 
 }  // namespace
 
-void runExport(const ExportOptions &o) {
-    std::string to = o.to;
-    if (to.empty()) {
-        if (endsWith(o.output, ".svg"))
-            to = "svg";
-        else if (endsWith(o.output, ".json"))
-            to = "lottie";
-        else
-            throw UsageError("export: cannot tell the format from '" + o.output +
-                             "'; name it .svg or .lottie.json, or give --to svg|lottie");
-    }
-    checkOutputName(o.output, "-o");
+ExportedFile exportDrawing(const std::vector<uint8_t> &block, const ExportOptions &o) {
+    const std::string &to = o.to;
+    if (to != "svg" && to != "lottie") throw UsageError("export: --to " + to + ": svg or lottie");
     const auto size = o.size.empty() ? std::array<int32_t, 2>{1920, 1080} : parseSize(o.size);
     const Rational rate = parseFrameRate(o.fps);
     const int32_t mode = paramFrom("playback-mode", o.playbackMode).stored;
     const double speed = o.playbackSpeed.empty() ? 1.0 : paramFrom("playback-speed", o.playbackSpeed).real;
     if (to == "lottie" && o.animate)
         throw UsageError("export: --animate is for SVG; a Lottie export is always the animated drawing");
-    if (o.animate && mode != pennaro::PLAYBACK_ANIMATE && !o.playbackMode.empty() && !o.quiet)
-        std::fprintf(stderr, "pennaro export: note: --animate shows every stroke as \"Animate Strokes\" "
-                             "draws it; --playback-mode is not used\n");
-    if (!o.quiet) {
-        std::string lost;
-        auto add = [&](const std::string &what) { lost += (lost.empty() ? "" : ", ") + what; };
-        if (!o.wiggle.empty() && paramFrom("wiggle", o.wiggle).stored != 0) add("wiggle");
-        if (!o.composite.empty()) add("the composite mode");
-        if (mode == pennaro::PLAYBACK_ONION_SKIN && !o.animate && to == "svg")
-            add("onion-skin tints (strokes keep their colours)");
-        if (to == "lottie" && !o.playbackMode.empty() && mode != pennaro::PLAYBACK_ANIMATE)
-            add("the playback mode (a Lottie export reveals strokes as \"Animate Strokes\" does)");
-        if (!lost.empty()) std::fprintf(stderr, "pennaro export: note: not carried into %s: %s\n", to.c_str(), lost.c_str());
-    }
+    ExportedFile file;
+    if (o.animate && mode != pennaro::PLAYBACK_ANIMATE && !o.playbackMode.empty())
+        file.notes.push_back("--animate shows every stroke as \"Animate Strokes\" draws it; --playback-mode is not used");
+    std::string lost;
+    auto add = [&](const std::string &what) { lost += (lost.empty() ? "" : ", ") + what; };
+    if (!o.wiggle.empty() && paramFrom("wiggle", o.wiggle).stored != 0) add("wiggle");
+    if (!o.composite.empty()) add("the composite mode");
+    if (mode == pennaro::PLAYBACK_ONION_SKIN && !o.animate && to == "svg")
+        add("onion-skin tints (strokes keep their colours)");
+    if (to == "lottie" && !o.playbackMode.empty() && mode != pennaro::PLAYBACK_ANIMATE)
+        add("the playback mode (a Lottie export reveals strokes as \"Animate Strokes\" does)");
+    if (!lost.empty()) file.notes.push_back("not carried into " + to + ": " + lost);
 
-    const LoadedDrawing d = loadDrawingFile(o.drawing);
     TraceTime time;
     time.frameDuration = static_cast<double>(rate.den) / static_cast<double>(rate.num);
     SvgOptions svg;
@@ -71,14 +59,14 @@ void runExport(const ExportOptions &o) {
         if (!(speed > 0))
             throw UsageError("export: Lottie needs a playback speed above 0 (got " + o.playbackSpeed + ")");
         time.playbackMode = pennaro::PLAYBACK_ALL;
-        const VectorDrawing drawing = traceDrawing(d.block, size[0], size[1], time, o.drawing);
-        const LottieResult lottie =
+        const VectorDrawing drawing = traceDrawing(block, size[0], size[1], time, o.drawing);
+        LottieResult lottie =
             writeLottie(drawing, LottieTiming{static_cast<uint32_t>(rate.num), static_cast<int32_t>(rate.den), speed});
-        if (lottie.erasingLeftOut && !o.quiet)
-            std::fprintf(stderr, "pennaro export: note: not carried into lottie: %zu erasing strokes\n",
-                         lottie.erasingLeftOut);
-        writeFileAtomically(o.output, lottie.json);
-        return;
+        if (lottie.erasingLeftOut)
+            file.notes.push_back("not carried into lottie: " + std::to_string(lottie.erasingLeftOut) +
+                                 " erasing strokes");
+        file.bytes = std::move(lottie.json);
+        return file;
     }
     if (o.animate) {
         // The whole drawing; the animation reveals each dab.
@@ -92,8 +80,28 @@ void runExport(const ExportOptions &o) {
         checkFrameTimes({o.frame}, static_cast<int32_t>(rate.den), true);
         time.drawingTime = frameDrawingTime(mode, speed, o.frame, rate.num, static_cast<int32_t>(rate.den));
     }
-    const VectorDrawing drawing = traceDrawing(d.block, size[0], size[1], time, o.drawing);
-    writeFileAtomically(o.output, writeSvg(drawing, svg));
+    const VectorDrawing drawing = traceDrawing(block, size[0], size[1], time, o.drawing);
+    file.bytes = writeSvg(drawing, svg);
+    return file;
+}
+
+void runExport(const ExportOptions &options) {
+    ExportOptions o = options;
+    if (o.to.empty()) {
+        if (endsWith(o.output, ".svg"))
+            o.to = "svg";
+        else if (endsWith(o.output, ".json"))
+            o.to = "lottie";
+        else
+            throw UsageError("export: cannot tell the format from '" + o.output +
+                             "'; name it .svg or .lottie.json, or give --to svg|lottie");
+    }
+    checkOutputName(o.output, "-o");
+    const LoadedDrawing d = loadDrawingFile(o.drawing);
+    const ExportedFile file = exportDrawing(d.block, o);
+    if (!o.quiet)
+        for (const std::string &note : file.notes) std::fprintf(stderr, "pennaro export: note: %s\n", note.c_str());
+    writeFileAtomically(o.output, file.bytes);
 }
 
 }  // namespace pennaro_cli::vector

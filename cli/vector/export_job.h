@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pennaro_cli::vector {
 
@@ -16,5 +17,15 @@ struct ExportOptions {
 
 // Throws UsageError or ToolError with the tool's messages.
 void runExport(const ExportOptions &options);
+
+// The file `runExport` writes, for a drawing already in memory (a
+// little-endian block; `options.drawing` names it in messages) in the format
+// `options.to` ("svg" or "lottie"); `notes` gets what the format does not
+// carry, one line for each kind.
+struct ExportedFile {
+    std::string bytes;
+    std::vector<std::string> notes;
+};
+ExportedFile exportDrawing(const std::vector<uint8_t> &block, const ExportOptions &options);
 
 }  // namespace pennaro_cli::vector

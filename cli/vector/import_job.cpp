@@ -40,6 +40,14 @@ nlohmann::ordered_json readBrush(const std::string &text) {
 
 }  // namespace
 
+ImportReport importArt(std::string_view bytes, const std::string &name, const ImportSettings &settings) {
+    if (bytes.size() > SVG_MAX_BYTES)
+        throw ToolError(name + ": larger than " + std::to_string(SVG_MAX_BYTES >> 20) + " MiB; not read");
+    ImportReport r = importSvg(bytes, name, settings);
+    if (r.strokes == 0) throw ToolError(name + ": no stroked shape to import");
+    return r;
+}
+
 void runImport(const ImportOptions &o) {
     checkOutputName(o.output, "-o");
     ImportSettings settings;
@@ -49,11 +57,8 @@ void runImport(const ImportOptions &o) {
     settings.duration = o.duration;
     if (!o.brush.empty()) settings.brush = readBrush(o.brush);
     const std::vector<uint8_t> bytes = readFileBytes(o.input);
-    if (bytes.size() > SVG_MAX_BYTES)
-        throw ToolError(o.input + ": larger than " + std::to_string(SVG_MAX_BYTES >> 20) + " MiB; not read");
     const ImportReport r =
-        importSvg(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()), o.input, settings);
-    if (r.strokes == 0) throw ToolError(o.input + ": no stroked shape to import");
+        importArt(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()), o.input, settings);
     if (endsWith(o.output, ".json"))
         writeFileAtomically(o.output, formatDrawingJson(r.drawing));
     else

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "cli/vector/svg_import.h"
 
 namespace pennaro_cli::vector {
 
@@ -13,5 +16,9 @@ struct ImportOptions {
 
 // Throws UsageError or ToolError with the tool's messages.
 void runImport(const ImportOptions &options);
+
+// The import of SVG bytes (`name` for messages) with `runImport`'s checks:
+// too large a file, or art without a stroked shape, is a ToolError.
+ImportReport importArt(std::string_view bytes, const std::string &name, const ImportSettings &settings);
 
 }  // namespace pennaro_cli::vector

@@ -36,3 +36,21 @@ export async function saveDrawing(index, name) {
   const res = await fetch(`/api/save?drawing=${index}&name=${encodeURIComponent(name)}`, { method: 'POST' });
   return (await checked(res)).json();
 }
+
+// Line art through the server's SVG import (its default settings): the
+// drawing it makes, in the JSON form. Nothing served changes until the
+// page sends it back as an edit.
+export async function importSvg(file) {
+  const res = await fetch('/api/import.svg?name=' + encodeURIComponent(file.name), {
+    method: 'POST', headers: { 'Content-Type': 'image/svg+xml' }, body: file,
+  });
+  return (await checked(res)).json();
+}
+
+// The drawing as served, exported as `pennaro export` writes it: the file,
+// the name the server gives it, and what the format could not carry.
+export async function fetchExport(format, query) {
+  const res = await checked(await fetch(`/api/export.${format === 'svg' ? 'svg' : 'lottie.json'}?${query}`));
+  const named = /filename="([^"]+)"/.exec(res.headers.get('Content-Disposition') || '');
+  return { blob: await res.blob(), name: named ? named[1] : 'drawing', notes: res.headers.get('X-Pennaro-Notes') || '' };
+}

@@ -8,6 +8,7 @@ import { requestFrames, applyView, fit, zoomAt, enterCompare } from './viewport.
 import { setFrame, updateTimeline, togglePlay, drawSheet, placeNow, wireSheet, refitSheet } from './timeline.js';
 import { drawMode, penDown, penMove, penUp, penIsDown, clearGuide } from './pen.js';
 import { buildControls, showCommand, showError, status, save } from './controls.js';
+import { wireFormats } from './formats.js';
 
 function updateButtons() {
   $('undo').disabled = !state.undo.length;
@@ -165,6 +166,7 @@ async function start() {
   wireControls();
   wireKeys();
   wireSheet();
+  wireFormats();
   await loadDrawing();
   setFrame(state.range[0]);
 }

@@ -472,42 +472,75 @@ TEST(Serve, AnEditedDrawingIsRenderedAndSavedAsServed) {
     }
 }
 
-}  // namespace
+// The page's open formats: a dropped SVG is `pennaro import`'s drawing, the
+// downloads are `pennaro export`'s files, under the same request rules.
+TEST(Serve, ImportsSvgAndExportsAsTheCommandsDo) {
+    ScratchDir dir("serve-formats");
+    RunningServer server({demo, "--frame-offset", "10"});
+    auto client = server.client();
+    const std::string logo = (std::filesystem::path(PENNARO_SOURCE_DIR) / "tests/vector/data/logo.svg").string();
 
-// A shot numbered from 1001 with plates to match: the server's frame
-// offset and rate number the frames and pick each plate, unless a request
-// names its own; a missing first plate is warned about at start.
-TEST(Serve, ShotNumberingPicksThePlateOfEachFrame) {
-    ScratchDir dir("serve-shot");
-    const std::string plates = dir / "plate.####.png";
-    ASSERT_EQ(runTool({"render", demo, "--size", "160x90", "--background", "gradient", "--frames", "1001-1003",
-                       "--frame-offset", "1000", "--playback-mode", "All Strokes", "-q", "-o", plates})
+    // Exports of the demo, with the page's settings, against the command's.
+    ASSERT_EQ(runTool({"export", demo, "-q", "--frame", "30", "--size", "320x180", "--fps", "24", "--playback-mode",
+                       "All Strokes", "--playback-speed", "1.5", "-o", dir / "demo.svg"})
                   .status,
               0);
-    ASSERT_EQ(runTool({"render", demo, "--layer", plates, "--frame-offset", "1000", "--fps", "24", "--frames",
-                       "1001-1003", "--playback-mode", "Animate Strokes", "-q", "-o", dir / "r_####.png"})
+    ASSERT_EQ(runTool({"export", demo, "-q", "--size", "320x180", "--fps", "24", "--playback-speed", "1.5", "-o",
+                       dir / "demo.lottie.json"})
                   .status,
               0);
-    RunningServer server({demo, "--layer", plates, "--frame-offset", "1000", "--fps", "24"});
-    auto settings = server.client().Get("/api/settings");
-    ASSERT_TRUE(settings && settings->status == 200);
-    const auto j = nlohmann::json::parse(settings->body);
-    EXPECT_EQ(j["frameOffset"], 1000);
-    EXPECT_EQ(j["fps"], "24");
-    EXPECT_EQ(j["layerFrames"], nlohmann::json({1001, 1003}));
-    for (int f : {1001, 1003})
-        EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}}, f) ==
-                    fileText(dir / ("r_" + std::to_string(f) + ".png")))
-            << f;
-    // The request's own offset wins: frame 3 of the drawing is plate 1003.
-    EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}, {"frame-offset", "1000"}}, 1003) ==
-                fileText(dir / "r_1003.png"));
-    auto missing = server.client().Get("/api/frame.png", frameQuery({}, 1), httplib::Headers{});
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->status, 400);
-    EXPECT_NE(missing->body.find("plate.0001.png"), std::string::npos) << missing->body;
+    const std::string look = "drawing=0&size=320x180&fps=24&playback-speed=1.5";
+    auto svg = client.Get("/api/export.svg?" + look + "&frame=40&playback-mode=All%20Strokes");
+    ASSERT_TRUE(svg && svg->status == 200) << (svg ? svg->body : "");
+    EXPECT_TRUE(svg->body == fileText(dir / "demo.svg"));
+    EXPECT_EQ(svg->get_header_value("Content-Disposition"), "attachment; filename=\"demo.svg\"");
+    auto lottie = client.Get("/api/export.lottie.json?" + look);
+    ASSERT_TRUE(lottie && lottie->status == 200) << (lottie ? lottie->body : "");
+    EXPECT_TRUE(lottie->body == fileText(dir / "demo.lottie.json"));
+    EXPECT_NE(lottie->get_header_value("X-Pennaro-Notes").find("erasing strokes"), std::string::npos);
 
-    const auto noPlate = runTool({"serve", demo, "--layer", plates, "--port", "0", "--quit-after", "0.2", "-q"});
-    EXPECT_TRUE(noPlate.says("start at frame 1001") && noPlate.says("--frame-offset 1000")) << noPlate.output;
-    EXPECT_EQ(runTool({"serve", "--fps", "twelve", "--port", "0", "--quit-after", "1"}).status, 2);
+    // A dropped SVG: sent back as the page's edit, it is the drawing import writes.
+    auto imported = client.Post("/api/import.svg?name=logo.svg", fileText(logo), "image/svg+xml");
+    ASSERT_TRUE(imported && imported->status == 200) << (imported ? imported->body : "");
+    ASSERT_EQ(client.Put("/api/drawing?drawing=0", imported->body, "application/json")->status, 200);
+    ASSERT_EQ(runTool({"import", logo, "-q", "-o", dir / "logo.bin"}).status, 0);
+    EXPECT_TRUE(client.Get("/api/drawing.bin?drawing=0")->body == fileText(dir / "logo.bin"));
+    // ...and the exports follow the edit.
+    ASSERT_EQ(runTool({"export", dir / "logo.bin", "-q", "--frame", "30", "--size", "320x180", "--fps", "24",
+                       "--playback-speed", "1.5", "-o", dir / "logo.svg"})
+                  .status,
+              0);
+    EXPECT_TRUE(client.Get("/api/export.svg?" + look + "&frame=40")->body == fileText(dir / "logo.svg"));
+
+    const std::string own = "127.0.0.1:" + std::to_string(server.port);
+    struct Case {
+        std::string method, path, body;
+        httplib::Headers headers;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"POST", "/api/import.svg?name=bad.svg", "<svg xmlns='http://www.w3.org/2000/svg'>\n<path d='M0 0 L", {}, 400,
+         "bad.svg:2"},
+        {"POST", "/api/import.svg?name=../../filled.svg",
+         "<svg xmlns='http://www.w3.org/2000/svg'><rect width='9' height='9'/></svg>", {}, 400,
+         "filled.svg: no stroked shape"},
+        {"POST", "/api/import.svg", fileText(logo), {{"Sec-Fetch-Site", "cross-site"}}, 403, "another site"},
+        {"POST", "/api/import.svg", fileText(logo), {{"Origin", "http://evil.example"}}, 403, "Origin"},
+        {"GET", "/api/export.svg?drawing=0&frame=1", "", {{"Sec-Fetch-Site", "same-site"}}, 403, "another site"},
+        {"GET", "/api/export.lottie.json?drawing=0", "", {{"Origin", "http://evil.example"}}, 403, "Origin"},
+        {"GET", "/api/export.svg?drawing=0&frame=1", "", {{"Origin", "http://" + own}}, 200, "<svg"},
+        {"GET", "/api/export.svg?drawing=0&frame=1&layer=/etc/passwd", "", {}, 400, "cannot be chosen"},
+        {"GET", "/api/export.svg?drawing=0&frame=1&size=99999x2", "", {}, 400, "size"},
+        {"GET", "/api/export.svg?drawing=3&frame=1", "", {}, 400, "one drawing"},
+    };
+    for (const Case &c : cases) {
+        httplib::Result res = c.method == "GET" ? client.Get(c.path, c.headers)
+                                                : client.Post(c.path, c.headers, c.body, "image/svg+xml");
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->status, c.status) << c.path;
+        EXPECT_NE(res->body.find(c.says), std::string::npos) << c.path << ": " << res->body;
+    }
 }
+
+}  // namespace
