@@ -60,6 +60,7 @@ async function download(format) {
 }
 
 export function wireFormats() {
+  $('importButton').onclick = () => $('importSvg').click();
   $('importSvg').onchange = () => {
     const file = $('importSvg').files[0];
     $('importSvg').value = '';

@@ -153,6 +153,57 @@ def check_times(page_strokes, saved_strokes, what):
         assert [f32(p[0]) for p in t["points"]] == [p[0] for p in s["points"]], (what, s["strokeId"], "sample times")
 
 
+def drop_file(page, name, text):
+    page.js("""
+        const data = new DataTransfer();
+        data.items.add(new File([arguments[1]], arguments[0], { type: 'image/svg+xml' }));
+        document.getElementById('viewport').dispatchEvent(
+          new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));""", name, text)
+
+
+def import_and_export(a, page, tmp):
+    """An SVG dropped on the page is an edit undo takes back, a bad one is said in the error line; the
+    SVG download is what `pennaro export` writes for the saved drawing at the page's frame and settings."""
+    d = page.d
+    logo = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vector", "data", "logo.svg")
+    with open(logo) as f:
+        art = f.read()
+    count = len(page.strokes())
+    rev = page.revision()
+    drop_file(page, "bad.svg", "<svg xmlns='http://www.w3.org/2000/svg'>\n<path d='M0 0 L")
+    WebDriverWait(d, 10).until(lambda d: "bad.svg:2" in d.find_element(By.ID, "error").text)
+    assert page.revision() == rev and len(page.strokes()) == count
+    drop_file(page, "logo.svg", art)
+    page.settle_edit(rev)
+    subprocess.run([a.tool, "import", logo, "-q", "-o", os.path.join(tmp, "logo.json")], check=True)
+    with open(os.path.join(tmp, "logo.json")) as f:
+        assert len(page.strokes()) == len(json.load(f)["strokes"]) != count
+    assert "unsaved" in d.find_element(By.ID, "commandNote").text
+    assert d.find_element(By.ID, "error").text == ""
+    rev = page.revision()
+    d.find_element(By.ID, "undo").click()
+    page.settle_edit(rev)
+    assert len(page.strokes()) == count
+    print("dropped logo.svg: imported as an edit and undone; a bad SVG is refused in the error line")
+
+    downloads = os.path.join(tmp, "downloads")
+    os.makedirs(downloads)
+    d.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+    d.find_element(By.ID, "exportSvg").click()
+    got = os.path.join(downloads, "demo.svg")
+    WebDriverWait(d, 20).until(lambda d: os.path.exists(got) and os.path.getsize(got) > 0)
+    frame = int(page.js("return window.pennaro.frame")) - 1000
+    want = os.path.join(tmp, "want.svg")
+    subprocess.run([a.tool, "export", os.path.join(tmp, "edited.json"), "-q", "--frame", str(frame), "--size",
+                    "640x360", "--playback-mode", "Animate Strokes", "-o", want], check=True)
+    with open(got, "rb") as f, open(want, "rb") as g:
+        assert f.read() == g.read(), "the SVG download is not the export of the drawing shown"
+    d.find_element(By.ID, "exportLottie").click()
+    got = os.path.join(downloads, "demo.lottie.json")
+    WebDriverWait(d, 20).until(lambda d: os.path.exists(got) and os.path.getsize(got) > 0)
+    print("exported frame %d as demo.svg (equal to pennaro export) and demo.lottie.json" % (frame + 1000))
+
+
 def edit_session(a, width, height, tmp):
     server, port = start_server(a.tool, a.plugin, [a.drawing, "--layer", "plates/plate.####.png",
                                                    "--frame-offset", "1000", "--save-dir", tmp], tmp)
@@ -264,6 +315,9 @@ def edit_session(a, width, height, tmp):
         subprocess.run([a.tool, "convert", os.path.join(tmp, "edited.bin"), back], check=True)
         with open(back) as f:
             check_times(page.strokes(), json.load(f)["strokes"], "edited.bin")
+
+        if width == 1280:
+            import_and_export(a, page, tmp)
 
         # The layout holds: nothing clipped; a long error stays on one line over the frame.
         d.find_element(By.CSS_SELECTOR, "input[name=mode][value=view]").click()
