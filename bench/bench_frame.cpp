@@ -107,13 +107,11 @@ RenderJob frameJob(const nlohmann::json &drawing, int depth, bool wiggle, int th
     return job;
 }
 
-// Arguments: deep, wiggle, png, and optionally the threads the effect is
-// asked for (1 when left out).
-void runFrame(benchmark::State &state, const nlohmann::json &drawing) {
+// Arguments: deep, wiggle, png; `threads` is what the effect is asked for.
+void runFrame(benchmark::State &state, const nlohmann::json &drawing, int threads = 1) {
     const int depth = state.range(0) ? 16 : 8;
     const bool wiggle = state.range(1) != 0;
     const bool savePng = state.range(2) != 0;
-    const int threads = state.range_size() > 3 ? int(state.range(3)) : 1;
     const RenderJob job = frameJob(drawing, depth, wiggle, threads);
     RenderSession session(job);
     const std::string out = "/tmp/pennaro_bench_frame.png";
@@ -160,8 +158,11 @@ BENCHMARK(BM_Frame200)->FRAME_ARGS;
 // One frame painted by the effect's threads: the 200-stroke drawing at HD,
 // 8 bits, with 1, 2 and 4 threads. Run two copies of the 1-thread case side
 // by side to compare with two frames rendered at once.
-BENCHMARK(BM_Frame200)
-    ->Name("BM_Frame200Threads")
+void BM_Frame200Threads(benchmark::State &s) {
+    static const nlohmann::json drawing = generatedJson();
+    runFrame(s, drawing, int(s.range(3)));
+}
+BENCHMARK(BM_Frame200Threads)
     ->ArgNames({"deep", "wiggle", "png", "threads"})
     ->ArgsProduct({{0}, {0}, {0}, {1, 2, 4}})
     ->Unit(benchmark::kMillisecond)
@@ -182,8 +183,8 @@ void BM_DemoAnimate(benchmark::State &state) {
     RenderSession session(job);
     const bool savePng = state.range(3) != 0;
     for (auto _ : state) {
-        EffectImage image = session.renderFrame(60);
-        if (savePng) writePng("/tmp/pennaro_bench_demo.png", effectImageToPng(image));
+        RgbaImage image = session.renderFrame(60);
+        if (savePng) writePng("/tmp/pennaro_bench_demo.png", frameAtFileScale(image));
         benchmark::DoNotOptimize(image.samples.data());
     }
     state.SetItemsProcessed(state.iterations() * job.width * job.height);
