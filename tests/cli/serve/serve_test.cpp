@@ -544,3 +544,41 @@ TEST(Serve, ImportsSvgAndExportsAsTheCommandsDo) {
 }
 
 }  // namespace
+
+// A shot numbered from 1001 with plates to match: the server's frame
+// offset and rate number the frames and pick each plate, unless a request
+// names its own; a missing first plate is warned about at start.
+TEST(Serve, ShotNumberingPicksThePlateOfEachFrame) {
+    ScratchDir dir("serve-shot");
+    const std::string plates = dir / "plate.####.png";
+    ASSERT_EQ(runTool({"render", demo, "--size", "160x90", "--background", "gradient", "--frames", "1001-1003",
+                       "--frame-offset", "1000", "--playback-mode", "All Strokes", "-q", "-o", plates})
+                  .status,
+              0);
+    ASSERT_EQ(runTool({"render", demo, "--layer", plates, "--frame-offset", "1000", "--fps", "24", "--frames",
+                       "1001-1003", "--playback-mode", "Animate Strokes", "-q", "-o", dir / "r_####.png"})
+                  .status,
+              0);
+    RunningServer server({demo, "--layer", plates, "--frame-offset", "1000", "--fps", "24"});
+    auto settings = server.client().Get("/api/settings");
+    ASSERT_TRUE(settings && settings->status == 200);
+    const auto j = nlohmann::json::parse(settings->body);
+    EXPECT_EQ(j["frameOffset"], 1000);
+    EXPECT_EQ(j["fps"], "24");
+    EXPECT_EQ(j["layerFrames"], nlohmann::json({1001, 1003}));
+    for (int f : {1001, 1003})
+        EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}}, f) ==
+                    fileText(dir / ("r_" + std::to_string(f) + ".png")))
+            << f;
+    // The request's own offset wins: frame 3 of the drawing is plate 1003.
+    EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}, {"frame-offset", "1000"}}, 1003) ==
+                fileText(dir / "r_1003.png"));
+    auto missing = server.client().Get("/api/frame.png", frameQuery({}, 1), httplib::Headers{});
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 400);
+    EXPECT_NE(missing->body.find("plate.0001.png"), std::string::npos) << missing->body;
+
+    const auto noPlate = runTool({"serve", demo, "--layer", plates, "--port", "0", "--quit-after", "0.2", "-q"});
+    EXPECT_TRUE(noPlate.says("start at frame 1001") && noPlate.says("--frame-offset 1000")) << noPlate.output;
+    EXPECT_EQ(runTool({"serve", "--fps", "twelve", "--port", "0", "--quit-after", "1"}).status, 2);
+}
