@@ -24,6 +24,7 @@
 
 #include "catalog/messages.h"
 #include "catalog/prefs.h"
+#include "cli/core/coverage_counts.h"
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
 #include "cli/core/json_reader.h"
@@ -599,6 +600,7 @@ int runServer(const ServeConfig &config) {
         // Dying of the signal itself, like every command of the tool, tells
         // the shell that the server was stopped, not that it failed.
         std::fflush(stdout);
+        writeCoverageCounts();
         std::signal(signal, SIG_DFL);
         raise(signal);
     }
