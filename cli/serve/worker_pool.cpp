@@ -127,12 +127,16 @@ void RenderPool::start(Worker &worker) {
 void RenderPool::reap(Worker &worker) {
     if (worker.fd >= 0) close(worker.fd);
     worker.fd = -1;
-    if (worker.pid > 0) {
 #ifdef PENNARO_COVERAGE
-        // A worker whose socket closed returns from its loop and exits,
-        // writing its counts; it is given a moment for that.
-        for (int i = 0; i < 200 && waitpid(worker.pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+    // A worker whose socket closed returns from its loop and exits, writing
+    // its counts; it is given a moment for that (and, once reaped here, is
+    // not signalled: its number may already be another process's).
+    for (int i = 0; worker.pid > 0 && i < 200; ++i) {
+        if (waitpid(worker.pid, nullptr, WNOHANG) == worker.pid) worker.pid = -1;
+        else usleep(10000);
+    }
 #endif
+    if (worker.pid > 0) {
         kill(worker.pid, SIGKILL);
         int status = 0;
         while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
