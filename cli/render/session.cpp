@@ -131,21 +131,8 @@ void worldRowToPng(const minihost::Image &world, int32_t y, uint8_t *row, int32_
 }
 
 // One row of a rendered frame in the effect's values, red, green, blue, alpha.
-void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba, int32_t left = 0, int32_t width = -1) {
-    if (width < 0) width = world.width();
-    for (int32_t x = left; x < left + width; ++x, rgba += 4) {
-        if (world.deep()) {
-            const HostPixel16 &q = world.pixel16(x, y);
-            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
-        } else {
-            const HostPixel8 &q = world.pixel8(x, y);
-            rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
-        }
-    }
-}
-
 // One pixel of a rendered frame in the effect's values.
-void worldRowToValues(const minihost::Image &world, int32_t y, int32_t x, uint16_t *rgba) {
+void worldPixelToValues(const minihost::Image &world, int32_t y, int32_t x, uint16_t *rgba) {
     if (world.deep()) {
         const HostPixel16 &q = world.pixel16(x, y);
         rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
@@ -153,6 +140,12 @@ void worldRowToValues(const minihost::Image &world, int32_t y, int32_t x, uint16
         const HostPixel8 &q = world.pixel8(x, y);
         rgba[0] = q.red, rgba[1] = q.green, rgba[2] = q.blue, rgba[3] = q.alpha;
     }
+}
+
+// Columns [left, left + width) of one row (all of it by default).
+void worldRowToValues(const minihost::Image &world, int32_t y, uint16_t *rgba, int32_t left = 0, int32_t width = -1) {
+    if (width < 0) width = world.width();
+    for (int32_t x = left; x < left + width; ++x, rgba += 4) worldPixelToValues(world, y, x, rgba);
 }
 
 // A frame in which the effect painted nothing: the layer as it was, or
@@ -219,7 +212,7 @@ void keptRow(const minihost::Image &image, const FloatImage &stored, int32_t y, 
     uint16_t painted[4], received[4];
     const float *p = &stored.samples[size_t(y) * size_t(stored.width) * 4];
     for (int32_t x = 0; x < image.width(); ++x, p += 4, row += 4) {
-        worldRowToValues(image, y, x, painted);
+        worldPixelToValues(image, y, x, painted);
         exrPixelToEffectValues(p, image.deep() ? 16 : 8, received);
         const bool alphaKept = painted[3] == received[3];
         const double alpha = alphaKept ? double(p[3]) : double(painted[3]) / scale;
@@ -251,7 +244,7 @@ int64_t clippedPixels(const minihost::Image &image, const FloatImage &stored, bo
                     lost = true;
                     break;
                 }
-                worldRowToValues(image, y, x, painted);
+                worldPixelToValues(image, y, x, painted);
                 exrPixelToEffectValues(p, image.deep() ? 16 : 8, received);
                 lost = painted[c] != received[c];
             }
