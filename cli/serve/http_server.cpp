@@ -58,26 +58,19 @@ void checkCanListen(const std::string &address, int port) {
     if (fd < 0) throw ToolError(std::string("cannot open a socket: ") + std::strerror(errno));
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    int result = -1;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        if (inet_pton(AF_INET6, address.c_str(), &a.sin6_addr) != 1) {
-            close(fd);
-            throw UsageError("--bind " + address + ": not an IP address");
-        }
-        result = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-            close(fd);
-            throw UsageError("--bind " + address + ": not an IP address");
-        }
-        result = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    sockaddr_in6 a6{};
+    sockaddr_in a4{};
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = htons(uint16_t(port));
+    a4.sin_family = AF_INET;
+    a4.sin_port = htons(uint16_t(port));
+    if (inet_pton(v6 ? AF_INET6 : AF_INET, address.c_str(),
+                  v6 ? static_cast<void *>(&a6.sin6_addr) : static_cast<void *>(&a4.sin_addr)) != 1) {
+        close(fd);
+        throw UsageError("--bind " + address + ": not an IP address");
     }
+    const int result = v6 ? bind(fd, reinterpret_cast<sockaddr *>(&a6), sizeof a6)
+                          : bind(fd, reinterpret_cast<sockaddr *>(&a4), sizeof a4);
     const int error = errno;
     close(fd);
     if (result == 0) return;
