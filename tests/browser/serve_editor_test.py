@@ -14,10 +14,8 @@ the 90th percentile.
 Usage: serve_editor_test.py TOOL PLUGIN DRAWING OUT_DIR [--bench]
 """
 import argparse
-import base64
 import json
 import os
-import re
 import shlex
 import signal
 import socket
@@ -27,13 +25,15 @@ import sys
 import tempfile
 import time
 
-from selenium import webdriver
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions import interaction
 from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.actions.pointer_input import PointerInput
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
+
+import page_driver
+from page_driver import same_pixels, start_server
 
 signal.alarm(170)
 
@@ -52,38 +52,9 @@ def make_plates(tool, plugin, drawing, folder, size, first, count):
         os.link(one, os.path.join(folder, "plate.%04d.png" % f))
 
 
-def start_server(tool, plugin, args, cwd):
-    server = subprocess.Popen([tool, "serve", "--port", "0", "--quit-after", "150", "--plugin", plugin, "-q"] + args,
-                              stdout=subprocess.PIPE, text=True, cwd=cwd)
-    match = re.search(r"http://127\.0\.0\.1:(\d+)/", server.stdout.readline())
-    if not match:
-        server.kill()
-        sys.exit("the server did not say where it listens")
-    return server, int(match.group(1))
-
-
-class Page:
+class Page(page_driver.Page):
     def __init__(self, port, width, height):
-        options = webdriver.ChromeOptions()
-        for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                  "--window-size=%d,%d" % (width, height)]:
-            options.add_argument(a)
-        self.d = webdriver.Chrome(options=options)
-        self.d.set_script_timeout(30)
-        # The window's inner size is what a user with that screen gets.
-        self.d.get("http://127.0.0.1:%d/" % port)
-        inner = self.js("return [window.innerWidth, window.innerHeight]")
-        self.d.set_window_size(width + width - inner[0], height + height - inner[1])
-        self.settle(lambda d: self.js("return window.pennaro && window.pennaro.shown > 0"))
-
-    def js(self, script, *args):
-        return self.d.execute_script(script, *args)
-
-    def settle(self, condition=None, timeout=20):
-        wait = WebDriverWait(self.d, timeout, poll_frequency=0.05)
-        if condition:
-            wait.until(lambda d: condition(d))
-        wait.until(lambda d: self.js("return document.body.dataset.busy === '0'"))
+        super().__init__(port, width, height, inner=True, script_timeout=30)
 
     def revision(self):
         return self.js("return window.pennaro.drawings[window.pennaro.index].revision")
@@ -99,22 +70,12 @@ class Page:
     def stroke(self, sid):
         return next(s for s in self.strokes() if s["strokeId"] == sid)
 
-    def shown_png(self):
-        data = self.d.execute_async_script("""
-            const done = arguments[0], img = document.getElementById('frameA');
-            fetch(img.src).then(r => r.arrayBuffer()).then(b => {
-              let s = ''; const u = new Uint8Array(b);
-              for (let i = 0; i < u.length; i++) s += String.fromCharCode(u[i]);
-              done([btoa(s), Number(img.dataset.frame)]);
-            });""")
-        return base64.b64decode(data[0]), data[1]
-
     def drag(self, element, dx):
-        ActionChains(self.d).move_to_element(element).click_and_hold().move_by_offset(dx // 2, 0) \
+        ActionChains(self.driver).move_to_element(element).click_and_hold().move_by_offset(dx // 2, 0) \
             .move_by_offset(dx - dx // 2, 0).release().perform()
 
     def bar(self, sid):
-        return self.d.find_element(By.CSS_SELECTOR, '#dopeSheet .ds-bar[data-id="%d"]' % sid)
+        return self.driver.find_element(By.CSS_SELECTOR, '#dopeSheet .ds-bar[data-id="%d"]' % sid)
 
     def clipped_controls(self):
         """Controls of the header and the side panel cut off by their box or the window."""
@@ -132,13 +93,6 @@ class Page:
                 out.push((e.id || e.tagName) + ' ' + Math.round(r.left) + '..' + Math.round(r.right));
             }
             return out;""")
-
-
-def same_pixels(tool, png, expected_file):
-    shown = expected_file + ".shown.png"
-    with open(shown, "wb") as f:
-        f.write(png)
-    return subprocess.run([tool, "compare", "-q", shown, expected_file]).returncode == 0
 
 
 def check_times(page_strokes, saved_strokes, what):
@@ -164,7 +118,7 @@ def drop_file(page, name, text):
 def import_and_export(a, page, tmp):
     """An SVG dropped on the page is an edit undo takes back, a bad one is said in the error line; the
     SVG download is what `pennaro export` writes for the saved drawing at the page's frame and settings."""
-    d = page.d
+    d = page.driver
     logo = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vector", "data", "logo.svg")
     with open(logo) as f:
         art = f.read()
@@ -205,12 +159,12 @@ def import_and_export(a, page, tmp):
 
 
 def edit_session(a, width, height, tmp):
-    server, port = start_server(a.tool, a.plugin, [a.drawing, "--layer", "plates/plate.####.png",
-                                                   "--frame-offset", "1000", "--save-dir", tmp], tmp)
+    server, port = start_server(a.tool, a.plugin, ["-q", a.drawing, "--layer", "plates/plate.####.png",
+                                                   "--frame-offset", "1000", "--save-dir", tmp], 150, tmp)
     page = None
     try:
         page = Page(port, width, height)
-        d = page.d
+        d = page.driver
         # The shot's numbers: the first plate is 1001.
         assert page.js("return document.getElementById('frameA').dataset.frame") == "1001"
         assert d.find_element(By.ID, "frameText").text == "frame 1001"
@@ -300,7 +254,7 @@ def edit_session(a, width, height, tmp):
         WebDriverWait(d, 10).until(lambda d: "saved" in d.find_element(By.ID, "status").text)
         command = d.find_element(By.ID, "command").text.split("\n")[0]
         assert os.path.join(tmp, "edited.json") in command, command
-        png, frame = page.shown_png()
+        png, _, frame = page.shown_png()
         args = shlex.split(command)
         assert args[:2] == ["pennaro", "render"] and args[-2:] == ["-o", "frame_####.png"], command
         out = os.path.join(tmp, "cmd_####.png")
@@ -331,7 +285,7 @@ def edit_session(a, width, height, tmp):
         d.save_screenshot(os.path.join(a.out_dir, "serve_editor_%dx%d.png" % (width, height)))
     finally:
         if page:
-            page.d.quit()
+            page.driver.quit()
         server.terminate()
         server.wait(10)
 
@@ -341,14 +295,14 @@ def bench(a, tmp, plate):
     if plate and not os.path.isdir(os.path.join(tmp, "hd")):
         make_plates(a.tool, a.plugin, a.drawing, os.path.join(tmp, "hd"), "1920x1080", 1001, 40)
     layer = ["--layer", "hd/plate.####.png"] if plate else []
-    server, port = start_server(a.tool, a.plugin, [a.drawing, "--frame-offset", "1000"] + layer, tmp)
+    server, port = start_server(a.tool, a.plugin, ["-q", a.drawing, "--frame-offset", "1000"] + layer, 150, tmp)
     page = None
     try:
         page = Page(port, 1920, 1080)
-        Select(page.d.find_element(By.ID, "param-playback-mode")).select_by_value("Animate Strokes")
+        Select(page.driver.find_element(By.ID, "param-playback-mode")).select_by_value("Animate Strokes")
         page.settle()
         # Each frame from the scrub's input to the image on screen.
-        times = page.d.execute_async_script("""
+        times = page.driver.execute_async_script("""
             const done = arguments[0], s = document.getElementById('scrub'), out = [];
             const next = (i) => {
               if (i === 30) {
@@ -371,7 +325,7 @@ def bench(a, tmp, plate):
                  fetched[len(fetched) // 2]))
     finally:
         if page:
-            page.d.quit()
+            page.driver.quit()
         server.terminate()
         server.wait(10)
 

@@ -7,44 +7,24 @@ the page showed it.
 Usage: serve_page_test.py TOOL PLUGIN DRAWING [--screenshot PNG]
 """
 import argparse
-import base64
 import json
 import os
-import re
 import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from selenium import webdriver
 from selenium.webdriver.common.actions import interaction
 from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.actions.pointer_input import PointerInput
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
+from page_driver import Page, same_pixels, start_server
+
 # The whole test, browser start included, stays well under a minute.
 signal.alarm(90)
-
-
-def start_server(tool, plugin, drawing, save_dir):
-    server = subprocess.Popen([tool, "serve", drawing, "--port", "0", "--quit-after", "80", "--plugin", plugin,
-                               "--save-dir", save_dir], stdout=subprocess.PIPE, text=True)
-    line = server.stdout.readline()
-    match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-    if not match:
-        server.kill()
-        sys.exit("the server did not say where it listens: " + line)
-    return server, int(match.group(1))
-
-
-def same_pixels(tool, png, expected_file):
-    """Whether the PNG bytes hold the very samples of the file."""
-    shown = expected_file + ".shown.png"
-    with open(shown, "wb") as f:
-        f.write(png)
-    return subprocess.run([tool, "compare", "-q", shown, expected_file]).returncode == 0
 
 
 def render(tool, plugin, drawing, frame, options, out):
@@ -53,39 +33,6 @@ def render(tool, plugin, drawing, frame, options, out):
         args += ["--" + name, value]
     subprocess.run(args, check=True)
     return out
-
-
-class Page:
-    def __init__(self, port):
-        options = webdriver.ChromeOptions()
-        for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,620",
-                  "--disable-dev-shm-usage"]:
-            options.add_argument(a)
-        self.driver = webdriver.Chrome(options=options)
-        self.driver.set_script_timeout(10)
-        self.driver.get("http://127.0.0.1:%d/" % port)
-        self.settle(lambda d: d.execute_script("return window.pennaro && window.pennaro.shown > 0"))
-
-    def settle(self, condition=None, timeout=20):
-        """Waits for `condition`, then until no frame is on its way."""
-        wait = WebDriverWait(self.driver, timeout, poll_frequency=0.05)
-        if condition:
-            wait.until(condition)
-        wait.until(lambda d: d.execute_script("return document.body.dataset.busy === '0'"))
-
-    def js(self, script, *args):
-        return self.driver.execute_script(script, *args)
-
-    def shown_png(self):
-        """The bytes of the PNG the page shows now, and the query it came from."""
-        data = self.driver.execute_async_script("""
-            const done = arguments[0], img = document.getElementById('frameA');
-            fetch(img.src).then(r => r.arrayBuffer()).then(b => {
-              let s = ''; const u = new Uint8Array(b);
-              for (let i = 0; i < u.length; i++) s += String.fromCharCode(u[i]);
-              done([btoa(s), img.dataset.query, Number(img.dataset.frame)]);
-            });""")
-        return base64.b64decode(data[0]), data[1], data[2]
 
 
 def query_options(query):
@@ -111,10 +58,10 @@ def main():
         print("SKIPPED: \"localhost\" does not resolve here (no /etc/hosts), so chromedriver cannot reach Chromium")
         sys.exit(77)
     with tempfile.TemporaryDirectory(prefix="pennaro-browser-") as tmp:
-        server, port = start_server(a.tool, a.plugin, a.drawing, tmp)
+        server, port = start_server(a.tool, a.plugin, [a.drawing, "--save-dir", tmp], 80)
         page = None
         try:
-            page = Page(port)
+            page = Page(port, 1000, 620)
             d = page.driver
 
             # Scrub: drag the timeline to about a third.
