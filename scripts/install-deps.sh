@@ -26,7 +26,8 @@ tests=(
   # filter and the video hosts its tests drive.
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg frei0r-plugins-dev melt
 )
-optional=()
+# Layers in every format OpenImageIO reads (the build finds it when present).
+optional=(libopenimageio-dev)
 
 packages=("${tool[@]}")
 case "${1:-}" in

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --tests
+scripts/install-deps.sh --all
 
 echo "== optimized build and tests"
 cmake --preset default

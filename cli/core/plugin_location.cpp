@@ -55,6 +55,12 @@ std::filesystem::path resolvePluginPath(const std::string &requested) {
 
 const char *toolVersion() { return PENNARO_TOOL_VERSION_STRING; }
 
+namespace {
+std::string (*versionFeatures)() = nullptr;
+}  // namespace
+
+void setVersionFeatures(std::string (*features)()) { versionFeatures = features; }
+
 std::string versionText(const std::string &requestedPlugin) {
     std::string text = std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING + "\n";
     try {
@@ -72,6 +78,10 @@ std::string versionText(const std::string &requestedPlugin) {
         text += std::string(line) + ": " + path;
     } catch (const std::exception &e) {
         text += std::string("effect: not loaded: ") + e.what();
+    }
+    if (versionFeatures) {
+        text += '\n';
+        text += versionFeatures();
     }
     return text;
 }

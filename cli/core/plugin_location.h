@@ -15,6 +15,10 @@ std::filesystem::path resolvePluginPath(const std::string &requested);
 // What --version prints: the tool's version and the version the effect
 // found that way reports to the host at global set-up.
 std::string versionText(const std::string &requestedPlugin);
+// A last line for --version: what the build holds of its optional
+// libraries, set by the tool's main (the libraries that know sit above
+// this one).
+void setVersionFeatures(std::string (*features)());
 // The tool's version alone, such as "1.2.0" (what files it writes name).
 const char *toolVersion();
 

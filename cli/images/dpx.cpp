@@ -4,7 +4,8 @@
 // film and television headers. Frames of depth 8 become 10-bit RGB (three
 // samples filled into each 32-bit word, method A; the alpha channel is
 // dropped), frames of depth 16 16-bit RGBA. The reader takes back these two
-// layouts, for contact sheets, `compare` and --skip-existing.
+// layouts, for contact sheets, `compare` and --skip-existing; other DPX
+// files are read through OpenImageIO where the build has it (oiio.cpp).
 //
 // Samples: 10-bit c = (v × 1023 + 127) ÷ 255 from 8-bit values, (v × 1023 +
 // 16384) ÷ 32768 from 16-bit ones; 16-bit samples are those of a 16-bit
@@ -55,17 +56,23 @@ struct Layout {
     bool tenBit;
     uint32_t offset;
 };
-Layout layoutOf(const uint8_t *h, size_t size, const std::string &name) {
-    if (size < HEADER_SIZE || !dpxRecognises(h, size)) throw ToolError(name + ": not a DPX file with a whole header");
-    if (std::memcmp(h, "SDPX", 4) != 0)
-        throw ToolError(name + ": a little-endian DPX file; only big-endian DPX files are read");
-    const uint32_t width = get32(h + 772), height = get32(h + 776);
+// Whether a whole header is one of the two layouts written here; other
+// files go to OpenImageIO where it is built in.
+bool ownLayout(const uint8_t *h, size_t size) {
+    if (size < HEADER_SIZE || std::memcmp(h, "SDPX", 4) != 0) return false;
     const uint8_t descriptor = h[ELEMENT + 20], bits = h[ELEMENT + 23];
     const uint16_t packing = get16(h + ELEMENT + 24), encoding = get16(h + ELEMENT + 26);
     const bool tenBit = descriptor == RGB && bits == 10 && packing == 1;
-    if (get16(h + 770) < 1 || encoding != 0 || !(tenBit || (descriptor == RGBA && bits == 16 && packing == 0)))
-        throw ToolError(name + ": DPX layouts other than 10-bit RGB (filled, method A) and 16-bit RGBA, "
-                               "uncompressed, are not read");
+    return get16(h + 770) >= 1 && encoding == 0 && (tenBit || (descriptor == RGBA && bits == 16 && packing == 0));
+}
+
+Layout layoutOf(const uint8_t *h, size_t size, const std::string &name) {
+    if (size < HEADER_SIZE || !dpxRecognises(h, size)) throw ToolError(name + ": not a DPX file with a whole header");
+    if (!ownLayout(h, size))
+        throw ToolError(name + ": DPX files other than big-endian 10-bit RGB (filled, method A) and 16-bit RGBA, " +
+                        "uncompressed, " + oiioMissingMessage());
+    const uint32_t width = get32(h + 772), height = get32(h + 776);
+    const bool tenBit = h[ELEMENT + 20] == RGB;
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
         throw ToolError(name + ": DPX header declares no usable image size");
     return {int32_t(width), int32_t(height), tenBit, get32(h + ELEMENT + 28)};
@@ -73,11 +80,21 @@ Layout layoutOf(const uint8_t *h, size_t size, const std::string &name) {
 
 uint64_t dataBytes(const Layout &l) { return uint64_t(l.width) * uint64_t(l.height) * (l.tenBit ? 4 : 8); }
 
-ImageHeader dpxProbe(const std::filesystem::path &path) {
+std::vector<uint8_t> headerOf(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> head(HEADER_SIZE);
     in.read(reinterpret_cast<char *>(head.data()), HEADER_SIZE);
     head.resize(size_t(in.gcount()));
+    return head;
+}
+
+bool forOpenImageIO(const std::vector<uint8_t> &head) {
+    return oiioBuiltIn() && head.size() == HEADER_SIZE && !ownLayout(head.data(), head.size());
+}
+
+ImageHeader dpxProbe(const std::filesystem::path &path) {
+    const std::vector<uint8_t> head = headerOf(path);
+    if (forOpenImageIO(head)) return oiioFormat().probe(path);
     const Layout l = layoutOf(head.data(), head.size(), path.string());
     return ImageHeader{"DPX", l.width, l.height, 16, false, {}};
 }
@@ -105,7 +122,8 @@ RgbaImage decodeDpx(const std::vector<uint8_t> &bytes, const std::string &name, 
     return image;
 }
 
-RgbaImage dpxRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
+RgbaImage dpxRead(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth) {
+    if (forOpenImageIO(headerOf(path))) return oiioFormat().read(path, maxBytes, floatDepth);
     return decodeDpx(readFileBytes(path), path.string(), maxBytes);
 }
 

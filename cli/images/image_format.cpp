@@ -202,7 +202,10 @@ const ImageFormat &formatOfFile(const std::filesystem::path &path) {
     const std::vector<uint8_t> head = readHead(path, 8);
     for (const ImageFormat *format : imageFormats())
         if (format->recognises(head.data(), head.size())) return *format;
-    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF, OpenEXR or DPX)");
+    // Any other format is OpenImageIO's to read or refuse.
+    if (oiioBuiltIn()) return oiioFormat();
+    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF, OpenEXR or DPX); other formats " +
+                    oiioMissingMessage());
 }
 
 ImageHeader probeImage(const std::filesystem::path &path) {

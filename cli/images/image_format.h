@@ -2,6 +2,8 @@
 // interface: each format (PNG, TIFF, OpenEXR) is one ImageFormat, found by
 // the file's first bytes when reading and by the name's extension when
 // writing. A new format is one more file and one more line in the list.
+// Files of no format in the list are layers for OpenImageIO, where the build
+// has it (oiio.cpp).
 //
 // In memory an image is a RgbaImage: RGBA, straight alpha, samples on the
 // integer scale of a file of that depth (0..255 at 8 bits, 0..65535 at 16;
@@ -112,6 +114,17 @@ const ImageFormat &tiffFormat();
 const ImageFormat &exrFormat();
 const ImageFormat &dpxFormat();
 const std::vector<const ImageFormat *> &imageFormats();
+
+// Layers in every other format OpenImageIO reads, in a build that found it
+// (oiio.cpp): read only, never written, and reached only by files none of
+// the formats above takes.
+bool oiioBuiltIn();
+const ImageFormat &oiioFormat();  // a ToolError in a build without it
+// "OpenImageIO 2.4.7: bmp, cineon, dpx, ..." (its readers), or "" without it.
+std::string oiioFormatNames();
+// The end of the message refusing a format only OpenImageIO reads: "needs
+// OpenImageIO: install ... and rebuild".
+std::string oiioMissingMessage();
 
 // The format a file is written in, by its name's extension (any case). A
 // name without an extension ("-", /dev/null, "out") is PNG. Any other
