@@ -92,6 +92,40 @@ bool forOpenImageIO(const std::vector<uint8_t> &head) {
     return oiioBuiltIn() && head.size() == HEADER_SIZE && !ownLayout(head.data(), head.size());
 }
 
+// OpenImageIO reads the pixels a DPX file lacks as black, without a word,
+// so a file cut short is refused here first: an uncompressed first element
+// must hold at least its rows of samples, filled 10- and 12-bit samples
+// taking their whole words.
+void refuseCutShort(const std::vector<uint8_t> &h, const std::filesystem::path &path) {
+    const bool big = std::memcmp(h.data(), "SDPX", 4) == 0;
+    auto word = [&](size_t at) {
+        const uint32_t v = get32(&h[at]);
+        return big ? v : __builtin_bswap32(v);
+    };
+    auto half = [&](size_t at) {
+        const uint16_t v = get16(&h[at]);
+        return big ? v : uint16_t(v << 8 | v >> 8);
+    };
+    const uint64_t width = word(772), height = word(776), offset = word(ELEMENT + 28);
+    const uint8_t descriptor = h[ELEMENT + 20], bits = h[ELEMENT + 23];
+    const uint16_t packing = half(ELEMENT + 24), encoding = half(ELEMENT + 26);
+    uint64_t channels = 1;
+    if (descriptor == RGB || descriptor == 101 || descriptor == 102) channels = 3;
+    else if (descriptor == RGBA || descriptor == 52 || descriptor == 103) channels = 4;
+    else if (descriptor == 100) channels = 2;
+    if (encoding != 0 || width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return;
+    const uint64_t samples = width * channels;
+    uint64_t row = (samples * bits + 31) / 32 * 4;
+    if (packing != 0 && bits == 10) row = (samples + 2) / 3 * 4;
+    if (packing != 0 && bits == 12) row = samples * 2;
+    // Packed samples may run on from row to row.
+    const uint64_t need = packing == 0 && bits % 8 != 0 ? (samples * height * bits + 7) / 8 : row * height;
+    std::error_code ec;
+    const uint64_t size = std::filesystem::file_size(path, ec);
+    if (!ec && (offset > size || need > size - offset))
+        throw ToolError(path.string() + ": the file ends inside its pixels; damaged or truncated");
+}
+
 ImageHeader dpxProbe(const std::filesystem::path &path) {
     const std::vector<uint8_t> head = headerOf(path);
     if (forOpenImageIO(head)) return oiioFormat().probe(path);
@@ -123,7 +157,10 @@ RgbaImage decodeDpx(const std::vector<uint8_t> &bytes, const std::string &name, 
 }
 
 RgbaImage dpxRead(const std::filesystem::path &path, uint64_t maxBytes, int floatDepth) {
-    if (forOpenImageIO(headerOf(path))) return oiioFormat().read(path, maxBytes, floatDepth);
+    if (const std::vector<uint8_t> head = headerOf(path); forOpenImageIO(head)) {
+        refuseCutShort(head, path);
+        return oiioFormat().read(path, maxBytes, floatDepth);
+    }
     return decodeDpx(readFileBytes(path), path.string(), maxBytes);
 }
 

@@ -81,7 +81,11 @@ Opened openFile(const std::filesystem::path &path) {
         throw ToolError(name + ": the header declares no usable image size");
     o.channels = std::min(s.nchannels, 4);
     o.alpha = o.channels == 2 || o.channels == 4;
-    o.premultiplied = o.alpha && s.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    // Colour is premultiplied where the reader names an alpha channel and
+    // does not say it left it unassociated; a last channel it does not call
+    // alpha (grey and alpha Targa) is taken as PNG takes it, straight.
+    o.premultiplied = o.alpha && s.alpha_channel == o.channels - 1 &&
+                      s.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     bool floating = s.format.is_floating_point(), deep = s.format.size() > 1;
     for (int c = 0; c < o.channels && c < int(s.channelformats.size()); ++c) {
         floating = floating || s.channelformats[size_t(c)].is_floating_point();

@@ -236,7 +236,8 @@ void addRenderOptions(CLI::App &app, RenderOptions &o) {
     auto *layerGroup = "Layer";
     app.add_option("--layer", o.layer,
                    "The layer the effect is applied to: a PNG, TIFF, OpenEXR or DPX file (known by its content), "
-                   "or a sequence such as plate_####.png (#### is the frame number). Grey, palette and "
+                   "in a build with OpenImageIO any other format it reads (Targa, JPEG, Cineon, other DPX "
+                   "layouts...; pennaro --version lists them), or a sequence such as plate_####.png (#### is the frame number). Grey, palette and "
                    "missing alpha are expanded to RGBA, opaque where alpha is missing. An OpenEXR layer keeps "
                    "its values beyond 0..1 in an .exr output wherever the effect leaves them (a warning counts "
                    "those another output clips); one whose data window differs from its display window (an "
