@@ -69,8 +69,8 @@ bool ownLayout(const uint8_t *h, size_t size) {
 Layout layoutOf(const uint8_t *h, size_t size, const std::string &name) {
     if (size < HEADER_SIZE || !dpxRecognises(h, size)) throw ToolError(name + ": not a DPX file with a whole header");
     if (!ownLayout(h, size))
-        throw ToolError(name + ": DPX files other than big-endian 10-bit RGB (filled, method A) and 16-bit RGBA, " +
-                        "uncompressed, " + oiioMissingMessage());
+        throw ToolError(name + ": reading DPX files other than big-endian 10-bit RGB (filled, method A) and " +
+                        "16-bit RGBA, uncompressed, " + oiioMissingMessage());
     const uint32_t width = get32(h + 772), height = get32(h + 776);
     const bool tenBit = h[ELEMENT + 20] == RGB;
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)

@@ -204,7 +204,7 @@ const ImageFormat &formatOfFile(const std::filesystem::path &path) {
         if (format->recognises(head.data(), head.size())) return *format;
     // Any other format is OpenImageIO's to read or refuse.
     if (oiioBuiltIn()) return oiioFormat();
-    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF, OpenEXR or DPX); other formats " +
+    throw ToolError(path.string() + " is not an image the tool reads (PNG, TIFF, OpenEXR or DPX); reading other formats " +
                     oiioMissingMessage());
 }
 
