@@ -35,23 +35,12 @@ void printUsage(FILE *to) {
                      "to this tool, else the installed one) and --version.\n\n%s\n", pennaro_cli::EXIT_STATUS_HELP);
 }
 
-// The optional libraries this build found, for --version: what they add,
-// or which packages bring it.
-std::string optionalFormats() {
-    std::string text = "optional formats: movies ";
-    text += pennaro_cli::moviesBuiltIn() ? "(FFmpeg)"
-                                          : "not built in (libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)";
-    text += "; layers through ";
-    text += pennaro_cli::oiioBuiltIn() ? pennaro_cli::oiioFormatNames()
-                                       : "OpenImageIO not built in (libopenimageio-dev)";
-    return text;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
     namespace exit_status = pennaro_cli::exit_status;
-    pennaro_cli::setVersionFeatures(optionalFormats);
+    pennaro_cli::addVersionLine(pennaro_cli::moviesVersionLine);
+    pennaro_cli::addVersionLine(pennaro_cli::oiioVersionLine);
     if (argc < 2) {
         printUsage(stderr);
         return exit_status::USAGE;

@@ -1,6 +1,7 @@
 #include "cli/core/plugin_location.h"
 
 #include <system_error>
+#include <vector>
 
 #include "cli/core/errors.h"
 #include "minihost/minihost.h"
@@ -55,11 +56,12 @@ std::filesystem::path resolvePluginPath(const std::string &requested) {
 
 const char *toolVersion() { return PENNARO_TOOL_VERSION_STRING; }
 
-namespace {
-std::string (*versionFeatures)() = nullptr;
-}  // namespace
+static std::vector<std::string (*)()> &versionLines() {
+    static std::vector<std::string (*)()> lines;
+    return lines;
+}
 
-void setVersionFeatures(std::string (*features)()) { versionFeatures = features; }
+void addVersionLine(std::string (*line)()) { versionLines().push_back(line); }
 
 std::string versionText(const std::string &requestedPlugin) {
     std::string text = std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING + "\n";
@@ -79,9 +81,9 @@ std::string versionText(const std::string &requestedPlugin) {
     } catch (const std::exception &e) {
         text += std::string("effect: not loaded: ") + e.what();
     }
-    if (versionFeatures) {
+    for (const auto line : versionLines()) {
         text += '\n';
-        text += versionFeatures();
+        text += line();
     }
     return text;
 }

@@ -120,8 +120,9 @@ const std::vector<const ImageFormat *> &imageFormats();
 // the formats above takes.
 bool oiioBuiltIn();
 const ImageFormat &oiioFormat();  // a ToolError in a build without it
-// "OpenImageIO 2.4.7: bmp, cineon, dpx, ..." (its readers), or "" without it.
-std::string oiioFormatNames();
+// The line --version gives it: "layers through OpenImageIO 2.4.7.1: bmp,
+// cineon, dpx, ..." (the formats it adds), or the package that brings it.
+std::string oiioVersionLine();
 // The end of the message refusing a format only OpenImageIO reads: "needs
 // OpenImageIO: install ... and rebuild".
 std::string oiioMissingMessage();

@@ -192,7 +192,7 @@ const ImageFormat &oiioFormat() {
     return format;
 }
 
-std::string oiioFormatNames() {
+std::string oiioVersionLine() {
     std::string names = OIIO::get_string_attribute("input_format_list");
     std::replace(names.begin(), names.end(), ',', ' ');
     std::string list;
@@ -204,14 +204,16 @@ std::string oiioFormatNames() {
         if (format.empty() || format == "png" || format == "tiff" || format == "openexr" || format == "null") continue;
         list += (list.empty() ? "" : ", ") + format;
     }
-    return "OpenImageIO " + std::string(OIIO_VERSION_STRING) + ": " + list;
+    return "layers through OpenImageIO " + std::string(OIIO_VERSION_STRING) + ": " + list;
 }
 
 #else
 
 bool oiioBuiltIn() { return false; }
 const ImageFormat &oiioFormat() { throw ToolError("this build " + oiioMissingMessage()); }
-std::string oiioFormatNames() { return ""; }
+std::string oiioVersionLine() {
+    return "layers through OpenImageIO: not built in (libopenimageio-dev was not found)";
+}
 
 #endif
 

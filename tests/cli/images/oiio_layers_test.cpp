@@ -67,7 +67,7 @@ TEST(OiioLayers, TheRefusalNamesThePackage) {
     EXPECT_NE(oiioMissingMessage().find("rebuild"), std::string::npos);
     const ToolRun version = runTool({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_TRUE(version.says(oiioBuiltIn() ? "layers through OpenImageIO" : "(libopenimageio-dev)")) << version.output;
+    EXPECT_TRUE(version.says(oiioBuiltIn() ? "layers through OpenImageIO 2" : "libopenimageio-dev")) << version.output;
 }
 
 TEST(OiioLayers, RenderAsTheSamePixelsInPng) {
