@@ -124,7 +124,7 @@ const ImageFormat &oiioFormat();  // a ToolError in a build without it
 // cineon, dpx, ..." (the formats it adds), or the package that brings it.
 std::string oiioVersionLine();
 // The end of the message refusing a format only OpenImageIO reads: "needs
-// OpenImageIO: install ... and rebuild".
+// OpenImageIO: install ... and rebuild", or why its module did not load.
 std::string oiioMissingMessage();
 
 // The format a file is written in, by its name's extension (any case). A

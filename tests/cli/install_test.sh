@@ -25,6 +25,12 @@ if [ -f "$build/pennaro-movies.so" ]; then
     "$tool" render --frames 0-3 --size 64x36 -o installed.mkv -q || fail "the installed copy writes no movie"
 fi
 
+# Layers through the OpenImageIO module installed beside the effect.
+if [ -f "$build/pennaro-oiio.so" ]; then
+    "$tool" --version | grep -q "^layers through OpenImageIO .*targa.* ($prefix/.*pennaro/pennaro-oiio.so)$" ||
+        fail "--version: $("$tool" --version)"
+fi
+
 # The frei0r filter in lib/frei0r-1 finds the installed effect by itself.
 filter=$(find "$prefix" -path '*/frei0r-1/pennaro.so' | head -n 1)
 if [ -f "$build/frei0r-1/pennaro.so" ]; then
