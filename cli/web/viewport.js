@@ -15,20 +15,25 @@ export function frameUrl(settings, frame) {
   return '/api/frame.png?' + q.toString();
 }
 
-function setImage(img, url, query) {
-  return new Promise((resolve) => {
-    const old = img.src;
-    img.onload = () => {
-      if (old.startsWith('blob:')) URL.revokeObjectURL(old);
-      const q = $('quality').value.split('/').map(Number);
-      img.style.width = img.naturalWidth * q[1] / q[0] + 'px';
-      img.style.height = img.naturalHeight * q[1] / q[0] + 'px';
-      resolve();
-    };
-    img.onerror = () => resolve();
-    img.dataset.query = query;
-    img.src = url;
-  });
+// A frame goes on screen decoded off the page's thread and handed to its
+// canvas whole: no second decode when it is painted, and no <img> load of
+// a 2 MB preview. The PNG itself stays at hand (its URL in data-src) for
+// saving and for the difference view.
+const shownPng = new Map();
+
+async function setImage(canvas, png, query) {
+  const bitmap = await createImageBitmap(png);
+  canvas.width = bitmap.width;
+  canvas.height = bitmap.height;
+  canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
+  const old = canvas.dataset.src;
+  canvas.dataset.src = URL.createObjectURL(png);
+  if (old) URL.revokeObjectURL(old);
+  shownPng.set(canvas.id, png);
+  canvas.dataset.query = query;
+  const q = $('quality').value.split('/').map(Number);
+  canvas.style.width = canvas.width * q[1] / q[0] + 'px';
+  canvas.style.height = canvas.height * q[1] / q[0] + 'px';
 }
 
 export const compareMode = () => ($('compare').value !== 'off' && state.b ? $('compare').value : 'off');
@@ -53,9 +58,8 @@ export async function requestFrames() {
   const urlA = frameUrl(state.a, frame), urlB = mode !== 'off' ? frameUrl(state.b, frame) : null;
   try {
     const [a, b] = await Promise.all([fetchFrame(urlA, 'a'), urlB ? fetchFrame(urlB, 'b') : null]);
-    await setImage($('frameA'), a, urlA);
-    if (b) await setImage($('frameB'), b, urlB);
-    if (mode === 'difference') showDifference();
+    await Promise.all([setImage($('frameA'), a, urlA), b && setImage($('frameB'), b, urlB)]);
+    if (mode === 'difference') await showDifference();
     $('frameA').dataset.frame = frame;
     markStale(false);
     emit('error', '');
@@ -80,13 +84,14 @@ export async function requestFrames() {
 
 // What differs between A and B, |A - B| per channel on opaque black, and
 // how many pixels differ at all.
-function showDifference() {
-  const a = $('frameA'), b = $('frameB'), canvas = $('difference');
-  const w = a.naturalWidth, h = a.naturalHeight;
+async function showDifference() {
+  const [a, b] = await Promise.all(['frameA', 'frameB'].map((id) =>
+    createImageBitmap(shownPng.get(id), { premultiplyAlpha: 'none', colorSpaceConversion: 'none' })));
+  const canvas = $('difference'), w = a.width, h = a.height;
   canvas.width = w; canvas.height = h;
-  canvas.style.width = a.style.width; canvas.style.height = a.style.height;
   const ctx = canvas.getContext('2d', { willReadFrequently: true });
-  if (b.naturalWidth !== w || b.naturalHeight !== h) { $('labelA').title = 'A and B differ in size'; return; }
+  canvas.style.width = $('frameA').style.width; canvas.style.height = $('frameA').style.height;
+  if (b.width !== w || b.height !== h) { $('labelA').title = 'A and B differ in size'; return; }
   ctx.drawImage(a, 0, 0);
   const pa = ctx.getImageData(0, 0, w, h);
   ctx.clearRect(0, 0, w, h);
