@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <list>
 #include <map>
 #include <numeric>
 #include <mutex>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unordered_map>
 
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
@@ -44,6 +47,9 @@ struct RenderSession::State {
     // layer's, and those under each output image, kept until it is written.
     LayerExtras constantExtras;
     LayerExtras extras[2];
+    // The cached layer the last render used, held while the output may
+    // still refer to it.
+    std::shared_ptr<minihost::Image> cachedLayer;
     int64_t lastFrameClipped = 0;
     // Output images are recycled from frame to frame, as a host does: the
     // effect prepares every pixel of one before painting. There are two so
@@ -483,7 +489,69 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
     return layer;
 }
 
+// A layer frame as kept: the image in the host's form and what the host
+// is told with it.
+struct HeldLayer {
+    std::shared_ptr<minihost::Image> image;
+    int32_t fullWidth = 0, fullHeight = 0;
+    LayerExtras extras;
+    uint64_t bytes = 0;
+};
+
 }  // namespace
+
+struct LayerCache::Impl {
+    uint64_t maxBytes = 0, bytes = 0, hits = 0, misses = 0;
+    std::list<std::pair<std::string, HeldLayer>> held;  // most recently used first
+    std::unordered_map<std::string, decltype(held)::iterator> byKey;
+
+    // The layer of `frame`, read unless it is kept and its file unchanged.
+    HeldLayer layer(const RenderJob &job, int32_t frame);
+};
+
+LayerCache::LayerCache(uint64_t maxBytes) : impl_(std::make_unique<Impl>()) { impl_->maxBytes = maxBytes; }
+LayerCache::~LayerCache() = default;
+uint64_t LayerCache::bytes() const { return impl_->bytes; }
+size_t LayerCache::frames() const { return impl_->held.size(); }
+uint64_t LayerCache::hits() const { return impl_->hits; }
+uint64_t LayerCache::misses() const { return impl_->misses; }
+
+HeldLayer LayerCache::Impl::layer(const RenderJob &job, int32_t frame) {
+    const std::string name = frameFileName(job.layerPattern, frame);
+    struct stat st{};
+    HeldLayer fresh;
+    // A file that cannot be looked at is left to the reader, which says why.
+    const bool known = ::stat(name.c_str(), &st) == 0;
+    std::string key;
+    if (known) {
+        // Taken before reading: a file rewritten while it is read is
+        // read again next time.
+        key = name + '\n' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' +
+              std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+              std::to_string(st.st_mtim.tv_nsec) + ':' + std::to_string(job.depth) + ':' +
+              std::to_string(job.downsampleX.num) + '/' + std::to_string(job.downsampleX.den) + ',' +
+              std::to_string(job.downsampleY.num) + '/' + std::to_string(job.downsampleY.den);
+        if (auto at = byKey.find(key); at != byKey.end()) {
+            held.splice(held.begin(), held, at->second);
+            ++hits;
+            return held.front().second;
+        }
+    }
+    ++misses;
+    fresh.image = hostLayer(job, frame, fresh.fullWidth, fresh.fullHeight, fresh.extras);
+    fresh.bytes = uint64_t(fresh.image->rowBytes()) * uint64_t(fresh.image->height()) +
+                  (fresh.extras.stored ? fresh.extras.stored->samples.size() * sizeof(float) : 0);
+    if (!known || fresh.bytes > maxBytes) return fresh;
+    while (!held.empty() && bytes + fresh.bytes > maxBytes) {
+        bytes -= held.back().second.bytes;
+        byKey.erase(held.back().first);
+        held.pop_back();
+    }
+    held.emplace_front(key, fresh);
+    byKey[key] = held.begin();
+    bytes += fresh.bytes;
+    return fresh;
+}
 
 void RenderSession::prepareConstantLayer(int32_t frame) {
     State &s = *state_;
@@ -505,6 +573,12 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         layer = s.constantLayer.get();
         fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
         extras = s.constantExtras;
+    } else if (layerCache) {
+        HeldLayer held = layerCache->impl_->layer(job, frame);
+        s.cachedLayer = std::move(held.image);
+        layer = s.cachedLayer.get();
+        fullWidth = held.fullWidth, fullHeight = held.fullHeight;
+        extras = std::move(held.extras);
     } else {
         frameLayer = hostLayer(job, frame, fullWidth, fullHeight, extras);
         layer = frameLayer.get();

@@ -349,7 +349,7 @@ constexpr size_t MAX_KEPT_SESSIONS = 8;
 
 }  // namespace
 
-int runServeWorker(int fd, uint64_t sessionBudget) {
+int runServeWorker(int fd, uint64_t sessionBudget, uint64_t layerBudget) {
     // However the server goes, its workers go with it: the kernel kills a
     // worker whose parent dies, and one whose parent died already finds
     // its socket closed.
@@ -362,6 +362,8 @@ int runServeWorker(int fd, uint64_t sessionBudget) {
     std::list<KeptSession> kept;  // most recently used first
     uint64_t keptBytes = 0;
     std::map<uint64_t, HeldDrawing> drawings;
+    // Plates decoded once for every session of this worker.
+    LayerCache layers(layerBudget);
     std::string bytes;
     while (receiveMessage(fd, bytes, MAX_MESSAGE_BYTES)) {
         WorkerReply answer;
@@ -399,6 +401,7 @@ int runServeWorker(int fd, uint64_t sessionBudget) {
                     kept.pop_back();
                 }
                 fresh.session = std::make_unique<RenderSession>(job);
+                fresh.session->layerCache = &layers;
                 keptBytes += fresh.bytes;
                 kept.push_front(std::move(fresh));
             }
