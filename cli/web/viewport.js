@@ -8,9 +8,11 @@ export function frameUrl(settings, frame) {
   const q = new URLSearchParams({ drawing: state.index, frame });
   for (const [k, v] of optionPairs(settings)) q.append(k, v);
   const quality = $('quality').value;
-  // Previews come stored rather than compressed: the same pixels, made
-  // several times sooner (bench/README.md).
-  if (quality !== '1/1') { q.set('downsample', quality); q.set('png', 'fast'); }
+  // Previews come in render's own encoding too: its run-only deflate costs
+  // the server about a millisecond more than stored rows on a half-size HD
+  // frame, and a file a sixteenth the size reaches the page and decodes
+  // sooner (bench/README.md).
+  if (quality !== '1/1') q.set('downsample', quality);
   q.set('v', state.drawings[state.index] ? state.drawings[state.index].revision : 0);
   return '/api/frame.png?' + q.toString();
 }
