@@ -86,6 +86,13 @@ public:
     LayerCache(const LayerCache &) = delete;
     LayerCache &operator=(const LayerCache &) = delete;
 
+    // Reads the layer of `frame` of `job`'s sequence on a thread of its own
+    // while the caller goes on, unless it is kept or a read is on its way
+    // already; the render that asks for it next takes it from there. For
+    // the frame a scrub or playback is likely to want next; a frame that
+    // cannot be read is left for its render to report.
+    void prefetch(const RenderJob &job, int32_t frame);
+
     uint64_t bytes() const;
     size_t frames() const;
     uint64_t hits() const;
