@@ -19,12 +19,17 @@ export function frameUrl(settings, frame) {
 
 // A frame goes on screen decoded off the page's thread and handed to its
 // canvas whole: no second decode when it is painted, and no <img> load of
-// a 2 MB preview. The PNG itself stays at hand (its URL in data-src) for
-// saving and for the difference view.
+// the PNG. The PNG itself stays at hand (its URL in data-src) for saving
+// and for the difference view.
 const shownPng = new Map();
 
-async function setImage(canvas, png, query) {
-  const bitmap = await createImageBitmap(png);
+// A frame from the server, fetched and decoded.
+const loadFrame = async (url, view) => {
+  const png = await fetchFrame(url, view);
+  return { png, bitmap: await createImageBitmap(png) };
+};
+
+function setImage(canvas, { png, bitmap }, query) {
   canvas.width = bitmap.width;
   canvas.height = bitmap.height;
   canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
@@ -36,6 +41,43 @@ async function setImage(canvas, png, query) {
   const q = $('quality').value.split('/').map(Number);
   canvas.style.width = canvas.width * q[1] / q[0] + 'px';
   canvas.style.height = canvas.height * q[1] / q[0] + 'px';
+}
+
+// Frames read ahead, by URL: after a step of one frame (the arrow keys,
+// playing, a slow scrub) the next frames in that direction are asked for
+// while this one is shown, so that the step after shows at once. The URL
+// names the drawing's revision and every setting, so a frame read ahead is
+// the very one a request would get; any other is dropped. Only while
+// frames come quicker than SLOW_MS: a server slower than that (plates read
+// for the first time, full size) would only queue the frames read ahead
+// before the ones asked for.
+const READ_AHEAD = 2, SLOW_MS = 60;
+const ahead = new Map();  // url -> Promise of a loaded frame, or null when refused
+let lastFrame = null;
+
+function dropAhead(url) {
+  ahead.get(url).then((f) => f && f.bitmap.close());
+  ahead.delete(url);
+}
+
+function takeFrame(url, view) {
+  const held = ahead.get(url);
+  if (!held) return loadFrame(url, view);
+  ahead.delete(url);
+  return held.then((f) => f || loadFrame(url, view));
+}
+
+function readAhead(frame, step) {
+  const wanted = new Set();
+  for (let i = 1; i <= READ_AHEAD && Math.abs(step) === 1; i++) {
+    const f = frame + i * step;
+    if (f < state.range[0] || f > state.range[1]) break;
+    const url = frameUrl(state.a, f);
+    wanted.add(url);
+    // A view of its own: a frame read ahead never replaces one asked for.
+    if (!ahead.has(url)) ahead.set(url, loadFrame(url, 'ahead ' + f).catch(() => null));
+  }
+  for (const url of [...ahead.keys()]) if (!wanted.has(url)) dropAhead(url);
 }
 
 export const compareMode = () => ($('compare').value !== 'off' && state.b ? $('compare').value : 'off');
@@ -59,9 +101,15 @@ export async function requestFrames() {
   const frame = state.frame, mode = compareMode();
   const urlA = frameUrl(state.a, frame), urlB = mode !== 'off' ? frameUrl(state.b, frame) : null;
   try {
-    const [a, b] = await Promise.all([fetchFrame(urlA, 'a'), urlB ? fetchFrame(urlB, 'b') : null]);
-    await Promise.all([setImage($('frameA'), a, urlA), b && setImage($('frameB'), b, urlB)]);
+    const asked = performance.now();
+    const [a, b] = await Promise.all([takeFrame(urlA, 'a'), urlB ? loadFrame(urlB, 'b') : null]);
+    const quick = performance.now() - asked < SLOW_MS;
+    setImage($('frameA'), a, urlA);
+    if (b) setImage($('frameB'), b, urlB);
     if (mode === 'difference') await showDifference();
+    // Compare modes ask for two pictures a frame already.
+    readAhead(frame, mode === 'off' && quick && lastFrame !== null ? frame - lastFrame : 0);
+    lastFrame = frame;
     $('frameA').dataset.frame = frame;
     markStale(false);
     emit('error', '');
