@@ -8,6 +8,7 @@
 #include "cli/core/errors.h"
 #include "cli/core/command_line.h"
 #include "cli/core/plugin_location.h"
+#include "cli/video/movie.h"
 
 namespace pennaro_cli {
 
@@ -37,6 +38,7 @@ void printUsage(FILE *to) {
 
 int main(int argc, char **argv) {
     namespace exit_status = pennaro_cli::exit_status;
+    pennaro_cli::addVersionLine(pennaro_cli::moviesVersionLine);
     if (argc < 2) {
         printUsage(stderr);
         return exit_status::USAGE;

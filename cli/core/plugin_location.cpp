@@ -1,6 +1,7 @@
 #include "cli/core/plugin_location.h"
 
 #include <system_error>
+#include <vector>
 
 #include "cli/core/errors.h"
 #include "minihost/minihost.h"
@@ -55,6 +56,13 @@ std::filesystem::path resolvePluginPath(const std::string &requested) {
 
 const char *toolVersion() { return PENNARO_TOOL_VERSION_STRING; }
 
+static std::vector<std::string (*)()> &versionLines() {
+    static std::vector<std::string (*)()> lines;
+    return lines;
+}
+
+void addVersionLine(std::string (*line)()) { versionLines().push_back(line); }
+
 std::string versionText(const std::string &requestedPlugin) {
     std::string text = std::string("pennaro tool ") + PENNARO_TOOL_VERSION_STRING + "\n";
     try {
@@ -72,6 +80,10 @@ std::string versionText(const std::string &requestedPlugin) {
         text += std::string(line) + ": " + path;
     } catch (const std::exception &e) {
         text += std::string("effect: not loaded: ") + e.what();
+    }
+    for (const auto line : versionLines()) {
+        text += '\n';
+        text += line();
     }
     return text;
 }

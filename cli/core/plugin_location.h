@@ -12,9 +12,11 @@ namespace pennaro_cli {
 // installed one (lib/pennaro beside the tool's bin folder).
 std::filesystem::path resolvePluginPath(const std::string &requested);
 
-// What --version prints: the tool's version and the version the effect
-// found that way reports to the host at global set-up.
+// What --version prints: the tool's version, the version the effect
+// found that way reports to the host at global set-up, then a line from each
+// optional part added below (what it is built with, or what brings it).
 std::string versionText(const std::string &requestedPlugin);
+void addVersionLine(std::string (*line)());
 // The tool's version alone, such as "1.2.0" (what files it writes name).
 const char *toolVersion();
 

@@ -1171,6 +1171,13 @@ void Layer::startStream(const uint8_t *data, size_t size, size_t i, uint64_t at,
         scan_.crowdNoted = true;
         return;
     }
+    // Most zlib starts in other data fail at their first block's header:
+    // those are counted as tried without setting up an inflater.
+    const size_t ahead = (tailBytes > 0 ? tailBytes : size) - i;
+    if (kind == StreamKind::Zlib && ahead > 2 && StreamInflater::firstBlockFails(data + i + 2, ahead - 2)) {
+        ++scan_.result.streamsTried;
+        return;
+    }
     auto inflater = std::make_unique<Inflater>(*this, kind, at + i);
     if (!inflater->live() && kind != StreamKind::Zip) return;
     bool live = true;

@@ -116,6 +116,39 @@ size_t StreamInflater::takeGzipHeader(const uint8_t *in, size_t size) {
 
 StreamInflater::~StreamInflater() = default;
 
+bool StreamInflater::firstBlockFails(const uint8_t *in, size_t size) {
+    if (size == 0) return false;
+    // Deflate's bits run from the low bit of each byte up.
+    auto bits = [in](size_t at, unsigned count) {
+        unsigned value = 0;
+        for (unsigned k = 0; k < count; ++k, ++at) value |= ((in[at / 8] >> (at % 8)) & 1u) << k;
+        return value;
+    };
+    switch (bits(1, 2)) {
+        case 3: return true;   // reserved
+        case 1: return false;  // fixed codes: any symbol may follow
+        case 0: {
+            // Stored: the length and its complement start at the next byte.
+            if (size < 5) return false;
+            const unsigned length = in[1] | in[2] << 8, complement = in[3] | in[4] << 8;
+            return (length ^ complement) != 0xFFFF;
+        }
+        default: break;
+    }
+    if (size < 3) return false;
+    const unsigned lengthCodes = bits(3, 5) + 257, distanceCodes = bits(8, 5) + 1, codeLengthCodes = bits(13, 4) + 4;
+    if (lengthCodes > 286 || distanceCodes > 30) return true;
+    if (size * 8 < 17 + codeLengthCodes * 3) return false;
+    // The code-length code's lengths (1 to 7 bits) must not claim more than
+    // the whole code space.
+    unsigned claimed = 0;
+    for (unsigned k = 0; k < codeLengthCodes; ++k) {
+        const unsigned length = bits(17 + 3 * k, 3);
+        if (length > 0) claimed += 128u >> length;
+    }
+    return claimed > 128;
+}
+
 uint64_t StreamInflater::reachedIn() const {
     const auto ahead = static_cast<uint64_t>(std::max<int32_t>(state_->read_in_length, 0) / 8);
     return totalIn_ - std::min(ahead, totalIn_);

@@ -49,6 +49,15 @@ public:
     // What is wrong with a damaged stream, in a few words.
     const char *problem() const { return problem_; }
 
+    // Whether deflate data that begins with in[0, size) fails at its first
+    // block's header, before a byte comes out: a reserved block type, a
+    // stored block whose length and its complement disagree, or a dynamic
+    // block with more codes than deflate has or code-length codes that no
+    // prefix code can have. Most stream starts met in other data are such,
+    // and telling them here spares setting up an inflater for each. False
+    // when it cannot tell from the bytes given.
+    static bool firstBlockFails(const uint8_t *in, size_t size);
+
 private:
     size_t takeGzipHeader(const uint8_t *in, size_t size);
 

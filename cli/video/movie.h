@@ -24,6 +24,9 @@ bool movieKeepsAlpha(MovieKind kind, const std::string &prores);
 // packages bring them.
 bool moviesBuiltIn();
 std::string moviesMissingMessage();
+// The line --version prints: where the movie module was loaded from, or
+// why there are no movies.
+std::string moviesVersionLine();
 
 struct MovieSettings {
     std::string path;

@@ -38,12 +38,6 @@ bool movieKeepsAlpha(MovieKind kind, const std::string &prores) {
     return kind == MovieKind::Webm || kind == MovieKind::Mkv || (kind == MovieKind::Mov && prores == "4444");
 }
 
-std::string moviesMissingMessage() {
-    return "this pennaro was built without FFmpeg's libraries, so it writes no movies; install libavformat-dev, "
-           "libavcodec-dev, libswscale-dev and libavutil-dev (Debian) and build it again, or write frames "
-           "(-o frames/f_####.png) and make the movie from them";
-}
-
 std::string startTimecode(int64_t frame, uint32_t rateNum, uint32_t rateDen) {
     const int64_t rate = std::max<int64_t>(1, std::llround(double(rateNum) / rateDen));
     frame = std::max<int64_t>(0, frame);

@@ -1,5 +1,6 @@
-// Movies through FFmpeg's libraries (libavformat, libavcodec, libswscale).
-#include "cli/video/movie.h"
+// Movies through FFmpeg's libraries (libavformat, libavcodec, libswscale):
+// the module the tool loads when it first writes a movie.
+#include "cli/video/movie_encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,8 +23,6 @@ extern "C" {
 #include "cli/video/gif_palette.h"
 
 namespace pennaro_cli {
-
-bool moviesBuiltIn() { return true; }
 
 namespace {
 
@@ -59,7 +58,7 @@ using WriteBuffer = uint8_t *;
 
 }  // namespace
 
-struct MovieWriter::State {
+struct FfmpegMovie final : MovieEncoder {
     MovieSettings settings;
     Codec codec{};
     AtomicWrite file;
@@ -74,7 +73,8 @@ struct MovieWriter::State {
     bool headerWritten = false, finished = false;
     std::vector<std::vector<uint8_t>> gifFrames;  // RGB, kept until the palette is made from all
 
-    ~State() {
+    explicit FfmpegMovie(const MovieSettings &settings);
+    ~FfmpegMovie() override {
         sws_freeContext(scaler);
         av_frame_free(&source);
         av_frame_free(&encoded);
@@ -90,7 +90,7 @@ struct MovieWriter::State {
     }
 
     static int write(void *opaque, WriteBuffer data, int size) {
-        const int fd = static_cast<State *>(opaque)->file.descriptor();
+        const int fd = static_cast<FfmpegMovie *>(opaque)->file.descriptor();
         int done = 0;
         while (done < size) {
             const ssize_t n = ::write(fd, data + done, size_t(size - done));
@@ -102,7 +102,7 @@ struct MovieWriter::State {
     }
 
     static int64_t seek(void *opaque, int64_t offset, int whence) {
-        const int fd = static_cast<State *>(opaque)->file.descriptor();
+        const int fd = static_cast<FfmpegMovie *>(opaque)->file.descriptor();
         if (whence & AVSEEK_SIZE) {
             struct stat st {};
             return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
@@ -115,6 +115,8 @@ struct MovieWriter::State {
         if (result < 0) throw ToolError(settings.path + ": " + what + ": " + avError(result));
     }
 
+    void add(const FrameRows &frame) override;
+    void finish() override;
     void openEncoder(AVPixelFormat pixels, const uint8_t *palette);
     void encode(AVFrame *frame);
     void fillSource(const FrameRows &frame);
@@ -122,7 +124,7 @@ struct MovieWriter::State {
     void finishGif();
 };
 
-void MovieWriter::State::openEncoder(AVPixelFormat pixels, const uint8_t *palette) {
+void FfmpegMovie::openEncoder(AVPixelFormat pixels, const uint8_t *palette) {
     const MovieSettings &s = settings;
     const AVCodec *found = avcodec_find_encoder_by_name(codec.encoder);
     if (!found)
@@ -200,8 +202,8 @@ void MovieWriter::State::openEncoder(AVPixelFormat pixels, const uint8_t *palett
     check(av_frame_get_buffer(encoded, 0), "out of memory for a frame");
 }
 
-MovieWriter::MovieWriter(const MovieSettings &settings) : state_(std::make_unique<State>()) {
-    State &s = *state_;
+FfmpegMovie::FfmpegMovie(const MovieSettings &settings) {
+    FfmpegMovie &s = *this;
     // The encoders' own statistics are not for our users; failures come
     // back as results and are reported by the tool.
     av_log_set_level(AV_LOG_ERROR);
@@ -214,7 +216,7 @@ MovieWriter::MovieWriter(const MovieSettings &settings) : state_(std::make_uniqu
     constexpr int BUFFER = 1 << 16;
     auto *buffer = static_cast<unsigned char *>(av_malloc(BUFFER));
     if (!buffer) throw std::bad_alloc();
-    s.format->pb = avio_alloc_context(buffer, BUFFER, 1, &s, nullptr, &State::write, &State::seek);
+    s.format->pb = avio_alloc_context(buffer, BUFFER, 1, &s, nullptr, &FfmpegMovie::write, &FfmpegMovie::seek);
     if (!s.format->pb) {
         av_free(buffer);
         throw std::bad_alloc();
@@ -242,9 +244,7 @@ MovieWriter::MovieWriter(const MovieSettings &settings) : state_(std::make_uniqu
     }
 }
 
-MovieWriter::~MovieWriter() = default;
-
-void MovieWriter::State::fillSource(const FrameRows &frame) {
+void FfmpegMovie::fillSource(const FrameRows &frame) {
     const bool alpha = movieKeepsAlpha(settings.kind, settings.prores);
     const bool deep = settings.depth == 16;
     const uint32_t top = deep ? 65535 : 255;
@@ -278,7 +278,7 @@ void MovieWriter::State::fillSource(const FrameRows &frame) {
     }
 }
 
-void MovieWriter::State::encode(AVFrame *frame) {
+void FfmpegMovie::encode(AVFrame *frame) {
     if (frame) frame->pts = next++;
     check(avcodec_send_frame(encoder, frame), "the encoder refused a frame");
     for (;;) {
@@ -291,8 +291,8 @@ void MovieWriter::State::encode(AVFrame *frame) {
     }
 }
 
-void MovieWriter::add(const FrameRows &frame) {
-    State &s = *state_;
+void FfmpegMovie::add(const FrameRows &frame) {
+    FfmpegMovie &s = *this;
     if (frame.width != s.settings.width || frame.height != s.settings.height)
         throw ToolError(s.settings.path + ": every frame of a movie must have one size; frame " +
                         std::to_string(s.next + (int64_t)s.gifFrames.size()) + " is " + std::to_string(frame.width) +
@@ -306,7 +306,7 @@ void MovieWriter::add(const FrameRows &frame) {
     s.encode(s.encoded);
 }
 
-void MovieWriter::State::addGif(const FrameRows &frame) {
+void FfmpegMovie::addGif(const FrameRows &frame) {
     // Straight to 8-bit RGB over the matte; the palette is made from every
     // frame at the end.
     std::vector<uint8_t> rgb(size_t(frame.width) * size_t(frame.height) * 3);
@@ -326,7 +326,7 @@ void MovieWriter::State::addGif(const FrameRows &frame) {
     gifFrames.push_back(std::move(rgb));
 }
 
-void MovieWriter::State::finishGif() {
+void FfmpegMovie::finishGif() {
     const GifPalette palette = makeGifPalette(gifFrames);
     openEncoder(AV_PIX_FMT_PAL8, nullptr);
     for (auto &rgb : gifFrames) {
@@ -343,8 +343,8 @@ void MovieWriter::State::finishGif() {
     }
 }
 
-void MovieWriter::finish() {
-    State &s = *state_;
+void FfmpegMovie::finish() {
+    FfmpegMovie &s = *this;
     if (s.finished) return;
     if (s.settings.kind == MovieKind::Gif) s.finishGif();
     if (!s.encoder) throw ToolError(s.settings.path + ": a movie needs at least one frame");
@@ -357,3 +357,8 @@ void MovieWriter::finish() {
 }
 
 }  // namespace pennaro_cli
+
+extern "C" __attribute__((visibility("default"))) pennaro_cli::MovieEncoder *pennaro_open_movie_v1(
+    const pennaro_cli::MovieSettings &settings) {
+    return new pennaro_cli::FfmpegMovie(settings);
+}

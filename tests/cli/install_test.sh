@@ -19,6 +19,12 @@ mkdir "$scratch/work" && cd "$scratch/work"
 cmp installed.png built.png || fail "the installed copy renders another frame"
 "$tool" --version | grep -q "^effect [0-9]*\.[0-9]* .*: $prefix/.*pennaro/libpennaro" || fail "--version: $("$tool" --version)"
 
+# Movies through the module installed beside the effect.
+if [ -f "$build/pennaro-movies.so" ]; then
+    "$tool" --version | grep -q "^movies (FFmpeg): $prefix/.*pennaro/pennaro-movies.so$" || fail "--version: $("$tool" --version)"
+    "$tool" render --frames 0-3 --size 64x36 -o installed.mkv -q || fail "the installed copy writes no movie"
+fi
+
 # The frei0r filter in lib/frei0r-1 finds the installed effect by itself.
 filter=$(find "$prefix" -path '*/frei0r-1/pennaro.so' | head -n 1)
 if [ -f "$build/frei0r-1/pennaro.so" ]; then

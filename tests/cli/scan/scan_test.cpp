@@ -11,6 +11,7 @@
 #include "cli/core/files.h"
 #include "cli/drawings/drawing_file.h"
 #include "cli/scan/drawing_reference.h"
+#include "cli/scan/stream_inflater.h"
 #include "cli/run_tool.h"
 
 namespace {
@@ -361,6 +362,32 @@ TEST(BlockSearch, DamagedAndCutStreams) {
             for (const auto &n : result.notes) EXPECT_EQ(n.message.rfind(c.note, 0), 0u) << c.name << ": " << n.message;
         }
     }
+}
+
+// The scan skips stream starts whose first block header is bad without
+// inflating them. Each start it skips must be one the inflater refuses
+// before a byte comes out; and the check must skip most starts in noise, or
+// it spares nothing. Headers are random but of each block type in turn.
+TEST(BlockSearch, SkippedStreamStartsAreOnesTheInflaterRefuses) {
+    using pennaro_cli::StreamInflater;
+    std::vector<uint8_t> out(1 << 16);
+    size_t skipped = 0, tried = 0;
+    for (uint32_t n = 0; n < 60000; ++n) {
+        Bytes data = noise(64, n * 2654435761u + 1);
+        data[0] = static_cast<uint8_t>((data[0] & ~6u) | (n % 4) << 1);
+        if (n % 8 == 6) data[1] = 0, data[2] = 0;  // dynamic: fewer code-length codes, shorter ones
+        if (n % 16 == 2) data[3] = static_cast<uint8_t>(~data[1]), data[4] = static_cast<uint8_t>(~data[2]);  // stored, well formed
+        const bool skips = StreamInflater::firstBlockFails(data.data(), data.size());
+        for (size_t cut : {size_t(1), size_t(4), size_t(9)})  // too short to tell: never skipped
+            ASSERT_FALSE(StreamInflater::firstBlockFails(data.data(), cut) && !skips) << n;
+        StreamInflater inflater(StreamInflater::Wrapper::Raw);
+        const auto step = inflater.run(data.data(), data.size(), out.data(), out.size());
+        const bool refused = step.status == StreamInflater::Status::Damaged && step.produced == 0;
+        ASSERT_TRUE(!skips || refused) << "start " << n << " skipped, but the inflater takes it";
+        skipped += skips;
+        tried += (n % 4) != 1;
+    }
+    EXPECT_GT(skipped, tried * 3 / 4);
 }
 
 // Archives inside archives, each deflated: zlib keeps what it cannot
