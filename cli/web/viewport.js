@@ -53,7 +53,7 @@ function setImage(canvas, { png, bitmap }, query) {
 // before the ones asked for.
 const READ_AHEAD = 2, SLOW_MS = 60;
 const ahead = new Map();  // url -> Promise of a loaded frame, or null when refused
-let lastFrame = null;
+let lastFrame = null, aheadOut = 0;
 
 function dropAhead(url) {
   ahead.get(url).then((f) => f && f.bitmap.close());
@@ -75,7 +75,13 @@ function readAhead(frame, step) {
     const url = frameUrl(state.a, f);
     wanted.add(url);
     // A view of its own: a frame read ahead never replaces one asked for.
-    if (!ahead.has(url)) ahead.set(url, loadFrame(url, 'ahead ' + f).catch(() => null));
+    // No more than READ_AHEAD out at once, dropped ones counted until they
+    // end, so that they and a frame asked for with its B stay within what
+    // the server lets a page have waiting.
+    if (!ahead.has(url) && aheadOut < READ_AHEAD) {
+      aheadOut++;
+      ahead.set(url, loadFrame(url, 'ahead ' + f).catch(() => null).finally(() => { aheadOut--; }));
+    }
   }
   for (const url of [...ahead.keys()]) if (!wanted.has(url)) dropAhead(url);
 }
