@@ -51,7 +51,9 @@ OpenFormats openFormats() {
 
 int runServe(void *context) {
     auto &o = *static_cast<ServeOptions *>(context);
-    if (o.workerFd >= 0) return runServeWorker(o.workerFd, memoryBudget() / 2);
+    // Half of a worker's share is left to the effect; its kept sessions and
+    // the plates it keeps decoded take a quarter each.
+    if (o.workerFd >= 0) return runServeWorker(o.workerFd, memoryBudget() / 4, memoryBudget() / 4);
     o.config.plugin = o.common.plugin;
     o.config.formats = openFormats();
     return runServer(o.config);

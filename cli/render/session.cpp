@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <list>
 #include <map>
 #include <numeric>
 #include <mutex>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unordered_map>
 
 #include "cli/core/errors.h"
 #include "cli/core/files.h"
@@ -44,6 +48,9 @@ struct RenderSession::State {
     // layer's, and those under each output image, kept until it is written.
     LayerExtras constantExtras;
     LayerExtras extras[2];
+    // The cached layer the last render used, held while the output may
+    // still refer to it.
+    std::shared_ptr<minihost::Image> cachedLayer;
     int64_t lastFrameClipped = 0;
     // Output images are recycled from frame to frame, as a host does: the
     // effect prepares every pixel of one before painting. There are two so
@@ -483,7 +490,125 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
     return layer;
 }
 
+// A layer frame as kept: the image in the host's form and what the host
+// is told with it.
+struct HeldLayer {
+    std::shared_ptr<minihost::Image> image;
+    int32_t fullWidth = 0, fullHeight = 0;
+    LayerExtras extras;
+    uint64_t bytes = 0;
+};
+
 }  // namespace
+
+struct LayerCache::Impl {
+    uint64_t maxBytes = 0, bytes = 0, hits = 0, misses = 0;
+    std::list<std::pair<std::string, HeldLayer>> held;  // most recently used first
+    std::unordered_map<std::string, decltype(held)::iterator> byKey;
+    // The one read on its way on a thread of its own, and its key.
+    std::string pendingKey;
+    std::future<HeldLayer> pending;
+
+    ~Impl() {
+        if (pending.valid()) pending.wait();
+    }
+    // The layer of `frame`, read unless it is kept and its file unchanged.
+    HeldLayer layer(const RenderJob &job, int32_t frame);
+    void keep(const std::string &key, const HeldLayer &layer);
+    // Takes the read on its way into the frames kept, waiting for it; false
+    // when it failed.
+    bool collect();
+};
+
+namespace {
+
+// What a layer frame is known by: its file as it is now, and what it is
+// brought to. Empty when the file cannot be looked at (the reader says why).
+std::string layerKey(const RenderJob &job, int32_t frame) {
+    const std::string name = frameFileName(job.layerPattern, frame);
+    struct stat st{};
+    if (::stat(name.c_str(), &st) != 0) return {};
+    return name + '\n' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' +
+           std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+           std::to_string(st.st_mtim.tv_nsec) + ':' + std::to_string(job.depth) + ':' +
+           std::to_string(job.downsampleX.num) + '/' + std::to_string(job.downsampleX.den) + ',' +
+           std::to_string(job.downsampleY.num) + '/' + std::to_string(job.downsampleY.den);
+}
+
+HeldLayer readLayer(const RenderJob &job, int32_t frame) {
+    HeldLayer fresh;
+    fresh.image = hostLayer(job, frame, fresh.fullWidth, fresh.fullHeight, fresh.extras);
+    fresh.bytes = uint64_t(fresh.image->rowBytes()) * uint64_t(fresh.image->height()) +
+                  (fresh.extras.stored ? fresh.extras.stored->samples.size() * sizeof(float) : 0);
+    return fresh;
+}
+
+}  // namespace
+
+LayerCache::LayerCache(uint64_t maxBytes) : impl_(std::make_unique<Impl>()) { impl_->maxBytes = maxBytes; }
+LayerCache::~LayerCache() = default;
+uint64_t LayerCache::bytes() const { return impl_->bytes; }
+size_t LayerCache::frames() const { return impl_->held.size(); }
+uint64_t LayerCache::hits() const { return impl_->hits; }
+uint64_t LayerCache::misses() const { return impl_->misses; }
+
+void LayerCache::Impl::keep(const std::string &key, const HeldLayer &layer) {
+    if (key.empty() || layer.bytes > maxBytes || byKey.count(key)) return;
+    while (!held.empty() && bytes + layer.bytes > maxBytes) {
+        bytes -= held.back().second.bytes;
+        byKey.erase(held.back().first);
+        held.pop_back();
+    }
+    held.emplace_front(key, layer);
+    byKey[key] = held.begin();
+    bytes += layer.bytes;
+}
+
+bool LayerCache::Impl::collect() {
+    if (!pending.valid()) return false;
+    try {
+        keep(pendingKey, pending.get());
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+HeldLayer LayerCache::Impl::layer(const RenderJob &job, int32_t frame) {
+    // Taken before reading: a file rewritten while it is read is read
+    // again next time.
+    const std::string key = layerKey(job, frame);
+    if (!key.empty() && pending.valid() && pendingKey == key) collect();
+    if (auto at = byKey.find(key); !key.empty() && at != byKey.end()) {
+        held.splice(held.begin(), held, at->second);
+        ++hits;
+        return held.front().second;
+    }
+    ++misses;
+    HeldLayer fresh = readLayer(job, frame);
+    keep(key, fresh);
+    return fresh;
+}
+
+void LayerCache::prefetch(const RenderJob &job, int32_t frame) {
+    Impl &c = *impl_;
+    if (job.layerPattern.empty() || !hasFramePlaceholder(job.layerPattern)) return;
+    if (c.pending.valid()) {
+        if (c.pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+        c.collect();
+    }
+    const std::string key = layerKey(job, frame);
+    if (key.empty() || c.byKey.count(key)) return;
+    // The reader needs only the layer settings; the session, and its job,
+    // may be gone before the read ends.
+    RenderJob layerJob;
+    layerJob.layerPattern = job.layerPattern;
+    layerJob.depth = job.depth;
+    layerJob.downsampleX = job.downsampleX;
+    layerJob.downsampleY = job.downsampleY;
+    c.pendingKey = key;
+    c.pending = std::async(std::launch::async, [layerJob = std::move(layerJob), frame] { return readLayer(layerJob, frame); });
+}
 
 void RenderSession::prepareConstantLayer(int32_t frame) {
     State &s = *state_;
@@ -505,6 +630,12 @@ const minihost::Image &RenderSession::renderToOutput(int32_t frame) {
         layer = s.constantLayer.get();
         fullWidth = s.constantFullWidth, fullHeight = s.constantFullHeight;
         extras = s.constantExtras;
+    } else if (layerCache) {
+        HeldLayer held = layerCache->impl_->layer(job, frame);
+        s.cachedLayer = std::move(held.image);
+        layer = s.cachedLayer.get();
+        fullWidth = held.fullWidth, fullHeight = held.fullHeight;
+        extras = std::move(held.extras);
     } else {
         frameLayer = hostLayer(job, frame, fullWidth, fullHeight, extras);
         layer = frameLayer.get();

@@ -71,6 +71,39 @@ struct FrameFailure : std::runtime_error {
     int32_t frame;
 };
 
+// Layer frames read from files, kept in the host's form (decoded,
+// downsampled) for the sessions of one process that ask for them again: an
+// editor scrubbing over a plate sequence reads and inflates each plate once
+// instead of once per request. A frame is known by its file (path, device,
+// inode, size, modification time) and the depth and downsampling it was
+// brought to, so a plate rewritten on disk is read again. The least
+// recently used go first when the frames kept would take more than
+// `maxBytes`; a frame larger than that is used and not kept.
+class LayerCache {
+public:
+    explicit LayerCache(uint64_t maxBytes);
+    ~LayerCache();
+    LayerCache(const LayerCache &) = delete;
+    LayerCache &operator=(const LayerCache &) = delete;
+
+    // Reads the layer of `frame` of `job`'s sequence on a thread of its own
+    // while the caller goes on, unless it is kept or a read is on its way
+    // already; the render that asks for it next takes it from there. For
+    // the frame a scrub or playback is likely to want next; a frame that
+    // cannot be read is left for its render to report.
+    void prefetch(const RenderJob &job, int32_t frame);
+
+    uint64_t bytes() const;
+    size_t frames() const;
+    uint64_t hits() const;
+    uint64_t misses() const;
+
+private:
+    friend class RenderSession;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 class RenderSession {
 public:
     // Loads the effect and brings the drawing in. The effect's message from
@@ -117,6 +150,11 @@ public:
     // background or a single file), so that worker processes forked after
     // this share it; `frame` names the frame in a failure. Otherwise nothing.
     void prepareConstantLayer(int32_t frame);
+
+    // Where layer frames read from files are kept between renders (a
+    // server's worker sets it; it must outlive the session). Without it
+    // each frame's layer file is read for that frame.
+    LayerCache *layerCache = nullptr;
 
     // Messages the effect showed while rendering without failing,
     // printed as they come unless a sink is given.

@@ -349,7 +349,7 @@ constexpr size_t MAX_KEPT_SESSIONS = 8;
 
 }  // namespace
 
-int runServeWorker(int fd, uint64_t sessionBudget) {
+int runServeWorker(int fd, uint64_t sessionBudget, uint64_t layerBudget) {
     // However the server goes, its workers go with it: the kernel kills a
     // worker whose parent dies, and one whose parent died already finds
     // its socket closed.
@@ -362,10 +362,15 @@ int runServeWorker(int fd, uint64_t sessionBudget) {
     std::list<KeptSession> kept;  // most recently used first
     uint64_t keptBytes = 0;
     std::map<uint64_t, HeldDrawing> drawings;
+    // Plates decoded once for every session of this worker.
+    LayerCache layers(layerBudget);
+    int32_t lastFrame = 0;
     std::string bytes;
     while (receiveMessage(fd, bytes, MAX_MESSAGE_BYTES)) {
         WorkerReply answer;
         std::string key;
+        const RenderJob *answered = nullptr;  // its frame rendered
+        int32_t step = 1;
         try {
             WorkerRequest request = decodeWorkerRequest(bytes);
             bytes.clear();
@@ -399,12 +404,16 @@ int runServeWorker(int fd, uint64_t sessionBudget) {
                     kept.pop_back();
                 }
                 fresh.session = std::make_unique<RenderSession>(job);
+                fresh.session->layerCache = &layers;
                 keptBytes += fresh.bytes;
                 kept.push_front(std::move(fresh));
             }
             std::vector<uint8_t> png = kept.front().session->renderFramePng(request.frame, request.encoding);
             answer.status = WorkerReply::Png;
             answer.body.assign(png.begin(), png.end());
+            answered = kept.front().job.get();
+            step = request.frame < lastFrame ? -1 : 1;
+            lastFrame = request.frame;
         } catch (const UsageError &e) {
             answer.status = WorkerReply::BadRequest;
             answer.body = e.what();
@@ -418,6 +427,9 @@ int runServeWorker(int fd, uint64_t sessionBudget) {
             }
         }
         if (!sendMessage(fd, encodeWorkerReply(answer))) break;
+        // Once answered: the plate of the frame a scrub or playback in the
+        // same direction wants next is read while the page shows this one.
+        if (answered && lastFrame != (step > 0 ? INT32_MAX : INT32_MIN)) layers.prefetch(*answered, lastFrame + step);
     }
     return 0;
 }

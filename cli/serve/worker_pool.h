@@ -94,7 +94,8 @@ private:
 };
 
 // The body of `pennaro serve --worker FD`: answers requests on FD until it
-// is closed. `sessionBudget` bounds what the kept sessions' images take.
-int runServeWorker(int fd, uint64_t sessionBudget);
+// is closed. `sessionBudget` bounds what the kept sessions' images take,
+// `layerBudget` the layer frames kept decoded for them.
+int runServeWorker(int fd, uint64_t sessionBudget, uint64_t layerBudget);
 
 }  // namespace pennaro_cli

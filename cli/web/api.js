@@ -20,7 +20,7 @@ export async function fetchFrame(url, view) {
   const res = await fetch(url, { headers: { 'X-Pennaro-View': pageId + '/' + view } });
   if (res.status === 503) throw new Busy(await res.text(), Number(res.headers.get('Retry-After')) || 1);
   await checked(res);
-  return URL.createObjectURL(await res.blob());
+  return res.blob();
 }
 
 // The edited drawing replaces the one served; its description (with the

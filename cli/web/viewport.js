@@ -8,27 +8,82 @@ export function frameUrl(settings, frame) {
   const q = new URLSearchParams({ drawing: state.index, frame });
   for (const [k, v] of optionPairs(settings)) q.append(k, v);
   const quality = $('quality').value;
-  // Previews come stored rather than compressed: the same pixels, made
-  // several times sooner (bench/README.md).
-  if (quality !== '1/1') { q.set('downsample', quality); q.set('png', 'fast'); }
+  // Previews come in render's own encoding too: its run-only deflate costs
+  // the server about a millisecond more than stored rows on a half-size HD
+  // frame, and a file a sixteenth the size reaches the page and decodes
+  // sooner (bench/README.md).
+  if (quality !== '1/1') q.set('downsample', quality);
   q.set('v', state.drawings[state.index] ? state.drawings[state.index].revision : 0);
   return '/api/frame.png?' + q.toString();
 }
 
-function setImage(img, url, query) {
-  return new Promise((resolve) => {
-    const old = img.src;
-    img.onload = () => {
-      if (old.startsWith('blob:')) URL.revokeObjectURL(old);
-      const q = $('quality').value.split('/').map(Number);
-      img.style.width = img.naturalWidth * q[1] / q[0] + 'px';
-      img.style.height = img.naturalHeight * q[1] / q[0] + 'px';
-      resolve();
-    };
-    img.onerror = () => resolve();
-    img.dataset.query = query;
-    img.src = url;
-  });
+// A frame goes on screen decoded off the page's thread and handed to its
+// canvas whole: no second decode when it is painted, and no <img> load of
+// the PNG. The PNG itself stays at hand (its URL in data-src) for saving
+// and for the difference view.
+const shownPng = new Map();
+
+// A frame from the server, fetched and decoded.
+const loadFrame = async (url, view) => {
+  const png = await fetchFrame(url, view);
+  return { png, bitmap: await createImageBitmap(png) };
+};
+
+function setImage(canvas, { png, bitmap }, query) {
+  canvas.width = bitmap.width;
+  canvas.height = bitmap.height;
+  canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
+  const old = canvas.dataset.src;
+  canvas.dataset.src = URL.createObjectURL(png);
+  if (old) URL.revokeObjectURL(old);
+  shownPng.set(canvas.id, png);
+  canvas.dataset.query = query;
+  const q = $('quality').value.split('/').map(Number);
+  canvas.style.width = canvas.width * q[1] / q[0] + 'px';
+  canvas.style.height = canvas.height * q[1] / q[0] + 'px';
+}
+
+// Frames read ahead, by URL: after a step of one frame (the arrow keys,
+// playing, a slow scrub) the next frames in that direction are asked for
+// while this one is shown, so that the step after shows at once. The URL
+// names the drawing's revision and every setting, so a frame read ahead is
+// the very one a request would get; any other is dropped. Only while
+// frames come quicker than SLOW_MS: a server slower than that (plates read
+// for the first time, full size) would only queue the frames read ahead
+// before the ones asked for.
+const READ_AHEAD = 2, SLOW_MS = 60;
+const ahead = new Map();  // url -> Promise of a loaded frame, or null when refused
+let lastFrame = null, aheadOut = 0;
+
+function dropAhead(url) {
+  ahead.get(url).then((f) => f && f.bitmap.close());
+  ahead.delete(url);
+}
+
+function takeFrame(url, view) {
+  const held = ahead.get(url);
+  if (!held) return loadFrame(url, view);
+  ahead.delete(url);
+  return held.then((f) => f || loadFrame(url, view));
+}
+
+function readAhead(frame, step) {
+  const wanted = new Set();
+  for (let i = 1; i <= READ_AHEAD && Math.abs(step) === 1; i++) {
+    const f = frame + i * step;
+    if (f < state.range[0] || f > state.range[1]) break;
+    const url = frameUrl(state.a, f);
+    wanted.add(url);
+    // A view of its own: a frame read ahead never replaces one asked for.
+    // No more than READ_AHEAD out at once, dropped ones counted until they
+    // end, so that they and a frame asked for with its B stay within what
+    // the server lets a page have waiting.
+    if (!ahead.has(url) && aheadOut < READ_AHEAD) {
+      aheadOut++;
+      ahead.set(url, loadFrame(url, 'ahead ' + f).catch(() => null).finally(() => { aheadOut--; }));
+    }
+  }
+  for (const url of [...ahead.keys()]) if (!wanted.has(url)) dropAhead(url);
 }
 
 export const compareMode = () => ($('compare').value !== 'off' && state.b ? $('compare').value : 'off');
@@ -52,10 +107,15 @@ export async function requestFrames() {
   const frame = state.frame, mode = compareMode();
   const urlA = frameUrl(state.a, frame), urlB = mode !== 'off' ? frameUrl(state.b, frame) : null;
   try {
-    const [a, b] = await Promise.all([fetchFrame(urlA, 'a'), urlB ? fetchFrame(urlB, 'b') : null]);
-    await setImage($('frameA'), a, urlA);
-    if (b) await setImage($('frameB'), b, urlB);
-    if (mode === 'difference') showDifference();
+    const asked = performance.now();
+    const [a, b] = await Promise.all([takeFrame(urlA, 'a'), urlB ? loadFrame(urlB, 'b') : null]);
+    const quick = performance.now() - asked < SLOW_MS;
+    setImage($('frameA'), a, urlA);
+    if (b) setImage($('frameB'), b, urlB);
+    if (mode === 'difference') await showDifference();
+    // Compare modes ask for two pictures a frame already.
+    readAhead(frame, mode === 'off' && quick && lastFrame !== null ? frame - lastFrame : 0);
+    lastFrame = frame;
     $('frameA').dataset.frame = frame;
     markStale(false);
     emit('error', '');
@@ -80,13 +140,14 @@ export async function requestFrames() {
 
 // What differs between A and B, |A - B| per channel on opaque black, and
 // how many pixels differ at all.
-function showDifference() {
-  const a = $('frameA'), b = $('frameB'), canvas = $('difference');
-  const w = a.naturalWidth, h = a.naturalHeight;
+async function showDifference() {
+  const [a, b] = await Promise.all(['frameA', 'frameB'].map((id) =>
+    createImageBitmap(shownPng.get(id), { premultiplyAlpha: 'none', colorSpaceConversion: 'none' })));
+  const canvas = $('difference'), w = a.width, h = a.height;
   canvas.width = w; canvas.height = h;
-  canvas.style.width = a.style.width; canvas.style.height = a.style.height;
   const ctx = canvas.getContext('2d', { willReadFrequently: true });
-  if (b.naturalWidth !== w || b.naturalHeight !== h) { $('labelA').title = 'A and B differ in size'; return; }
+  canvas.style.width = $('frameA').style.width; canvas.style.height = $('frameA').style.height;
+  if (b.width !== w || b.height !== h) { $('labelA').title = 'A and B differ in size'; return; }
   ctx.drawImage(a, 0, 0);
   const pa = ctx.getImageData(0, 0, w, h);
   ctx.clearRect(0, 0, w, h);

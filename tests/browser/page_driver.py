@@ -62,7 +62,7 @@ class Page:
         and its frame number."""
         data = self.driver.execute_async_script("""
             const done = arguments[0], img = document.getElementById('frameA');
-            fetch(img.src).then(r => r.arrayBuffer()).then(b => {
+            fetch(img.dataset.src).then(r => r.arrayBuffer()).then(b => {
               let s = ''; const u = new Uint8Array(b);
               for (let i = 0; i < u.length; i++) s += String.fromCharCode(u[i]);
               done([btoa(s), img.dataset.query, Number(img.dataset.frame)]);

@@ -566,13 +566,28 @@ TEST(Serve, ShotNumberingPicksThePlateOfEachFrame) {
     EXPECT_EQ(j["frameOffset"], 1000);
     EXPECT_EQ(j["fps"], "24");
     EXPECT_EQ(j["layerFrames"], nlohmann::json({1001, 1003}));
-    for (int f : {1001, 1003})
+    // 1002 comes from the plate its worker read ahead after answering 1001.
+    for (int f : {1001, 1002, 1003})
         EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}}, f) ==
                     fileText(dir / ("r_" + std::to_string(f) + ".png")))
             << f;
     // The request's own offset wins: frame 3 of the drawing is plate 1003.
     EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}, {"frame-offset", "1000"}}, 1003) ==
                 fileText(dir / "r_1003.png"));
+    // A plate rewritten on disk is read again, not taken from the frames the
+    // workers keep decoded; asked for again, the kept one gives the same file.
+    ASSERT_EQ(runTool({"render", demo, "--size", "160x90", "--background", "checker", "--frames", "1001",
+                       "--frame-offset", "1000", "--playback-mode", "All Strokes", "-q", "-o", plates})
+                  .status,
+              0);
+    ASSERT_EQ(runTool({"render", demo, "--layer", plates, "--frame-offset", "1000", "--fps", "24", "--frames", "1001",
+                       "--playback-mode", "Animate Strokes", "-q", "-o", dir / "new_####.png"})
+                  .status,
+              0);
+    ASSERT_FALSE(fileText(dir / "new_1001.png") == fileText(dir / "r_1001.png"));
+    for (int again = 0; again < 3; ++again)
+        EXPECT_TRUE(getFrame(server, {{"playback-mode", "Animate Strokes"}}, 1001) == fileText(dir / "new_1001.png"))
+            << again;
     auto missing = server.client().Get("/api/frame.png", frameQuery({}, 1), httplib::Headers{});
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 400);
