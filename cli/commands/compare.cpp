@@ -230,7 +230,7 @@ int compareMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runCompare, &options);
 }
 
-const CommandRegistrar registrar("compare", "compare two frames or sequences, PNG, TIFF or EXR", compareMain);
+const CommandRegistrar compareRegistrar("compare", "compare two frames or sequences, PNG, TIFF or EXR", compareMain);
 
 }  // namespace
 }  // namespace pennaro_cli

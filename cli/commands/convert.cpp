@@ -76,7 +76,7 @@ int convertMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runConvert, &options);
 }
 
-const CommandRegistrar registrar("convert", "convert a drawing between block and JSON", convertMain);
+const CommandRegistrar convertRegistrar("convert", "convert a drawing between block and JSON", convertMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -305,7 +305,7 @@ int describeMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runDescribe, &options);
 }
 
-const CommandRegistrar registrar("describe", "show the effect's registration, parameters and preferences",
+const CommandRegistrar describeRegistrar("describe", "show the effect's registration, parameters and preferences",
                                  describeMain);
 
 }  // namespace

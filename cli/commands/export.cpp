@@ -48,7 +48,7 @@ int exportMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runExport, &options);
 }
 
-const CommandRegistrar registrar("export", "write a drawing as SVG or Lottie", exportMain);
+const CommandRegistrar exportRegistrar("export", "write a drawing as SVG or Lottie", exportMain);
 
 }  // namespace
 }  // namespace pennaro_cli

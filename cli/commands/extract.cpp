@@ -152,7 +152,7 @@ int extractMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runExtract, &options);
 }
 
-const CommandRegistrar registrar("extract", "write the drawings held in files as drawing files", extractMain);
+const CommandRegistrar extractRegistrar("extract", "write the drawings held in files as drawing files", extractMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -49,7 +49,7 @@ int importMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runImport, &options);
 }
 
-const CommandRegistrar registrar("import", "turn SVG line art into a drawing", importMain);
+const CommandRegistrar importRegistrar("import", "turn SVG line art into a drawing", importMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -67,7 +67,7 @@ int infoMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runInfo, &options);
 }
 
-const CommandRegistrar registrar("info", "summarize a drawing file (block or JSON)", infoMain);
+const CommandRegistrar infoRegistrar("info", "summarize a drawing file (block or JSON)", infoMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -411,7 +411,7 @@ int renderMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runRender, &o);
 }
 
-const CommandRegistrar registrar("render", "render a drawing to PNG, TIFF, EXR or DPX frames, or a movie, through the effect", renderMain);
+const CommandRegistrar renderRegistrar("render", "render a drawing to PNG, TIFF, EXR or DPX frames, or a movie, through the effect", renderMain);
 
 }  // namespace
 }  // namespace pennaro_cli

@@ -77,7 +77,7 @@ int resaveMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runResave, &options);
 }
 
-const CommandRegistrar registrar("resave", "open and save a drawing through the effect, as a host does",
+const CommandRegistrar resaveRegistrar("resave", "open and save a drawing through the effect, as a host does",
                                  resaveMain);
 
 }  // namespace

@@ -125,7 +125,7 @@ int scanMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runScan, &options);
 }
 
-const CommandRegistrar registrar("scan", "list the drawings held in any files", scanMain);
+const CommandRegistrar scanRegistrar("scan", "list the drawings held in any files", scanMain);
 
 }  // namespace
 }  // namespace pennaro_cli

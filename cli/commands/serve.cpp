@@ -116,7 +116,7 @@ int serveMain(int argc, char **argv) {
     return runGuarded(app, argc, argv, runServe, &o);
 }
 
-const CommandRegistrar registrar("serve", "look at, play and draw drawings in a web browser", serveMain);
+const CommandRegistrar serveRegistrar("serve", "look at, play and draw drawings in a web browser", serveMain);
 
 }  // namespace
 }  // namespace pennaro_cli

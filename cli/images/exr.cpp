@@ -266,7 +266,7 @@ ImageWindows windowsOf(const HeaderWalk &header) {
     return windows;
 }
 
-struct ChunkSurvey {
+struct ExrChunkSurvey {
     uint64_t present = 0;      // bytes of the chunks inside the file
     bool allInside = true;     // every chunk whole inside the file
     bool shortStored = false;  // an uncompressed chunk holds fewer bytes than its pixels
@@ -297,10 +297,10 @@ uint64_t storedBytes(const HeaderWalk &header, int64_t x0, int64_t x1, int64_t y
 
 // The first `chunks` entries of the table: each chunk counted as far as it
 // lies inside the file.
-ChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, uint64_t chunks) {
+ExrChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, uint64_t chunks) {
     const uint64_t chunkHeader = (header.multipart ? 4 : 0) + (header.tiled ? 16 : 4) + 4;
     const auto &w = header.dataWindow;
-    ChunkSurvey survey;
+    ExrChunkSurvey survey;
     for (uint64_t i = 0; i < chunks; ++i) {
         uint64_t offset = 0;
         for (int b = 7; b >= 0; --b) offset = offset << 8 | data[header.headerEnd + 8 * i + uint64_t(b)];
@@ -334,7 +334,7 @@ ChunkSurvey surveyChunks(const HeaderWalk &header, const uint8_t *data, uint64_t
 // lie inside the file, and the chunks of the full-resolution image it points
 // to, each counted as far as it lies inside the file, must be able to expand
 // to the image at the compression's best ratio.
-ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, const std::string &name,
+ExrChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t size, const std::string &name,
                         uint64_t maxBytes) {
     const auto [width, height] = windowSize(header, name);
     const ExrCompression compression = compressionOf(header.compression);
@@ -358,7 +358,7 @@ ChunkSurvey checkChunks(const HeaderWalk &header, const uint8_t *data, uint64_t 
     if (saturatingProduct(chunks, 8) > size - header.headerEnd)
         throw ToolError(name + ": the file ends inside its table of " + std::to_string(chunks) +
                         " chunks; damaged or truncated");
-    const ChunkSurvey survey = surveyChunks(header, data, size, chunks);
+    const ExrChunkSurvey survey = surveyChunks(header, data, size, chunks);
     if (survey.shortStored)
         throw ToolError(name + ": an uncompressed OpenEXR chunk holds fewer bytes than its pixels; damaged");
     const uint64_t present = survey.present;

@@ -57,13 +57,13 @@ namespace {
 // chunk's declared length before reading its data, so a few bytes declaring a
 // gigabyte-long chunk would cost a gigabyte; a chunk that reaches past the end
 // of the file is refused here instead.
-struct ChunkSurvey {
+struct PngChunkSurvey {
     uint64_t compressed = 0;  // bytes of image data present
     std::string overrun;      // type of a chunk running past the end, if any
 };
 
-ChunkSurvey surveyChunks(const std::vector<uint8_t> &bytes) {
-    ChunkSurvey survey;
+PngChunkSurvey surveyChunks(const std::vector<uint8_t> &bytes) {
+    PngChunkSurvey survey;
     for (uint64_t at = 8; at + 8 <= bytes.size();) {
         const uint8_t *chunk = bytes.data() + at;
         const uint64_t length = uint64_t(chunk[0]) << 24 | uint64_t(chunk[1]) << 16 | uint64_t(chunk[2]) << 8 | chunk[3];
@@ -88,7 +88,7 @@ constexpr uint64_t DEFLATE_BEST_RATIO = 1032;
 RgbaImage decodePng(const std::vector<uint8_t> &bytes, const std::string &name, uint64_t maxBytes) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0)
         throw ToolError(name + " is not a PNG file");
-    const ChunkSurvey survey = surveyChunks(bytes);
+    const PngChunkSurvey survey = surveyChunks(bytes);
     if (!survey.overrun.empty())
         throw ToolError(name + ": the file ends inside its " + survey.overrun + " chunk; damaged or truncated");
     PngErrorState errors;

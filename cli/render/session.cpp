@@ -490,6 +490,8 @@ std::unique_ptr<minihost::Image> hostLayer(const RenderJob &job, int32_t frame, 
     return layer;
 }
 
+}  // namespace
+
 // A layer frame as kept: the image in the host's form and what the host
 // is told with it.
 struct HeldLayer {
@@ -498,8 +500,6 @@ struct HeldLayer {
     LayerExtras extras;
     uint64_t bytes = 0;
 };
-
-}  // namespace
 
 struct LayerCache::Impl {
     uint64_t maxBytes = 0, bytes = 0, hits = 0, misses = 0;

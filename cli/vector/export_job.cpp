@@ -13,10 +13,6 @@
 namespace pennaro_cli::vector {
 namespace {
 
-bool endsWith(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 ParamValue paramFrom(const std::string &option, const std::string &text) {
     const ParamInfo *info = findParam(option);
     if (text.empty()) {
@@ -88,9 +84,9 @@ ExportedFile exportDrawing(const std::vector<uint8_t> &block, const ExportOption
 void runExport(const ExportOptions &options) {
     ExportOptions o = options;
     if (o.to.empty()) {
-        if (endsWith(o.output, ".svg"))
+        if (o.output.ends_with(".svg"))
             o.to = "svg";
-        else if (endsWith(o.output, ".json"))
+        else if (o.output.ends_with(".json"))
             o.to = "lottie";
         else
             throw UsageError("export: cannot tell the format from '" + o.output +

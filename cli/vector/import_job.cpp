@@ -12,10 +12,6 @@
 namespace pennaro_cli::vector {
 namespace {
 
-bool endsWith(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 nlohmann::ordered_json readBrush(const std::string &text) {
     const bool inline_ = text.find_first_not_of(" \t\r\n") != std::string::npos &&
                          text[text.find_first_not_of(" \t\r\n")] == '{';
@@ -59,7 +55,7 @@ void runImport(const ImportOptions &o) {
     const std::vector<uint8_t> bytes = readFileBytes(o.input);
     const ImportReport r =
         importArt(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()), o.input, settings);
-    if (endsWith(o.output, ".json"))
+    if (o.output.ends_with(".json"))
         writeFileAtomically(o.output, formatDrawingJson(r.drawing));
     else
         writeFileAtomically(o.output, jsonToBlock(r.drawing));
