@@ -7,7 +7,10 @@
 # alternately, RUNS times each; the medians and their ratio are printed,
 # and every frame must be identical pixel for pixel.
 #
-#   bench/compare-with-baseline.sh [--shot] [--depth 8|16] [--wiggle on|off] [BASELINE_COMMIT] [RUNS]
+#   bench/compare-with-baseline.sh [--shot] [--depth 8|16] [--wiggle on|off] [--threads N] [BASELINE_COMMIT] [RUNS]
+#
+# --threads N: this tree's band threads (the baseline has none); by default
+# it uses what `pennaro render` picks, every core.
 #
 # BASELINE_COMMIT defaults to 82ad23a, the last commit before the speed work.
 set -euo pipefail
@@ -16,12 +19,14 @@ root=$(pwd)
 shot=0
 depth=8
 wiggle=off
+threads=()
 args=()
 while (($#)); do
   case "$1" in
     --shot) shot=1 ;;
     --depth) depth=$2; shift ;;
     --wiggle) wiggle=$2; shift ;;
+    --threads) threads=(--threads "$2"); shift ;;
     *) args+=("$1") ;;
   esac
   shift
@@ -54,12 +59,13 @@ else
   frames=60
 fi
 
-render() {  # render BINARY OUTPUT_DIR -> seconds on stdout
-  local start end
-  rm -rf "$2" && mkdir -p "$2"
+render() {  # render BINARY OUTPUT_DIR [OPTION ...] -> seconds on stdout
+  local start end tool=$1 out=$2
+  shift 2
+  rm -rf "$out" && mkdir -p "$out"
   start=$(date +%s%N)
-  "$1" render "$drawing" --frames "$frames" --playback-mode "All Strokes" --background checker \
-    --depth "$depth" --wiggle "$wiggle" -q -o "$2/frame_####.png"
+  "$tool" render "$drawing" --frames "$frames" --playback-mode "All Strokes" --background checker \
+    --depth "$depth" --wiggle "$wiggle" -q -o "$out/frame_####.png" "$@"
   end=$(date +%s%N)
   echo "scale=3; ($end - $start) / 1000000000" | bc
 }
@@ -68,7 +74,7 @@ now=()
 before=()
 for _ in $(seq "$runs"); do
   before+=("$(render "$work/build/cli/pennaro" "$work/before")")
-  now+=("$(render build/bench/cli/pennaro "$work/now")")
+  now+=("$(render build/bench/cli/pennaro "$work/now" "${threads[@]}")")
 done
 median() { printf '%s\n' "$@" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 b=$(median "${before[@]}")
