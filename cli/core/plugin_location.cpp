@@ -1,5 +1,7 @@
 #include "cli/core/plugin_location.h"
 
+#include <dlfcn.h>
+
 #include <system_error>
 #include <vector>
 
@@ -52,6 +54,34 @@ std::filesystem::path resolvePluginPath(const std::string &requested) {
         tried += (tried.empty() ? "" : ", ") + candidate.lexically_normal().string();
     }
     throw ToolError("effect library not found; looked for " + tried + " (use --plugin PATH or set PENNARO_PLUGIN)");
+}
+
+ToolModule loadToolModule(const std::string &fileName, const std::string &builtPath, const char *symbol) {
+    ToolModule m;
+    const std::filesystem::path self = selfDirectory();
+    const std::filesystem::path candidates[] = {self / fileName, self.parent_path() / fileName,
+                                                self.parent_path() / PENNARO_INSTALLED_PLUGIN_DIR / fileName,
+                                                std::filesystem::path(builtPath)};
+    std::string tried;
+    for (const auto &candidate : candidates) {
+        std::error_code ec;
+        if (candidate.empty() || !std::filesystem::is_regular_file(candidate, ec)) {
+            if (!candidate.empty()) tried += (tried.empty() ? "" : ", ") + candidate.lexically_normal().string();
+            continue;
+        }
+        m.path = candidate.lexically_normal().string();
+        void *handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            const char *why = dlerror();
+            m.problem = m.path + " did not load: " + (why ? why : "unknown error");
+            return m;
+        }
+        m.entry = dlsym(handle, symbol);
+        if (!m.entry) m.problem = m.path + " is from another build of pennaro";
+        return m;
+    }
+    m.problem = fileName + " was not found (looked for " + tried + "); reinstall pennaro";
+    return m;
 }
 
 const char *toolVersion() { return PENNARO_TOOL_VERSION_STRING; }

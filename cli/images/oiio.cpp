@@ -6,12 +6,9 @@
 #include <system_error>
 
 #include "cli/core/errors.h"
+#include "cli/core/plugin_location.h"
 #include "cli/images/image_format.h"
 #include "cli/images/oiio_module.h"
-
-#ifdef PENNARO_OIIO_MODULE_FILE_NAME
-#include <dlfcn.h>
-#endif
 
 namespace pennaro_cli {
 
@@ -32,36 +29,11 @@ const Module &module() {
 #ifndef PENNARO_OIIO_MODULE_FILE_NAME
         m.problem = PACKAGE_MESSAGE;
 #else
-        // Beside the tool, one folder up (a build folder), where an
-        // installation puts it (lib/pennaro beside bin), then the build
-        // folder it was made in, for the tests' programs elsewhere in it.
-        std::error_code ec;
-        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-        const std::filesystem::path candidates[] = {
-            self / PENNARO_OIIO_MODULE_FILE_NAME, self.parent_path() / PENNARO_OIIO_MODULE_FILE_NAME,
-            self.parent_path() / PENNARO_INSTALLED_PLUGIN_DIR / PENNARO_OIIO_MODULE_FILE_NAME,
-            std::filesystem::path(PENNARO_BUILT_OIIO_MODULE)};
-        std::string tried;
-        for (const auto &candidate : candidates) {
-            if (!std::filesystem::is_regular_file(candidate, ec)) {
-                tried += (tried.empty() ? "" : ", ") + candidate.lexically_normal().string();
-                continue;
-            }
-            // Kept loaded to the end: images and errors it made are in use.
-            void *handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!handle) {
-                const char *why = dlerror();
-                m.problem = "needs OpenImageIO, whose module " + candidate.string() +
-                            " did not load: " + (why ? why : "unknown error");
-                return m;
-            }
-            auto *entry = reinterpret_cast<OiioEntry *>(dlsym(handle, OIIO_ENTRY_SYMBOL));
-            m.path = candidate.lexically_normal().string();
-            if (entry) m.reader = entry();
-            else m.problem = "needs OpenImageIO, whose module " + candidate.string() + " is from another build";
-            return m;
-        }
-        m.problem = "needs OpenImageIO, whose module was not found (looked for " + tried + "); reinstall pennaro";
+        const ToolModule found =
+            loadToolModule(PENNARO_OIIO_MODULE_FILE_NAME, PENNARO_BUILT_OIIO_MODULE, OIIO_ENTRY_SYMBOL);
+        m.path = found.path;
+        if (found.entry) m.reader = reinterpret_cast<OiioEntry *>(found.entry)();
+        else m.problem = "needs OpenImageIO, whose module " + found.problem;
 #endif
         return m;
     }();
