@@ -26,12 +26,14 @@ namespace pennaro_cli {
 namespace {
 
 namespace OIIO = OIIO_NAMESPACE;
+// OpenImageIO's own name for an image's description (size, channels, sample type).
+using Description = OIIO::ImageSpec;
 
 // What opening a file gave: the reader, its first image's description, and
 // how its samples are read.
 struct Opened {
     std::unique_ptr<OIIO::ImageInput> in;
-    OIIO::ImageSpec spec;
+    Description layout;
     int channels = 0;        // read: 1..4
     bool alpha = false;      // grey + alpha, or RGBA
     bool floats = false;     // read as floats: float samples, or colour premultiplied
@@ -57,15 +59,15 @@ Opened openFile(const std::filesystem::path &path) {
     }();
     (void)configured;
     // Unpremultiplied files stay as they are: the tool's images are straight.
-    OIIO::ImageSpec config;
+    Description config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     Opened o;
     o.in = OIIO::ImageInput::open(name, &config);
     if (!o.in) throw ToolError(name + " is not an image the tool reads (OpenImageIO: " + errorOf("", "no reader takes it") + ")");
     // Its test reader makes an image of any file named *.null.
     if (std::string(o.in->format_name()) == "null") throw ToolError(name + " is not an image the tool reads");
-    o.spec = o.in->spec();
-    const OIIO::ImageSpec &s = o.spec;
+    o.layout = o.in->spec();
+    const Description &s = o.layout;
     if (s.deep) throw ToolError(name + ": deep images are not read as layers");
     if (s.depth > 1) throw ToolError(name + ": volume images are not read as layers");
     if (s.width <= 0 || s.height <= 0 || s.nchannels <= 0)
@@ -89,7 +91,7 @@ Opened openFile(const std::filesystem::path &path) {
 
 // Bytes for the samples as read plus the image made of them.
 uint64_t neededBytes(const Opened &o) {
-    const uint64_t pixels = saturatingProduct(uint64_t(o.spec.width), uint64_t(o.spec.height));
+    const uint64_t pixels = saturatingProduct(uint64_t(o.layout.width), uint64_t(o.layout.height));
     const uint64_t read = saturatingProduct(pixels, uint64_t(o.channels) * (o.floats ? 4 : o.depth / 8));
     const uint64_t image = saturatingProduct(pixels, 8);
     return read > UINT64_MAX - image ? UINT64_MAX : read + image;
@@ -99,8 +101,8 @@ ImageHeader oiioProbe(const std::filesystem::path &path) {
     const Opened o = openFile(path);
     ImageHeader header;
     header.format = o.in->format_name();
-    header.width = o.spec.width;
-    header.height = o.spec.height;
+    header.width = o.layout.width;
+    header.height = o.layout.height;
     header.depth = o.depth;
     return header;
 }
@@ -126,10 +128,10 @@ void floatPixel(const float *p, const Opened &o, uint16_t *out) {
 RgbaImage oiioRead(const std::filesystem::path &path, uint64_t maxBytes, int) {
     const std::string name = path.string();
     Opened o = openFile(path);
-    refuseUnlessHeld(name, uint64_t(o.spec.width), uint64_t(o.spec.height), 0, 0, 1, neededBytes(o), maxBytes);
-    const size_t pixels = size_t(o.spec.width) * size_t(o.spec.height);
+    refuseUnlessHeld(name, uint64_t(o.layout.width), uint64_t(o.layout.height), 0, 0, 1, neededBytes(o), maxBytes);
+    const size_t pixels = size_t(o.layout.width) * size_t(o.layout.height);
     const size_t count = pixels * size_t(o.channels);
-    RgbaImage image = makeImage(o.spec.width, o.spec.height, o.depth);
+    RgbaImage image = makeImage(o.layout.width, o.layout.height, o.depth);
     const uint16_t opaque = o.depth == 16 ? 65535 : 255;
     auto place = [&](size_t i, auto sample) {
         uint16_t *out = &image.samples[i * 4];
